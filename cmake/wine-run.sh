@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs one Windows executable under Wine in the project's private prefix.
+# ctest uses it as the cross-compiling emulator; the prefix must already exist
+# (./run.sh creates it), because creating it here would race between tests.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+export WINEPREFIX="${EMB_WINEPREFIX:-$here/../build/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-run.sh: no Wine prefix at $WINEPREFIX; run ./run.sh test or ./run.sh wineprefix" >&2
+  exit 125
+fi
+exec wine "$@"

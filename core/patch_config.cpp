@@ -1,0 +1,155 @@
+#include "core/patch_config.h"
+
+#include "core/environment.h"
+#include "core/patch_error.h"
+#include "core/text.h"
+#include "core/xml_reader.h"
+#include "emb_build_config.h"
+
+namespace emberfall {
+namespace {
+
+constexpr size_t kMaxSafePathUnits = 1024;
+constexpr size_t kMissingTagQuoteBytes = 120;
+constexpr size_t kOverrideBufferUnits = 2048;
+
+bool IsHttpUrl(std::string_view url) {
+  return url.starts_with("http://") || url.starts_with("https://");
+}
+
+void AppendSlashIfMissing(std::string& url) {
+  if (!url.empty() && url.back() != '/') url.push_back('/');
+}
+
+bool IsCrcVersionByte(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         c == '-' || c == '.' || c == '_';
+}
+
+bool IsValidCrcVersion(std::string_view version) {
+  if (version.empty() || version == "." || version == "..") return false;
+  for (char c : version) {
+    if (!IsCrcVersionByte(c)) return false;
+  }
+  return true;
+}
+
+bool IsForbiddenPathUnit(char16_t c) {
+  return c < 0x20 || c == u'"' || c == u'*' || c == u':' || c == u'<' || c == u'>' ||
+         c == u'?' || c == u'|';
+}
+
+bool IsSafeComponent(std::u16string_view component) {
+  if (component.empty()) return false;
+  if (component == u"." || component == u"..") return false;
+  if (component.back() == u'.' || component.back() == u' ') return false;
+  for (char16_t c : component) {
+    if (IsForbiddenPathUnit(c)) return false;
+  }
+  return !IsReservedDeviceName(component);
+}
+
+[[noreturn]] void Fail(PatchErrorCode code, std::u16string detail) {
+  throw PatchFailure(code, std::move(detail));
+}
+
+}  // namespace
+
+std::array<std::u16string, 2> ConfigUrls() {
+  const std::string host = build_config::kDefaultPatchHost;
+  const std::string path(kConfigDocumentPath);
+  return {Utf8ToWide("https://" + host + path), Utf8ToWide("http://" + host + path)};
+}
+
+PatchConfig ParsePatchConfig(std::string_view document) {
+  if (document.size() < 15 || document.find("<torrent_config") == std::string_view::npos) {
+    Fail(PatchErrorCode::ConfigUnavailable,
+         u"torrent config missing <torrent_config>: " +
+             Utf8ToWideLenient(document.substr(0, kMissingTagQuoteBytes)));
+  }
+
+  PatchConfig config;
+  config.run_path = ReadXmlAttribute(document, "torrent_config", "run_path");
+  if (config.run_path.empty()) config.run_path = "emb.bin";
+
+  const std::u16string run_path = Utf8ToWideLenient(config.run_path);
+  if (!IsSafeRelativePath(run_path, config.run_path_wide)) {
+    Fail(PatchErrorCode::ConfigInvalid, u"unsafe run_path: " + run_path);
+  }
+
+  config.crcpatch_url = ReadXmlAttribute(document, "foreground_patch", "crcpatch_url");
+  AppendSlashIfMissing(config.crcpatch_url);
+
+  config.crcversion = ReadXmlAttribute(document, "foreground_patch", "crcversion");
+  if (config.crcversion.empty()) config.crcversion = "0.0.0.0";
+
+  if (config.crcpatch_url.empty()) Fail(PatchErrorCode::PatchUrlMissing, u"");
+  if (!IsHttpUrl(config.crcpatch_url)) {
+    Fail(PatchErrorCode::ConfigInvalid,
+         u"crcpatch_url is not http(s): " + Utf8ToWide(config.crcpatch_url));
+  }
+  if (!IsValidCrcVersion(config.crcversion)) {
+    Fail(PatchErrorCode::ConfigInvalid, u"invalid crcversion: " + Utf8ToWide(config.crcversion));
+  }
+  return config;
+}
+
+void ApplyPatchUrlOverride(PatchConfig& config) {
+  const std::optional<std::u16string> value =
+      ReadEnvironmentVariable(u"EMBERFALL_PATCH_URL", kOverrideBufferUnits);
+  if (!value) return;
+  std::string url = WideToUtf8(*value);
+  if (!IsHttpUrl(url)) return;
+  AppendSlashIfMissing(url);
+  config.crcpatch_url = std::move(url);
+}
+
+std::u16string MakePatchBaseUrl(const PatchConfig& config) {
+  return Utf8ToWide(config.crcpatch_url + config.crcversion + "/");
+}
+
+std::vector<std::u16string> MakePatchBaseUrlList(const std::u16string& base_url) {
+  std::vector<std::u16string> urls{base_url};
+  constexpr std::u16string_view kHttps = u"https://";
+  if (base_url.compare(0, kHttps.size(), kHttps) == 0) {
+    urls.push_back(u"http://" + base_url.substr(kHttps.size()));
+  }
+  return urls;
+}
+
+bool IsSafeRelativePath(std::u16string_view path, std::u16string& normalised) {
+  normalised.clear();
+  std::u16string copy(path);
+  for (char16_t& c : copy) {
+    if (c == u'/') c = u'\\';
+  }
+  if (copy.empty() || copy.size() > kMaxSafePathUnits) return false;
+  if (copy.front() == u'\\') return false;
+
+  size_t start = 0;
+  for (;;) {
+    const size_t sep = copy.find(u'\\', start);
+    const size_t stop = sep == std::u16string::npos ? copy.size() : sep;
+    if (!IsSafeComponent(std::u16string_view(copy).substr(start, stop - start))) return false;
+    if (sep == std::u16string::npos) break;
+    start = sep + 1;
+  }
+  normalised = std::move(copy);
+  return true;
+}
+
+bool IsReservedDeviceName(std::u16string_view component) {
+  const size_t dot = component.find(u'.');
+  std::u16string name(component.substr(0, dot));
+  for (char16_t& c : name) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  if (name == u"CON" || name == u"PRN" || name == u"AUX" || name == u"NUL" ||
+      name == u"CONIN$" || name == u"CONOUT$") {
+    return true;
+  }
+  return name.size() == 4 && (name.starts_with(u"COM") || name.starts_with(u"LPT")) &&
+         name[3] >= u'0' && name[3] <= u'9';
+}
+
+}  // namespace emberfall

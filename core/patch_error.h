@@ -1,0 +1,64 @@
+// The failure model of the patch core: every failure of a patch run is a
+// PatchFailure (a code and an English detail); a cancelled run unwinds with
+// PatchCancelled, which is never reported.
+#ifndef EMBERFALL_CORE_PATCH_ERROR_H_
+#define EMBERFALL_CORE_PATCH_ERROR_H_
+
+#include <cstdint>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace emberfall {
+
+enum class PatchErrorCode : std::uint32_t {
+  ConfigUnavailable = 0,
+  CrcListUnavailable = 1,
+  CrcListInvalid = 2,
+  CrcListEmpty = 3,
+  PatchUrlMissing = 4,
+  DownloadFailed = 5,
+  UnpackSizeMismatch = 6,
+  WriteFailed = 7,
+  DecompressFailed = 8,
+  ChecksumMismatch = 9,
+  FileInUse = 10,
+  ConfigInvalid = 11,
+  Unknown = 12,
+};
+
+// A failed step of a patch run. |code| is normally a PatchErrorCode value but
+// any number is carried as is. what() is the UTF-8 detail, or the code's
+// English text when the detail is empty.
+class PatchFailure : public std::runtime_error {
+ public:
+  PatchFailure(std::uint32_t code, std::u16string detail);
+  PatchFailure(PatchErrorCode code, std::u16string detail)
+      : PatchFailure(static_cast<std::uint32_t>(code), std::move(detail)) {}
+
+  std::uint32_t code() const { return code_; }
+  const std::u16string& detail() const { return detail_; }
+
+ private:
+  std::uint32_t code_;
+  std::u16string detail_;
+};
+
+// Unwinds a cancelled run. Deliberately not a std::exception, so that no
+// handler meant for failures can swallow it.
+struct PatchCancelled {};
+
+// The English text of a code; "Unknown patch error" for 12 and above.
+std::u16string PatchErrorText(std::uint32_t code);
+
+// The English failure message: the code's text, then " | " and the detail
+// when the detail is not empty.
+std::u16string PatchFailureMessage(std::uint32_t code, const std::u16string& detail);
+
+// Maps a foreign exception to a code by looking for known failure texts in
+// its what() text; 12 when none occurs.
+std::uint32_t ClassifyExceptionText(const std::exception& error);
+
+}  // namespace emberfall
+
+#endif  // EMBERFALL_CORE_PATCH_ERROR_H_

@@ -1,0 +1,90 @@
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <random>
+
+#include "core/environment.h"
+#include "core/fs_path.h"
+#include "core/text.h"
+
+namespace emberfall::test {
+namespace {
+
+std::filesystem::path UniqueTempPath() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device device;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const std::string name = "emb-test-" + std::to_string(device()) + "-" +
+                           std::to_string(counter++) + "-" + std::to_string(stamp % 1000000);
+  return std::filesystem::temp_directory_path() / name;
+}
+
+}  // namespace
+
+TempDir::TempDir() : path_(UniqueTempPath()) { std::filesystem::create_directories(path_); }
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Read-only files would make removal fail on Windows.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempDir::operator/(std::string_view relative) const {
+  return path_ / FsPathFromUtf8(relative);
+}
+
+std::u16string TempDir::Wide(std::string_view relative) const {
+  return WidePath(relative.empty() ? path_ : path_ / FsPathFromUtf8(relative));
+}
+
+std::filesystem::path TestDataPath(std::string_view name) {
+  return ExecutableDir() / "testdata" / FsPathFromUtf8(name);
+}
+
+std::filesystem::path BuiltProgram(std::string_view name) {
+  std::string file(name);
+  if (IsWindowsBuild()) file += ".exe";
+  return ExecutableDir() / file;
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot read " << Utf8Path(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  EXPECT_TRUE(out.good()) << "cannot write " << Utf8Path(path);
+}
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
+                                                     std::optional<std::string> value)
+    : name_(std::move(name)) {
+  const std::u16string wide_name = Utf8ToWide(name_);
+  previous_ = ReadEnvironmentVariable(wide_name, 32768);
+  if (value) {
+    const std::u16string wide_value = Utf8ToWide(*value);
+    SetEnvironmentVariableText(wide_name, &wide_value);
+  } else {
+    SetEnvironmentVariableText(wide_name, nullptr);
+  }
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  const std::u16string wide_name = Utf8ToWide(name_);
+  SetEnvironmentVariableText(wide_name, previous_ ? &*previous_ : nullptr);
+}
+
+}  // namespace emberfall::test

@@ -1,0 +1,142 @@
+// embpatch as operators and scripts meet it: a separate process, its exit
+// code and the exact bytes it prints.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/fs_path.h"
+#include "tests/support/test_support.h"
+
+namespace emberfall {
+namespace {
+
+using test::ProcessResult;
+
+ProcessResult Embpatch(const std::vector<std::string>& args) {
+  return test::RunProcess(test::BuiltProgram("embpatch"), args);
+}
+
+std::string LastLine(const std::string& text) {
+  std::string trimmed = text;
+  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+  const size_t newline = trimmed.rfind('\n');
+  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
+}
+
+class EmbpatchLintTest : public testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::string& bytes) {
+    test::WriteFileBytes(dir_ / name, bytes);
+    return Utf8Path(dir_ / name);
+  }
+  test::TempDir dir_;
+  test::ScopedEnvironmentVariable no_override_{"EMBERFALL_PATCH_URL", std::nullopt};
+};
+
+TEST_F(EmbpatchLintTest, XmlAttrPrintsTheValueOrAnEmptyLine) {
+  const std::string file = Write("c.xml", R"(<a x="1 &amp; 2" y=''/>)");
+  ProcessResult r = Embpatch({"xml-attr", file, "a", "x"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "1 & 2\n");
+  r = Embpatch({"xml-attr", file, "a", "missing"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "\n");
+}
+
+TEST_F(EmbpatchLintTest, ParseConfigPrintsFourLines) {
+  const std::string file = Write(
+      "config.xml",
+      R"(<torrent_config run_path="bin/game.exe"><foreground_patch crcpatch_url="https://h/p" crcversion="1.0.0.7"/></torrent_config>)");
+  ProcessResult r = Embpatch({"parse-config", file});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "run_path=bin\\game.exe\n"
+            "crcpatch_url=https://h/p/\n"
+            "crcversion=1.0.0.7\n"
+            "base_url=https://h/p/1.0.0.7/\n");
+  EXPECT_EQ(r.err, "");
+
+  test::ScopedEnvironmentVariable mirror("EMBERFALL_PATCH_URL", "http://mirror/x");
+  r = Embpatch({"parse-config", file});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("crcpatch_url=http://mirror/x/\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("base_url=http://mirror/x/1.0.0.7/\n"), std::string::npos) << r.out;
+}
+
+TEST_F(EmbpatchLintTest, ParseConfigFailureIsTheLastStderrLine) {
+  ProcessResult r = Embpatch({"parse-config", Write("bad.xml", "<torrent_config/>")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(LastLine(r.err), "missing crcpatch_url");
+  EXPECT_EQ(r.out, "");
+
+  r = Embpatch({"parse-config",
+                Write("unsafe.xml", R"(<torrent_config run_path="..\x"><foreground_patch/>)")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(LastLine(r.err), "Invalid torrent config | unsafe run_path: ..\\x");
+}
+
+TEST_F(EmbpatchLintTest, ParseCrcListPrintsOneLinePerEntry) {
+  const std::string file = Write("crclist",
+                                 "# list\n"
+                                 "1A2B3C4D 1048576 310211 0 data/maps/town.pak\r\n"
+                                 "5 0 -1 -2 my file.txt\n"
+                                 "5 0 9 9 MY FILE.TXT\n");
+  ProcessResult r = Embpatch({"parse-crclist", file});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "1a2b3c4d 1048576 310211 0 data\\maps\\town.pak\n"
+            "00000005 0 -1 -2 my file.txt\n");
+}
+
+TEST_F(EmbpatchLintTest, ParseCrcListFailureIsTheLastStderrLine) {
+  ProcessResult r = Embpatch({"parse-crclist", Write("crclist", "1 2 3 4 ok\n\nnot a line\n")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(LastLine(r.err), "Invalid crclist response | crclist line 3: not a line");
+}
+
+TEST_F(EmbpatchLintTest, UnreadableInputIsOneClearLine) {
+  const std::string missing = Utf8Path(dir_ / "nope.xml");
+  for (const char* command : {"xml-attr", "parse-config", "parse-crclist"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args = {command, missing};
+    if (std::string(command) == "xml-attr") args.insert(args.end(), {"a", "b"});
+    ProcessResult r = Embpatch(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // exactly one line
+    EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nope.xml"), std::string::npos) << r.err;
+  }
+  ProcessResult r = Embpatch({"parse-config", Utf8Path(dir_.path())});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+}
+
+TEST_F(EmbpatchLintTest, UsageErrorsExitWith2) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"frobnicate"}, {"xml-attr", "f", "a"}, {"parse-config"},
+           {"parse-crclist", "a", "b"}, {"parse-config", "--bogus", "f"}, {"help", "nothing"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    ProcessResult r = Embpatch(args);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("usage: embpatch"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(EmbpatchLintTest, HelpListsCommandsAndDescribesEach) {
+  ProcessResult r = Embpatch({"--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  for (const char* command : {"xml-attr", "parse-config", "parse-crclist"}) {
+    EXPECT_NE(r.out.find(command), std::string::npos) << command;
+  }
+  r = Embpatch({"parse-config", "--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("usage: embpatch parse-config FILE"), std::string::npos) << r.out;
+  r = Embpatch({"help", "parse-crclist"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("usage: embpatch parse-crclist FILE"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace emberfall

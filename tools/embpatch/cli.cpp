@@ -1,0 +1,249 @@
+#include "tools/embpatch/cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "core/fs_path.h"
+
+namespace emberfall::cli {
+namespace {
+
+const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, std::string_view name) {
+  for (const OptionSpec& spec : specs) {
+    if (spec.name == name) return &spec;
+  }
+  return nullptr;
+}
+
+void Write(std::FILE* stream, std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// Why a path cannot be read, in words: the file system's own reason when it
+// has one, else the C library's.
+std::string ReadFailureReason(const std::filesystem::path& path, int saved_errno) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec) return ec.message();
+  if (std::filesystem::is_directory(status)) return "is a directory";
+  if (saved_errno != 0) return std::strerror(saved_errno);
+  return "read error";
+}
+
+void PrintOverview(std::FILE* stream) {
+  std::string text =
+      "usage: embpatch <command> [arguments]\n"
+      "\n"
+      "The Emberfall patch tool: a headless patch client, a publisher for patch\n"
+      "servers, and diagnostics for what they serve.\n"
+      "\n"
+      "Commands:\n";
+  for (const Command& command : Commands()) {
+    std::string line = "  ";
+    line += command.name;
+    while (line.size() < 17) line.push_back(' ');
+    line += command.summary;
+    text += line + "\n";
+  }
+  text += "\nRun 'embpatch help <command>' or 'embpatch <command> --help' for details.\n";
+  Write(stream, text);
+}
+
+void PrintCommandHelp(const Command& command) {
+  std::string text = "usage: embpatch ";
+  text += command.name;
+  if (!command.synopsis.empty()) {
+    text += " ";
+    text += command.synopsis;
+  }
+  text += "\n\n";
+  text += command.help;
+  if (!text.ends_with("\n")) text += "\n";
+  Write(stdout, text);
+}
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& command : Commands()) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<std::string> ParsedArgs::Value(std::string_view name) const {
+  const auto it = values_.find(name);
+  if (it == values_.end() || it->second.empty()) return std::nullopt;
+  return it->second.back();
+}
+
+std::vector<std::string> ParsedArgs::Values(std::string_view name) const {
+  const auto it = values_.find(name);
+  return it == values_.end() ? std::vector<std::string>{} : it->second;
+}
+
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+               ParsedArgs& parsed, std::string& error) {
+  parsed = ParsedArgs();
+  bool options_done = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      parsed.positional_.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    std::string name = arg;
+    std::optional<std::string> inline_value;
+    if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      inline_value = arg.substr(eq + 1);
+    }
+    const OptionSpec* spec = FindSpec(specs, name);
+    if (spec == nullptr) {
+      error = "unknown option '" + name + "'";
+      return false;
+    }
+    auto& values = parsed.values_[name];
+    if (!values.empty() && !spec->repeatable) {
+      error = "option '" + name + "' given twice";
+      return false;
+    }
+    if (!spec->takes_value) {
+      if (inline_value) {
+        error = "option '" + name + "' takes no value";
+        return false;
+      }
+      values.push_back("");
+      continue;
+    }
+    if (inline_value) {
+      values.push_back(*inline_value);
+    } else if (i + 1 < args.size()) {
+      values.push_back(args[++i]);
+    } else {
+      error = "option '" + name + "' needs a value";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseCount(std::string_view text, std::int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  std::int64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (c - '0');
+  }
+  value = result;
+  return true;
+}
+
+void Out(std::string_view text) { Write(stdout, text); }
+void OutLine(std::string_view text) {
+  Write(stdout, text);
+  Write(stdout, "\n");
+}
+void Err(std::string_view text) { Write(stderr, text); }
+void ErrLine(std::string_view text) {
+  Write(stderr, text);
+  Write(stderr, "\n");
+}
+
+int UsageError(std::string_view command_name, std::string_view problem) {
+  std::string text = "embpatch ";
+  text += command_name;
+  text += ": ";
+  text += problem;
+  text += "\nusage: embpatch ";
+  text += command_name;
+  if (const Command* command = FindCommand(command_name)) {
+    text += " ";
+    text += command->synopsis;
+  }
+  text += "\nRun 'embpatch ";
+  text += command_name;
+  text += " --help' for details.\n";
+  Err(text);
+  return kExitUsage;
+}
+
+bool ReadWholeFile(const std::string& utf8_path, std::string& bytes, std::string& error) {
+  const std::filesystem::path path = FsPathFromUtf8(utf8_path);
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in || std::filesystem::is_directory(path)) {
+    error = "cannot read '" + utf8_path + "': " + ReadFailureReason(path, errno);
+    return false;
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "cannot read '" + utf8_path + "': read error";
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& utf8_path, std::string_view bytes, std::string& error) {
+  const std::filesystem::path path = FsPathFromUtf8(utf8_path);
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (out) out.close();
+  if (!out) {
+    error = "cannot write '" + utf8_path + "': " +
+            (errno != 0 ? std::string(std::strerror(errno)) : std::string("write error"));
+    return false;
+  }
+  return true;
+}
+
+int RunEmbpatch(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    PrintOverview(stderr);
+    return kExitUsage;
+  }
+  const std::string& name = args[0];
+  if (name == "--help" || name == "-h") {
+    PrintOverview(stdout);
+    return kExitOk;
+  }
+  if (name == "help") {
+    if (args.size() == 1) {
+      PrintOverview(stdout);
+      return kExitOk;
+    }
+    const Command* command = FindCommand(args[1]);
+    if (command == nullptr) {
+      ErrLine("embpatch: unknown command '" + args[1] + "'");
+      PrintOverview(stderr);
+      return kExitUsage;
+    }
+    PrintCommandHelp(*command);
+    return kExitOk;
+  }
+  const Command* command = FindCommand(name);
+  if (command == nullptr) {
+    ErrLine("embpatch: unknown command '" + name + "'");
+    PrintOverview(stderr);
+    return kExitUsage;
+  }
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  for (const std::string& arg : rest) {
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h") {
+      PrintCommandHelp(*command);
+      return kExitOk;
+    }
+  }
+  return command->run(rest);
+}
+
+}  // namespace emberfall::cli

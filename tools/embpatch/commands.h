@@ -1,0 +1,18 @@
+// The command handlers of embpatch, one group per source file. Each takes
+// the arguments after the command name and returns the exit code.
+#ifndef EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
+#define EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+namespace emberfall::cli {
+
+// cmd_lint.cpp
+int RunXmlAttr(const std::vector<std::string>& args);
+int RunParseConfig(const std::vector<std::string>& args);
+int RunParseCrcList(const std::vector<std::string>& args);
+
+}  // namespace emberfall::cli
+
+#endif  // EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
