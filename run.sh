@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# The one entry point for developers and CI. Installs what a fresh Debian 12
+# machine lacks, builds, and runs things.
+#
+#   ./run.sh demo          the main job: a demo patch run against a local server
+#   ./run.sh test          every test: Linux (ASan+UBSan), Windows under Wine, fuzzing
+#   ./run.sh build PRESET  configure and build one preset (linux, linux-asan, windows, fuzz)
+#   ./run.sh fuzz [SECS]   run every fuzz target for SECS seconds each (default 30)
+#   ./run.sh bench         build and run the benchmarks (Linux, RelWithDebInfo)
+#   ./run.sh setup         only install the Debian packages
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")"
+ROOT="$PWD"
+
+PACKAGES=(
+  cmake make g++ clang libclang-rt-14-dev llvm
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libcurl4-openssl-dev zlib1g-dev liblzo2-dev openssl
+  mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  wine wine64 xvfb xauth fonts-dejavu-core
+  nginx-light curl
+)
+
+log() { printf '\n=== %s\n' "$*"; }
+
+setup() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  local preset="$1"
+  log "build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+}
+
+# The private Wine prefix the Windows tests run in. Created before ctest:
+# creating it during test discovery races between test executables.
+export WINEPREFIX="${EMB_WINEPREFIX:-$ROOT/build/wineprefix}"
+export EMB_WINEPREFIX="$WINEPREFIX"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+wine_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    log "creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -w
+  # One server for the whole test run instead of one per test process.
+  wineserver -p >/dev/null 2>&1 || true
+}
+
+wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
+
+run_ctest() {
+  local preset="$1"
+  log "tests: $preset"
+  ctest --preset "$preset" 2>&1 | tee "build/$preset/ctest.log"
+  return "${PIPESTATUS[0]}"
+}
+
+fuzz() {
+  local seconds="${1:-30}"
+  build fuzz
+  local status=0
+  for target in build/fuzz/bin/fuzz_*; do
+    local name
+    name="$(basename "$target")"
+    local corpus="fuzz/corpus/${name#fuzz_}"
+    local work="build/fuzz/work/${name#fuzz_}"
+    mkdir -p "$work"
+    log "fuzzing $name for ${seconds}s"
+    if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+        -print_final_stats=1 "$work" "$corpus" >"build/fuzz/$name.log" 2>&1; then
+      tail -n 40 "build/fuzz/$name.log"
+      echo "FUZZ FAILURE: $name"
+      status=1
+    else
+      grep -E "stat::number_of_executed_units|Done [0-9]+ runs" "build/fuzz/$name.log" | tail -n 2
+    fi
+  done
+  return $status
+}
+
+test_all() {
+  setup
+  local status=0 linux=0 windows=0 fuzzing=0
+  build linux-asan && run_ctest linux-asan || linux=$?
+  if build windows; then
+    wine_prefix
+    run_ctest windows || windows=$?
+    wine_stop
+  else
+    windows=1
+  fi
+  fuzz "${EMB_FUZZ_SECONDS:-30}" || fuzzing=$?
+  log "summary"
+  for preset in linux-asan windows; do
+    printf '%-11s ' "$preset:"
+    grep -E "tests passed|tests failed" "build/$preset/ctest.log" 2>/dev/null | tail -n 1 || echo "no test run"
+  done
+  printf '%-11s %s\n' "fuzzing:" "$([ $fuzzing -eq 0 ] && echo "no findings" || echo FAILED)"
+  [ $linux -eq 0 ] && [ $windows -eq 0 ] && [ $fuzzing -eq 0 ] || status=1
+  return $status
+}
+
+demo() {
+  setup
+  build linux
+  local out="build/demo"
+  mkdir -p "$out"
+  log "checking the bundled sample publication with embpatch"
+  build/linux/bin/embpatch parse-config tests/data/sample/emb.launcher.config.xml
+  build/linux/bin/embpatch parse-crclist tests/data/sample/crclist
+}
+
+bench() {
+  setup
+  build linux
+  log "benchmarks"
+  for b in build/linux/bin/bench_*; do
+    [ -x "$b" ] || continue
+    "$b"
+  done
+}
+
+case "${1:-}" in
+  setup) setup ;;
+  build) setup; build "${2:?preset}" ;;
+  test) test_all ;;
+  demo) demo ;;
+  fuzz) setup; fuzz "${2:-30}" ;;
+  bench) bench ;;
+  wineprefix) wine_prefix ;;
+  *) sed -n '2,12p' "$0"; exit 2 ;;
+esac
