@@ -1,0 +1,119 @@
+// The patch engine: drives one patch run at a time on a worker thread of its
+// own — configuration, CRC list, verification, downloads, decoding, checksums,
+// replacement — and publishes ProgressState snapshots through a callback.
+#ifndef EMBERFALL_CORE_PATCH_ENGINE_H_
+#define EMBERFALL_CORE_PATCH_ENGINE_H_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/localization.h"
+#include "core/manual_reset_event.h"
+
+namespace emberfall {
+
+class HttpSession;
+struct CrcListEntry;
+
+enum class PatchStage : std::uint32_t {
+  Verify = 0,
+  Download = 1,
+  Unpack = 2,
+  Done = 3,
+  Failed = 4,
+};
+
+// The snapshot the engine publishes and the window draws.
+struct ProgressState {
+  std::uint32_t stage = 0;         // a PatchStage value
+  std::u16string statusText;       // stage title, or the localized failure message
+  std::u16string detailText;       // verification count, bytes, or the final summary
+  std::u16string barText;          // download speed ("1.5 MB/s")
+  std::u16string noteText;         // the file being verified or downloaded
+  std::uint32_t overallPercent = 0;
+  std::uint32_t filePercent = 0;
+  std::int64_t bytesDone = 0;
+  std::int64_t bytesTotal = 0;
+  std::int32_t filesDone = 0;
+  std::int32_t filesTotal = 0;
+  bool ready = false;              // the run succeeded: the game may start
+  std::u16string runPath = u"emb.bin";
+  std::u16string errorText;        // English failure message after a failure
+};
+
+// What tests and embpatch may change; the launcher uses the defaults.
+struct PatchEngineOptions {
+  // The configuration document URLs, tried in order; empty: ConfigUrls().
+  std::vector<std::u16string> configUrls;
+  // Makes the HTTP session of a run; empty: a session with the fixed time-outs.
+  std::function<std::unique_ptr<HttpSession>()> sessionFactory;
+  // Receives failure reports; empty: ReportError.
+  std::function<void(const std::u16string& message, const std::u16string& context)> reportError;
+  // Monotonic nanoseconds; empty: the platform's high-resolution counter.
+  std::function<std::int64_t()> now;
+  // Waits one pause slice; empty: sleeps the thread.
+  std::function<void(std::chrono::milliseconds)> sleep;
+};
+
+class PatchEngine {
+ public:
+  using ProgressCallback = std::function<void(const ProgressState&)>;
+
+  // Takes the three values; starts nothing. |progressCallback| may be empty.
+  PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
+              PatchEngineOptions options = {});
+  // Cancels and joins a running worker without a time-out.
+  ~PatchEngine();
+
+  PatchEngine(const PatchEngine&) = delete;
+  PatchEngine& operator=(const PatchEngine&) = delete;
+
+  // UI thread. Joins the previous worker, resets the snapshot and starts a
+  // new run. Throws std::system_error if no thread can be created. Does not
+  // call the progress callback.
+  void Start();
+
+  // Asks the running worker to stop at its next check point; returns at once.
+  void RequestCancel();
+
+  // Asks the worker to stop and waits at most |timeoutMs|. True when no worker
+  // runs any more (it is then joined); false leaves it running.
+  bool StopAndWait(std::uint32_t timeoutMs);
+
+  // UI thread, after a snapshot with ready set: starts the game's entry
+  // executable. 0 started, 1 entry missing, 2 start failed (launchError()).
+  int LaunchGame();
+
+  // Win32 error of the last failed game start; 0 otherwise.
+  std::uint32_t launchError() const { return launchError_; }
+
+ private:
+  struct Job;
+  class Run;
+
+  void WorkerBody();
+  void RunPatch();
+
+  LauncherPaths paths_;
+  UiStrings strings_;
+  ProgressCallback progressCallback_;
+  PatchEngineOptions options_;
+  ProgressState progress_;
+  std::thread worker_;
+  ManualResetEvent doneEvent_;
+  std::atomic<bool> cancelRequested_{false};
+  std::uint32_t launchError_ = 0;
+  std::int64_t lastCallbackTime_ = 0;
+  std::int64_t speedBaseTime_ = 0;
+  std::int64_t speedBaseBytes_ = 0;
+};
+
+}  // namespace emberfall
+
+#endif  // EMBERFALL_CORE_PATCH_ENGINE_H_
