@@ -13,6 +13,13 @@ int RunXmlAttr(const std::vector<std::string>& args);
 int RunParseConfig(const std::vector<std::string>& args);
 int RunParseCrcList(const std::vector<std::string>& args);
 
+// cmd_run.cpp
+int RunPatchRun(const std::vector<std::string>& args);
+
+// cmd_publish.cpp
+int RunPublish(const std::vector<std::string>& args);
+int RunPack(const std::vector<std::string>& args);
+
 }  // namespace emberfall::cli
 
 #endif  // EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
