@@ -23,11 +23,10 @@ std::u16string WidePath(const std::filesystem::path& path);
 // The UTF-8 text of a path, for messages.
 std::string Utf8Path(const std::filesystem::path& path);
 
-// |folder| joined with a relative path whose separators may be backslashes
-// (the form CRC-list paths are normalised to): the standard path append on
-// Windows; on POSIX the backslashes become slashes first, so that a path like
-// data\a.bin names a file in a folder there too.
-std::u16string JoinPath(std::u16string_view folder, std::u16string_view relative);
+// |folder| joined with a normalised relative path of the CRC list or the
+// configuration ("\" separators) by the standard path append. POSIX turns
+// the "\" separators into "/" first.
+std::u16string JoinRelativePath(std::u16string_view folder, std::u16string_view relative);
 
 }  // namespace emberfall
 

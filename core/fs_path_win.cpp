@@ -17,7 +17,7 @@ std::u16string WidePath(const std::filesystem::path& path) {
 
 std::string Utf8Path(const std::filesystem::path& path) { return WideToUtf8(WidePath(path)); }
 
-std::u16string JoinPath(std::u16string_view folder, std::u16string_view relative) {
+std::u16string JoinRelativePath(std::u16string_view folder, std::u16string_view relative) {
   return WidePath(FsPath(folder) / FsPath(relative));
 }
 

@@ -197,7 +197,7 @@ void PatchEngine::Run::Execute() {
   if (entries.empty()) throw PatchFailure(PatchErrorCode::CrcListEmpty, listUrls[answered]);
 
   FileStateCache cache;
-  cache.cachePath = JoinPath(e_.paths_.gameFolder, u"EmbLauncher.cache");
+  cache.cachePath = JoinRelativePath(e_.paths_.gameFolder, u"EmbLauncher.cache");
   LoadCache(cache);
 
   std::vector<Job> jobs = VerifyFiles(entries, base, cache);
@@ -301,7 +301,7 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
     p.detailText = FormatVerifyingFiles(e_.strings_, i, n);
     ThrottledNotify();
 
-    std::u16string target = JoinPath(e_.paths_.gameFolder, entry.path_wide);
+    std::u16string target = JoinRelativePath(e_.paths_.gameFolder, entry.path_wide);
     RemoveFileIfExists(target + u".emb-new");  // left by an interrupted run
     if (!FileMatchesEntry(entry, e_.paths_.gameFolder, &cache)) {
       Job job;

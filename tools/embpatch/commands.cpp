@@ -73,6 +73,22 @@ const std::vector<Command>& Commands() {
        "Exit 0; on a failure the launcher's failure message is the last line on\n"
        "stderr and the exit code is 1.\n",
        RunParseCrcList},
+      {"crc32", "FILE...",
+       "print the CRC-32 of files as the launcher computes it",
+       "Prints one line per FILE: the CRC-32 as eight lower-case hexadecimal\n"
+       "digits, two spaces and the name, the way the CRC list and the launcher's\n"
+       "checksum messages show it.\n"
+       "Exit 0; 1 if any FILE cannot be read (the others are still printed).\n",
+       RunCrc32},
+      {"unpack", "PAYLOAD --size N -o OUT",
+       "decode a downloaded payload as the launcher does",
+       "Decodes PAYLOAD (an MCOZ container or a bare LZO1X payload) into exactly\n"
+       "N bytes, the file's size from the CRC list, and writes them to OUT.\n"
+       "Prints the number of bytes and their CRC-32.\n"
+       "Exit 0; on a failure the launcher's failure message (for example\n"
+       "\"Decompress failed | lzo input overrun\") is the last line on stderr, OUT\n"
+       "is not written and the exit code is 1.\n",
+       RunUnpack},
   };
   return commands;
 }

@@ -8,6 +8,10 @@
 
 namespace emberfall::cli {
 
+// cmd_files.cpp
+int RunCrc32(const std::vector<std::string>& args);
+int RunUnpack(const std::vector<std::string>& args);
+
 // cmd_lint.cpp
 int RunXmlAttr(const std::vector<std::string>& args);
 int RunParseConfig(const std::vector<std::string>& args);
