@@ -8,6 +8,9 @@
 
 namespace emberfall::cli {
 
+// cmd_fetch.cpp
+int RunFetch(const std::vector<std::string>& args);
+
 // cmd_lint.cpp
 int RunXmlAttr(const std::vector<std::string>& args);
 int RunParseConfig(const std::vector<std::string>& args);
