@@ -73,6 +73,7 @@ const std::vector<Command>& Commands() {
        "Exit 0; on a failure the launcher's failure message is the last line on\n"
        "stderr and the exit code is 1.\n",
        RunParseCrcList},
+<<<<<<< HEAD
       {"crc32", "FILE...",
        "print the CRC-32 of files as the launcher computes it",
        "Prints one line per FILE: the CRC-32 as eight lower-case hexadecimal\n"
@@ -89,6 +90,21 @@ const std::vector<Command>& Commands() {
        "\"Decompress failed | lzo input overrun\") is the last line on stderr, OUT\n"
        "is not written and the exit code is 1.\n",
        RunUnpack},
+=======
+      {"fetch", "URL [--head] [--max-bytes N] [--refresh] [-o FILE]",
+       "fetch a URL with the launcher's HTTP client",
+       "Requests URL exactly as the launcher does (same client, user agent,\n"
+       "time-outs, proxy and certificate rules) and writes the body to stdout,\n"
+       "or to FILE with -o.\n"
+       "  --head         send HEAD instead and print the Content-Length, or -1\n"
+       "                 when the server gives none\n"
+       "  --max-bytes N  refuse a body larger than N bytes\n"
+       "  --refresh      ask caches on the way for a fresh copy\n"
+       "Exit 0; on a failure the client's reason (for example \"HTTP 404\" or\n"
+       "\"WinHTTP connect: cannot connect (12029)\") is the last line on stderr and\n"
+       "the exit code is 1.\n",
+       RunFetch},
+>>>>>>> net
   };
   return commands;
 }

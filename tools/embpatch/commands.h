@@ -8,6 +8,9 @@
 
 namespace emberfall::cli {
 
+// cmd_fetch.cpp
+int RunFetch(const std::vector<std::string>& args);
+
 // cmd_files.cpp
 int RunCrc32(const std::vector<std::string>& args);
 int RunUnpack(const std::vector<std::string>& args);
