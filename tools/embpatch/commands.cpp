@@ -73,7 +73,6 @@ const std::vector<Command>& Commands() {
        "Exit 0; on a failure the launcher's failure message is the last line on\n"
        "stderr and the exit code is 1.\n",
        RunParseCrcList},
-<<<<<<< HEAD
       {"crc32", "FILE...",
        "print the CRC-32 of files as the launcher computes it",
        "Prints one line per FILE: the CRC-32 as eight lower-case hexadecimal\n"
@@ -90,7 +89,6 @@ const std::vector<Command>& Commands() {
        "\"Decompress failed | lzo input overrun\") is the last line on stderr, OUT\n"
        "is not written and the exit code is 1.\n",
        RunUnpack},
-=======
       {"fetch", "URL [--head] [--max-bytes N] [--refresh] [-o FILE]",
        "fetch a URL with the launcher's HTTP client",
        "Requests URL exactly as the launcher does (same client, user agent,\n"
@@ -104,7 +102,6 @@ const std::vector<Command>& Commands() {
        "\"WinHTTP connect: cannot connect (12029)\") is the last line on stderr and\n"
        "the exit code is 1.\n",
        RunFetch},
->>>>>>> net
   };
   return commands;
 }
