@@ -317,6 +317,9 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
   std::string buffer;
   bool reset = false;
   while (!stopping_) {
+    // A TLS handshake (record type 0x16) can never become a request: close
+    // at once, as an http-only server does, so an https client fails fast.
+    if (!buffer.empty() && static_cast<unsigned char>(buffer[0]) == 0x16) break;
     const std::size_t head_end = buffer.find("\r\n\r\n");
     if (head_end == std::string::npos) {
       if (buffer.size() > kMaxRequestHead) break;

@@ -8,6 +8,9 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/test_socket.h"
+#include "tests/support/unix_shell.h"
+
 namespace emberfall::test {
 namespace {
 
@@ -42,6 +45,35 @@ std::string Conf(const std::string& dir, const std::string& root, int port, cons
   return conf.str();
 }
 
+// GETs |path| from 127.0.0.1:|port|; the status code, or 0 when nobody
+// answers like an HTTP server.
+int HttpStatus(int port, const std::string& path) {
+  sock::Socket socket = sock::ConnectLoopback(static_cast<std::uint16_t>(port), 2000);
+  if (socket == sock::kInvalid) return 0;
+  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+  size_t sent = 0;
+  while (sent < request.size() && sock::WaitWritable(socket, 2000) == 1) {
+    const long n = sock::SendSome(socket, request.data() + sent, request.size() - sent);
+    if (n < 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  std::string reply;
+  while (sent == request.size() && reply.size() < 12 && sock::WaitReadable(socket, 2000) == 1) {
+    char buffer[64];
+    const long n = sock::Receive(socket, buffer, sizeof(buffer));
+    if (n <= 0) break;
+    reply.append(buffer, static_cast<size_t>(n));
+  }
+  sock::Close(socket);
+  if (reply.size() < 12 || reply.compare(0, 5, "HTTP/") != 0) return 0;
+  return std::atoi(reply.c_str() + 9);
+}
+
+std::string NginxCommand(const std::string& dir, const std::string& extra) {
+  return ShellQuote(kNginx) + " -c " + ShellQuote(dir + "/nginx.conf") + " -p " + ShellQuote(dir) +
+         " -e " + ShellQuote(dir + "/error.log") + extra + " >/dev/null 2>&1";
+}
+
 }  // namespace
 
 NginxServer::NginxServer(const std::filesystem::path& root) {
@@ -60,15 +92,17 @@ NginxServer::~NginxServer() { Stop(); }
 
 bool NginxServer::StartOn(int port, const std::filesystem::path& root) {
   // Someone else answering there means the port is taken.
-  if (nginx_platform::HttpStatus(port, "/") != 0) return false;
-  const std::string dir = nginx_platform::UnixPath(dir_.path());
-  WriteFileBytes(dir_ / "nginx.conf", Conf(dir, nginx_platform::UnixPath(root), port, token_));
+  if (HttpStatus(port, "/") != 0) return false;
+  const std::optional<std::string> dir = UnixPathOf(dir_.path());
+  const std::optional<std::string> root_dir = UnixPathOf(root);
+  if (!dir || !root_dir) return false;
+  WriteFileBytes(dir_ / "nginx.conf", Conf(*dir, *root_dir, port, token_));
   std::filesystem::remove(dir_ / "nginx.pid");
-  nginx_platform::RunUnixProgram(
-      {kNginx, "-c", dir + "/nginx.conf", "-p", dir, "-e", dir + "/error.log"});
+  // nginx daemonizes itself, so the shell returns at once.
+  if (!StartUnixShell(NginxCommand(*dir, ""))) return false;
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (nginx_platform::HttpStatus(port, "/__emb_probe_" + token_) == 204) return true;
+    if (HttpStatus(port, "/__emb_probe_" + token_) == 204) return true;
     std::this_thread::sleep_for(50ms);
   }
   return false;
@@ -76,12 +110,12 @@ bool NginxServer::StartOn(int port, const std::filesystem::path& root) {
 
 void NginxServer::Stop() {
   if (port_ == 0) return;
-  const std::string dir = nginx_platform::UnixPath(dir_.path());
-  nginx_platform::RunUnixProgram(
-      {kNginx, "-c", dir + "/nginx.conf", "-p", dir, "-e", dir + "/error.log", "-s", "stop"});
+  if (const std::optional<std::string> dir = UnixPathOf(dir_.path())) {
+    StartUnixShell(NginxCommand(*dir, " -s stop"));
+  }
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < deadline &&
-         nginx_platform::HttpStatus(port_, "/__emb_probe_" + token_) != 0) {
+         HttpStatus(port_, "/__emb_probe_" + token_) != 0) {
     std::this_thread::sleep_for(50ms);
   }
   port_ = 0;

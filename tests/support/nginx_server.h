@@ -40,16 +40,6 @@ class NginxServer {
   int port_ = 0;
 };
 
-// Platform pieces (nginx_server_posix.cpp / nginx_server_win.cpp).
-namespace nginx_platform {
-// The path as the Linux side sees it.
-std::string UnixPath(const std::filesystem::path& path);
-// Runs a Linux program with arguments; waits for it where the platform can.
-bool RunUnixProgram(const std::vector<std::string>& argv);
-// GETs |path| from 127.0.0.1:|port| and returns the status code, or 0.
-int HttpStatus(int port, const std::string& path);
-}  // namespace nginx_platform
-
 }  // namespace emberfall::test
 
 #endif  // EMBERFALL_TESTS_SUPPORT_NGINX_SERVER_H_
