@@ -49,6 +49,7 @@ const char* HttpErrorKind(std::uint32_t code) {
   namespace e = winhttp_error;
   switch (code) {
     case e::kTimeout:
+    case e::kWsaTimedOut:
       return "timeout";
     case e::kNameNotResolved:
       return "name not resolved";

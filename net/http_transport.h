@@ -51,9 +51,10 @@ inline constexpr std::uint32_t kSecureCertRevoked = 12170;
 inline constexpr std::uint32_t kSecureFailure = 12175;
 inline constexpr std::uint32_t kSecureCertWrongUsage = 12179;
 // Winsock codes that WinHTTP (Wine's, at least) passes through unchanged
-// when the peer resets or aborts a connection.
+// when the peer resets or aborts a connection or a receive times out.
 inline constexpr std::uint32_t kWsaConnectionAborted = 10053;
 inline constexpr std::uint32_t kWsaConnectionReset = 10054;
+inline constexpr std::uint32_t kWsaTimedOut = 10060;
 }  // namespace winhttp_error
 
 // One platform HTTP stack. Every call returning std::uint32_t returns 0 on

@@ -67,6 +67,12 @@ class WinHttpTransport final : public HttpTransport {
     if (!session_) return;
     WinHttpSetTimeouts(session_.get(), timeouts.resolve_ms, timeouts.connect_ms, timeouts.send_ms,
                        timeouts.receive_ms);
+    // The wait for response headers has a time-out of its own (90 s on
+    // Windows, none under Wine); a server that accepts and then stays silent
+    // must fail after the receive time-out like one that stalls mid-body.
+    DWORD response_ms = static_cast<DWORD>(timeouts.receive_ms);
+    WinHttpSetOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms,
+                     sizeof(response_ms));
     if (!IsWindows10OrLater()) {
       // Older systems default to SSL 3.0 / TLS 1.0, which patch servers refuse.
       DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;

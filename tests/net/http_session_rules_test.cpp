@@ -90,6 +90,7 @@ TEST_F(HttpSessionRulesTest, ClassifiesPlatformCodesAndDropsTheConnection) {
     const char* text;
   } cases[] = {
       {12002, "WinHTTP receive: timeout (12002)"},
+      {10060, "WinHTTP receive: timeout (10060)"},
       {12007, "WinHTTP receive: name not resolved (12007)"},
       {12017, "WinHTTP receive: cancelled (12017)"},
       {12029, "WinHTTP receive: cannot connect (12029)"},
