@@ -49,6 +49,7 @@ const char* HttpErrorKind(std::uint32_t code) {
   namespace e = winhttp_error;
   switch (code) {
     case e::kTimeout:
+    case e::kWsaTimedOut:
       return "timeout";
     case e::kNameNotResolved:
       return "name not resolved";
@@ -200,6 +201,12 @@ bool HttpSession::ReadBody(std::vector<std::uint8_t>& body, std::int64_t length,
     body.reserve(static_cast<std::size_t>(std::min(length, kMaxUpfrontReserve)));
   }
 
+  struct SinkReset {
+    HttpTransport* transport;
+    ~SinkReset() { transport->SetBodySink(nullptr, -1); }
+  } sink_reset{transport_.get()};
+  transport_->SetBodySink(&body, limited ? options.max_bytes : -1);
+
   std::int64_t received = 0;
   for (;;) {
     if (Cancelled()) return Fail(u"cancelled");
@@ -211,11 +218,9 @@ bool HttpSession::ReadBody(std::vector<std::uint8_t>& body, std::int64_t length,
     if (limited && received + available > options.max_bytes) {
       return Fail(u"response too large (> " + Decimal(options.max_bytes) + u" bytes)");
     }
-    const std::size_t old_size = body.size();
-    body.resize(old_size + available);
     std::uint32_t read = 0;
-    const std::uint32_t code = transport_->Read(body.data() + old_size, available, read);
-    body.resize(old_size + std::min(read, available));
+    const std::uint32_t code = transport_->Read(body, available, read);
+    body.resize(static_cast<std::size_t>(received) + std::min(read, available));
     if (code != 0) return PlatformFailure("read", code);
     received += std::min(read, available);
     if (progress) progress(received, length);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace emberfall {
 
@@ -51,9 +52,10 @@ inline constexpr std::uint32_t kSecureCertRevoked = 12170;
 inline constexpr std::uint32_t kSecureFailure = 12175;
 inline constexpr std::uint32_t kSecureCertWrongUsage = 12179;
 // Winsock codes that WinHTTP (Wine's, at least) passes through unchanged
-// when the peer resets or aborts a connection.
+// when the peer resets or aborts a connection or a receive times out.
 inline constexpr std::uint32_t kWsaConnectionAborted = 10053;
 inline constexpr std::uint32_t kWsaConnectionReset = 10054;
+inline constexpr std::uint32_t kWsaTimedOut = 10060;
 }  // namespace winhttp_error
 
 // One platform HTTP stack. Every call returning std::uint32_t returns 0 on
@@ -95,8 +97,20 @@ class HttpTransport {
   virtual bool ContentLengthHeader(std::size_t max_units, std::u16string& text) = 0;
   // Waits until body bytes are available; 0 means the body has ended.
   virtual std::uint32_t QueryAvailable(std::uint32_t& available) = 0;
-  // Copies up to |size| available bytes to |dest|.
-  virtual std::uint32_t Read(std::uint8_t* dest, std::uint32_t size, std::uint32_t& read) = 0;
+  // Lets the transport append arriving body bytes straight to |body|, as
+  // long as |body| stays within |limit| bytes (no bound when negative). Bytes
+  // put there are reported by QueryAvailable and then by Read without being
+  // copied again; anything else is staged and appended by Read. Ends with
+  // SetBodySink(nullptr, -1) or CloseRequest. The default ignores it.
+  virtual void SetBodySink(std::vector<std::uint8_t>* body, std::int64_t limit) {
+    (void)body;
+    (void)limit;
+  }
+  // Appends up to |size| available bytes to |body|; |read| tells how many.
+  // Appending (rather than reading into space the caller zero-fills first)
+  // saves a pass over every byte of a large download.
+  virtual std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t size,
+                             std::uint32_t& read) = 0;
   // Ends the current request; unread body data is discarded.
   virtual void CloseRequest() = 0;
 };

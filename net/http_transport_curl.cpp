@@ -51,10 +51,9 @@ constexpr std::uint32_t kInternalError = 12004;
 constexpr std::uint32_t kNotEnoughMemory = 8;
 // WinHTTP's default for WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS.
 constexpr int kMaxRedirects = 10;
-// Bytes buffered ahead of the reader before the transfer is paused; small
-// enough to stay in cache between the socket and the caller's buffer.
-constexpr std::size_t kPendingLimit = 512 * 1024;
-constexpr long kReceiveBufferSize = 256 * 1024;
+// Bytes received ahead of the reader before the transfer is paused.
+constexpr std::size_t kPendingLimit = 1024 * 1024;
+constexpr long kReceiveBufferSize = 512 * 1024;
 
 // OpenSSL X509_V_ERR_* values (stable across OpenSSL versions).
 constexpr long kX509CertNotYetValid = 9;
@@ -293,9 +292,16 @@ class CurlTransport final : public HttpTransport {
     return true;
   }
 
+  void SetBodySink(std::vector<std::uint8_t>* body, std::int64_t limit) override {
+    sink_ = body;
+    sink_limit_ = limit;
+    direct_ = 0;
+  }
+
   std::uint32_t QueryAvailable(std::uint32_t& available) override {
     available = 0;
-    if (pending_pos_ == pending_.size()) {
+    // Bytes appended to the sink arrived before anything staged later.
+    if (direct_ == 0 && pending_pos_ == pending_.size()) {
       pending_.clear();
       pending_pos_ = 0;
       if (paused_) {
@@ -303,22 +309,31 @@ class CurlTransport final : public HttpTransport {
         // Hands the chunk held back at the pause to OnBody again.
         if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return kInternalError;
       }
-      if (pending_.empty()) {
-        if (const std::uint32_t code =
-                WaitFor(timeouts_.receive_ms, [this] { return !pending_.empty() || paused_; })) {
+      if (direct_ == 0 && pending_.empty()) {
+        if (const std::uint32_t code = WaitFor(
+                timeouts_.receive_ms, [this] { return direct_ > 0 || !pending_.empty() || paused_; })) {
           return code;
         }
       }
-      if (pending_.empty()) return Failure();
+      if (out_of_memory_) return kNotEnoughMemory;
+      if (direct_ == 0 && pending_.empty()) return Failure();
     }
-    available = static_cast<std::uint32_t>(
-        std::min<std::size_t>(pending_.size() - pending_pos_, UINT32_MAX));
+    const std::size_t ready = direct_ > 0 ? direct_ : pending_.size() - pending_pos_;
+    available = static_cast<std::uint32_t>(std::min<std::size_t>(ready, UINT32_MAX));
     return 0;
   }
 
-  std::uint32_t Read(std::uint8_t* dest, std::uint32_t size, std::uint32_t& read) override {
+  std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t size,
+                     std::uint32_t& read) override {
+    if (direct_ > 0) {
+      // Already at the end of |body| (the sink).
+      read = static_cast<std::uint32_t>(std::min<std::size_t>(size, direct_));
+      direct_ -= read;
+      return 0;
+    }
     const std::size_t count = std::min<std::size_t>(size, pending_.size() - pending_pos_);
-    if (count > 0) std::memcpy(dest, pending_.data() + pending_pos_, count);
+    const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(pending_pos_);
+    body.insert(body.end(), first, first + static_cast<std::ptrdiff_t>(count));
     pending_pos_ += count;
     read = static_cast<std::uint32_t>(count);
     return 0;
@@ -333,6 +348,7 @@ class CurlTransport final : public HttpTransport {
     pending_.clear();
     pending_pos_ = 0;
     paused_ = false;
+    SetBodySink(nullptr, -1);
   }
 
  private:
@@ -349,6 +365,7 @@ class CurlTransport final : public HttpTransport {
 
   void ResetResponse() {
     done_ = false;
+    out_of_memory_ = false;
     result_ = CURLE_OK;
     headers_done_ = false;
     discarding_ = false;
@@ -463,19 +480,38 @@ class CurlTransport final : public HttpTransport {
     return size * count;
   }
 
-  static size_t OnBody(char* data, size_t size, size_t count, void* self_ptr) {
+  // No exception may cross back into libcurl's C code.
+  static size_t OnBody(char* data, size_t size, size_t count, void* self_ptr) noexcept {
     auto* self = static_cast<CurlTransport*>(self_ptr);
     const size_t bytes = size * count;
     if (self->discarding_) return bytes;
-    if (self->pending_.size() - self->pending_pos_ >= kPendingLimit) {
-      self->paused_ = true;
-      return CURL_WRITEFUNC_PAUSE;
+    const bool staged = self->pending_pos_ < self->pending_.size();
+    try {
+      // Straight into the caller's buffer when nothing is staged before
+      // these bytes and they fit the caller's limit; libcurl's own read loop
+      // bounds how far this runs ahead of the reader.
+      if (!staged && self->sink_ != nullptr &&
+          (self->sink_limit_ < 0 ||
+           self->sink_->size() + bytes <= static_cast<std::uint64_t>(self->sink_limit_))) {
+        self->sink_->insert(self->sink_->end(), data, data + bytes);
+        self->direct_ += bytes;
+        return bytes;
+      }
+      if (self->direct_ + (self->pending_.size() - self->pending_pos_) >= kPendingLimit) {
+        // Far enough ahead of the reader: libcurl holds the chunk until
+        // QueryAvailable resumes the transfer.
+        self->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+      }
+      if (!staged) {
+        self->pending_.clear();
+        self->pending_pos_ = 0;
+      }
+      self->pending_.insert(self->pending_.end(), data, data + bytes);
+    } catch (...) {
+      self->out_of_memory_ = true;
+      return 0;
     }
-    if (self->pending_pos_ == self->pending_.size()) {
-      self->pending_.clear();
-      self->pending_pos_ = 0;
-    }
-    self->pending_.insert(self->pending_.end(), data, data + bytes);
     return bytes;
   }
 
@@ -499,6 +535,10 @@ class CurlTransport final : public HttpTransport {
   int status_ = 0;
   bool has_content_length_ = false;
   std::string content_length_;
+  bool out_of_memory_ = false;
+  std::vector<std::uint8_t>* sink_ = nullptr;
+  std::int64_t sink_limit_ = -1;
+  std::size_t direct_ = 0;
   std::vector<std::uint8_t> pending_;
   std::size_t pending_pos_ = 0;
   bool paused_ = false;

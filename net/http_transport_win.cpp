@@ -1,6 +1,7 @@
 // WinHTTP transport: synchronous session, connection and request handles.
 #include "net/http_transport.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/win/wide.h"
@@ -67,6 +68,12 @@ class WinHttpTransport final : public HttpTransport {
     if (!session_) return;
     WinHttpSetTimeouts(session_.get(), timeouts.resolve_ms, timeouts.connect_ms, timeouts.send_ms,
                        timeouts.receive_ms);
+    // The wait for response headers has a time-out of its own (90 s on
+    // Windows, none under Wine); a server that accepts and then stays silent
+    // must fail after the receive time-out like one that stalls mid-body.
+    DWORD response_ms = static_cast<DWORD>(timeouts.receive_ms);
+    WinHttpSetOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms,
+                     sizeof(response_ms));
     if (!IsWindows10OrLater()) {
       // Older systems default to SSL 3.0 / TLS 1.0, which patch servers refuse.
       DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
@@ -177,11 +184,16 @@ class WinHttpTransport final : public HttpTransport {
     return 0;
   }
 
-  std::uint32_t Read(std::uint8_t* dest, std::uint32_t size, std::uint32_t& read) override {
+  std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t size,
+                     std::uint32_t& read) override {
+    const std::size_t old_size = body.size();
+    body.resize(old_size + size);
     DWORD count = 0;
-    if (!WinHttpReadData(request_.get(), dest, size, &count)) return LastError();
-    read = count;
-    return 0;
+    const BOOL ok = WinHttpReadData(request_.get(), body.data() + old_size, size, &count);
+    const std::uint32_t error = ok ? 0 : LastError();
+    body.resize(old_size + (ok ? std::min<DWORD>(count, size) : 0));
+    read = ok ? count : 0;
+    return error;
   }
 
   void CloseRequest() override { request_.reset(); }

@@ -62,12 +62,13 @@ class ScriptedTransport : public HttpTransport {
     available = s_.chunks.empty() ? 0 : static_cast<std::uint32_t>(s_.chunks.front().size());
     return 0;
   }
-  std::uint32_t Read(std::uint8_t* dest, std::uint32_t size, std::uint32_t& read) override {
+  std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t size,
+                     std::uint32_t& read) override {
     if (s_.read_error != 0) return s_.read_error;
     const std::string chunk = s_.chunks.front();
     s_.chunks.pop_front();
     read = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(chunk.size()));
-    std::copy(chunk.begin(), chunk.begin() + read, dest);
+    body.insert(body.end(), chunk.begin(), chunk.begin() + read);
     return 0;
   }
   void CloseRequest() override { ++s_.closed_requests; }
@@ -90,6 +91,7 @@ TEST_F(HttpSessionRulesTest, ClassifiesPlatformCodesAndDropsTheConnection) {
     const char* text;
   } cases[] = {
       {12002, "WinHTTP receive: timeout (12002)"},
+      {10060, "WinHTTP receive: timeout (10060)"},
       {12007, "WinHTTP receive: name not resolved (12007)"},
       {12017, "WinHTTP receive: cancelled (12017)"},
       {12029, "WinHTTP receive: cannot connect (12029)"},
