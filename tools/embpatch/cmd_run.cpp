@@ -87,15 +87,18 @@ class LiveDisplay {
   bool drawn_ = false;
 };
 
-// One line whenever the stage, status, file or count changes.
+// One line whenever the stage, the status or the file changes.
 class PlainDisplay {
  public:
   void Draw(const ProgressState& s) {
-    const std::u16string key = ToWideDecimal(s.stage) + u"|" + s.statusText + u"|" + s.noteText +
-                               u"|" + ToWideDecimal(s.filesDone);
+    const std::u16string key = ToWideDecimal(s.stage) + u"|" + s.statusText + u"|" + s.noteText;
     if (key == last_) return;
     last_ = key;
     std::string line = WideToUtf8(s.statusText);
+    if (s.stage == static_cast<std::uint32_t>(PatchStage::Download) ||
+        s.stage == static_cast<std::uint32_t>(PatchStage::Unpack)) {
+      line += "  [" + std::to_string(s.filesDone + 1) + "/" + std::to_string(s.filesTotal) + "]";
+    }
     if (!s.detailText.empty()) line += "  " + WideToUtf8(s.detailText);
     if (!s.noteText.empty()) line += "  " + WideToUtf8(s.noteText);
     OutLine(line);
@@ -153,7 +156,9 @@ int RunPatchRun(const std::vector<std::string>& args) {
                  parsed, error)) {
     return UsageError("run", error);
   }
-  if (!parsed.positional().empty()) return UsageError("run", "unexpected argument '" + parsed.positional()[0] + "'");
+  if (!parsed.positional().empty()) {
+    return UsageError("run", "unexpected argument '" + parsed.positional()[0] + "'");
+  }
   const std::optional<std::string> game_dir = parsed.Value("--game-dir");
   if (!game_dir) return UsageError("run", "--game-dir is required");
 
@@ -188,7 +193,9 @@ int RunPatchRun(const std::vector<std::string>& args) {
   }
 
   PatchEngineOptions options;
-  for (const std::string& url : parsed.Values("--config-url")) options.configUrls.push_back(Utf8ToWide(url));
+  for (const std::string& url : parsed.Values("--config-url")) {
+    options.configUrls.push_back(Utf8ToWide(url));
+  }
   // An operator's tool: failures are shown here, never sent to the maker.
   options.reportError = [](const std::u16string&, const std::u16string&) {};
 
