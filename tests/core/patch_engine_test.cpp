@@ -16,109 +16,19 @@
 #include "core/fs_path.h"
 #include "core/text.h"
 #include "net/http_session.h"
+#include "tests/support/engine_harness.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/stored_payload.h"
+#include "tests/support/test_publication.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
 namespace {
 
 using namespace std::chrono_literals;
+using test::EngineHarness;
 using test::LoopbackHttpServer;
 using test::Response;
-
-std::string CrcLine(const std::string& path, const std::string& contents, std::int64_t packed) {
-  char prefix[80];
-  std::snprintf(prefix, sizeof(prefix), "%08x %zu %lld 0 ", Crc32Buffer(contents.data(), contents.size()),
-                contents.size(), static_cast<long long>(packed));
-  return prefix + path + "\n";
-}
-
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version = "1") {
-  return "<torrent_config run_path=\"bin/game.exe\"><foreground_patch crcpatch_url=\"" + crcpatch_url +
-         "\" crcversion=\"" + version + "\"/></torrent_config>";
-}
-
-// The engine under test, with its snapshots, reports and pauses recorded.
-class EngineHarness {
- public:
-  EngineHarness(const test::TempDir& game, std::vector<std::u16string> config_urls,
-                std::u16string exe_path = {}) {
-    LauncherPaths paths;
-    paths.gameFolder = game.Wide();
-    paths.exeFolder = game.Wide();
-    paths.exePath = exe_path.empty() ? game.Wide("launcher.exe") : exe_path;
-    PatchEngineOptions options;
-    options.configUrls = std::move(config_urls);
-    options.reportError = [this](const std::u16string& message, const std::u16string& context) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      reports_.push_back(WideToUtf8(message) + " || " + WideToUtf8(context));
-    };
-    options.sleep = [this](std::chrono::milliseconds slice) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      slept_ += slice;
-      if (on_pause_) on_pause_();
-    };
-    options.sessionFactory = [] {
-      HttpTimeouts timeouts;
-      timeouts.receive_ms = 5000;
-      return std::make_unique<HttpSession>(timeouts);
-    };
-    engine_ = std::make_unique<PatchEngine>(
-        paths, LoadUiStrings(Language::English),
-        [this](const ProgressState& state) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          snapshots_.push_back(state);
-          if (state.stage >= 3) finished_.notify_all();
-        },
-        options);
-  }
-
-  PatchEngine& engine() { return *engine_; }
-
-  // Starts a run and waits for its final snapshot.
-  ProgressState RunToEnd() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      snapshots_.clear();
-      reports_.clear();
-      slept_ = 0ms;
-    }
-    engine_->Start();
-    std::unique_lock<std::mutex> lock(mutex_);
-    const bool ended = finished_.wait_for(lock, 60s, [this] {
-      return !snapshots_.empty() && snapshots_.back().stage >= 3;
-    });
-    EXPECT_TRUE(ended) << "no final snapshot";
-    return snapshots_.empty() ? ProgressState() : snapshots_.back();
-  }
-
-  std::vector<ProgressState> snapshots() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return snapshots_;
-  }
-  std::vector<std::string> reports() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reports_;
-  }
-  std::chrono::milliseconds slept() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return slept_;
-  }
-  void OnPause(std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    on_pause_ = std::move(hook);
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  std::vector<ProgressState> snapshots_;
-  std::vector<std::string> reports_;
-  std::chrono::milliseconds slept_{0};
-  std::function<void()> on_pause_;
-  std::unique_ptr<PatchEngine> engine_;
-};
 
 class PatchEngineTest : public testing::Test {
  protected:
@@ -133,31 +43,11 @@ class PatchEngineTest : public testing::Test {
 
   // Publishes files_ under /p/<version>/ and the document at /new/config.xml.
   void Publish(const std::string& crcpatch_url = "", const std::string& version = "1") {
-    std::string list = "# test publication\n";
-    std::map<std::string, std::string> served;
-    for (const auto& [path, contents] : files_) {
-      const std::string payload = test::StoredPayload(contents);
-      list += CrcLine(path, contents, static_cast<std::int64_t>(payload.size()));
-      served["/p/" + version + "/" + UrlPath(path) + ".lz"] = payload;
-    }
-    served["/p/" + version + "/crclist"] = list;
-    served["/new/config.xml"] =
-        ConfigDocument(crcpatch_url.empty() ? server_.UrlUtf8("/p") : crcpatch_url, version);
-    server_.ServeFiles(served);
-  }
-
-  static std::string UrlPath(const std::string& path) {
-    std::string encoded;
-    for (unsigned char c : path) {
-      if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
-        encoded.push_back(static_cast<char>(c));
-      } else {
-        char hex[4];
-        std::snprintf(hex, sizeof(hex), "%%%02X", c);
-        encoded += hex;
-      }
-    }
-    return encoded;
+    test::PublicationSettings settings;
+    settings.crcpatch_url = crcpatch_url.empty() ? server_.UrlUtf8("/p") : crcpatch_url;
+    settings.version = version;
+    settings.config_path = "/new/config.xml";
+    server_.ServeFiles(test::BuildPublication(settings, files_));
   }
 
   std::vector<std::u16string> ConfigUrls() { return {server_.Url("/new/config.xml")}; }
@@ -351,7 +241,7 @@ TEST_F(PatchEngineTest, FallsBackFromHttpsToHttpForTheListAndEveryPayload) {
 }
 
 TEST_F(PatchEngineTest, AnEmptyListFails) {
-  server_.ServeFiles({{"/new/config.xml", ConfigDocument(server_.UrlUtf8("/p"))},
+  server_.ServeFiles({{"/new/config.xml", test::ConfigDocument(server_.UrlUtf8("/p"), "1")},
                       {"/p/1/crclist", "\xEF\xBB\xBF# nothing published\n\n"}});
   EngineHarness harness(game_, ConfigUrls());
   const ProgressState last = harness.RunToEnd();
@@ -496,17 +386,10 @@ TEST_F(PatchEngineTest, RemovesLeftoversOfEarlierRuns) {
 
 TEST_F(PatchEngineTest, TheEnvironmentRedirectsThePublishedFiles) {
   Publish("http://127.0.0.1:9/nowhere");  // the document points elsewhere
-  std::map<std::string, std::string> mirror;  // the same files under /mirror/1/
-  {
-    std::string list;
-    for (const auto& [path, contents] : files_) {
-      const std::string payload = test::StoredPayload(contents);
-      list += CrcLine(path, contents, static_cast<std::int64_t>(payload.size()));
-      mirror["/mirror/1/" + UrlPath(path) + ".lz"] = payload;
-    }
-    mirror["/mirror/1/crclist"] = list;
-  }
-  server_.ServeFiles(mirror);
+  test::PublicationSettings mirror;  // the same files under /mirror/1/
+  mirror.crcpatch_url = server_.UrlUtf8("/mirror");
+  mirror.config_path = "/unused.xml";
+  server_.ServeFiles(test::BuildPublication(mirror, files_));
   test::ScopedEnvironmentVariable redirect("EMBERFALL_PATCH_URL", server_.UrlUtf8("/mirror"));
   EngineHarness harness(game_, ConfigUrls());
   EXPECT_TRUE(harness.RunToEnd().ready);
