@@ -18,7 +18,7 @@ PACKAGES=(
   libcurl4-openssl-dev zlib1g-dev liblzo2-dev openssl
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth fonts-dejavu-core
-  nginx-light curl
+  nginx-light curl strace time
 )
 
 log() { printf '\n=== %s\n' "$*"; }
