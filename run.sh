@@ -51,11 +51,15 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 wine_prefix() {
+  # A server left over from an earlier run would keep "wineserver -w" below
+  # waiting forever.
+  wineserver -k >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  # Let the prefix settle (wineboot's helpers end, the registry is saved).
   wineserver -w
   # One server for the whole test run instead of one per test process.
   wineserver -p >/dev/null 2>&1 || true
