@@ -63,6 +63,10 @@ wine_prefix() {
   wineserver -w
   # One server for the whole test run instead of one per test process.
   wineserver -p >/dev/null 2>&1 || true
+  # Start Wine once with nothing to inherit. A test process that found no
+  # server would start one itself, and that server would hold the test's
+  # output pipe open for as long as it lives.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
