@@ -123,82 +123,22 @@ test_all() {
   return $status
 }
 
-# A free loopback port: nobody answers a connect there.
-free_port() {
-  local port
-  for _ in $(seq 1 200); do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return 0
-    fi
-  done
-  echo "no free port found" >&2
-  return 1
-}
-
-# nginx_start ROOT PORT DIR: serves ROOT on 127.0.0.1:PORT, keeping its
-# configuration, logs and pid in DIR. Waits (bounded) until it answers.
-nginx_start() {
-  local root="$1" port="$2" dir="$3"
-  mkdir -p "$dir/tmp"
-  cat >"$dir/nginx.conf" <<CONF
-daemon on;
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log warn;
-events { worker_connections 256; }
-http {
-  log_format emb '\$request_method \$request_uri \$status \$body_bytes_sent';
-  access_log $dir/access.log emb;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  keepalive_requests 100000;
-  server {
-    listen 127.0.0.1:$port;
-    root $root;
-  }
-}
-CONF
-  local user_line=""
-  [ "$(id -u)" -eq 0 ] && user_line="user root;"
-  [ -n "$user_line" ] && sed -i "1i $user_line" "$dir/nginx.conf"
-  nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/error.log"
-  for _ in $(seq 1 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nginx did not start; see $dir/error.log" >&2
-  return 1
-}
-
-nginx_stop() {
-  local dir="$1"
-  [ -f "$dir/nginx.pid" ] && nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/error.log" -s stop 2>/dev/null || true
-}
-
 demo() {
   setup
   build linux
   local out="$ROOT/build/demo" embpatch="$ROOT/build/linux/bin/embpatch"
   rm -rf "$out"
   mkdir -p "$out"
+  mkdir -p "$out/www"
+  log "starting nginx on loopback"
   local port
-  port="$(free_port)"
+  port="$(tools/nginx-serve.sh start "$out/www" "$out/nginx")"
+  trap 'tools/nginx-serve.sh stop "$out/nginx"' EXIT
   local base="http://127.0.0.1:$port"
 
-  log "publishing demo/sample-game to a web root"
+  log "publishing demo/sample-game to the web root it serves ($base)"
   "$embpatch" publish --from demo/sample-game --web-root "$out/www" \
     --crcpatch-url "$base/patch" --version 1.0.0 --run-path emb.bin
-
-  log "serving it with nginx on $base"
-  nginx_start "$out/www" "$port" "$out/nginx"
-  trap 'nginx_stop "$out/nginx"' EXIT
 
   log "bringing an empty folder up to date"
   "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
@@ -208,7 +148,7 @@ demo() {
 
   log "comparing the game folder with the published one"
   diff -r --exclude=EmbLauncher.cache demo/sample-game "$out/game" && echo "identical"
-  nginx_stop "$out/nginx"
+  tools/nginx-serve.sh stop "$out/nginx"
   trap - EXIT
 }
 

@@ -17,12 +17,8 @@ command -v nginx >/dev/null || { echo "nginx not installed" >&2; exit 2; }
 command -v curl >/dev/null || { echo "curl not installed" >&2; exit 2; }
 
 WORK="$(mktemp -d /tmp/emb-http-bench.XXXXXX)"
-NGINX_PID=""
 cleanup() {
-  if [ -n "$NGINX_PID" ] && kill -0 "$NGINX_PID" 2>/dev/null; then
-    kill "$NGINX_PID" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$NGINX_PID" 2>/dev/null || break; sleep 0.1; done
-  fi
+  tools/nginx-serve.sh stop "$WORK/nginx"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -37,48 +33,7 @@ while read -r n size; do
 done < "$WORK/sizes"
 chmod -R a+rX "$WORK"
 
-start_nginx() {
-  local port="$1"
-  cat > "$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $WORK/nginx.pid;
-error_log $WORK/logs/error.log;
-events { worker_connections 64; }
-http {
-  default_type application/octet-stream;
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_timeout 120s;
-  keepalive_requests 100000;
-  client_body_temp_path $WORK/tmp;
-  proxy_temp_path $WORK/tmp;
-  fastcgi_temp_path $WORK/tmp;
-  uwsgi_temp_path $WORK/tmp;
-  scgi_temp_path $WORK/tmp;
-  server {
-    listen 127.0.0.1:$port;
-    root $WORK/www;
-  }
-}
-CONF
-  nginx -p "$WORK" -c "$WORK/nginx.conf" 2>>"$WORK/logs/start.log" &
-  NGINX_PID=$!
-  for _ in $(seq 100); do
-    if curl -s -o /dev/null "http://127.0.0.1:$port/small/f0000.bin"; then return 0; fi
-    kill -0 "$NGINX_PID" 2>/dev/null || { NGINX_PID=""; return 1; }
-    sleep 0.05
-  done
-  return 1
-}
-
-PORT=""
-for _ in $(seq 20); do
-  candidate=$((20000 + RANDOM % 20000))
-  if start_nginx "$candidate"; then PORT="$candidate"; break; fi
-done
-[ -n "$PORT" ] || { echo "nginx did not start:"; cat "$WORK/logs/"*.log; exit 1; }
+PORT="$(tools/nginx-serve.sh start "$WORK/www" "$WORK/nginx" quiet)"
 BASE="http://127.0.0.1:$PORT"
 
 echo "$BASE/big.bin" > "$WORK/big.list"

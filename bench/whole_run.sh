@@ -25,17 +25,12 @@ done
 
 WORK="$(mktemp -d /tmp/emb-run-bench.XXXXXX)"
 cleanup() {
-  [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
+  tools/nginx-serve.sh stop "$WORK/nginx"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-port=""
-for _ in $(seq 1 200); do
-  p=$((20000 + RANDOM % 40000))
-  if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then port="$p"; break; fi
-done
-[ -n "$port" ] || { echo "no free port" >&2; exit 1; }
+mkdir -p "$WORK/www"
+port="$(tools/nginx-serve.sh start "$WORK/www" "$WORK/nginx")"
 base="http://127.0.0.1:$port"
 
 echo "== making the game ($FILES files, $MIB MiB)"
@@ -47,30 +42,6 @@ echo "== publishing (LZO1X-1)"
   --crcpatch-url "$base/patch" --version 1 --level 1 | head -1
 payload_bytes=$(find "$WORK/www/patch" -name '*.lz' -printf '%s\n' | awk '{s+=$1} END {print s}')
 decoded_bytes=$(find "$WORK/source" -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
-
-mkdir -p "$WORK/tmp"
-cat > "$WORK/nginx.conf" <<CONF
-daemon on;
-master_process off;
-pid $WORK/nginx.pid;
-error_log $WORK/error.log warn;
-events { worker_connections 64; }
-http {
-  log_format emb '\$request_method \$request_uri \$status';
-  access_log $WORK/access.log emb;
-  default_type application/octet-stream;
-  sendfile on;
-  keepalive_requests 100000;
-  client_body_temp_path $WORK/tmp;
-  proxy_temp_path $WORK/tmp;
-  fastcgi_temp_path $WORK/tmp;
-  uwsgi_temp_path $WORK/tmp;
-  scgi_temp_path $WORK/tmp;
-  server { listen 127.0.0.1:$port; root $WORK/www; }
-}
-CONF
-nginx -c "$WORK/nginx.conf" -p "$WORK" -e "$WORK/error.log"
-for _ in $(seq 1 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 now() { date +%s.%N; }
@@ -91,7 +62,7 @@ baseline=$(seconds "$t0" "$t2")
 echo "curl $(seconds "$t0" "$t1") s + liblzo2 $(seconds "$t1" "$t2") s = $baseline s"
 
 echo "== embpatch run into an empty folder"
-: > "$WORK/access.log"
+: > "$WORK/nginx/access.log"
 /usr/bin/time -f "%e %M" -o "$WORK/time.full" \
   "$BIN/embpatch" run --game-dir "$WORK/game" --config-url "$base/new/emb.launcher.config.xml" --lang en \
   > "$WORK/run.full" 2>&1 || { cat "$WORK/run.full"; exit 1; }
@@ -100,14 +71,14 @@ read -r full_s full_kb < "$WORK/time.full"
 diff -rq --exclude=EmbLauncher.cache "$WORK/source" "$WORK/game" >/dev/null && echo "game folder identical to the source"
 
 echo "== warm re-run"
-: > "$WORK/access.log"
+: > "$WORK/nginx/access.log"
 /usr/bin/time -f "%e %M" -o "$WORK/time.warm" \
   strace -f -qq -e trace=openat -o "$WORK/trace" \
   "$BIN/embpatch" run --game-dir "$WORK/game" --config-url "$base/new/emb.launcher.config.xml" --lang en \
   > "$WORK/run.warm" 2>&1
 tail -1 "$WORK/run.warm"
 read -r warm_s warm_kb < "$WORK/time.warm"
-payload_requests=$(grep -c '\.lz ' "$WORK/access.log" || true)
+payload_requests=$(grep -c '\.lz ' "$WORK/nginx/access.log" || true)
 content_opens=$(grep -F "$WORK/game/" "$WORK/trace" | grep -v O_PATH | grep -v -e O_DIRECTORY -e O_WRONLY \
   -e EmbLauncher.cache | grep -c O_RDONLY || true)
 

@@ -69,6 +69,13 @@ void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
   EXPECT_TRUE(out.good()) << "cannot write " << Utf8Path(path);
 }
 
+std::string LastLine(const std::string& text) {
+  std::string trimmed = text;
+  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+  const size_t newline = trimmed.rfind('\n');
+  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
+}
+
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
                                                      std::optional<std::string> value)
     : name_(std::move(name)) {

@@ -86,6 +86,9 @@ class ScopedEnvironmentVariable {
   std::optional<std::u16string> previous_;
 };
 
+// The last line of a program's output, without its line end.
+std::string LastLine(const std::string& text);
+
 // True when the tests run as a Windows build (under Wine here).
 bool IsWindowsBuild();
 

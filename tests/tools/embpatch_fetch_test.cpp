@@ -19,12 +19,6 @@ ProcessResult Embpatch(const std::vector<std::string>& args) {
   return test::RunProcess(test::BuiltProgram("embpatch"), args, std::chrono::seconds(60));
 }
 
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
-}
 
 class EmbpatchFetchTest : public testing::Test {
  protected:
@@ -76,7 +70,7 @@ TEST_F(EmbpatchFetchTest, FailuresPrintTheClientsReason) {
     const ProcessResult r = Embpatch(c.args);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(LastLine(r.err), c.last_line);
+    EXPECT_EQ(test::LastLine(r.err), c.last_line);
   }
 }
 

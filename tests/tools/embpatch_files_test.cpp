@@ -17,12 +17,6 @@ ProcessResult Embpatch(const std::vector<std::string>& args) {
   return test::RunProcess(test::BuiltProgram("embpatch"), args);
 }
 
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
-}
 
 class EmbpatchFilesTest : public testing::Test {
  protected:
@@ -54,7 +48,7 @@ TEST_F(EmbpatchFilesTest, Crc32ReportsUnreadableFilesAndGoesOn) {
   EXPECT_EQ(r.out, "cbf43926  " + a + "\n");
   EXPECT_NE(r.err.find("embpatch crc32: cannot read '" + Path("missing") + "': "), std::string::npos)
       << r.err;
-  EXPECT_EQ(LastLine(r.err), "embpatch crc32: cannot read '" + Path("folder") + "': is a directory");
+  EXPECT_EQ(test::LastLine(r.err), "embpatch crc32: cannot read '" + Path("folder") + "': is a directory");
   EXPECT_EQ(Embpatch({"crc32"}).exit_code, 2);
 }
 
@@ -86,7 +80,7 @@ TEST_F(EmbpatchFilesTest, UnpackFailuresEndWithTheLaunchersMessageAndWriteNothin
     const std::string in = WriteBytes("payload.lz", c.payload);
     const ProcessResult r = Embpatch({"unpack", in, "--size", c.size, "-o", Path("out.bin")});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(LastLine(r.err), c.message);
+    EXPECT_EQ(test::LastLine(r.err), c.message);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out.bin"));
   }
 }

@@ -16,12 +16,6 @@ ProcessResult Embpatch(const std::vector<std::string>& args) {
   return test::RunProcess(test::BuiltProgram("embpatch"), args);
 }
 
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
-}
 
 class EmbpatchLintTest : public testing::Test {
  protected:
@@ -66,13 +60,13 @@ TEST_F(EmbpatchLintTest, ParseConfigPrintsFourLines) {
 TEST_F(EmbpatchLintTest, ParseConfigFailureIsTheLastStderrLine) {
   ProcessResult r = Embpatch({"parse-config", Write("bad.xml", "<torrent_config/>")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(LastLine(r.err), "missing crcpatch_url");
+  EXPECT_EQ(test::LastLine(r.err), "missing crcpatch_url");
   EXPECT_EQ(r.out, "");
 
   r = Embpatch({"parse-config",
                 Write("unsafe.xml", R"(<torrent_config run_path="..\x"><foreground_patch/>)")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(LastLine(r.err), "Invalid torrent config | unsafe run_path: ..\\x");
+  EXPECT_EQ(test::LastLine(r.err), "Invalid torrent config | unsafe run_path: ..\\x");
 }
 
 TEST_F(EmbpatchLintTest, ParseCrcListPrintsOneLinePerEntry) {
@@ -91,7 +85,7 @@ TEST_F(EmbpatchLintTest, ParseCrcListPrintsOneLinePerEntry) {
 TEST_F(EmbpatchLintTest, ParseCrcListFailureIsTheLastStderrLine) {
   ProcessResult r = Embpatch({"parse-crclist", Write("crclist", "1 2 3 4 ok\n\nnot a line\n")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(LastLine(r.err), "Invalid crclist response | crclist line 3: not a line");
+  EXPECT_EQ(test::LastLine(r.err), "Invalid crclist response | crclist line 3: not a line");
 }
 
 TEST_F(EmbpatchLintTest, UnreadableInputIsOneClearLine) {

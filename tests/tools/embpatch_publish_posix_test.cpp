@@ -21,12 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
-}
 
 std::vector<std::uint8_t> Bytes(const std::string& text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
@@ -140,13 +134,13 @@ TEST_F(EmbpatchPublishTest, RefusesWhatTheLauncherWouldRefuse) {
                                    "--version", "1"};
   r = test::RunProcess(test::BuiltProgram("embpatch"), args);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(LastLine(r.err), "Invalid torrent config | crcpatch_url is not http(s): ftp://h/p/");
+  EXPECT_EQ(test::LastLine(r.err), "Invalid torrent config | crcpatch_url is not http(s): ftp://h/p/");
 
   args[6] = "http://h/p";
   args[8] = "v 1";
   r = test::RunProcess(test::BuiltProgram("embpatch"), args);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(LastLine(r.err), "Invalid torrent config | invalid crcversion: v 1");
+  EXPECT_EQ(test::LastLine(r.err), "Invalid torrent config | invalid crcversion: v 1");
 
   args[8] = "1";
   test::WriteFileBytes(game_source_ / "lpt1.txt", "device");
@@ -185,7 +179,7 @@ TEST_F(EmbpatchPublishTest, APublicationServedByNginxInstallsWithEmbpatchRun) {
       {"run", "--game-dir", Utf8Path(game.path()), "--config-url",
        nginx.BaseUrl() + "/new/emb.launcher.config.xml", "--lang", "en"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(LastLine(r.out), "4 files updated");
+  EXPECT_EQ(test::LastLine(r.out), "4 files updated");
   for (const auto& [path, contents] : files_) {
     EXPECT_TRUE(test::ReadFileBytes(game / path) == contents) << path;
   }

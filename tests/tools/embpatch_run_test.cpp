@@ -14,12 +14,6 @@
 namespace emberfall {
 namespace {
 
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
-}
 
 class EmbpatchRunTest : public testing::Test {
  protected:
@@ -47,13 +41,13 @@ class EmbpatchRunTest : public testing::Test {
 TEST_F(EmbpatchRunTest, UpdatesThenReportsUpToDate) {
   test::ProcessResult r = Run({"--config-url", ConfigUrl(), "--lang", "en"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(LastLine(r.out), "2 files updated");
+  EXPECT_EQ(test::LastLine(r.out), "2 files updated");
   EXPECT_NE(r.out.find("DOWNLOADING..."), std::string::npos) << r.out;
   EXPECT_EQ(test::ReadFileBytes(game_ / "data/a.bin"), std::string(70000, 'a'));
 
   r = Run({"--config-url", ConfigUrl(), "--lang", "de"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(LastLine(r.out), "Aktuell");
+  EXPECT_EQ(test::LastLine(r.out), "Aktuell");
 }
 
 TEST_F(EmbpatchRunTest, TriesEachConfigurationUrlInOrder) {
@@ -62,7 +56,7 @@ TEST_F(EmbpatchRunTest, TriesEachConfigurationUrlInOrder) {
   test::ProcessResult r = Run({"--config-url", broken.UrlUtf8("/c.xml"), "--config-url",
                                ConfigUrl(), "--lang", "tr"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(LastLine(r.out), "2 dosya g\xC3\xBCncellendi");
+  EXPECT_EQ(test::LastLine(r.out), "2 dosya g\xC3\xBCncellendi");
   EXPECT_EQ(broken.RequestCount("/c.xml"), 3u);
 }
 
@@ -71,7 +65,7 @@ TEST_F(EmbpatchRunTest, AFailureIsTheLastLineOnStderr) {
   server.Serve("/c.xml", test::Response::Ok("<torrent_config/>"));
   test::ProcessResult r = Run({"--config-url", server.UrlUtf8("/c.xml"), "--lang", "en"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(LastLine(r.err), "missing crcpatch_url");
+  EXPECT_EQ(test::LastLine(r.err), "missing crcpatch_url");
   EXPECT_NE(r.err.find("Patch configuration is incomplete. Please contact support."),
             std::string::npos)
       << r.err;
