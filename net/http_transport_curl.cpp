@@ -398,6 +398,10 @@ class CurlTransport final : public HttpTransport {
     if (const std::uint32_t code = WaitFor(send_ms, [this] { return RequestStarted(); })) {
       return code;
     }
+    // A transfer that already failed after its request went out failed
+    // while waiting for the response, which WinHTTP reports from the
+    // receive call; leave it to Receive.
+    if (RequestStarted()) return 0;
     return Failure();
   }
 
