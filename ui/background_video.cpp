@@ -305,8 +305,16 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
   if (engine_ || notify_) ShutdownVideo();
   const std::u16string path = GetVideoPath(module);
   if (path.empty()) return false;
-  const std::wstring url = win::ToWinString(VideoFileUrl(path));
+  bool rejected = false;
+  if (StartVideoFromUrl(win::ToWinString(VideoFileUrl(path)), &rejected)) return true;
+  if (!rejected) return false;
+  // Only an engine that refused the source at once gets the older URL form.
+  ShutdownVideo();
+  return StartVideoFromUrl(win::ToWinString(LegacyVideoFileUrl(path)), &rejected);
+}
 
+bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected) {
+  *rejected = false;
   ComPtr<win::IMFMediaEngineClassFactory> factory;
   if (FAILED(CoCreateInstance(win::kClsidMediaEngineClassFactory, nullptr, CLSCTX_INPROC_SERVER,
                               win::kIidMediaEngineClassFactory, factory.put_void()))) {
@@ -319,7 +327,9 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
                          static_cast<win::IMFMediaEngineNotify*>(notify.get()));
   attributes->SetGUID(win::kMediaEngineBrowserCompatibilityMode,
                       win::kMediaEngineCompatibilityModeEdge);
-  attributes->SetGUID(win::kMediaEngineVideoOutputFormat, win::kVideoFormatRgb32);
+  // The engine reads this attribute as a DXGI format (UINT32); a GUID here
+  // leaves the output format unset and frame-server mode without frames.
+  attributes->SetUINT32(win::kMediaEngineVideoOutputFormat, win::kDxgiFormatB8G8R8A8Unorm);
   attributes->SetUINT32(win::kMediaEngineFlagAttribute, 1);
 
   if (FAILED(factory->CreateInstance(win::kMediaEngineForceMute, attributes.get(), engine_.put()))) {
@@ -334,7 +344,11 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
   if (source == nullptr) return false;
   const HRESULT set = engine_->SetSource(source);
   SysFreeString(source);
-  if (FAILED(set) || FAILED(engine_->Load())) return false;
+  if (FAILED(set)) return false;
+  // SetSource already starts loading; an engine that does not implement
+  // Load (Wine's) still plays.
+  const HRESULT load = engine_->Load();
+  if (FAILED(load) && load != E_NOTIMPL) return false;
 
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < kReadyWaitMs) {
@@ -364,7 +378,10 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
         Sleep(1);
       }
     }
-    if (notify->failed()) return false;
+    if (notify->failed()) {
+      *rejected = true;
+      return false;
+    }
     if (QuitPending()) return false;
     HANDLE event = notify->event();
     if (event != nullptr) {
@@ -374,6 +391,14 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
     }
   }
   return false;
+}
+
+bool BackgroundVideo::NativeVideoSize(DWORD* width, DWORD* height) const {
+  *width = 0;
+  *height = 0;
+  if (!engine_) return false;
+  engine_->GetNativeVideoSize(width, height);
+  return *width > 0 && *height > 0;
 }
 
 bool BackgroundVideo::TransferFrame(IWICBitmap* target) {

@@ -78,11 +78,16 @@ class BackgroundVideo {
   // nothing plays or the engine has no frame to give.
   bool TransferFrame(IWICBitmap* target);
 
+  // The decoded video's size; false while the engine knows none.
+  bool NativeVideoSize(DWORD* width, DWORD* height) const;
+
   bool playing() const { return playing_; }
   bool starting() const { return starting_; }
 
  private:
   bool StartVideoOnce(HMODULE module);
+  // One attempt on |url|; |rejected| tells that the engine refused the source.
+  bool StartVideoFromUrl(const std::wstring& url, bool* rejected);
 
   win::ComPtr<win::IMFMediaEngine> engine_;
   win::ComPtr<win::IMFMediaEngineEx> engineEx_;

@@ -67,9 +67,9 @@ inline constexpr GUID kMediaEngineCompatibilityModeEdge = {
 // MF_MEDIA_ENGINE_VIDEO_OUTPUT_FORMAT {5066893C-8CF9-42BC-8B8A-472212E52726}
 inline constexpr GUID kMediaEngineVideoOutputFormat = {
     0x5066893c, 0x8cf9, 0x42bc, {0x8b, 0x8a, 0x47, 0x22, 0x12, 0xe5, 0x27, 0x26}};
-// MFVideoFormat_RGB32 {00000016-0000-0010-8000-00AA00389B71}
-inline constexpr GUID kVideoFormatRgb32 = {
-    0x00000016, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+// The frame format, a DXGI_FORMAT stored as UINT32: 32-bit BGRA, the layout
+// of the WIC bitmap the frames are transferred into.
+inline constexpr UINT32 kDxgiFormatB8G8R8A8Unorm = 87;
 // A 32-bit engine attribute set to 1 {49429250-17D7-48B1-8875-60D37DF9B6FA}
 inline constexpr GUID kMediaEngineFlagAttribute = {
     0x49429250, 0x17d7, 0x48b1, {0x88, 0x75, 0x60, 0xd3, 0x7d, 0xf9, 0xb6, 0xfa}};

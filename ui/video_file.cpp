@@ -10,8 +10,10 @@
 
 namespace emberfall {
 
-std::u16string VideoFileUrl(std::u16string_view path) {
-  std::u16string url = u"file:///";
+namespace {
+
+std::u16string FileUrl(std::u16string_view prefix, std::u16string_view path) {
+  std::u16string url(prefix);
   url.reserve(url.size() + path.size() + 8);
   for (char16_t c : path) {
     switch (c) {
@@ -30,6 +32,12 @@ std::u16string VideoFileUrl(std::u16string_view path) {
   }
   return url;
 }
+
+}  // namespace
+
+std::u16string VideoFileUrl(std::u16string_view path) { return FileUrl(u"file:///", path); }
+
+std::u16string LegacyVideoFileUrl(std::u16string_view path) { return FileUrl(u"file://", path); }
 
 bool FileHasContents(const std::u16string& path, std::string_view bytes) {
   const std::filesystem::path file = FsPath(path);

@@ -12,6 +12,10 @@ namespace emberfall {
 // other unit is copied unchanged.
 std::u16string VideoFileUrl(std::u16string_view path);
 
+// The same with two slashes ("file://C:/..."), the older form of a file URL.
+// Some media-engine implementations (Wine's) resolve only this one.
+std::u16string LegacyVideoFileUrl(std::u16string_view path);
+
 // True when |path| is a regular file whose contents are exactly |bytes|.
 // Any error while reading counts as a difference. The size is compared first,
 // so a file of another size costs one status query.

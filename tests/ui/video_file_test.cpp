@@ -26,6 +26,10 @@ TEST(VideoFileUrlTest, EscapesSeparatorsSpacesAndHashes) {
   }
 }
 
+TEST(VideoFileUrlTest, LegacyFormHasTwoSlashes) {
+  EXPECT_EQ(LegacyVideoFileUrl(u"C:\\a b\\#.mp4"), u"file://C:/a%20b/%23.mp4");
+}
+
 class FileHasContentsTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
