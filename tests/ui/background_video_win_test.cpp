@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/win/windows_include.h"
+
 #include <objbase.h>
 #include <wincodec.h>
 
