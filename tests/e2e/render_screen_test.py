@@ -10,7 +10,8 @@ import subprocess
 import sys
 import tempfile
 
-from screen import BRUSH, CLEAR, Checks, blend, rgb8, screenshot, wait_for, wine_path
+from screen import (BRUSH, CLEAR, Checks, WinePrefix, blend, default_prefix, rgb8, screen_prefix,
+                    screenshot, wait_for, wine_path)
 
 S = 1.0  # a 1124 x 618 client: design units are pixels
 L, R = 28, 1124 - 28 - 188 - 16
@@ -109,7 +110,7 @@ def main():
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     failures, total = [], 0
-    with tempfile.TemporaryDirectory() as work:
+    with WinePrefix(screen_prefix(default_prefix())), tempfile.TemporaryDirectory() as work:
         for scenario in ("downloading", "ready", "hover"):
             img, info = run_probe(args, scenario, work)
             img.save_png(os.path.join(args.out, "render_%s.png" % scenario))

@@ -132,3 +132,46 @@ def wait_for(predicate, timeout, step=0.1):
 
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def screen_prefix(base):
+    """A Wine prefix of the screen tests' own, copied from |base| once.
+
+    Windows of a prefix share one desktop process; a test without an X
+    display that starts it first leaves every later window without a
+    driver. A prefix of their own keeps the screen tests apart from the
+    windowless tests that ctest runs alongside."""
+    target = base.rstrip("/") + "-screen"
+    if not os.path.exists(os.path.join(target, "system.reg")):
+        partial = target + ".part-%d" % os.getpid()
+        subprocess.run(["cp", "-a", base, partial], check=True, timeout=300)
+        try:
+            os.rename(partial, target)
+        except OSError:
+            subprocess.run(["rm", "-rf", partial], timeout=300)  # another test made it first
+    return target
+
+
+class WinePrefix:
+    """Points Wine at |prefix| for this process and its children, and stops
+    that prefix's server when done."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+
+    def __enter__(self):
+        os.environ["WINEPREFIX"] = self.prefix
+        os.environ["EMB_WINEPREFIX"] = self.prefix
+        os.environ.setdefault("WINEDEBUG", "-all")
+        os.environ.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run(["wineserver", "-k"], timeout=60, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        return False
+
+
+def default_prefix():
+    here = os.path.dirname(os.path.abspath(__file__))
+    return os.environ.get("EMB_WINEPREFIX") or os.path.join(here, "..", "..", "build", "wineprefix")
