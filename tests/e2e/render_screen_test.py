@@ -115,6 +115,10 @@ def main():
             img, info = run_probe(args, scenario, work)
             img.save_png(os.path.join(args.out, "render_%s.png" % scenario))
             print("%s: %s" % (scenario, info))
+            lost = Checks(scenario)
+            lost.check("render target rebuilt after a lost device", "recovered=1" in info, info)
+            total += lost.count
+            failures += lost.failures
             c = check_downloading(img, info) if scenario == "downloading" else check_ready(
                 img, info, scenario == "hover")
             total += c.count

@@ -6,7 +6,8 @@
 //   emb_render_probe <scenario> <status file> [width height]
 //
 // Scenarios: downloading, ready, hover. The status file gets "frames=N
-// video=0|1" once 20 frames are drawn; the probe ends when "<status>.stop"
+// video=0|1 recovered=0|1" once 20 frames are drawn (the render target is
+// dropped at frame 10 and must be back at frame 11); the probe ends when "<status>.stop"
 // appears, or after 60 s.
 #include "core/win/windows_include.h"
 
@@ -37,6 +38,7 @@ struct Probe {
   int countdown = -1;
   int frames = 0;
   int videoFrames = 0;
+  bool recovered = false;
   std::filesystem::path status;
 };
 
@@ -44,13 +46,18 @@ Probe* g_probe = nullptr;
 
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (g_probe != nullptr && message == WM_TIMER) {
+    // Halfway to the first report the device is lost, as a driver reset
+    // would do: the next frame must build the target again.
+    if (g_probe->frames == 10) g_probe->render.DiscardDeviceResources();
     g_probe->render.Render(g_probe->state, g_probe->strings, g_probe->ready, g_probe->hover,
                            g_probe->video, g_probe->countdown);
     ++g_probe->frames;
+    if (g_probe->frames == 11) g_probe->recovered = g_probe->render.hasRenderTarget();
     if (g_probe->render.lastFrameHadVideo()) ++g_probe->videoFrames;
     if (g_probe->frames == 20) {
       std::ofstream(g_probe->status) << "frames=" << g_probe->frames
-                                     << " video=" << (g_probe->videoFrames > 0 ? 1 : 0) << "\n";
+                                     << " video=" << (g_probe->videoFrames > 0 ? 1 : 0)
+                                     << " recovered=" << (g_probe->recovered ? 1 : 0) << "\n";
     }
     std::error_code ec;
     auto stop = g_probe->status;
