@@ -18,7 +18,7 @@ PACKAGES=(
   libcurl4-openssl-dev zlib1g-dev liblzo2-dev openssl
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth fonts-dejavu-core
-  gstreamer1.0-libav gstreamer1.0-plugins-good x11-apps python3
+  gstreamer1.0-libav gstreamer1.0-plugins-good x11-apps xdotool python3
   nginx-light curl
 )
 

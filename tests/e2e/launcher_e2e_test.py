@@ -116,7 +116,8 @@ class GameFolder:
         self.marker = os.path.join(self.path, "game_started.txt")
 
     def start(self):
-        log = open(os.path.join(os.path.dirname(self.path), "launcher-%d.log" % time.monotonic_ns()), "w")
+        self.log = os.path.join(os.path.dirname(self.path), "launcher-%d.log" % time.monotonic_ns())
+        log = open(self.log, "w")
         return subprocess.Popen([ARGS.wine_run, os.path.join(self.path, "launcher.exe")], stdout=log,
                                 stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
@@ -136,7 +137,18 @@ def stop(proc):
         proc.wait(timeout=30)
 
 
+def x_window_visible(title="Emb Launcher"):
+    """Whether X shows a window of that title; asks no Wine process."""
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
+                         capture_output=True, timeout=30)
+    return out.returncode == 0 and out.stdout.strip() != b""
+
+
 def wait_window(timeout=60):
+    # A Wine process started while the launcher's session is still coming up
+    # can stall until the launcher ends, so the first look goes through X.
+    if not wait_for(x_window_visible, timeout, 0.3):
+        return None
     return wait_for(lambda: (lambda w: w if w and w["visible"] and not w["iconic"] else None)(
         launcher_window()), timeout, 0.3)
 
@@ -151,7 +163,8 @@ def test_update_and_launch(c, root):
         proc = game.start()
         try:
             win = wait_window()
-            c.check("window shown", win is not None)
+            c.check("window shown", win is not None, "exit %s, log: %s" % (
+                proc.poll(), open(game.log, errors="replace").read()[-1500:]))
             if not win:
                 return
             ex = expected_placement()

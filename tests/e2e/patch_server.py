@@ -105,7 +105,11 @@ class PatchServer:
                 except (BrokenPipeError, ConnectionResetError):
                     pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        class Server(http.server.ThreadingHTTPServer):
+            def handle_error(self, request, client_address):
+                pass  # clients that hang up (the https attempt, a cancelled run) are expected
+
+        self.httpd = Server(("127.0.0.1", port), Handler)
         self.httpd.daemon_threads = True
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
 
