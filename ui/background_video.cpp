@@ -393,6 +393,14 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
   return false;
 }
 
+double BackgroundVideo::CurrentTime() const {
+  // The engine's method shares its name with a winbase.h macro.
+#pragma push_macro("GetCurrentTime")
+#undef GetCurrentTime
+  return engine_ ? engine_->GetCurrentTime() : -1.0;
+#pragma pop_macro("GetCurrentTime")
+}
+
 bool BackgroundVideo::NativeVideoSize(DWORD* width, DWORD* height) const {
   *width = 0;
   *height = 0;

@@ -78,6 +78,9 @@ class BackgroundVideo {
   // nothing plays or the engine has no frame to give.
   bool TransferFrame(IWICBitmap* target);
 
+  // The playback position in seconds; negative when there is no engine.
+  double CurrentTime() const;
+
   // The decoded video's size; false while the engine knows none.
   bool NativeVideoSize(DWORD* width, DWORD* height) const;
 

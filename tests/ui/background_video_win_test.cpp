@@ -9,6 +9,7 @@
 #include <objbase.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -131,6 +132,31 @@ TEST_F(BackgroundVideoTest, EnginePlaysTheEmbeddedVideo) {
   video.ShutdownVideo();
   EXPECT_FALSE(video.playing());
   EXPECT_FALSE(video.NativeVideoSize(&width, &height));
+}
+
+TEST_F(BackgroundVideoTest, StartsAgainFromTheBeginningAfterTheEnd) {
+  if (RunningUnderWine()) {
+    GTEST_SKIP() << "Wine's media engine neither loops nor seeks (SetLoop and SetCurrentTime "
+                    "are stubs); the clip stops on its last frame there";
+  }
+  ASSERT_TRUE(WaitForBackgroundVideo(nullptr, 15000));
+  BackgroundVideo video;
+  ASSERT_TRUE(video.StartVideo(nullptr));
+  // The clip is 6 s long. Past its end the position is back near the start
+  // and playback goes on.
+  double latest = 0;
+  bool wrapped = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(14);
+  while (std::chrono::steady_clock::now() < deadline && !wrapped) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    const double now = video.CurrentTime();
+    if (now + 1.0 < latest) wrapped = true;
+    latest = std::max(latest, now);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(wrapped) << "the furthest position seen was " << latest << " s";
+  EXPECT_TRUE(video.playing());
 }
 
 TEST_F(BackgroundVideoTest, ASecondStartReplacesTheEngine) {
