@@ -124,14 +124,93 @@ test_all() {
   return $status
 }
 
+# A free loopback port: nobody answers a connect there.
+free_port() {
+  local port
+  for _ in $(seq 1 200); do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  echo "no free port found" >&2
+  return 1
+}
+
+# nginx_start ROOT PORT DIR: serves ROOT on 127.0.0.1:PORT, keeping its
+# configuration, logs and pid in DIR. Waits (bounded) until it answers.
+nginx_start() {
+  local root="$1" port="$2" dir="$3"
+  mkdir -p "$dir/tmp"
+  cat >"$dir/nginx.conf" <<CONF
+daemon on;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 256; }
+http {
+  log_format emb '\$request_method \$request_uri \$status \$body_bytes_sent';
+  access_log $dir/access.log emb;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on;
+  keepalive_requests 100000;
+  server {
+    listen 127.0.0.1:$port;
+    root $root;
+  }
+}
+CONF
+  local user_line=""
+  [ "$(id -u)" -eq 0 ] && user_line="user root;"
+  [ -n "$user_line" ] && sed -i "1i $user_line" "$dir/nginx.conf"
+  nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/error.log"
+  for _ in $(seq 1 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nginx did not start; see $dir/error.log" >&2
+  return 1
+}
+
+nginx_stop() {
+  local dir="$1"
+  [ -f "$dir/nginx.pid" ] && nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/error.log" -s stop 2>/dev/null || true
+}
+
 demo() {
   setup
   build linux
-  local out="build/demo"
+  local out="$ROOT/build/demo" embpatch="$ROOT/build/linux/bin/embpatch"
+  rm -rf "$out"
   mkdir -p "$out"
-  log "checking the bundled sample publication with embpatch"
-  build/linux/bin/embpatch parse-config tests/data/sample/emb.launcher.config.xml
-  build/linux/bin/embpatch parse-crclist tests/data/sample/crclist
+  local port
+  port="$(free_port)"
+  local base="http://127.0.0.1:$port"
+
+  log "publishing demo/sample-game to a web root"
+  "$embpatch" publish --from demo/sample-game --web-root "$out/www" \
+    --crcpatch-url "$base/patch" --version 1.0.0 --run-path emb.bin
+
+  log "serving it with nginx on $base"
+  nginx_start "$out/www" "$port" "$out/nginx"
+  trap 'nginx_stop "$out/nginx"' EXIT
+
+  log "bringing an empty folder up to date"
+  "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
+
+  log "running again"
+  "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
+
+  log "comparing the game folder with the published one"
+  diff -r --exclude=EmbLauncher.cache demo/sample-game "$out/game" && echo "identical"
+  nginx_stop "$out/nginx"
+  trap - EXIT
 }
 
 bench() {
@@ -141,6 +220,12 @@ bench() {
   for b in build/linux/bin/bench_*; do
     [ -x "$b" ] || continue
     "$b"
+  done
+  # Benchmarks that need a server or a baseline tool start them themselves.
+  for s in bench/*.sh; do
+    [ -f "$s" ] || continue
+    log "$(basename "$s")"
+    bash "$s" build/linux/bin
   done
 }
 

@@ -23,6 +23,11 @@ std::u16string WidePath(const std::filesystem::path& path);
 // The UTF-8 text of a path, for messages.
 std::string Utf8Path(const std::filesystem::path& path);
 
+// |folder| joined with a normalised relative path of the CRC list or the
+// configuration ("\" separators) by the standard path append. POSIX turns
+// the "\" separators into "/" first.
+std::u16string JoinRelativePath(std::u16string_view folder, std::u16string_view relative);
+
 }  // namespace emberfall
 
 #endif  // EMBERFALL_CORE_FS_PATH_H_

@@ -16,4 +16,12 @@ std::u16string WidePath(const std::filesystem::path& path) { return Utf8ToWide(p
 
 std::string Utf8Path(const std::filesystem::path& path) { return path.native(); }
 
+std::u16string JoinRelativePath(std::u16string_view folder, std::u16string_view relative) {
+  std::u16string portable(relative);
+  for (char16_t& c : portable) {
+    if (c == u'\\') c = u'/';
+  }
+  return WidePath(FsPath(folder) / FsPath(portable));
+}
+
 }  // namespace emberfall

@@ -17,4 +17,8 @@ std::u16string WidePath(const std::filesystem::path& path) {
 
 std::string Utf8Path(const std::filesystem::path& path) { return WideToUtf8(WidePath(path)); }
 
+std::u16string JoinRelativePath(std::u16string_view folder, std::u16string_view relative) {
+  return WidePath(FsPath(folder) / FsPath(relative));
+}
+
 }  // namespace emberfall

@@ -99,6 +99,11 @@ class PatchEngine {
 
   void WorkerBody();
   void RunPatch();
+  // Publishes |progress_| now.
+  void Notify();
+  // Turns a failure into the final snapshot and a report; nothing after a
+  // cancellation request.
+  void FailRun(std::uint32_t code, const std::u16string& detail);
 
   LauncherPaths paths_;
   UiStrings strings_;

@@ -5,6 +5,48 @@ namespace emberfall::cli {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"run", "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr]",
+       "bring a game folder up to date, as the launcher does",
+       "Runs one patch run of the launcher's engine on DIR: fetches the configuration\n"
+       "document (from each --config-url in order, or the built-in pair), the CRC\n"
+       "list, verifies the files through the folder's EmbLauncher.cache, downloads,\n"
+       "checks and replaces what differs.\n"
+       "\n"
+       "  --game-dir DIR     the game folder (created if missing)\n"
+       "  --config-url URL   a configuration document URL; repeat for mirrors\n"
+       "  --exe-path PATH    the launcher executable this run updates in place\n"
+       "                     (default: embpatch itself)\n"
+       "  --lang en|de|tr    language of the progress texts (default: locale.cfg\n"
+       "                     of the folder, else the user's language)\n"
+       "\n"
+       "On a terminal the progress is drawn live; otherwise one line per step.\n"
+       "Exit 0 with the summary as the last line of stdout; 1 with the failure\n"
+       "message as the last line of stderr; 130 when interrupted with Ctrl-C.\n"
+       "embpatch never sends error reports.\n",
+       RunPatchRun},
+      {"publish",
+       "--from DIR --web-root DIR --crcpatch-url URL --version V [--run-path P] [--level 1|999] [--bare]",
+       "turn a game folder into a patch server's files",
+       "Writes everything a patch server serves for the game folder DIR into the\n"
+       "web root: new/emb.launcher.config.xml, and under the path of URL and the\n"
+       "version V the CRC list (crclist) and one payload per file (<path>.lz).\n"
+       "Any static web server can serve the web root.\n"
+       "\n"
+       "  --crcpatch-url URL  where players fetch the files (http:// or https://)\n"
+       "  --version V         the patch version directory (letters, digits, - . _)\n"
+       "  --run-path P        the game's entry executable (default emb.bin)\n"
+       "  --level 1|999       LZO1X-1 (fast) or LZO1X-999 (small, default)\n"
+       "  --bare              size-prefixed payloads instead of MCOZ containers\n"
+       "\n"
+       "Republishing over an existing web root rewrites only what changed and\n"
+       "removes payloads of files that are gone. Every file is written through a\n"
+       "temporary name, so a running server never serves half a file.\n",
+       RunPublish},
+      {"pack", "IN -o OUT [--bare] [--level 1|999]",
+       "compress one file into a payload",
+       "Compresses IN into the payload OUT (MCOZ container, or size-prefixed with\n"
+       "--bare) and prints \"<crc> <size> <payload size>\".\n",
+       RunPack},
       {"xml-attr", "FILE ELEMENT ATTR",
        "print an attribute as the launcher reads it from an XML file",
        "Prints the value of attribute ATTR on the first ELEMENT start tag of FILE,\n"
@@ -31,6 +73,35 @@ const std::vector<Command>& Commands() {
        "Exit 0; on a failure the launcher's failure message is the last line on\n"
        "stderr and the exit code is 1.\n",
        RunParseCrcList},
+      {"crc32", "FILE...",
+       "print the CRC-32 of files as the launcher computes it",
+       "Prints one line per FILE: the CRC-32 as eight lower-case hexadecimal\n"
+       "digits, two spaces and the name, the way the CRC list and the launcher's\n"
+       "checksum messages show it.\n"
+       "Exit 0; 1 if any FILE cannot be read (the others are still printed).\n",
+       RunCrc32},
+      {"unpack", "PAYLOAD --size N -o OUT",
+       "decode a downloaded payload as the launcher does",
+       "Decodes PAYLOAD (an MCOZ container or a bare LZO1X payload) into exactly\n"
+       "N bytes, the file's size from the CRC list, and writes them to OUT.\n"
+       "Prints the number of bytes and their CRC-32.\n"
+       "Exit 0; on a failure the launcher's failure message (for example\n"
+       "\"Decompress failed | lzo input overrun\") is the last line on stderr, OUT\n"
+       "is not written and the exit code is 1.\n",
+       RunUnpack},
+      {"fetch", "URL [--head] [--max-bytes N] [--refresh] [-o FILE]",
+       "fetch a URL with the launcher's HTTP client",
+       "Requests URL exactly as the launcher does (same client, user agent,\n"
+       "time-outs, proxy and certificate rules) and writes the body to stdout,\n"
+       "or to FILE with -o.\n"
+       "  --head         send HEAD instead and print the Content-Length, or -1\n"
+       "                 when the server gives none\n"
+       "  --max-bytes N  refuse a body larger than N bytes\n"
+       "  --refresh      ask caches on the way for a fresh copy\n"
+       "Exit 0; on a failure the client's reason (for example \"HTTP 404\" or\n"
+       "\"WinHTTP connect: cannot connect (12029)\") is the last line on stderr and\n"
+       "the exit code is 1.\n",
+       RunFetch},
   };
   return commands;
 }

@@ -8,10 +8,24 @@
 
 namespace emberfall::cli {
 
+// cmd_fetch.cpp
+int RunFetch(const std::vector<std::string>& args);
+
+// cmd_files.cpp
+int RunCrc32(const std::vector<std::string>& args);
+int RunUnpack(const std::vector<std::string>& args);
+
 // cmd_lint.cpp
 int RunXmlAttr(const std::vector<std::string>& args);
 int RunParseConfig(const std::vector<std::string>& args);
 int RunParseCrcList(const std::vector<std::string>& args);
+
+// cmd_run.cpp
+int RunPatchRun(const std::vector<std::string>& args);
+
+// cmd_publish.cpp
+int RunPublish(const std::vector<std::string>& args);
+int RunPack(const std::vector<std::string>& args);
 
 }  // namespace emberfall::cli
 

@@ -1,0 +1,40 @@
+// CRC-32 as the CRC list publishes it: the reflected IEEE 802.3 checksum
+// (polynomial 0xEDB88320, initial value and final XOR 0xFFFFFFFF), the one
+// ZIP and PNG use, computed sixteen bytes per step.
+#ifndef EMBERFALL_CORE_CRC32_H_
+#define EMBERFALL_CORE_CRC32_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace emberfall {
+
+class FileHandle;
+
+// The sixteen lookup tables: table 0 is the byte table of the polynomial,
+// entry i of table k is (entry i of table k-1) >> 8 XOR table 0 at its low
+// byte. Exposed for the known-answer tests.
+using Crc32Tables = std::array<std::array<std::uint32_t, 256>, 16>;
+const Crc32Tables& Crc32LookupTables();
+
+// Folds |length| bytes into the running value |crc|. No inversion at either
+// end: start from 0xFFFFFFFF and invert the result yourself, or use
+// Crc32Buffer. |data| may be null when |length| is 0. Any alignment.
+std::uint32_t Crc32Update(std::uint32_t crc, const void* data, size_t length);
+
+// The finished CRC-32 of one buffer.
+std::uint32_t Crc32Buffer(const void* data, size_t length);
+
+// Hashes |file| from its current position to its end through one 1 MiB
+// buffer. Returns true and sets |crc| when every read succeeded; on a read
+// error returns false and leaves |crc| alone.
+bool Crc32File(const FileHandle& file, std::uint32_t& crc);
+
+// Eight lower-case hexadecimal digits ("%08x").
+std::string FormatCrcHex(std::uint32_t crc);
+
+}  // namespace emberfall
+
+#endif  // EMBERFALL_CORE_CRC32_H_

@@ -1,0 +1,429 @@
+#include "core/patch_engine.h"
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+
+#include "app/error_reporter.h"
+#include "core/crc32.h"
+#include "core/crc_list.h"
+#include "core/file_apply.h"
+#include "core/file_state.h"
+#include "core/file_state_cache.h"
+#include "core/fs_path.h"
+#include "core/patch_config.h"
+#include "core/patch_error.h"
+#include "core/payload.h"
+#include "core/text.h"
+#include "net/http_session.h"
+#include "net/url.h"
+
+namespace emberfall {
+namespace {
+
+constexpr std::int64_t kConfigLimit = 1048576;
+constexpr std::int64_t kCrcListLimit = 33554432;
+constexpr int kAttempts = 3;
+constexpr std::int64_t kNotifyThrottleNs = 200'000'000;
+constexpr std::int64_t kSpeedWindowNs = 450'000'000;
+constexpr std::int64_t kCacheSaveIntervalNs = 2'000'000'000;
+constexpr std::chrono::milliseconds kPauseSlice{100};
+
+std::uint32_t Percent(std::int64_t part, std::int64_t whole) {
+  if (whole <= 0) return 0;
+  const std::int64_t value = part * 100 / whole;
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, 100));
+}
+
+}  // namespace
+
+// One file to fetch, built from a CRC-list entry.
+struct PatchEngine::Job {
+  std::uint32_t crc = 0;
+  std::int64_t size = 0;
+  std::int64_t packed_size = 0;
+  std::int64_t reserved = 0;
+  std::string path;
+  std::u16string path_wide;
+  std::u16string url;
+  std::u16string targetPath;
+  std::int64_t downloadSize = 0;
+};
+
+// The state of one run on the worker thread: what the stages hand each other.
+class PatchEngine::Run {
+ public:
+  explicit Run(PatchEngine& engine) : e_(engine) {}
+
+  void Execute();
+
+ private:
+  std::int64_t Now() const { return e_.options_.now ? e_.options_.now() : MonotonicNanoseconds(); }
+  bool Cancelled() const { return e_.cancelRequested_.load(); }
+  void ThrowIfCancelled() const {
+    if (Cancelled()) throw PatchCancelled{};
+  }
+  ProgressState& progress() { return e_.progress_; }
+
+  void Notify();
+  void ThrottledNotify();
+  std::string FetchText(const std::vector<std::u16string>& urls, std::int64_t limit,
+                        PatchErrorCode code, size_t* answered);
+  void BackoffSleep(int attempt);
+  std::vector<Job> VerifyFiles(const std::vector<CrcListEntry>& entries,
+                               const std::u16string& baseUrl, FileStateCache& cache);
+  void ProbeSizes(std::vector<Job>& jobs);
+  std::vector<std::uint8_t> DownloadAndUnpack(Job& job, std::int64_t bytesBefore);
+  void OnDownloadProgress(Job& job, std::int64_t bytesBefore, std::int64_t received,
+                          std::int64_t total);
+  void UpdateProgressTexts();
+
+  PatchEngine& e_;
+  std::unique_ptr<HttpSession> http_;
+};
+
+PatchEngine::PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
+                         PatchEngineOptions options)
+    : paths_(std::move(paths)),
+      strings_(std::move(strings)),
+      progressCallback_(std::move(progressCallback)),
+      options_(std::move(options)) {
+  progress_.statusText = strings_.Checking;
+}
+
+PatchEngine::~PatchEngine() {
+  cancelRequested_.exchange(true);
+  if (worker_.joinable()) worker_.join();
+}
+
+void PatchEngine::Start() {
+  if (worker_.joinable()) worker_.join();
+  cancelRequested_.exchange(false);
+  doneEvent_.Reset();
+  progress_ = ProgressState();
+  progress_.statusText = strings_.Checking;
+  lastCallbackTime_ = 0;
+  worker_ = std::thread(&PatchEngine::WorkerBody, this);
+}
+
+void PatchEngine::RequestCancel() { cancelRequested_.exchange(true); }
+
+bool PatchEngine::StopAndWait(std::uint32_t timeoutMs) {
+  cancelRequested_.exchange(true);
+  if (!worker_.joinable()) return true;
+  if (!doneEvent_.Wait(timeoutMs)) return false;
+  worker_.join();
+  return true;
+}
+
+void PatchEngine::WorkerBody() {
+  try {
+    try {
+      RunPatch();
+    } catch (const PatchCancelled&) {
+      // A cancelled run reports nothing.
+    } catch (const PatchFailure& failure) {
+      FailRun(failure.code(), failure.detail());
+    } catch (const std::bad_alloc&) {
+      FailRun(static_cast<std::uint32_t>(PatchErrorCode::Unknown), u"out of memory");
+    } catch (const std::exception& error) {
+      const char* what = error.what();
+      FailRun(ClassifyExceptionText(error), what ? Utf8ToWideLenient(what) : std::u16string());
+    } catch (...) {
+      FailRun(static_cast<std::uint32_t>(PatchErrorCode::Unknown), u"");
+    }
+  } catch (...) {
+    // Reporting itself failed (out of memory); the run still has to end.
+  }
+  doneEvent_.Set();
+}
+
+void PatchEngine::RunPatch() { Run(*this).Execute(); }
+
+void PatchEngine::Notify() {
+  lastCallbackTime_ = options_.now ? options_.now() : MonotonicNanoseconds();
+  if (progressCallback_) progressCallback_(progress_);
+}
+
+void PatchEngine::FailRun(std::uint32_t code, const std::u16string& detail) {
+  if (cancelRequested_.load()) return;
+  const std::u16string message = PatchFailureMessage(code, detail);
+  progress_.stage = static_cast<std::uint32_t>(PatchStage::Failed);
+  progress_.ready = false;
+  progress_.statusText = ErrorMessageForCode(strings_, code);
+  progress_.errorText = message;
+  progress_.barText.clear();
+  if (options_.reportError) {
+    options_.reportError(message, u"patch");
+  } else {
+    ReportError(message, u"patch");
+  }
+  Notify();
+}
+
+void PatchEngine::Run::Notify() { e_.Notify(); }
+
+void PatchEngine::Run::ThrottledNotify() {
+  if (Now() - e_.lastCallbackTime_ >= kNotifyThrottleNs) Notify();
+}
+
+void PatchEngine::Run::Execute() {
+  RemoveFileIfExists(e_.paths_.exePath + u".old");
+
+  http_ = e_.options_.sessionFactory ? e_.options_.sessionFactory()
+                                     : std::make_unique<HttpSession>();
+  http_->set_cancel_flag(&e_.cancelRequested_);
+
+  // Configuration.
+  std::vector<std::u16string> configUrls = e_.options_.configUrls;
+  if (configUrls.empty()) {
+    const auto builtIn = ConfigUrls();
+    configUrls.assign(builtIn.begin(), builtIn.end());
+  }
+  PatchConfig config = ParsePatchConfig(
+      FetchText(configUrls, kConfigLimit, PatchErrorCode::ConfigUnavailable, nullptr));
+  ApplyPatchUrlOverride(config);
+  progress().runPath = config.run_path_wide;
+
+  // The CRC list, from the first base URL that answers; its payloads follow it.
+  const std::vector<std::u16string> bases = MakePatchBaseUrlList(MakePatchBaseUrl(config));
+  std::vector<std::u16string> listUrls;
+  for (const std::u16string& base : bases) listUrls.push_back(JoinUrl(base, u"crclist"));
+  size_t answered = 0;
+  const std::string listText =
+      FetchText(listUrls, kCrcListLimit, PatchErrorCode::CrcListUnavailable, &answered);
+  const std::u16string& base = bases[answered];
+  const std::vector<CrcListEntry> entries = ParseCrcList(listText);
+  if (entries.empty()) throw PatchFailure(PatchErrorCode::CrcListEmpty, listUrls[answered]);
+
+  FileStateCache cache;
+  cache.cachePath = JoinRelativePath(e_.paths_.gameFolder, u"EmbLauncher.cache");
+  LoadCache(cache);
+
+  std::vector<Job> jobs = VerifyFiles(entries, base, cache);
+  ProbeSizes(jobs);
+
+  std::int64_t total = 0;
+  for (const Job& job : jobs) total += job.downloadSize;
+  progress().bytesTotal = total;
+  progress().bytesDone = 0;
+  progress().filesTotal = static_cast<std::int32_t>(jobs.size());
+  progress().filesDone = 0;
+  e_.speedBaseTime_ = Now();
+  e_.speedBaseBytes_ = 0;
+  std::int64_t lastSave = Now();
+
+  std::int64_t done = 0;
+  for (Job& job : jobs) {
+    ThrowIfCancelled();
+    progress().noteText = job.path_wide;
+    std::vector<std::uint8_t> bytes = DownloadAndUnpack(job, done);
+    ThrowIfCancelled();  // downloaded but not written: dropped
+    ApplyFile(job.targetPath, bytes, e_.paths_.exePath);
+    bytes = std::vector<std::uint8_t>();
+    if (const std::optional<FileState> state = QueryFileState(job.targetPath)) {
+      RecordFileState(cache, job.path_wide, *state, job.crc);
+    }
+    if (Now() - lastSave >= kCacheSaveIntervalNs) {
+      SaveCache(cache, entries);
+      lastSave = Now();
+    }
+    done += job.downloadSize;
+    progress().filesDone += 1;
+    progress().bytesDone = done;
+    progress().filePercent = 0;
+    UpdateProgressTexts();
+    Notify();
+  }
+  if (!jobs.empty()) SaveCache(cache, entries);
+
+  ProgressState& p = progress();
+  p.stage = static_cast<std::uint32_t>(PatchStage::Done);
+  p.ready = true;
+  p.overallPercent = 100;
+  p.filePercent = 100;
+  p.statusText = e_.strings_.ReadyToPlay;
+  p.detailText = p.filesDone < 1 ? e_.strings_.UpToDate : FormatFilesUpdated(e_.strings_, p.filesDone);
+  p.barText.clear();
+  p.noteText.clear();
+  Notify();
+}
+
+std::string PatchEngine::Run::FetchText(const std::vector<std::u16string>& urls,
+                                        std::int64_t limit, PatchErrorCode code,
+                                        size_t* answered) {
+  std::u16string detail;
+  const RequestOptions options{/*refresh=*/true, /*max_bytes=*/limit};
+  for (size_t i = 0; i < urls.size(); ++i) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      if (attempt > 0) BackoffSleep(attempt);
+      std::string text;
+      if (http_->GetText(urls[i], text, options)) {
+        if (answered != nullptr) *answered = i;
+        return text;
+      }
+      ThrowIfCancelled();
+      if (attempt == kAttempts - 1) {
+        if (!detail.empty()) detail += u" || ";
+        detail += urls[i] + u" | " + http_->last_error();
+      }
+    }
+  }
+  throw PatchFailure(code, std::move(detail));
+}
+
+void PatchEngine::Run::BackoffSleep(int attempt) {
+  const std::chrono::milliseconds duration(1000LL << std::min(attempt - 1, 3));
+  for (std::chrono::milliseconds slept{0}; slept < duration; slept += kPauseSlice) {
+    ThrowIfCancelled();
+    if (e_.options_.sleep) {
+      e_.options_.sleep(kPauseSlice);
+    } else {
+      std::this_thread::sleep_for(kPauseSlice);
+    }
+  }
+  ThrowIfCancelled();
+}
+
+std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<CrcListEntry>& entries,
+                                                            const std::u16string& baseUrl,
+                                                            FileStateCache& cache) {
+  ProgressState& p = progress();
+  p.stage = static_cast<std::uint32_t>(PatchStage::Verify);
+  p.statusText = e_.strings_.Checking;
+  const auto n = static_cast<std::int32_t>(entries.size());
+  std::vector<Job> jobs;
+  for (std::int32_t i = 0; i < n; ++i) {
+    ThrowIfCancelled();
+    const CrcListEntry& entry = entries[static_cast<size_t>(i)];
+    p.noteText = entry.path_wide;
+    p.overallPercent = Percent(i, n);
+    p.detailText = FormatVerifyingFiles(e_.strings_, i, n);
+    ThrottledNotify();
+
+    std::u16string target = JoinRelativePath(e_.paths_.gameFolder, entry.path_wide);
+    RemoveFileIfExists(target + u".emb-new");  // left by an interrupted run
+    if (!FileMatchesEntry(entry, e_.paths_.gameFolder, &cache)) {
+      Job job;
+      job.crc = entry.crc;
+      job.size = entry.size;
+      job.packed_size = entry.packed_size;
+      job.reserved = entry.reserved;
+      job.path = entry.path;
+      job.path_wide = entry.path_wide;
+      job.url = MakeFileUrl(baseUrl, entry.path);
+      job.targetPath = std::move(target);
+      jobs.push_back(std::move(job));
+    }
+  }
+  SaveCache(cache, entries);
+  p.overallPercent = 100;
+  p.noteText.clear();
+  p.detailText = FormatVerifyingFiles(e_.strings_, n, n);
+  Notify();
+  return jobs;
+}
+
+void PatchEngine::Run::ProbeSizes(std::vector<Job>& jobs) {
+  for (Job& job : jobs) {
+    ThrowIfCancelled();
+    std::int64_t n = http_->Head(job.url);
+    if (n < 1) n = EstimateDownloadSize(job.size, job.packed_size);
+    job.downloadSize = n;
+  }
+  ThrowIfCancelled();
+}
+
+std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, std::int64_t bytesBefore) {
+  std::uint32_t lastCode = static_cast<std::uint32_t>(PatchErrorCode::DownloadFailed);
+  std::u16string lastDetail;
+  ProgressState& p = progress();
+  for (int attempt = 0;; ++attempt) {
+    if (attempt >= kAttempts) throw PatchFailure(lastCode, std::move(lastDetail));
+    if (attempt > 0) BackoffSleep(attempt);
+
+    p.stage = static_cast<std::uint32_t>(PatchStage::Download);
+    p.statusText = e_.strings_.Downloading;
+    p.filePercent = 0;
+    p.bytesDone = bytesBefore;
+    UpdateProgressTexts();
+    Notify();
+
+    std::vector<std::uint8_t> payload;
+    const RequestOptions options{/*refresh=*/attempt > 0,
+                                 /*max_bytes=*/job.size + job.size / 16 + 87};
+    const bool ok = http_->Get(
+        job.url, payload,
+        [&](std::int64_t received, std::int64_t total) {
+          OnDownloadProgress(job, bytesBefore, received, total);
+        },
+        options);
+    if (!ok) {
+      ThrowIfCancelled();
+      lastCode = static_cast<std::uint32_t>(PatchErrorCode::DownloadFailed);
+      lastDetail = job.url + u" | " + http_->last_error();
+      continue;
+    }
+
+    const auto received = static_cast<std::int64_t>(payload.size());
+    if (received != job.downloadSize) {
+      p.bytesTotal += received - job.downloadSize;
+      job.downloadSize = received;
+    }
+    p.stage = static_cast<std::uint32_t>(PatchStage::Unpack);
+    p.statusText = e_.strings_.Unpacking;
+    p.filePercent = 100;
+    p.bytesDone = bytesBefore + received;
+    UpdateProgressTexts();
+    Notify();
+
+    try {
+      std::vector<std::uint8_t> decoded = DecodePayload(payload, job.size);
+      const std::uint32_t crc = Crc32Buffer(decoded.data(), decoded.size());
+      if (crc != job.crc) {
+        throw PatchFailure(PatchErrorCode::ChecksumMismatch,
+                           Utf8ToWide("expected=" + FormatCrcHex(job.crc) + " got=" + FormatCrcHex(crc)));
+      }
+      return decoded;
+    } catch (const PatchFailure& failure) {
+      lastCode = failure.code();
+      lastDetail = job.url + u" | " + failure.detail();
+    }
+  }
+}
+
+void PatchEngine::Run::OnDownloadProgress(Job& job, std::int64_t bytesBefore, std::int64_t received,
+                                          std::int64_t total) {
+  ProgressState& p = progress();
+  if (total > 0 && total != job.downloadSize) {
+    p.bytesTotal += total - job.downloadSize;
+    job.downloadSize = total;
+  }
+  p.bytesDone = bytesBefore + received;
+  p.filePercent = job.downloadSize < 1 ? 0 : Percent(received, job.downloadSize);
+  UpdateProgressTexts();
+
+  const std::int64_t now = Now();
+  if (p.bytesDone < e_.speedBaseBytes_) {  // a retry started the file again
+    e_.speedBaseBytes_ = p.bytesDone;
+    e_.speedBaseTime_ = now;
+  }
+  if (now - e_.speedBaseTime_ >= kSpeedWindowNs) {
+    const std::int64_t elapsedMs = (now - e_.speedBaseTime_) / 1'000'000;
+    const auto speed =
+        static_cast<std::int64_t>(static_cast<double>(p.bytesDone - e_.speedBaseBytes_) * 1000.0 /
+                                  static_cast<double>(elapsedMs));
+    p.barText = FormatByteSize(speed) + u"/s";
+    e_.speedBaseTime_ = now;
+    e_.speedBaseBytes_ = p.bytesDone;
+  }
+  ThrottledNotify();
+}
+
+void PatchEngine::Run::UpdateProgressTexts() {
+  ProgressState& p = progress();
+  p.overallPercent = p.bytesTotal > 0 ? Percent(p.bytesDone, p.bytesTotal) : 0;
+  p.detailText = FormatByteSize(p.bytesDone) + u" / " + FormatByteSize(p.bytesTotal);
+}
+
+}  // namespace emberfall

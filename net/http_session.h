@@ -1,0 +1,109 @@
+// The synchronous HTTP client every fetch of a patch run goes through: one
+// cached connection, fixed time-outs, a per-request byte limit, cooperative
+// cancellation and a fixed English vocabulary of failure texts.
+#ifndef EMBERFALL_NET_HTTP_SESSION_H_
+#define EMBERFALL_NET_HTTP_SESSION_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/http_transport.h"
+
+namespace emberfall {
+
+struct RequestOptions {
+  // Ask proxies and caches on the way to fetch a fresh copy.
+  bool refresh = false;
+  // Largest accepted body in bytes; 0 or less means no limit.
+  std::int64_t max_bytes = 0;
+};
+
+// Called after each read with the bytes received so far and the announced
+// Content-Length, or -1 when the server gave none.
+using ProgressFn = std::function<void(std::int64_t received, std::int64_t total)>;
+
+// One session per patch run, used by one thread. No call throws; each
+// returns false (or -1) and leaves the reason in last_error(), one of:
+//   "cancelled", "WinHTTP session unavailable", "invalid url",
+//   "WinHTTP <stage>: <kind> (<code>)", "HTTP <status>",
+//   "response too large (<length> bytes)", "response too large (> <limit> bytes)",
+//   "truncated body <received>/<length>", "out of memory".
+class HttpSession {
+ public:
+  // Opens the platform session (user agent "EmbLauncher/2.0", automatic
+  // proxy, certificate checks on). Never fails: if the platform refuses,
+  // every request fails with "WinHTTP session unavailable".
+  explicit HttpSession(const HttpTimeouts& timeouts = {});
+  // For tests: a session over a given transport.
+  explicit HttpSession(std::unique_ptr<HttpTransport> transport);
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // Performs one request. |verb| is "GET" or "HEAD". When |body| is given it
+  // is emptied first (capacity kept) and receives the body of a GET; without
+  // it the body is not read. |content_length_out|, when given, receives the
+  // announced length or -1. A status outside 200-299 is a failure. Blocks,
+  // bounded by the time-outs; the cancel flag is checked before the request,
+  // once per read and when a platform call fails.
+  bool Request(const std::u16string& url, const char16_t* verb, std::vector<std::uint8_t>* body,
+               const ProgressFn& progress, std::int64_t* content_length_out,
+               const RequestOptions& options);
+
+  // GET into |body|; see Request.
+  bool Get(const std::u16string& url, std::vector<std::uint8_t>& body, const ProgressFn& progress,
+           const RequestOptions& options);
+
+  // GET as bytes in a string. On failure |text| is left untouched.
+  bool GetText(const std::u16string& url, std::string& text, const RequestOptions& options);
+
+  // HEAD: the announced Content-Length, or -1 on failure or when none was
+  // given (last_error() tells the two apart).
+  std::int64_t Head(const std::u16string& url);
+
+  // The reason for the most recent failure; cleared at the start of every
+  // request.
+  const std::u16string& last_error() const { return last_error_; }
+
+  // The engine's cancel request, read with plain atomic loads from the
+  // requesting thread while another thread may set it. May be null.
+  void set_cancel_flag(const std::atomic<bool>* flag) { cancel_flag_ = flag; }
+
+ private:
+  bool RunRequest(const std::u16string& url, const char16_t* verb,
+                  std::vector<std::uint8_t>* body, const ProgressFn& progress,
+                  std::int64_t* content_length_out, const RequestOptions& options);
+  bool ReadBody(std::vector<std::uint8_t>& body, std::int64_t length, const ProgressFn& progress,
+                const RequestOptions& options);
+  bool Cancelled() const;
+  bool Fail(std::u16string text);
+  // Classifies a failed platform call at |stage|; always returns false.
+  bool PlatformFailure(const char* stage, std::uint32_t code);
+  void DropConnection();
+
+  std::unique_ptr<HttpTransport> transport_;
+  bool connected_ = false;
+  std::u16string connected_host_;
+  std::uint16_t connected_port_ = 0;
+  bool connected_secure_ = false;
+  const std::atomic<bool>* cancel_flag_ = nullptr;
+  std::u16string last_error_;
+};
+
+// The kind word of a WinHTTP error code in failure texts ("timeout",
+// "cannot connect", ..., "error" for codes without one of their own).
+const char* HttpErrorKind(std::uint32_t code);
+
+// The value of a Content-Length header as the client reads it: a base-10
+// integer after optional white space and sign, parsed as far as digits go
+// (at least one), saturating at the largest 64-bit value; -1 when no digit
+// is found or the value is negative.
+std::int64_t ParseContentLength(std::u16string_view text);
+
+}  // namespace emberfall
+
+#endif  // EMBERFALL_NET_HTTP_SESSION_H_

@@ -1,0 +1,553 @@
+// libcurl transport: the stand-in for WinHTTP on Linux. One easy handle on a
+// multi handle that this class drives itself, so that every wait has the
+// WinHTTP phase time-out and the body can be pulled chunk by chunk the way
+// WinHttpQueryDataAvailable/WinHttpReadData deliver it.
+//
+// libcurl result                         -> WinHTTP code (kind in the text)
+// -------------------------------------------------------------------------
+// CURLE_OPERATION_TIMEDOUT, own deadline  -> 12002 ERROR_WINHTTP_TIMEOUT
+// CURLE_COULDNT_RESOLVE_HOST/_PROXY       -> 12007 ERROR_WINHTTP_NAME_NOT_RESOLVED
+// CURLE_COULDNT_CONNECT                   -> 12029 ERROR_WINHTTP_CANNOT_CONNECT
+// CURLE_SEND_ERROR, CURLE_RECV_ERROR      -> 12030 ERROR_WINHTTP_CONNECTION_ERROR
+// CURLE_GOT_NOTHING, CURLE_WEIRD_SERVER_REPLY, CURLE_BAD_CONTENT_ENCODING,
+//   CURLE_HTTP2, CURLE_HTTP2_STREAM      -> 12152 ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+// CURLE_PEER_FAILED_VERIFICATION, by the OpenSSL verify result:
+//   self-signed / unknown issuer          -> 12045 ERROR_WINHTTP_SECURE_INVALID_CA
+//   not yet valid / expired               -> 12037 ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+//   name mismatch (curl's own host check) -> 12038 ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+//   revoked                               -> 12170 ERROR_WINHTTP_SECURE_CERT_REVOKED
+//   anything else                         -> 12175 ERROR_WINHTTP_SECURE_FAILURE
+// CURLE_SSL_CONNECT_ERROR and the other CURLE_SSL_* handshake failures
+//                                         -> 12157 ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+// CURLE_TOO_MANY_REDIRECTS, own limit     -> 12156 ERROR_WINHTTP_REDIRECT_FAILED
+// CURLE_URL_MALFORMAT                     -> 12005 ERROR_WINHTTP_INVALID_URL
+// CURLE_OUT_OF_MEMORY                     ->     8 ERROR_NOT_ENOUGH_MEMORY
+// any other failure                       -> 12004 ERROR_WINHTTP_INTERNAL_ERROR
+// CURLE_PARTIAL_FILE                      -> not a failure: the body ended
+//                                            early, as WinHTTP reports it
+//                                            (zero bytes available).
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "net/http_header_line.h"
+#include "net/http_transport.h"
+#include "net/url.h"
+
+namespace emberfall {
+namespace {
+
+namespace e = winhttp_error;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kInternalError = 12004;
+constexpr std::uint32_t kNotEnoughMemory = 8;
+// WinHTTP's default for WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS.
+constexpr int kMaxRedirects = 10;
+// Bytes received ahead of the reader before the transfer is paused.
+constexpr std::size_t kPendingLimit = 1024 * 1024;
+constexpr long kReceiveBufferSize = 512 * 1024;
+
+// OpenSSL X509_V_ERR_* values (stable across OpenSSL versions).
+constexpr long kX509CertNotYetValid = 9;
+constexpr long kX509CertHasExpired = 10;
+constexpr long kX509UnableToGetIssuer = 2;
+constexpr long kX509DepthZeroSelfSigned = 18;
+constexpr long kX509SelfSignedInChain = 19;
+constexpr long kX509UnableToGetIssuerLocally = 20;
+constexpr long kX509UnableToVerifyLeaf = 21;
+constexpr long kX509CertRevoked = 23;
+constexpr long kX509CertUntrusted = 27;
+constexpr long kX509HostnameMismatch = 62;
+
+std::uint32_t MapVerifyResult(long verify_result) {
+  switch (verify_result) {
+    case kX509UnableToGetIssuer:
+    case kX509DepthZeroSelfSigned:
+    case kX509SelfSignedInChain:
+    case kX509UnableToGetIssuerLocally:
+    case kX509UnableToVerifyLeaf:
+    case kX509CertUntrusted:
+      return e::kSecureInvalidCa;
+    case kX509CertNotYetValid:
+    case kX509CertHasExpired:
+      return e::kSecureCertDateInvalid;
+    case kX509HostnameMismatch:
+    case 0:  // the chain was fine, so curl's own host name check refused it
+      return e::kSecureCertCnInvalid;
+    case kX509CertRevoked:
+      return e::kSecureCertRevoked;
+    default:
+      return e::kSecureFailure;
+  }
+}
+
+std::uint32_t MapCurlError(CURLcode code, long verify_result) {
+  switch (code) {
+    case CURLE_OK:
+    case CURLE_PARTIAL_FILE:
+      return 0;
+    case CURLE_OPERATION_TIMEDOUT:
+      return e::kTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return e::kNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return e::kCannotConnect;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return e::kConnectionError;
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return e::kInvalidServerResponse;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return MapVerifyResult(verify_result);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+      return e::kSecureChannelError;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return e::kRedirectFailed;
+    case CURLE_URL_MALFORMAT:
+      return e::kInvalidUrl;
+    case CURLE_OUT_OF_MEMORY:
+      return kNotEnoughMemory;
+    default:
+      return kInternalError;
+  }
+}
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// WinHttpOpenRequest escapes what cannot travel in a request line; the same
+// bytes are escaped here, on the UTF-8 form.
+std::string EscapeObject(const std::u16string& object) {
+  const std::string utf8 = WideToUtf8(object);
+  std::string out;
+  out.reserve(utf8.size());
+  static const char kHex[] = "0123456789ABCDEF";
+  for (char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) {
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// The operator's NO_PROXY list plus loopback, which never goes through a
+// proxy (WinHTTP's automatic configuration bypasses local addresses too).
+std::string NoProxyList() {
+  std::string list = "localhost,127.0.0.1,::1";
+  for (const char* name : {"NO_PROXY", "no_proxy"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      list += ",";
+      list += value;
+      break;
+    }
+  }
+  return list;
+}
+
+bool GlobalInit() {
+  static std::once_flag once;
+  static bool ok = false;
+  std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+  return ok;
+}
+
+class CurlTransport final : public HttpTransport {
+ public:
+  explicit CurlTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) {
+    if (!GlobalInit()) return;
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+    if (multi_ == nullptr || easy_ == nullptr) {
+      Cleanup();
+      return;
+    }
+    // The client keeps one connection, like the session's single handle.
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 1L);
+    no_proxy_ = NoProxyList();
+    bool ok = true;
+    auto set = [&](CURLoption option, auto value) {
+      ok = ok && curl_easy_setopt(easy_, option, value) == CURLE_OK;
+    };
+    set(CURLOPT_USERAGENT, "EmbLauncher/2.0");
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.resolve_ms + timeouts_.connect_ms));
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_PATH_AS_IS, 1L);
+    set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+    set(CURLOPT_NOPROXY, no_proxy_.c_str());
+    set(CURLOPT_WRITEFUNCTION, &CurlTransport::OnBody);
+    set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_HEADERFUNCTION, &CurlTransport::OnHeader);
+    set(CURLOPT_HEADERDATA, this);
+    if (!ok) Cleanup();
+  }
+
+  ~CurlTransport() override { Cleanup(); }
+
+  bool IsOpen() const override { return easy_ != nullptr; }
+
+  bool CrackUrl(std::u16string_view url, CrackedUrl& out) const override {
+    return CrackHttpUrl(url, out);
+  }
+
+  std::uint32_t Connect(const std::u16string& host, std::uint16_t port, bool secure) override {
+    CloseRequest();
+    host_ = WideToUtf8(host);
+    port_ = port;
+    secure_ = secure;
+    return 0;
+  }
+
+  void Disconnect() override {
+    CloseRequest();
+    fresh_connect_ = true;
+  }
+
+  std::uint32_t OpenRequest(std::u16string_view verb, const std::u16string& object, bool,
+                            bool refresh) override {
+    CloseRequest();
+    head_ = verb == u"HEAD";
+    url_ = std::string(secure_ ? "https://" : "http://") + host_ + ":" + std::to_string(port_) +
+           EscapeObject(object);
+    curl_slist_free_all(headers_);
+    headers_ = nullptr;
+    // WinHTTP sends no Accept header without accept types, and these two
+    // for WINHTTP_FLAG_REFRESH.
+    headers_ = curl_slist_append(headers_, "Accept:");
+    if (refresh && headers_ != nullptr) headers_ = curl_slist_append(headers_, "Pragma: no-cache");
+    if (refresh && headers_ != nullptr) {
+      headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
+    }
+    if (headers_ == nullptr) return kNotEnoughMemory;
+    redirects_ = 0;
+    return 0;
+  }
+
+  std::uint32_t Send() override { return StartTransfer(); }
+
+  std::uint32_t Receive() override {
+    for (;;) {
+      if (const std::uint32_t code = WaitFor(timeouts_.receive_ms, [this] { return headers_done_; })) {
+        return code;
+      }
+      if (!headers_done_) return Failure();
+      std::string next;
+      if (!FollowableRedirect(next)) return 0;
+      if (++redirects_ > kMaxRedirects) return e::kRedirectFailed;
+      // Drain the redirect's own body so its connection can carry the next
+      // request, then go again.
+      discarding_ = true;
+      if (const std::uint32_t code = WaitFor(timeouts_.receive_ms, [] { return false; })) {
+        return code;
+      }
+      if (const std::uint32_t code = Failure()) return code;
+      url_ = next;
+      if (const std::uint32_t code = StartTransfer()) return code;
+    }
+  }
+
+  int StatusCode() override { return headers_done_ ? status_ : 0; }
+
+  bool ContentLengthHeader(std::size_t max_units, std::u16string& text) override {
+    if (!headers_done_ || !has_content_length_) return false;
+    std::u16string value = Utf8ToWide(content_length_);
+    if (value.size() > max_units) return false;
+    text = std::move(value);
+    return true;
+  }
+
+  void SetBodySink(std::vector<std::uint8_t>* body, std::int64_t limit) override {
+    sink_ = body;
+    sink_limit_ = limit;
+    direct_ = 0;
+  }
+
+  std::uint32_t QueryAvailable(std::uint32_t& available) override {
+    available = 0;
+    // Bytes appended to the sink arrived before anything staged later.
+    if (direct_ == 0 && pending_pos_ == pending_.size()) {
+      pending_.clear();
+      pending_pos_ = 0;
+      if (paused_) {
+        paused_ = false;
+        // Hands the chunk held back at the pause to OnBody again.
+        if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return kInternalError;
+      }
+      if (direct_ == 0 && pending_.empty()) {
+        if (const std::uint32_t code = WaitFor(
+                timeouts_.receive_ms, [this] { return direct_ > 0 || !pending_.empty() || paused_; })) {
+          return code;
+        }
+      }
+      if (out_of_memory_) return kNotEnoughMemory;
+      if (direct_ == 0 && pending_.empty()) return Failure();
+    }
+    const std::size_t ready = direct_ > 0 ? direct_ : pending_.size() - pending_pos_;
+    available = static_cast<std::uint32_t>(std::min<std::size_t>(ready, UINT32_MAX));
+    return 0;
+  }
+
+  std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t size,
+                     std::uint32_t& read) override {
+    if (direct_ > 0) {
+      // Already at the end of |body| (the sink).
+      read = static_cast<std::uint32_t>(std::min<std::size_t>(size, direct_));
+      direct_ -= read;
+      return 0;
+    }
+    const std::size_t count = std::min<std::size_t>(size, pending_.size() - pending_pos_);
+    const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(pending_pos_);
+    body.insert(body.end(), first, first + static_cast<std::ptrdiff_t>(count));
+    pending_pos_ += count;
+    read = static_cast<std::uint32_t>(count);
+    return 0;
+  }
+
+  void CloseRequest() override {
+    // Removing an unfinished transfer makes libcurl close its connection,
+    // as WinHTTP does when a request handle is closed with data unread.
+    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    attached_ = false;
+    ResetResponse();
+    pending_.clear();
+    pending_pos_ = 0;
+    paused_ = false;
+    SetBodySink(nullptr, -1);
+  }
+
+ private:
+  void Cleanup() {
+    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    attached_ = false;
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    curl_slist_free_all(headers_);
+    easy_ = nullptr;
+    multi_ = nullptr;
+    headers_ = nullptr;
+  }
+
+  void ResetResponse() {
+    done_ = false;
+    out_of_memory_ = false;
+    result_ = CURLE_OK;
+    headers_done_ = false;
+    discarding_ = false;
+    status_ = 0;
+    has_content_length_ = false;
+    content_length_.clear();
+  }
+
+  std::uint32_t StartTransfer() {
+    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    attached_ = false;
+    ResetResponse();
+    pending_.clear();
+    pending_pos_ = 0;
+    paused_ = false;
+    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_) == CURLE_OK;
+    if (head_) {
+      ok = ok && curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L) == CURLE_OK;
+    } else {
+      ok = ok && curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+    }
+    ok = ok && curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, fresh_connect_ ? 1L : 0L) == CURLE_OK;
+    if (!ok) return kInternalError;
+    fresh_connect_ = false;
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return kInternalError;
+    attached_ = true;
+    // Sending is done once libcurl has connected and begun the request.
+    const int send_ms = timeouts_.resolve_ms + timeouts_.connect_ms + timeouts_.send_ms;
+    if (const std::uint32_t code = WaitFor(send_ms, [this] { return RequestStarted(); })) {
+      return code;
+    }
+    return Failure();
+  }
+
+  bool RequestStarted() const {
+    curl_off_t pretransfer = 0;
+    return curl_easy_getinfo(easy_, CURLINFO_PRETRANSFER_TIME_T, &pretransfer) == CURLE_OK &&
+           pretransfer > 0;
+  }
+
+  // The mapped result of a finished transfer, 0 while it runs or when it
+  // ended without an error.
+  std::uint32_t Failure() const {
+    if (!done_) return 0;
+    long verify_result = 0;
+    if (result_ == CURLE_PEER_FAILED_VERIFICATION) {
+      curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify_result);
+    }
+    return MapCurlError(result_, verify_result);
+  }
+
+  // WinHTTP's default policy: follow, except from https to http.
+  bool FollowableRedirect(std::string& next) const {
+    if (!IsRedirect(status_)) return false;
+    char* location = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+        location == nullptr) {
+      return false;
+    }
+    next = location;
+    const bool to_https = next.size() >= 8 && curl_strnequal(next.c_str(), "https://", 8);
+    const bool to_http = next.size() >= 7 && curl_strnequal(next.c_str(), "http://", 7);
+    if (!to_https && !to_http) return false;
+    const bool from_https = url_.compare(0, 8, "https://") == 0;
+    return !(from_https && to_http);
+  }
+
+  // Drives the transfer until |ready| holds, the transfer ends, or |wait_ms|
+  // pass without either (a time-out). Returns 0 or a WinHTTP code.
+  template <typename Ready>
+  std::uint32_t WaitFor(int wait_ms, Ready ready) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+    for (;;) {
+      int running = 0;
+      if (curl_multi_perform(multi_, &running) != CURLM_OK) return kInternalError;
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+          done_ = true;
+          result_ = message->data.result;
+        }
+      }
+      if (done_ || ready()) return 0;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return e::kTimeout;
+      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)),
+                      nullptr);
+    }
+  }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self_ptr) {
+    auto* self = static_cast<CurlTransport*>(self_ptr);
+    const std::string_view line(data, size * count);
+    const int status = ParseStatusLine(line);
+    if (status >= 0) {
+      self->status_ = status;
+      self->has_content_length_ = false;
+      self->content_length_.clear();
+      self->headers_done_ = false;
+    } else if (IsEndOfHeaders(line)) {
+      // Interim (1xx) responses are followed by the real one.
+      if (self->status_ >= 200) self->headers_done_ = true;
+    } else {
+      std::string_view value;
+      if (!self->has_content_length_ && MatchHeaderLine(line, "Content-Length", value)) {
+        self->has_content_length_ = true;
+        self->content_length_ = std::string(value);
+      }
+    }
+    return size * count;
+  }
+
+  // No exception may cross back into libcurl's C code.
+  static size_t OnBody(char* data, size_t size, size_t count, void* self_ptr) noexcept {
+    auto* self = static_cast<CurlTransport*>(self_ptr);
+    const size_t bytes = size * count;
+    if (self->discarding_) return bytes;
+    const bool staged = self->pending_pos_ < self->pending_.size();
+    try {
+      // Straight into the caller's buffer when nothing is staged before
+      // these bytes and they fit the caller's limit; libcurl's own read loop
+      // bounds how far this runs ahead of the reader.
+      if (!staged && self->sink_ != nullptr &&
+          (self->sink_limit_ < 0 ||
+           self->sink_->size() + bytes <= static_cast<std::uint64_t>(self->sink_limit_))) {
+        self->sink_->insert(self->sink_->end(), data, data + bytes);
+        self->direct_ += bytes;
+        return bytes;
+      }
+      if (self->direct_ + (self->pending_.size() - self->pending_pos_) >= kPendingLimit) {
+        // Far enough ahead of the reader: libcurl holds the chunk until
+        // QueryAvailable resumes the transfer.
+        self->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+      }
+      if (!staged) {
+        self->pending_.clear();
+        self->pending_pos_ = 0;
+      }
+      self->pending_.insert(self->pending_.end(), data, data + bytes);
+    } catch (...) {
+      self->out_of_memory_ = true;
+      return 0;
+    }
+    return bytes;
+  }
+
+  HttpTimeouts timeouts_;
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* headers_ = nullptr;
+  std::string no_proxy_;
+  std::string host_;
+  std::uint16_t port_ = 0;
+  bool secure_ = false;
+  bool fresh_connect_ = false;
+  std::string url_;
+  bool head_ = false;
+  int redirects_ = 0;
+  bool attached_ = false;
+  bool done_ = false;
+  CURLcode result_ = CURLE_OK;
+  bool headers_done_ = false;
+  bool discarding_ = false;
+  int status_ = 0;
+  bool has_content_length_ = false;
+  std::string content_length_;
+  bool out_of_memory_ = false;
+  std::vector<std::uint8_t>* sink_ = nullptr;
+  std::int64_t sink_limit_ = -1;
+  std::size_t direct_ = 0;
+  std::vector<std::uint8_t> pending_;
+  std::size_t pending_pos_ = 0;
+  bool paused_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> CreatePlatformTransport(const HttpTimeouts& timeouts) {
+  return std::make_unique<CurlTransport>(timeouts);
+}
+
+}  // namespace emberfall

@@ -1,0 +1,323 @@
+// HttpSession against a real HTTP server on loopback: the platform stack
+// (WinHTTP under Wine, libcurl on Linux) must give the same results.
+#include "net/http_session.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/test_socket.h"
+
+namespace emberfall {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LoopbackHttpServer;
+using test::PatternBody;
+using test::Response;
+using testing::StartsWith;
+
+// Short enough that a time-out test takes about a second, long enough for a
+// loaded machine.
+HttpTimeouts ShortTimeouts(int receive_ms = 5000) {
+  HttpTimeouts t;
+  t.resolve_ms = 5000;
+  t.connect_ms = 5000;
+  t.send_ms = 5000;
+  t.receive_ms = receive_ms;
+  return t;
+}
+
+std::string Text(const std::vector<std::uint8_t>& body) {
+  return std::string(body.begin(), body.end());
+}
+
+std::string Error(const HttpSession& session) { return WideToUtf8(session.last_error()); }
+
+// A port nobody listens on (it was free a moment ago).
+std::uint16_t ClosedPort() {
+  std::uint16_t port = 0;
+  test::sock::Socket s = test::sock::ListenLoopback(port);
+  test::sock::Close(s);
+  return port;
+}
+
+class HttpSessionTest : public testing::Test {
+ protected:
+  LoopbackHttpServer server_;
+  HttpSession session_{ShortTimeouts()};
+  std::vector<std::uint8_t> body_;
+};
+
+TEST_F(HttpSessionTest, GetReadsTheWholeBodyWithProgress) {
+  const std::string payload = PatternBody(300 * 1024 + 7);
+  server_.Serve("/p/file.lz", Response::Ok(payload));
+  std::int64_t last_received = 0, last_total = 0;
+  int calls = 0;
+  ASSERT_TRUE(session_.Get(server_.Url("/p/file.lz"), body_,
+                           [&](std::int64_t received, std::int64_t total) {
+                             EXPECT_GT(received, last_received);
+                             last_received = received;
+                             last_total = total;
+                             ++calls;
+                           },
+                           {}))
+      << Error(session_);
+  EXPECT_TRUE(Text(body_) == payload);
+  EXPECT_EQ(last_received, static_cast<std::int64_t>(payload.size()));
+  EXPECT_EQ(last_total, static_cast<std::int64_t>(payload.size()));
+  EXPECT_GE(calls, 1);
+  EXPECT_EQ(session_.last_error(), u"");
+}
+
+TEST_F(HttpSessionTest, ReportsHttpStatusFailures) {
+  server_.Serve("/missing", Response::Status(404, "no such file"));
+  server_.Serve("/broken", Response::Status(503));
+  EXPECT_FALSE(session_.Get(server_.Url("/missing"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "HTTP 404");
+  EXPECT_TRUE(body_.empty());
+  EXPECT_FALSE(session_.Get(server_.Url("/broken"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "HTTP 503");
+  EXPECT_FALSE(session_.Get(server_.Url("/unscripted"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "HTTP 404");
+}
+
+TEST_F(HttpSessionTest, NoContentIsAnEmptySuccess) {
+  server_.Serve("/empty", Response::Status(204));
+  body_.assign(10, 1);
+  EXPECT_TRUE(session_.Get(server_.Url("/empty"), body_, nullptr, {})) << Error(session_);
+  EXPECT_TRUE(body_.empty());
+}
+
+TEST_F(HttpSessionTest, AnnouncedLengthAboveTheLimitFailsBeforeTheBody) {
+  Response big = Response::Ok(PatternBody(2000000));
+  server_.Serve("/big", big);
+  int progress_calls = 0;
+  EXPECT_FALSE(session_.Get(server_.Url("/big"), body_,
+                            [&](std::int64_t, std::int64_t) { ++progress_calls; },
+                            {false, 1048576}));
+  EXPECT_EQ(Error(session_), "response too large (2000000 bytes)");
+  EXPECT_EQ(progress_calls, 0);
+  EXPECT_TRUE(body_.empty());
+}
+
+TEST_F(HttpSessionTest, BodyWithoutLengthIsCheckedAgainstTheLimitWhileReading) {
+  server_.Serve("/over", Response::WithoutLength(PatternBody(1048577)));
+  server_.Serve("/exact", Response::WithoutLength(PatternBody(1048576)));
+  EXPECT_FALSE(session_.Get(server_.Url("/over"), body_, nullptr, {false, 1048576}));
+  EXPECT_EQ(Error(session_), "response too large (> 1048576 bytes)");
+  EXPECT_LE(body_.size(), 1048576u);
+
+  std::int64_t total = 0;
+  ASSERT_TRUE(session_.Get(server_.Url("/exact"), body_,
+                           [&](std::int64_t, std::int64_t t) { total = t; }, {false, 1048576}))
+      << Error(session_);
+  EXPECT_EQ(body_.size(), 1048576u);
+  EXPECT_EQ(total, -1);
+}
+
+TEST_F(HttpSessionTest, ShortBodyIsTruncated) {
+  server_.Serve("/short", Response::Truncated(PatternBody(4096), 1000));
+  EXPECT_FALSE(session_.Get(server_.Url("/short"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "truncated body 1000/4096");
+}
+
+TEST_F(HttpSessionTest, ResetMidBodyIsAConnectionReset) {
+  server_.Serve("/reset", Response::ResetMidBody(PatternBody(64 * 1024), 1000));
+  EXPECT_FALSE(session_.Get(server_.Url("/reset"), body_, nullptr, {}));
+  // WinHTTP passes Winsock's code through under Wine (10054); the text is
+  // the same kind either way.
+  EXPECT_THAT(Error(session_), StartsWith("WinHTTP read: connection reset ("));
+}
+
+TEST_F(HttpSessionTest, ServerClosingWithoutAnswerIsAnInvalidResponse) {
+  Response hang_up;
+  hang_up.fault = Response::Fault::kCloseWithoutResponse;
+  server_.Serve("/hangup", hang_up);
+  EXPECT_FALSE(session_.Get(server_.Url("/hangup"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "WinHTTP receive: invalid server response (12152)");
+}
+
+TEST_F(HttpSessionTest, InvalidUrlsNeverReachTheNetwork) {
+  const std::string port = std::to_string(server_.port());
+  const std::string urls[] = {
+      "ftp://127.0.0.1:" + port + "/x",
+      "http:///x",
+      "http://:" + port + "/x",
+      "/x",
+      "x",
+      "",
+  };
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    EXPECT_FALSE(session_.Get(Utf8ToWide(url), body_, nullptr, {}));
+    EXPECT_EQ(Error(session_), "invalid url");
+    EXPECT_EQ(session_.Head(Utf8ToWide(url)), -1);
+    EXPECT_EQ(Error(session_), "invalid url");
+  }
+  EXPECT_TRUE(server_.Requests().empty());
+  EXPECT_EQ(server_.ConnectionCount(), 0);
+}
+
+TEST_F(HttpSessionTest, CancellationStopsTheReadLoopAtItsNextPass) {
+  server_.Serve("/slow", Response::Trickle(PatternBody(64 * 1024), 1024, 20ms));
+  std::atomic<bool> cancel{false};
+  session_.set_cancel_flag(&cancel);
+  int progress_calls = 0;
+  EXPECT_FALSE(session_.Get(server_.Url("/slow"), body_,
+                            [&](std::int64_t, std::int64_t) {
+                              ++progress_calls;
+                              cancel = true;
+                            },
+                            {}));
+  EXPECT_EQ(Error(session_), "cancelled");
+  EXPECT_EQ(progress_calls, 1);
+  EXPECT_LT(body_.size(), 64u * 1024);
+
+  // With the flag still set, nothing is sent at all.
+  const std::size_t requests = server_.Requests().size();
+  EXPECT_FALSE(session_.Get(server_.Url("/slow"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "cancelled");
+  EXPECT_EQ(server_.Requests().size(), requests);
+}
+
+TEST_F(HttpSessionTest, RequestsToOneHostShareOneConnection) {
+  server_.ServeFiles({{"/a", "alpha"}, {"/b", "beta"}});
+  ASSERT_TRUE(session_.Get(server_.Url("/a"), body_, nullptr, {})) << Error(session_);
+  EXPECT_EQ(Text(body_), "alpha");
+  std::string text;
+  ASSERT_TRUE(session_.GetText(server_.Url("/b"), text, {})) << Error(session_);
+  EXPECT_EQ(text, "beta");
+  EXPECT_EQ(server_.ConnectionCount(), 1);
+  for (const auto& request : server_.Requests()) EXPECT_EQ(request.connection, 1);
+}
+
+// Wine's WinHTTP reports a receive time-out with Winsock's code (10060),
+// Windows and the libcurl build with 12002; the kind is the same.
+TEST(HttpSessionTimeoutTest, TimeOutThenConnectAfresh) {
+  LoopbackHttpServer server;
+  server.Serve("/ok", Response::Ok("fine"));
+  server.Serve("/silent", Response::Stall(4s));
+  Response stall_mid_body = Response::Ok(PatternBody(10000));
+  stall_mid_body.fault = Response::Fault::kStallAfter;
+  stall_mid_body.fault_after = 500;
+  stall_mid_body.delay = 4s;
+  server.Serve("/stuck", stall_mid_body);
+  HttpSession session(ShortTimeouts(1000));
+  std::vector<std::uint8_t> body;
+  struct Case {
+    const char* path;
+    const char* error_prefix;
+  } cases[] = {
+      {"/silent", "WinHTTP receive: timeout ("},
+      {"/stuck", "WinHTTP read: timeout ("},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ASSERT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
+    EXPECT_FALSE(session.Get(server.Url(c.path), body, nullptr, {}));
+    EXPECT_THAT(Error(session), StartsWith(c.error_prefix));
+    ASSERT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
+    EXPECT_EQ(Text(body), "fine");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].connection, requests[1].connection);
+    EXPECT_NE(requests[1].connection, requests[2].connection) << "a time-out forces a new connection";
+    server.ClearLog();
+  }
+  EXPECT_EQ(server.ConnectionCount(), 3);
+}
+
+TEST_F(HttpSessionTest, HeadGivesTheLengthOrMinusOne) {
+  server_.Serve("/sized", Response::Ok(PatternBody(12345)));
+  server_.Serve("/unsized", Response::WithoutLength("abc"));
+  server_.Serve("/gone", Response::Status(404));
+  EXPECT_EQ(session_.Head(server_.Url("/sized")), 12345);
+  EXPECT_EQ(session_.last_error(), u"");
+  EXPECT_EQ(session_.Head(server_.Url("/unsized")), -1);
+  EXPECT_EQ(session_.last_error(), u"");
+  EXPECT_EQ(session_.Head(server_.Url("/gone")), -1);
+  EXPECT_EQ(Error(session_), "HTTP 404");
+  const std::u16string refused =
+      Utf8ToWide("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x");
+  EXPECT_EQ(session_.Head(refused), -1);
+  EXPECT_EQ(Error(session_), "WinHTTP connect: cannot connect (12029)");
+  for (const auto& request : server_.Requests()) EXPECT_EQ(request.method, "HEAD");
+}
+
+TEST_F(HttpSessionTest, OverlongOrOddContentLengthCountsAsAbsent) {
+  struct Case {
+    std::string header;
+    std::int64_t expected;
+  } cases[] = {
+      {"000000000000000000000000000000000005", -1},  // longer than the client reads
+      {"0000000000000000000000000000005", 5},       // 31 characters still fit
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.header);
+    Response r = Response::Ok("hello");
+    r.content_length = c.header;
+    server_.Serve("/odd", r);
+    EXPECT_EQ(session_.Head(server_.Url("/odd")), c.expected);
+    ASSERT_TRUE(session_.Get(server_.Url("/odd"), body_, nullptr, {})) << Error(session_);
+    EXPECT_EQ(Text(body_), "hello");
+  }
+}
+
+TEST_F(HttpSessionTest, RefreshAddsNoCacheHeadersAndNothingElseChanges) {
+  server_.ServeFiles({{"/cfg", "x"}});
+  ASSERT_TRUE(session_.Get(server_.Url("/cfg"), body_, nullptr, {false, 0})) << Error(session_);
+  ASSERT_TRUE(session_.Get(server_.Url("/cfg"), body_, nullptr, {true, 0})) << Error(session_);
+  EXPECT_EQ(session_.Head(server_.Url("/cfg")), 1);
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    SCOPED_TRACE(i);
+    const bool refresh = i == 1;
+    EXPECT_EQ(requests[i].Header("Pragma"), refresh ? std::optional<std::string>("no-cache")
+                                                    : std::nullopt);
+    EXPECT_EQ(requests[i].Header("Cache-Control"),
+              refresh ? std::optional<std::string>("no-cache") : std::nullopt);
+    EXPECT_EQ(requests[i].Header("User-Agent"), "EmbLauncher/2.0");
+    EXPECT_EQ(requests[i].Header("Host"), "127.0.0.1:" + std::to_string(server_.port()));
+    EXPECT_EQ(requests[i].target, "/cfg");
+  }
+}
+
+TEST_F(HttpSessionTest, RefusedConnectionIsACannotConnect) {
+  const std::u16string url = Utf8ToWide("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/");
+  EXPECT_FALSE(session_.Get(url, body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "WinHTTP connect: cannot connect (12029)");
+  // The session stays usable.
+  server_.ServeFiles({{"/after", "ok"}});
+  EXPECT_TRUE(session_.Get(server_.Url("/after"), body_, nullptr, {})) << Error(session_);
+}
+
+TEST_F(HttpSessionTest, FollowsRedirectsOnTheSameServer) {
+  server_.Serve("/old", Response::Redirect(302, "/new"));
+  server_.Serve("/moved", Response::Redirect(301, server_.UrlUtf8("/new")));
+  server_.Serve("/new", Response::Ok("arrived"));
+  ASSERT_TRUE(session_.Get(server_.Url("/old"), body_, nullptr, {})) << Error(session_);
+  EXPECT_EQ(Text(body_), "arrived");
+  ASSERT_TRUE(session_.Get(server_.Url("/moved"), body_, nullptr, {})) << Error(session_);
+  EXPECT_EQ(Text(body_), "arrived");
+  EXPECT_EQ(server_.RequestCount("/new"), 2u);
+}
+
+TEST_F(HttpSessionTest, ScriptedAttemptsRunInOrder) {
+  const std::string payload = PatternBody(5000);
+  server_.ServeSequence("/flaky", {Response::Truncated(payload, 100), Response::Status(500),
+                                   Response::Ok(payload)});
+  EXPECT_EQ(session_.Head(server_.Url("/flaky")), 5000);  // HEAD counts apart from GET
+  EXPECT_FALSE(session_.Get(server_.Url("/flaky"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "truncated body 100/5000");
+  EXPECT_FALSE(session_.Get(server_.Url("/flaky"), body_, nullptr, {}));
+  EXPECT_EQ(Error(session_), "HTTP 500");
+  EXPECT_TRUE(session_.Get(server_.Url("/flaky"), body_, nullptr, {})) << Error(session_);
+  EXPECT_TRUE(session_.Get(server_.Url("/flaky"), body_, nullptr, {})) << Error(session_);
+  EXPECT_TRUE(Text(body_) == payload);
+}
+
+}  // namespace
+}  // namespace emberfall
