@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <memory>
+#include <thread>
 
 #include "app/elevation.h"
 #include "app/error_reporter.h"
@@ -12,6 +13,8 @@
 
 namespace emberfall {
 namespace {
+
+constexpr DWORD kTeardownWaitMs = 2000;
 
 // Owned from the first instance's start until the process ends; the system
 // drops it then.
@@ -81,8 +84,14 @@ int RunLauncher(HINSTANCE instance) {
     // needs an orderly end, and the user asked to close.
     ExitProcess(static_cast<UINT>(exitCode));
   }
-  // The window's media engine and drawing objects are COM objects: they go
-  // before the apartment does.
+  // The media engine and the drawing objects are COM objects, released
+  // before the apartment goes. That teardown is bounded like the worker
+  // wait: a media stack that stalls while shutting down (Wine's can) must
+  // not keep a closed launcher alive.
+  std::thread([exitCode] {
+    Sleep(kTeardownWaitMs);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+  }).detach();
   window.reset();
   // A thread already in another apartment mode did not get a reference here.
   if (SUCCEEDED(com)) CoUninitialize();

@@ -114,6 +114,18 @@ int CountVideoPixels(IWICBitmap* bitmap) {
   return count;
 }
 
+// Lets the engine run for |ms| while dispatching messages. Shutting an
+// engine down while its pipeline is still starting can stall Wine's media
+// source, so every test lets playback settle first.
+void Play(int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -129,6 +141,7 @@ TEST_F(BackgroundVideoTest, EnginePlaysTheEmbeddedVideo) {
   ASSERT_TRUE(video.NativeVideoSize(&width, &height));
   EXPECT_EQ(width, 854u);
   EXPECT_EQ(height, 480u);
+  Play(1500);
   video.ShutdownVideo();
   EXPECT_FALSE(video.playing());
   EXPECT_FALSE(video.NativeVideoSize(&width, &height));
@@ -163,8 +176,10 @@ TEST_F(BackgroundVideoTest, ASecondStartReplacesTheEngine) {
   ASSERT_TRUE(WaitForBackgroundVideo(nullptr, 15000));
   BackgroundVideo video;
   ASSERT_TRUE(video.StartVideo(nullptr));
+  Play(1500);
   ASSERT_TRUE(video.StartVideo(nullptr));
   EXPECT_TRUE(video.playing());
+  Play(1500);
 }
 
 TEST_F(BackgroundVideoTest, DeliversFramesCroppedToFill) {
