@@ -18,6 +18,7 @@ PACKAGES=(
   libcurl4-openssl-dev zlib1g-dev liblzo2-dev openssl
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth fonts-dejavu-core
+  gstreamer1.0-libav gstreamer1.0-plugins-good x11-apps xdotool python3
   nginx-light curl strace time
 )
 
@@ -61,6 +62,14 @@ wine_prefix() {
   fi
   # Let the prefix settle (wineboot's helpers end, the registry is saved).
   wineserver -w
+  # DirectWrite finds the launcher's font families only through these.
+  if ! grep -q '"Bahnschrift"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    for family in "Bahnschrift" "Segoe UI"; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$family" /t REG_SZ \
+        /d "DejaVu Sans" /f >/dev/null 2>&1 || true
+    done
+    wineserver -w
+  fi
   # One server for the whole test run instead of one per test process.
   wineserver -p >/dev/null 2>&1 || true
   # Start Wine once with nothing to inherit. A test process that found no

@@ -1,0 +1,431 @@
+#include "ui/background_video.h"
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "core/fs_path.h"
+#include "core/win/scoped_handle.h"
+#include "core/win/wide.h"
+#include "ui/layout.h"
+#include "ui/media_engine.h"
+#include "ui/video_file.h"
+
+// After windows.h, which it needs.
+#include <wincodec.h>
+
+namespace emberfall {
+namespace {
+
+using win::ComPtr;
+
+constexpr DWORD kReadyWaitMs = 30000;
+constexpr DWORD kFirstFrameWaitMs = 3000;
+constexpr DWORD kWaitSliceMs = 16;
+
+// Shared by the UI thread and the extraction thread. Never destroyed: the
+// detached extraction thread may still use it while the process exits.
+struct Preparation {
+  std::mutex mutex;
+  std::u16string path;
+  HANDLE readyEvent = nullptr;
+  bool started = false;
+};
+
+Preparation& SharedPreparation() {
+  static Preparation* preparation = new Preparation;
+  return *preparation;
+}
+
+// Under the preparation mutex.
+void EnsureReadyEvent(Preparation& p) {
+  if (p.readyEvent == nullptr) p.readyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+void ExtractionThread(HMODULE module) {
+  std::u16string path;
+  try {
+    path = ExtractVideoResource(module);
+  } catch (...) {
+    path.clear();
+  }
+  Preparation& p = SharedPreparation();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  try {
+    if (!path.empty()) p.path = path;
+  } catch (...) {
+  }
+  EnsureReadyEvent(p);
+  if (p.readyEvent != nullptr) SetEvent(p.readyEvent);
+}
+
+HMODULE ModuleOrExe(HMODULE module) { return module != nullptr ? module : GetModuleHandleW(nullptr); }
+
+// The engine's event sink. Called on Media Foundation's threads: it only
+// sets flags and signals, except that the end of the clip seeks back to the
+// start, under a lock that ShutdownVideo takes to cut the link first.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class MediaEngineNotify final : public win::IMFMediaEngineNotify {
+ public:
+  MediaEngineNotify() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, win::kIidMediaEngineNotify)) {
+      *out = static_cast<win::IMFMediaEngineNotify*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE EventNotify(DWORD event, DWORD_PTR param1, DWORD) override {
+    switch (event) {
+      case win::kMediaEngineEventError:
+        failed_ = true;
+        Signal();
+        break;
+      case win::kMediaEngineEventLoadedData:
+      case win::kMediaEngineEventPlaying:
+      case win::kMediaEngineEventCanPlay:
+      case win::kMediaEngineEventFirstFrameReady:
+        canPlay_ = true;
+        Signal();
+        break;
+      case win::kMediaEngineEventEnded: {
+        std::lock_guard<std::mutex> lock(engineMutex_);
+        if (engine_ != nullptr) {
+          engine_->SetCurrentTime(0.0);
+          engine_->Play();
+        }
+        break;
+      }
+      case win::kMediaEngineEventNotifyStableState:
+        if (param1 != 0) SetEvent(reinterpret_cast<HANDLE>(param1));
+        break;
+      default:
+        break;
+    }
+    return S_OK;
+  }
+
+  void AttachEngine(win::IMFMediaEngine* engine) {
+    std::lock_guard<std::mutex> lock(engineMutex_);
+    engine_ = engine;
+    canPlay_ = false;
+    failed_ = false;
+    if (event_) ResetEvent(event_.get());
+  }
+  void DetachEngine() {
+    std::lock_guard<std::mutex> lock(engineMutex_);
+    engine_ = nullptr;
+  }
+  bool canPlay() const { return canPlay_; }
+  bool failed() const { return failed_; }
+  HANDLE event() const { return event_.get(); }
+
+ private:
+  ~MediaEngineNotify() = default;
+  void Signal() {
+    if (event_) SetEvent(event_.get());
+  }
+
+  std::atomic<ULONG> refs_{1};
+  win::ScopedHandle event_;
+  std::atomic<bool> canPlay_{false};
+  std::atomic<bool> failed_{false};
+  std::mutex engineMutex_;
+  win::IMFMediaEngine* engine_ = nullptr;  // not owned
+};
+#pragma GCC diagnostic pop
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    // A WM_QUIT taken here would be lost to the message loop: put it back
+    // and stop pumping.
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+bool QuitPending() {
+  MSG msg;
+  return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+}
+
+}  // namespace
+
+std::string_view VideoResourceBytes(HMODULE module) {
+  module = ModuleOrExe(module);
+  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(kVideoResourceId), MAKEINTRESOURCEW(10));
+  if (info == nullptr) return {};
+  const DWORD size = SizeofResource(module, info);
+  HGLOBAL loaded = LoadResource(module, info);
+  if (size == 0 || loaded == nullptr) return {};
+  const void* data = LockResource(loaded);
+  if (data == nullptr) return {};
+  return std::string_view(static_cast<const char*>(data), size);
+}
+
+std::u16string TempVideoPath() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH, buffer);
+  if (length == 0 || length > MAX_PATH) return {};
+  std::u16string path = win::FromWinString(buffer, length);
+  if (path.back() != u'\\' && path.back() != u'/') path += u'\\';
+  return path + u"EmbLauncher\\hero.mp4";
+}
+
+std::optional<std::u16string> FindReusableVideoFile(HMODULE module) {
+  const std::string_view bytes = VideoResourceBytes(module);
+  if (bytes.empty()) return std::nullopt;
+  std::u16string path = TempVideoPath();
+  if (path.empty()) return std::nullopt;
+  if (!FileHasContents(path, bytes)) return std::nullopt;
+  return path;
+}
+
+std::u16string ExtractVideoResource(HMODULE module) {
+  if (std::optional<std::u16string> reusable = FindReusableVideoFile(module)) return *reusable;
+  const std::string_view bytes = VideoResourceBytes(module);
+  if (bytes.empty()) return {};
+  const std::u16string path = TempVideoPath();
+  if (path.empty()) return {};
+  std::error_code ec;
+  std::filesystem::create_directories(FsPath(path).parent_path(), ec);
+
+  const std::wstring file = win::ToWinString(path);
+  win::ScopedFileHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return {};
+  DWORD written = 0;
+  const BOOL ok =
+      WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const bool closed = handle.CloseChecked();
+  if (!ok || !closed || written != bytes.size()) {
+    DeleteFileW(file.c_str());
+    return {};
+  }
+  return path;
+}
+
+void PrepareBackgroundVideo(HMODULE module) {
+  module = ModuleOrExe(module);
+  Preparation& p = SharedPreparation();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  EnsureReadyEvent(p);
+  if (p.started) return;
+  p.started = true;
+  if (p.path.empty()) {
+    if (std::optional<std::u16string> reusable = FindReusableVideoFile(module)) p.path = *reusable;
+  }
+  if (!p.path.empty()) {
+    if (p.readyEvent != nullptr) SetEvent(p.readyEvent);
+    return;
+  }
+  try {
+    std::thread(ExtractionThread, module).detach();
+  } catch (const std::system_error&) {
+    // No thread: run without waiting; GetVideoPath extracts on demand.
+    if (p.readyEvent != nullptr) SetEvent(p.readyEvent);
+  }
+}
+
+bool WaitForBackgroundVideo(HMODULE module, DWORD timeoutMs) {
+  PrepareBackgroundVideo(module);
+  HANDLE event = nullptr;
+  {
+    Preparation& p = SharedPreparation();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    event = p.readyEvent;
+  }
+  if (event == nullptr) return false;
+  if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) return false;
+  return !GetVideoPath(module).empty();
+}
+
+std::u16string GetVideoPath(HMODULE module) {
+  Preparation& p = SharedPreparation();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  if (!p.path.empty()) return p.path;
+  std::u16string path = ExtractVideoResource(ModuleOrExe(module));
+  if (!path.empty()) p.path = path;
+  return path;
+}
+
+BackgroundVideo::BackgroundVideo() {
+  mediaFoundationStarted_ = SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_LITE));
+}
+
+BackgroundVideo::~BackgroundVideo() {
+  ShutdownVideo();
+  if (mediaFoundationStarted_) MFShutdown();
+}
+
+void BackgroundVideo::ShutdownVideo() {
+  if (notify_) static_cast<MediaEngineNotify*>(notify_.get())->DetachEngine();
+  if (engine_) engine_->Shutdown();
+  engineEx_.reset();
+  engine_.reset();
+  notify_.reset();
+  playing_ = false;
+}
+
+bool BackgroundVideo::StartVideo(HMODULE module) {
+  // The wait below dispatches messages; a progress message that turns ready
+  // would otherwise start a second engine and tear down this one mid-setup.
+  if (starting_) return false;
+  starting_ = true;
+  bool started = false;
+  try {
+    started = StartVideoOnce(module);
+  } catch (...) {
+    started = false;
+  }
+  starting_ = false;
+  return started;
+}
+
+bool BackgroundVideo::StartVideoOnce(HMODULE module) {
+  if (engine_ || notify_) ShutdownVideo();
+  const std::u16string path = GetVideoPath(module);
+  if (path.empty()) return false;
+  bool rejected = false;
+  if (StartVideoFromUrl(win::ToWinString(VideoFileUrl(path)), &rejected)) return true;
+  if (!rejected) return false;
+  // Only an engine that refused the source at once gets the older URL form.
+  ShutdownVideo();
+  return StartVideoFromUrl(win::ToWinString(LegacyVideoFileUrl(path)), &rejected);
+}
+
+bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected) {
+  *rejected = false;
+  ComPtr<win::IMFMediaEngineClassFactory> factory;
+  if (FAILED(CoCreateInstance(win::kClsidMediaEngineClassFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              win::kIidMediaEngineClassFactory, factory.put_void()))) {
+    return false;
+  }
+  ComPtr<MediaEngineNotify> notify(new MediaEngineNotify);
+  ComPtr<IMFAttributes> attributes;
+  if (FAILED(MFCreateAttributes(attributes.put(), 6))) return false;
+  attributes->SetUnknown(win::kMediaEngineCallback,
+                         static_cast<win::IMFMediaEngineNotify*>(notify.get()));
+  attributes->SetGUID(win::kMediaEngineBrowserCompatibilityMode,
+                      win::kMediaEngineCompatibilityModeEdge);
+  // The engine reads this attribute as a DXGI format (UINT32); a GUID here
+  // leaves the output format unset and frame-server mode without frames.
+  attributes->SetUINT32(win::kMediaEngineVideoOutputFormat, win::kDxgiFormatB8G8R8A8Unorm);
+  attributes->SetUINT32(win::kMediaEngineFlagAttribute, 1);
+
+  if (FAILED(factory->CreateInstance(win::kMediaEngineForceMute, attributes.get(), engine_.put()))) {
+    return false;
+  }
+  if (FAILED(engine_->QueryInterface(win::kIidMediaEngineEx, engineEx_.put_void()))) return false;
+  notify->AttachEngine(engine_.get());
+  notify->AddRef();
+  notify_ = ComPtr<win::IMFMediaEngineNotify>(notify.get());
+
+  BSTR source = SysAllocString(url.c_str());
+  if (source == nullptr) return false;
+  const HRESULT set = engine_->SetSource(source);
+  SysFreeString(source);
+  if (FAILED(set)) return false;
+  // SetSource already starts loading; an engine that does not implement
+  // Load (Wine's) still plays.
+  const HRESULT load = engine_->Load();
+  if (FAILED(load) && load != E_NOTIMPL) return false;
+
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < kReadyWaitMs) {
+    PumpMessages();
+    // The window may have been shut down by a message handled just now.
+    if (!engine_) return false;
+    if (notify->canPlay()) {
+      if (notify->failed()) return false;
+      engine_->SetMuted(TRUE);
+      engine_->SetLoop(TRUE);
+      if (FAILED(engine_->Play())) return false;
+      playing_ = true;
+      const DWORD sizeStart = GetTickCount();
+      for (;;) {
+        LONGLONG pts = 0;
+        engineEx_->OnVideoStreamTick(&pts);
+        PumpMessages();
+        if (!engine_) return false;
+        DWORD width = 0;
+        DWORD height = 0;
+        engine_->GetNativeVideoSize(&width, &height);
+        if (width > 0 && height > 0) {
+          engineEx_->OnVideoStreamTick(&pts);
+          return true;
+        }
+        if (GetTickCount() - sizeStart >= kFirstFrameWaitMs || QuitPending()) return false;
+        Sleep(1);
+      }
+    }
+    if (notify->failed()) {
+      *rejected = true;
+      return false;
+    }
+    if (QuitPending()) return false;
+    HANDLE event = notify->event();
+    if (event != nullptr) {
+      MsgWaitForMultipleObjects(1, &event, FALSE, kWaitSliceMs, QS_ALLINPUT);
+    } else {
+      Sleep(kWaitSliceMs);
+    }
+  }
+  return false;
+}
+
+double BackgroundVideo::CurrentTime() const {
+  // The engine's method shares its name with a winbase.h macro.
+#pragma push_macro("GetCurrentTime")
+#undef GetCurrentTime
+  return engine_ ? engine_->GetCurrentTime() : -1.0;
+#pragma pop_macro("GetCurrentTime")
+}
+
+bool BackgroundVideo::NativeVideoSize(DWORD* width, DWORD* height) const {
+  *width = 0;
+  *height = 0;
+  if (!engine_) return false;
+  engine_->GetNativeVideoSize(width, height);
+  return *width > 0 && *height > 0;
+}
+
+bool BackgroundVideo::TransferFrame(IWICBitmap* target) {
+  if (!engine_ || !playing_ || target == nullptr) return false;
+  if (engineEx_) {
+    LONGLONG pts = 0;
+    engineEx_->OnVideoStreamTick(&pts);
+  }
+  UINT targetWidth = 0;
+  UINT targetHeight = 0;
+  if (FAILED(target->GetSize(&targetWidth, &targetHeight))) return false;
+  DWORD videoWidth = 0;
+  DWORD videoHeight = 0;
+  engine_->GetNativeVideoSize(&videoWidth, &videoHeight);
+  const RectF crop = CropToFill(videoWidth, videoHeight, targetWidth, targetHeight);
+  const win::MfVideoNormalizedRect source{crop.left, crop.top, crop.right, crop.bottom};
+  const RECT destination{0, 0, static_cast<LONG>(targetWidth), static_cast<LONG>(targetHeight)};
+  const win::MfArgb border{0, 0, 0, 255};
+  return SUCCEEDED(engine_->TransferVideoFrame(target, &source, &destination, &border));
+}
+
+}  // namespace emberfall

@@ -1,0 +1,467 @@
+#include "ui/render_resources.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/win/wide.h"
+#include "ui/background_video.h"
+
+namespace emberfall {
+namespace {
+
+using win::ComPtr;
+
+struct FormatSpec {
+  float designSize;
+  DWRITE_FONT_WEIGHT weight;
+  DWRITE_TEXT_ALIGNMENT alignment;
+};
+
+// The cached formats; FindTextFormat tests them in this order.
+constexpr FormatSpec kFormats[] = {
+    {16, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER},    // minimise glyph
+    {14, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_LEADING},   // title
+    {14, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER},    // close, start text
+    {14, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_CENTER},       // settings glyph
+    {13, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_CENTER},       // links
+    {13, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_LEADING},   // status
+    {13, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_TRAILING},     // detail
+    {12, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_LEADING},      // note
+    {11, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER},    // bar caption
+};
+
+constexpr D2D1_COLOR_F kBrushColours[] = {
+    {0.92f, 0.90f, 0.98f, 1.0f},   // text
+    {0.78f, 0.62f, 0.96f, 1.0f},   // status
+    {1.0f, 1.0f, 1.0f, 0.10f},     // track
+    {0.52f, 0.32f, 0.78f, 1.0f},   // main bar fill
+    {0.42f, 0.68f, 0.94f, 1.0f},   // thin bar fill
+    {0.10f, 0.06f, 0.16f, 0.72f},  // start while not ready
+    {0.96f, 0.94f, 1.0f, 1.0f},    // start text while ready
+    {0.0f, 0.0f, 0.0f, 0.75f},     // text outline
+    {0.86f, 0.80f, 0.98f, 0.88f},  // links
+    {0.86f, 0.82f, 0.96f, 0.65f},  // muted
+    {0.0f, 0.0f, 0.0f, 0.40f},     // window-button face
+    {0.14f, 0.08f, 0.22f, 0.82f},  // start while ready
+    {0.20f, 0.12f, 0.30f, 0.92f},  // start while ready and hovered
+};
+
+constexpr const wchar_t* kFontFamily = L"Bahnschrift";
+constexpr const wchar_t* kFallbackFontFamily = L"Segoe UI";
+constexpr const wchar_t* kLocale = L"tr-tr";
+
+D2D1_RECT_F ToD2D(const RectF& r) { return D2D1::RectF(r.left, r.top, r.right, r.bottom); }
+
+D2D1_BITMAP_PROPERTIES FrameBitmapProperties() {
+  return D2D1::BitmapProperties(
+      D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 96.0f, 96.0f);
+}
+
+ComPtr<IWICImagingFactory> CreateWicFactory() {
+  ComPtr<IWICImagingFactory> factory;
+  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IWICImagingFactory, factory.put_void()))) {
+    return factory;
+  }
+  // Systems before Windows 8 only have the first factory.
+  CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                   factory.put_void());
+  return factory;
+}
+
+// A memory DC and top-down 32-bit DIB section, freed together.
+class DibCanvas {
+ public:
+  explicit DibCanvas(std::uint32_t n) {
+    HDC screen = GetDC(nullptr);
+    dc_ = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    if (dc_ == nullptr) return;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = static_cast<LONG>(n);
+    info.bmiHeader.biHeight = -static_cast<LONG>(n);
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    if (bitmap_ != nullptr) previous_ = SelectObject(dc_, bitmap_);
+  }
+  ~DibCanvas() {
+    if (previous_ != nullptr) SelectObject(dc_, previous_);
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    if (dc_ != nullptr) DeleteDC(dc_);
+  }
+  DibCanvas(const DibCanvas&) = delete;
+  DibCanvas& operator=(const DibCanvas&) = delete;
+
+  bool ok() const { return bits_ != nullptr && previous_ != nullptr; }
+  HDC dc() const { return dc_; }
+  std::uint8_t* bits() const { return static_cast<std::uint8_t*>(bits_); }
+
+ private:
+  HDC dc_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+  void* bits_ = nullptr;
+};
+
+}  // namespace
+
+RenderResources::RenderResources() = default;
+RenderResources::~RenderResources() = default;
+
+float RenderResources::Scale() const { return LayoutScale(clientWidth_, clientHeight_); }
+
+float RenderResources::FontSize(float designSize) const {
+  return emberfall::FontSize(designSize, Scale());
+}
+
+float RenderResources::TitleBarHeight() const { return emberfall::TitleBarHeight(Scale()); }
+
+ButtonId RenderResources::HitTest(int x, int y) const {
+  return emberfall::HitTest(buttons_, static_cast<float>(x), static_cast<float>(y));
+}
+
+void RenderResources::ComputeButtonRects() {
+  buttons_ = emberfall::ComputeButtonRects(clientWidth_, clientHeight_);
+}
+
+bool RenderResources::CreateFrameSource(IWICImagingFactory* factory) {
+  frameSource_.reset();
+  if (factory == nullptr) return false;
+  return SUCCEEDED(factory->CreateBitmap(clientWidth_, clientHeight_,
+                                         GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad,
+                                         frameSource_.put()));
+}
+
+bool RenderResources::InitRendering(HWND window) {
+  window_ = window;
+  if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                 reinterpret_cast<IUnknown**>(textFactory_.put())))) {
+    return false;
+  }
+  ComPtr<IWICImagingFactory> wic = CreateWicFactory();
+  if (!wic) return false;
+  RECT client{};
+  GetClientRect(window_, &client);
+  clientWidth_ = client.right > client.left ? static_cast<std::uint32_t>(client.right - client.left) : 1124;
+  clientHeight_ = client.bottom > client.top ? static_cast<std::uint32_t>(client.bottom - client.top) : 618;
+  if (CreateFrameSource(wic.get())) {
+    EnsureDeviceResources();
+    ComputeButtonRects();
+  }
+  return static_cast<bool>(renderTarget_);
+}
+
+void RenderResources::EnsureDeviceResources() {
+  if (renderTarget_ || window_ == nullptr) return;
+  if (!factory_ &&
+      FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                               reinterpret_cast<void**>(factory_.put())))) {
+    return;
+  }
+  const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties();
+  const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties =
+      D2D1::HwndRenderTargetProperties(window_, D2D1::SizeU(clientWidth_, clientHeight_));
+  if (FAILED(factory_->CreateHwndRenderTarget(properties, hwndProperties, renderTarget_.put()))) {
+    return;
+  }
+  renderTarget_->SetDpi(96.0f, 96.0f);
+  renderTarget_->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
+  for (std::size_t i = 0; i <= kButtonFace; ++i) {
+    renderTarget_->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
+  }
+  frameBitmap_.reset();
+  frameBitmapWidth_ = frameBitmapHeight_ = 0;
+  if (SUCCEEDED(renderTarget_->CreateBitmap(D2D1::SizeU(clientWidth_, clientHeight_), nullptr, 0,
+                                            FrameBitmapProperties(), frameBitmap_.put()))) {
+    frameBitmapWidth_ = clientWidth_;
+    frameBitmapHeight_ = clientHeight_;
+  }
+  for (std::size_t i = kStartReady; i < kBrushCount; ++i) {
+    renderTarget_->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
+  }
+  iconBitmap_.reset();
+  iconSize_ = 0;
+  EnsureIconBitmap();
+  CreateTextFormats();
+}
+
+void RenderResources::DiscardDeviceResources() {
+  // Everything made by the target belongs to its device and dies with it.
+  for (auto& brush : brushes_) brush.reset();
+  frameBitmap_.reset();
+  frameBitmapWidth_ = frameBitmapHeight_ = 0;
+  iconBitmap_.reset();
+  iconSize_ = 0;
+  renderTarget_.reset();
+}
+
+void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t height) {
+  if (width == 0 || height == 0) return;
+  clientWidth_ = width;
+  clientHeight_ = height;
+  if (renderTarget_) {
+    renderTarget_->Resize(D2D1::SizeU(width, height));
+    renderTarget_->SetDpi(96.0f, 96.0f);
+  }
+  frameSource_.reset();
+  frameBitmap_.reset();
+  frameBitmapWidth_ = frameBitmapHeight_ = 0;
+  ComPtr<IWICImagingFactory> wic = CreateWicFactory();
+  CreateFrameSource(wic.get());
+  CreateTextFormats();
+  ComputeButtonRects();
+  iconBitmap_.reset();
+  iconSize_ = 0;
+  if (renderTarget_) EnsureIconBitmap();
+}
+
+ComPtr<IDWriteTextFormat> RenderResources::CreateFormat(float size, DWRITE_TEXT_ALIGNMENT alignment,
+                                                        bool bold) const {
+  ComPtr<IDWriteTextFormat> format;
+  if (!textFactory_ || size <= 0) return format;
+  const DWRITE_FONT_WEIGHT weight = bold ? DWRITE_FONT_WEIGHT_SEMI_BOLD : DWRITE_FONT_WEIGHT_MEDIUM;
+  for (const wchar_t* family : {kFontFamily, kFallbackFontFamily}) {
+    if (SUCCEEDED(textFactory_->CreateTextFormat(family, nullptr, weight, DWRITE_FONT_STYLE_NORMAL,
+                                                 DWRITE_FONT_STRETCH_NORMAL, size, kLocale,
+                                                 format.put()))) {
+      format->SetTextAlignment(alignment);
+      format->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
+      return format;
+    }
+  }
+  format.reset();
+  return format;
+}
+
+void RenderResources::CreateTextFormats() {
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    formats_[i].reset();
+    formats_[i] = CreateFormat(FontSize(kFormats[i].designSize), kFormats[i].alignment,
+                               kFormats[i].weight == DWRITE_FONT_WEIGHT_SEMI_BOLD);
+  }
+}
+
+IDWriteTextFormat* RenderResources::FindTextFormat(float size, DWRITE_TEXT_ALIGNMENT alignment,
+                                                   bool bold) const {
+  const DWRITE_FONT_WEIGHT weight = bold ? DWRITE_FONT_WEIGHT_SEMI_BOLD : DWRITE_FONT_WEIGHT_MEDIUM;
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    if (std::fabs(FontSize(kFormats[i].designSize) - size) < 0.05f &&
+        kFormats[i].alignment == alignment && kFormats[i].weight == weight) {
+      return formats_[i].get();
+    }
+  }
+  return nullptr;
+}
+
+void RenderResources::EnsureIconBitmap() {
+  if (!renderTarget_) return;
+  const std::uint32_t n = std::max(static_cast<std::uint32_t>(28.0f * Scale()), 16u);
+  if (iconBitmap_ && iconSize_ == n) return;
+  iconBitmap_.reset();
+  iconSize_ = 0;
+  HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1),
+                                             IMAGE_ICON, static_cast<int>(n), static_cast<int>(n), 0));
+  if (icon == nullptr) return;
+  iconBitmap_ = IconToBitmap(icon, n);
+  if (iconBitmap_) iconSize_ = n;
+  DestroyIcon(icon);
+}
+
+ComPtr<ID2D1Bitmap> RenderResources::IconToBitmap(HICON icon, std::uint32_t n) {
+  ComPtr<ID2D1Bitmap> bitmap;
+  DibCanvas canvas(n);
+  if (!canvas.ok()) return bitmap;
+  std::uint8_t* pixels = canvas.bits();
+  const std::size_t bytes = static_cast<std::size_t>(n) * n * 4;
+  std::fill(pixels, pixels + bytes, std::uint8_t{0});
+  DrawIconEx(canvas.dc(), 0, 0, icon, static_cast<int>(n), static_cast<int>(n), 0, nullptr,
+             DI_NORMAL);
+  GdiFlush();
+  for (std::size_t i = 0; i < bytes; i += 4) {
+    const unsigned a = pixels[i + 3];
+    if (a == 0 || a == 255) continue;
+    for (std::size_t c = 0; c < 3; ++c) pixels[i + c] = static_cast<std::uint8_t>(pixels[i + c] * a / 255);
+  }
+  renderTarget_->CreateBitmap(D2D1::SizeU(n, n), pixels, n * 4, FrameBitmapProperties(),
+                              bitmap.put());
+  return bitmap;
+}
+
+bool RenderResources::UploadVideoFrame() {
+  if (!frameSource_ || !renderTarget_) return false;
+  UINT width = 0;
+  UINT height = 0;
+  if (FAILED(frameSource_->GetSize(&width, &height))) return false;
+  const WICRect whole{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+  ComPtr<IWICBitmapLock> lock;
+  if (FAILED(frameSource_->Lock(&whole, WICBitmapLockRead, lock.put()))) return false;
+  UINT lockWidth = 0;
+  UINT lockHeight = 0;
+  if (FAILED(lock->GetSize(&lockWidth, &lockHeight))) return false;
+  UINT stride = 0;
+  if (FAILED(lock->GetStride(&stride)) || stride == 0) stride = lockWidth * 4;
+  UINT size = 0;
+  BYTE* data = nullptr;
+  if (FAILED(lock->GetDataPointer(&size, &data)) || data == nullptr) return false;
+  if (!frameBitmap_ || frameBitmapWidth_ != lockWidth || frameBitmapHeight_ != lockHeight) {
+    frameBitmap_.reset();
+    frameBitmapWidth_ = frameBitmapHeight_ = 0;
+    if (FAILED(renderTarget_->CreateBitmap(D2D1::SizeU(lockWidth, lockHeight), nullptr, 0,
+                                           FrameBitmapProperties(), frameBitmap_.put()))) {
+      return false;
+    }
+    frameBitmapWidth_ = lockWidth;
+    frameBitmapHeight_ = lockHeight;
+  }
+  return SUCCEEDED(frameBitmap_->CopyFromMemory(nullptr, data, stride));
+}
+
+void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* brush) {
+  if (brush == nullptr) return;
+  renderTarget_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
+}
+
+void RenderResources::DrawTextInRect(const std::u16string& text, const RectF& rect,
+                                     ID2D1Brush* brush, float size,
+                                     DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
+  if (text.empty() || !renderTarget_ || !textFactory_ || brush == nullptr) return;
+  IDWriteTextFormat* format = FindTextFormat(size, alignment, bold);
+  ComPtr<IDWriteTextFormat> temporary;
+  if (format == nullptr) {
+    temporary = CreateFormat(size, alignment, bold);
+    format = temporary.get();
+  }
+  if (format == nullptr) return;
+  renderTarget_->DrawText(reinterpret_cast<const wchar_t*>(text.c_str()),
+                          static_cast<UINT32>(text.size()), format, ToD2D(rect), brush,
+                          D2D1_DRAW_TEXT_OPTIONS_CLIP, DWRITE_MEASURING_MODE_NATURAL);
+}
+
+void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& rect,
+                                       ID2D1Brush* brush, float size,
+                                       DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
+  if (text.empty()) return;
+  // One pixel each way, unscaled: an outline that reads at every size.
+  static constexpr float kOffsets[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  for (const auto& offset : kOffsets) {
+    const RectF shifted{rect.left + offset[0], rect.top + offset[1], rect.right + offset[0],
+                        rect.bottom + offset[1]};
+    DrawTextInRect(text, shifted, brushes_[kOutline].get(), size, alignment, bold);
+  }
+  DrawTextInRect(text, rect, brush, size, alignment, bold);
+}
+
+void RenderResources::DrawHeader(const UiStrings& strings, ButtonId hoverButton) {
+  const float s = Scale();
+  EnsureIconBitmap();
+  if (iconBitmap_) {
+    renderTarget_->DrawBitmap(iconBitmap_.get(), D2D1::RectF(22 * s, 10 * s, 50 * s, 38 * s), 1.0f,
+                              D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
+  }
+  DrawOutlinedText(u"EMBERFALL", {58 * s, 10 * s, 250 * s, 38 * s}, brushes_[kText].get(),
+                   FontSize(14), DWRITE_TEXT_ALIGNMENT_LEADING, true);
+
+  const std::pair<ButtonId, const std::u16string*> links[] = {
+      {ButtonId::Website, &strings.Website},
+      {ButtonId::Support, &strings.Support},
+      {ButtonId::Community, &strings.Discord},
+  };
+  for (const auto& [id, text] : links) {
+    ID2D1Brush* brush = hoverButton == id ? brushes_[kText].get() : brushes_[kLink].get();
+    DrawOutlinedText(*text, buttons_[static_cast<std::size_t>(id)], brush, FontSize(13),
+                     DWRITE_TEXT_ALIGNMENT_CENTER, false);
+  }
+
+  const RectF& settings = buttons_[static_cast<std::size_t>(ButtonId::Settings)];
+  const RectF& minimise = buttons_[static_cast<std::size_t>(ButtonId::Minimise)];
+  const RectF& close = buttons_[static_cast<std::size_t>(ButtonId::Close)];
+  for (const RectF* r : {&settings, &minimise, &close}) FillRounded(*r, 6 * s, brushes_[kButtonFace].get());
+
+  DrawOutlinedText(u"\u2699", settings,
+                   hoverButton == ButtonId::Settings ? brushes_[kText].get() : brushes_[kMuted].get(),
+                   FontSize(14), DWRITE_TEXT_ALIGNMENT_CENTER, false);
+  DrawOutlinedText(u"-", minimise, brushes_[kMuted].get(), FontSize(16),
+                   DWRITE_TEXT_ALIGNMENT_CENTER, true);
+  DrawOutlinedText(u"x", close, brushes_[kMuted].get(), FontSize(14), DWRITE_TEXT_ALIGNMENT_CENTER,
+                   true);
+}
+
+void RenderResources::DrawProgressPanel(const ProgressState& state, const UiStrings& strings,
+                                        bool ready, ButtonId hoverButton, std::int32_t countdown) {
+  ComputeButtonRects();
+  const PanelLayout panel = ComputePanelLayout(clientWidth_, clientHeight_);
+  const float s = panel.scale;
+  const float left = panel.left;
+  const float right = panel.right;
+  const float statusTop = panel.statusTop;
+  const float barTop = panel.barTop;
+
+  const std::u16string& status = state.statusText.empty() ? strings.Checking : state.statusText;
+  DrawOutlinedText(status, {left, statusTop, right - 250 * s, statusTop + 22 * s},
+                   brushes_[kStatus].get(), FontSize(13), DWRITE_TEXT_ALIGNMENT_LEADING, true);
+  const std::u16string detail = state.detailText.empty() ? std::u16string(u" ") : state.detailText;
+  DrawOutlinedText(detail, {right - 240 * s, statusTop, right, statusTop + 22 * s},
+                   brushes_[kStatus].get(), FontSize(13), DWRITE_TEXT_ALIGNMENT_TRAILING, false);
+
+  const float overall = static_cast<float>(std::min<std::uint32_t>(state.overallPercent, 100)) / 100;
+  const RectF mainBar{left, barTop, right, barTop + 14 * s};
+  FillRounded(mainBar, 2 * s, brushes_[kTrack].get());
+  if (overall > 0) {
+    FillRounded({left, barTop, left + overall * (right - left), barTop + 14 * s}, 2 * s,
+                brushes_[kFillMain].get());
+  }
+  if (!state.barText.empty()) {
+    DrawOutlinedText(state.barText, mainBar, brushes_[kText].get(), FontSize(11),
+                     DWRITE_TEXT_ALIGNMENT_CENTER, true);
+  }
+
+  const float file = static_cast<float>(std::min<std::uint32_t>(state.filePercent, 100)) / 100;
+  FillRounded({left, barTop + 19 * s, right, barTop + 23 * s}, 2 * s, brushes_[kTrack].get());
+  if (file > 0) {
+    FillRounded({left, barTop + 19 * s, left + file * (right - left), barTop + 23 * s}, 2 * s,
+                brushes_[kFillFile].get());
+  }
+
+  if (!state.noteText.empty()) {
+    DrawOutlinedText(state.noteText, {left, statusTop - 18 * s, right, statusTop - 2 * s},
+                     brushes_[kMuted].get(), FontSize(12), DWRITE_TEXT_ALIGNMENT_LEADING, false);
+  }
+
+  const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
+  ID2D1Brush* face = !ready                              ? brushes_[kStartDisabled].get()
+                     : hoverButton == ButtonId::Start ? brushes_[kStartHover].get()
+                                                       : brushes_[kStartReady].get();
+  FillRounded(start, 3 * s, face);
+  const std::u16string label =
+      ready && countdown >= 1 ? FormatStartGameCount(strings, countdown) : strings.StartGame;
+  DrawOutlinedText(label, start, ready ? brushes_[kStartText].get() : brushes_[kMuted].get(),
+                   FontSize(14), DWRITE_TEXT_ALIGNMENT_CENTER, true);
+}
+
+void RenderResources::Render(const ProgressState& state, const UiStrings& strings, bool ready,
+                             ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown) {
+  EnsureDeviceResources();
+  if (!renderTarget_) return;
+  renderTarget_->BeginDraw();
+  lastFrameHadVideo_ = false;
+  if (video != nullptr && video->playing() && frameSource_ && video->TransferFrame(frameSource_.get()) &&
+      UploadVideoFrame() && frameBitmap_) {
+    renderTarget_->DrawBitmap(frameBitmap_.get(),
+                              D2D1::RectF(0, 0, static_cast<float>(clientWidth_),
+                                          static_cast<float>(clientHeight_)),
+                              1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
+    lastFrameHadVideo_ = true;
+  } else {
+    renderTarget_->Clear(
+        D2D1::ColorF(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]));
+  }
+  DrawHeader(strings, hoverButton);
+  DrawProgressPanel(state, strings, ready, hoverButton, countdown);
+  if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
+}
+
+}  // namespace emberfall

@@ -1,0 +1,125 @@
+// The launcher's face drawn with Direct2D and DirectWrite: the video frame
+// (or a plain dark fill), the header with links and window buttons, and the
+// progress panel with two bars and the start button. Every length is a
+// design value of the 1124 x 618 layout times the layout scale. UI thread
+// only.
+#ifndef EMBERFALL_UI_RENDER_RESOURCES_H_
+#define EMBERFALL_UI_RENDER_RESOURCES_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/localization.h"
+#include "core/patch_engine.h"
+#include "core/win/windows_include.h"
+#include "ui/com_ptr.h"
+#include "ui/layout.h"
+
+// After windows.h, which they need.
+#include <d2d1.h>
+#include <dwrite.h>
+#include <wincodec.h>
+
+namespace emberfall {
+
+class BackgroundVideo;
+
+// The clear colour drawn when there is no video frame.
+inline constexpr float kClearColour[4] = {0.04f, 0.03f, 0.07f, 1.0f};
+
+class RenderResources {
+ public:
+  RenderResources();
+  ~RenderResources();
+  RenderResources(const RenderResources&) = delete;
+  RenderResources& operator=(const RenderResources&) = delete;
+
+  // First set-up for |window|: factories, the frame bitmap, the render target
+  // and everything bound to it. False when the DirectWrite or WIC factory,
+  // the frame bitmap or the render target could not be made.
+  bool InitRendering(HWND window);
+
+  // Creates the render target and its brushes, bitmaps and text formats when
+  // there is no target (first use, or after the device was lost).
+  void EnsureDeviceResources();
+
+  // Follows a new client size; 0 in either dimension is ignored.
+  void ResizeRenderTarget(std::uint32_t width, std::uint32_t height);
+
+  // Draws one frame. A lost device releases the target; the next frame
+  // builds it again.
+  void Render(const ProgressState& state, const UiStrings& strings, bool ready,
+              ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown);
+
+  ButtonId HitTest(int x, int y) const;
+  float TitleBarHeight() const;
+  float FontSize(float designSize) const;
+
+  std::uint32_t clientWidth() const { return clientWidth_; }
+  std::uint32_t clientHeight() const { return clientHeight_; }
+  bool hasRenderTarget() const { return static_cast<bool>(renderTarget_); }
+  // Whether the last frame showed a video frame rather than the clear colour.
+  bool lastFrameHadVideo() const { return lastFrameHadVideo_; }
+  // Forgets the render target as a lost device would; for tests.
+  void DiscardDeviceResources();
+
+ private:
+  enum Brush : std::size_t {
+    kText,
+    kStatus,
+    kTrack,
+    kFillMain,
+    kFillFile,
+    kStartDisabled,
+    kStartText,
+    kOutline,
+    kLink,
+    kMuted,
+    kButtonFace,
+    kStartReady,
+    kStartHover,
+    kBrushCount,
+  };
+  static constexpr std::size_t kFormatCount = 9;
+
+  void ComputeButtonRects();
+  void CreateTextFormats();
+  IDWriteTextFormat* FindTextFormat(float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold) const;
+  win::ComPtr<IDWriteTextFormat> CreateFormat(float size, DWRITE_TEXT_ALIGNMENT alignment,
+                                              bool bold) const;
+  void EnsureIconBitmap();
+  win::ComPtr<ID2D1Bitmap> IconToBitmap(HICON icon, std::uint32_t n);
+  bool CreateFrameSource(IWICImagingFactory* factory);
+  bool UploadVideoFrame();
+  void DrawHeader(const UiStrings& strings, ButtonId hoverButton);
+  void DrawProgressPanel(const ProgressState& state, const UiStrings& strings, bool ready,
+                         ButtonId hoverButton, std::int32_t countdown);
+  void DrawTextInRect(const std::u16string& text, const RectF& rect, ID2D1Brush* brush, float size,
+                      DWRITE_TEXT_ALIGNMENT alignment, bool bold);
+  void DrawOutlinedText(const std::u16string& text, const RectF& rect, ID2D1Brush* brush,
+                        float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold);
+  void FillRounded(const RectF& rect, float radius, ID2D1Brush* brush);
+  float Scale() const;
+
+  HWND window_ = nullptr;
+  std::uint32_t clientWidth_ = 1124;
+  std::uint32_t clientHeight_ = 618;
+  win::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
+  win::ComPtr<ID2D1Factory> factory_;
+  win::ComPtr<IWICBitmap> frameSource_;
+  win::ComPtr<ID2D1Bitmap> frameBitmap_;
+  win::ComPtr<IDWriteFactory> textFactory_;
+  std::uint32_t frameBitmapWidth_ = 0;
+  std::uint32_t frameBitmapHeight_ = 0;
+  std::array<win::ComPtr<ID2D1SolidColorBrush>, kBrushCount> brushes_;
+  win::ComPtr<ID2D1Bitmap> iconBitmap_;
+  std::uint32_t iconSize_ = 0;
+  std::array<win::ComPtr<IDWriteTextFormat>, kFormatCount> formats_;
+  ButtonRects buttons_{};
+  bool lastFrameHadVideo_ = false;
+};
+
+}  // namespace emberfall
+
+#endif  // EMBERFALL_UI_RENDER_RESOURCES_H_
