@@ -89,6 +89,9 @@ TEST_F(PatchConfigTest, RefusesDocumentsWithoutTheRootElement) {
   EXPECT_EQ(failure.detail(), u"torrent config missing <torrent_config>: " +
                                   std::u16string(119, u'a') + u"\u00C3");
 
+  // Fifteen bytes are enough when they are the root element's opening.
+  EXPECT_EQ(ParseFailure("<torrent_config").code(), 4u);
+
   // The search is a plain substring search, even inside a comment.
   failure = ParseFailure("<TORRENT_CONFIG crcpatch_url='http://h'/>");
   EXPECT_EQ(failure.code(), 0u);
