@@ -11,9 +11,9 @@
 namespace emberfall::cli {
 namespace {
 
-const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, std::string_view name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.name == name) return &spec;
+const OptionDef* FindOption(const std::vector<OptionDef>& defs, std::string_view name) {
+  for (const OptionDef& def : defs) {
+    if (def.name == name) return &def;
   }
   return nullptr;
 }
@@ -85,7 +85,7 @@ std::vector<std::string> ParsedArgs::Values(std::string_view name) const {
   return it == values_.end() ? std::vector<std::string>{} : it->second;
 }
 
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                ParsedArgs& parsed, std::string& error) {
   parsed = ParsedArgs();
   bool options_done = false;
@@ -105,17 +105,17 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
       name = arg.substr(0, eq);
       inline_value = arg.substr(eq + 1);
     }
-    const OptionSpec* spec = FindSpec(specs, name);
-    if (spec == nullptr) {
+    const OptionDef* def = FindOption(defs, name);
+    if (def == nullptr) {
       error = "unknown option '" + name + "'";
       return false;
     }
     auto& values = parsed.values_[name];
-    if (!values.empty() && !spec->repeatable) {
+    if (!values.empty() && !def->repeatable) {
       error = "option '" + name + "' given twice";
       return false;
     }
-    if (!spec->takes_value) {
+    if (!def->takes_value) {
       if (inline_value) {
         error = "option '" + name + "' takes no value";
         return false;

@@ -18,7 +18,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
-struct OptionSpec {
+struct OptionDef {
   std::string_view name;  // "--size" or "-o"
   bool takes_value;
   bool repeatable;
@@ -35,16 +35,16 @@ class ParsedArgs {
   std::vector<std::string> Values(std::string_view name) const;
 
  private:
-  friend bool ParseArgs(const std::vector<std::string>&, const std::vector<OptionSpec>&,
+  friend bool ParseArgs(const std::vector<std::string>&, const std::vector<OptionDef>&,
                         ParsedArgs&, std::string&);
   std::vector<std::string> positional_;
   std::map<std::string, std::vector<std::string>, std::less<>> values_;
 };
 
-// Splits |args| into options of |specs| and positional arguments ("--" ends
+// Splits |args| into options of |defs| and positional arguments ("--" ends
 // the options). Returns false with |error| set on an unknown option, a missing
 // value or a repeated non-repeatable option.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                ParsedArgs& parsed, std::string& error);
 
 // Parses a non-negative decimal integer of at most 63 bits.

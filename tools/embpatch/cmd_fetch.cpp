@@ -11,7 +11,7 @@
 namespace emberfall::cli {
 
 int RunFetch(const std::vector<std::string>& args) {
-  static const std::vector<OptionSpec> kSpecs = {
+  static const std::vector<OptionDef> kSpecs = {
       {"--head", false, false},
       {"--max-bytes", true, false},
       {"--refresh", false, false},
