@@ -1,3 +1,5 @@
+#include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "core/text.h"
@@ -82,9 +84,18 @@ HANDLE Launch(const std::filesystem::path& program, const std::vector<std::strin
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &startup, &info)) {
-    return nullptr;
+  // Wine has been seen to refuse a process start now and then while another
+  // test's processes come and go; a few tries keep that from failing a test.
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &info)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    std::fprintf(stderr, "CreateProcessW %ls: error %lu (attempt %d)\n", program.c_str(),
+                 static_cast<unsigned long>(error), attempt);
+    if (attempt == 5) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   CloseHandle(info.hThread);
   return info.hProcess;
