@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <chrono>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -220,7 +221,10 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void LauncherWindow::Render() {
+  const auto start = std::chrono::steady_clock::now();
   render_.Render(state_, strings_, ready_, hoverButton_, &video_, countdown_);
+  lastRenderEnd_ = std::chrono::steady_clock::now();
+  lastRenderCost_ = lastRenderEnd_ - start;
 }
 
 void LauncherWindow::Replace() {
@@ -240,7 +244,11 @@ void LauncherWindow::ResizeToClient() {
 
 void LauncherWindow::OnTimer(UINT_PTR id) {
   if (id == kRedrawTimer) {
-    Render();
+    // Where a frame takes longer than the timer's period (software drawing
+    // on a slow machine), timer frames alone would keep this thread drawing
+    // all the time and clicks would wait behind them. A timer frame comes
+    // only after the thread has been idle as long as the last frame took.
+    if (std::chrono::steady_clock::now() - lastRenderEnd_ >= lastRenderCost_) Render();
   } else if (id == kCountdownTimer) {
     if (countdown_ < 1) return;
     --countdown_;

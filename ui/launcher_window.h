@@ -8,6 +8,7 @@
 #define EMBERFALL_UI_LAUNCHER_WINDOW_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -80,6 +81,8 @@ class LauncherWindow {
   ProgressState state_;
   bool ready_ = false;
   ButtonId hoverButton_ = ButtonId::None;
+  std::chrono::steady_clock::time_point lastRenderEnd_{};
+  std::chrono::steady_clock::duration lastRenderCost_{};
   std::int32_t countdown_ = -1;
   bool autoLaunchDisabled_ = false;
   // The window the worker's callback posts to; null until it exists.
