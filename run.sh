@@ -80,6 +80,9 @@ wine_prefix() {
 
 wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
 
+# The windows test preset runs a failed test once more: Wine has been seen,
+# rarely and only under load, to fail a test process before it printed
+# anything. A test that fails twice fails the run.
 run_ctest() {
   local preset="$1"
   log "tests: $preset"
