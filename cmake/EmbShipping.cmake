@@ -10,6 +10,5 @@ function(emb_split_debug_info target)
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
     COMMAND ${CMAKE_STRIP} --strip-all ${file}
     COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${file}.debug ${file}
-    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
     VERBATIM)
 endfunction()

@@ -11,7 +11,7 @@
 namespace emberfall::cli {
 
 int RunFetch(const std::vector<std::string>& args) {
-  static const std::vector<OptionDef> kSpecs = {
+  static const std::vector<OptionDef> kOptions = {
       {"--head", false, false},
       {"--max-bytes", true, false},
       {"--refresh", false, false},
@@ -19,7 +19,7 @@ int RunFetch(const std::vector<std::string>& args) {
   };
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, kSpecs, parsed, error)) return UsageError("fetch", error);
+  if (!ParseArgs(args, kOptions, parsed, error)) return UsageError("fetch", error);
   if (parsed.positional().size() != 1) {
     return UsageError("fetch", parsed.positional().empty() ? "missing URL" : "too many arguments");
   }
