@@ -276,7 +276,18 @@ void LauncherWindow::OnProgressMessage(ProgressState* snapshot) {
   if (ready_ && !video_.playing() && !video_.starting()) video_.StartVideo(instance_);
   if (owned->stage == static_cast<std::uint32_t>(PatchStage::Failed)) ShowUpdateError(*owned);
   owned.reset();
-  Render();
+  // Posted messages come before input in the queue. Where a frame takes
+  // longer than the worker's progress interval (software drawing on a slow
+  // machine), drawing every snapshot would keep a progress message always
+  // waiting and clicks would never be read. A newer snapshot or waiting
+  // input leaves this frame to the next one, which shows the same state.
+  if (!InputOrSnapshotWaiting()) Render();
+}
+
+bool LauncherWindow::InputOrSnapshotWaiting() const {
+  if (HIWORD(GetQueueStatus(QS_MOUSEBUTTON | QS_MOUSEMOVE | QS_KEY)) != 0) return true;
+  MSG msg;
+  return PeekMessageW(&msg, window_, WM_LAUNCHER_PROGRESS, WM_LAUNCHER_PROGRESS, PM_NOREMOVE) != 0;
 }
 
 void LauncherWindow::StartCountdown() {

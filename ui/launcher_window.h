@@ -69,6 +69,7 @@ class LauncherWindow {
   void Replace();
   void ResizeToClient();
   void Render();
+  bool InputOrSnapshotWaiting() const;
   void DrainProgressMessages();
 
   HINSTANCE instance_;
