@@ -303,6 +303,7 @@ bool BackgroundVideo::StartVideo(HMODULE module) {
 
 bool BackgroundVideo::StartVideoOnce(HMODULE module) {
   if (engine_ || notify_) ShutdownVideo();
+  framesRefused_ = false;
   const std::u16string path = GetVideoPath(module);
   if (path.empty()) return false;
   bool rejected = false;
@@ -372,6 +373,15 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
         engine_->GetNativeVideoSize(&width, &height);
         if (width > 0 && height > 0) {
           engineEx_->OnVideoStreamTick(&pts);
+          if (RefusesBitmapTargets()) {
+            // It would decode for nothing: no frame of it can ever be drawn.
+            // Paused rather than shut down: Wine's pipeline can stall when
+            // an engine goes this soon after starting. Teardown ends it.
+            framesRefused_ = true;
+            engine_->Pause();
+            playing_ = false;
+            return false;
+          }
           return true;
         }
         if (GetTickCount() - sizeStart >= kFirstFrameWaitMs || QuitPending()) return false;
@@ -409,15 +419,35 @@ bool BackgroundVideo::NativeVideoSize(DWORD* width, DWORD* height) const {
   return *width > 0 && *height > 0;
 }
 
+bool BackgroundVideo::RefusesBitmapTargets() {
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IWICBitmap> probe;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IWICImagingFactory, factory.put_void())) ||
+      FAILED(factory->CreateBitmap(16, 16, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad,
+                                   probe.put()))) {
+    return false;  // Nothing to judge by; the frames will tell.
+  }
+  // Any other failure may be a frame not decoded yet. These two say that
+  // the kind of destination is not supported, which no later frame changes
+  // (Wine's engine draws only into Direct3D 11 textures).
+  const HRESULT result = TransferFrameResult(probe.get());
+  return result == E_NOINTERFACE || result == E_NOTIMPL;
+}
+
 bool BackgroundVideo::TransferFrame(IWICBitmap* target) {
-  if (!engine_ || !playing_ || target == nullptr) return false;
+  return SUCCEEDED(TransferFrameResult(target));
+}
+
+HRESULT BackgroundVideo::TransferFrameResult(IWICBitmap* target) {
+  if (!engine_ || !playing_ || target == nullptr) return E_FAIL;
   if (engineEx_) {
     LONGLONG pts = 0;
     engineEx_->OnVideoStreamTick(&pts);
   }
   UINT targetWidth = 0;
   UINT targetHeight = 0;
-  if (FAILED(target->GetSize(&targetWidth, &targetHeight))) return false;
+  if (FAILED(target->GetSize(&targetWidth, &targetHeight))) return E_FAIL;
   DWORD videoWidth = 0;
   DWORD videoHeight = 0;
   engine_->GetNativeVideoSize(&videoWidth, &videoHeight);
@@ -425,7 +455,7 @@ bool BackgroundVideo::TransferFrame(IWICBitmap* target) {
   const win::MfVideoNormalizedRect source{crop.left, crop.top, crop.right, crop.bottom};
   const RECT destination{0, 0, static_cast<LONG>(targetWidth), static_cast<LONG>(targetHeight)};
   const win::MfArgb border{0, 0, 0, 255};
-  return SUCCEEDED(engine_->TransferVideoFrame(target, &source, &destination, &border));
+  return engine_->TransferVideoFrame(target, &source, &destination, &border);
 }
 
 }  // namespace emberfall

@@ -69,6 +69,8 @@ class BackgroundVideo {
   // most 30 s, then at most 3 s for the first frame size) until it plays,
   // dispatching the thread's messages meanwhile. A call made from inside
   // that dispatching returns false at once and leaves the outer start alone.
+  // An engine that plays but will not hand its frames to a WIC bitmap is
+  // paused again and the start counts as failed.
   bool StartVideo(HMODULE module);
 
   // Shuts the engine down and forgets it.
@@ -86,16 +88,23 @@ class BackgroundVideo {
 
   bool playing() const { return playing_; }
   bool starting() const { return starting_; }
+  // The last start found an engine that plays but keeps its frames from WIC
+  // bitmaps; another start on this system would find the same.
+  bool framesRefused() const { return framesRefused_; }
 
  private:
   bool StartVideoOnce(HMODULE module);
   // One attempt on |url|; |rejected| tells that the engine refused the source.
   bool StartVideoFromUrl(const std::wstring& url, bool* rejected);
+  // Whether the playing engine turns down WIC bitmaps as frame targets.
+  bool RefusesBitmapTargets();
+  HRESULT TransferFrameResult(IWICBitmap* target);
 
   win::ComPtr<win::IMFMediaEngine> engine_;
   win::ComPtr<win::IMFMediaEngineEx> engineEx_;
   bool playing_ = false;
   bool starting_ = false;
+  bool framesRefused_ = false;
   bool mediaFoundationStarted_ = false;
   // Our own reference to the engine's event sink, so that shutdown can cut
   // its link to the engine before the engine goes away.

@@ -272,8 +272,11 @@ void LauncherWindow::OnProgressMessage(ProgressState* snapshot) {
     StartCountdown();
   }
   // A video that failed at start-up gets another chance once the update is
-  // done. StartVideo refuses a call made from inside its own wait.
-  if (ready_ && !video_.playing() && !video_.starting()) video_.StartVideo(instance_);
+  // done, unless its engine refused our frame target, which no retry
+  // changes. StartVideo refuses a call made from inside its own wait.
+  if (ready_ && !video_.playing() && !video_.starting() && !video_.framesRefused()) {
+    video_.StartVideo(instance_);
+  }
   if (owned->stage == static_cast<std::uint32_t>(PatchStage::Failed)) ShowUpdateError(*owned);
   owned.reset();
   // Posted messages come before input in the queue. Where a frame takes
