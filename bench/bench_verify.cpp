@@ -81,7 +81,10 @@ std::uint64_t MeasuringCost() {
 int VerifyAll(FileStateCache* cache) {
   int matched = 0;
   const std::u16string folder = WidePath(Files().folder);
-  for (const CrcListEntry& entry : Files().entries) matched += FileMatchesEntry(entry, folder, cache) ? 1 : 0;
+  HashBuffer buffer;
+  for (const CrcListEntry& entry : Files().entries) {
+    matched += FileMatchesEntry(entry, folder, cache, &buffer) ? 1 : 0;
+  }
   return matched;
 }
 

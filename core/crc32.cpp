@@ -1,7 +1,6 @@
 #include "core/crc32.h"
 
 #include <cstdio>
-#include <memory>
 #include <new>
 
 #include "core/file_handle.h"
@@ -10,7 +9,6 @@ namespace emberfall {
 namespace {
 
 constexpr std::uint32_t kPolynomial = 0xEDB88320u;
-constexpr size_t kFileBufferBytes = 1048576;
 constexpr std::align_val_t kFileBufferAlignment{32};
 
 constexpr Crc32Tables MakeTables() {
@@ -36,10 +34,6 @@ inline std::uint32_t LoadLe32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-
-struct AlignedDelete {
-  void operator()(std::uint8_t* p) const { ::operator delete[](p, kFileBufferAlignment); }
-};
 
 }  // namespace
 
@@ -72,18 +66,23 @@ std::uint32_t Crc32Buffer(const void* data, size_t length) {
   return ~Crc32Update(0xFFFFFFFFu, data, length);
 }
 
-bool Crc32File(const FileHandle& file, std::uint32_t& crc) {
-  // One zeroed buffer per thread, kept for the thread's life: zeroing a
-  // fresh 1 MiB for every file costs more than hashing a small file, and a
-  // verification pass hashes thousands of them on one thread.
-  thread_local const std::unique_ptr<std::uint8_t[], AlignedDelete> buffer(
-      new (kFileBufferAlignment) std::uint8_t[kFileBufferBytes]());
+// The buffer has an owner instead of living in thread-local storage: with
+// mingw-w64's emulated TLS a thread-local object's destructor can run after
+// its storage was freed at thread exit, and the worker then crashed freeing
+// a stale pointer.
+HashBuffer::HashBuffer() : bytes_(new (kFileBufferAlignment) std::uint8_t[kBytes]()) {}
+
+void HashBuffer::AlignedDelete::operator()(std::uint8_t* p) const {
+  ::operator delete[](p, kFileBufferAlignment);
+}
+
+bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer) {
   std::uint32_t running = 0xFFFFFFFFu;
   for (;;) {
     size_t got = 0;
-    if (!file.Read(buffer.get(), kFileBufferBytes, got)) return false;
+    if (!file.Read(buffer.data(), HashBuffer::kBytes, got)) return false;
     if (got == 0) break;
-    running = Crc32Update(running, buffer.get(), got);
+    running = Crc32Update(running, buffer.data(), got);
   }
   crc = ~running;
   return true;

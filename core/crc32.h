@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace emberfall {
@@ -27,10 +28,29 @@ std::uint32_t Crc32Update(std::uint32_t crc, const void* data, size_t length);
 // The finished CRC-32 of one buffer.
 std::uint32_t Crc32Buffer(const void* data, size_t length);
 
-// Hashes |file| from its current position to its end through one 1 MiB
-// buffer. Returns true and sets |crc| when every read succeeded; on a read
-// error returns false and leaves |crc| alone.
-bool Crc32File(const FileHandle& file, std::uint32_t& crc);
+// The read buffer of Crc32File: 1 MiB, aligned to 32 bytes, zeroed once when
+// made. Making one costs more than hashing a small file, so whoever hashes
+// many files (a verification pass) makes one and passes it to every call.
+// Move-only; one thread at a time. Throws std::bad_alloc.
+class HashBuffer {
+ public:
+  static constexpr size_t kBytes = 1048576;
+
+  HashBuffer();
+
+  std::uint8_t* data() { return bytes_.get(); }
+
+ private:
+  struct AlignedDelete {
+    void operator()(std::uint8_t* p) const;
+  };
+  std::unique_ptr<std::uint8_t[], AlignedDelete> bytes_;
+};
+
+// Hashes |file| from its current position to its end through |buffer|.
+// Returns true and sets |crc| when every read succeeded; on a read error
+// returns false and leaves |crc| alone.
+bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer);
 
 // Eight lower-case hexadecimal digits ("%08x").
 std::string FormatCrcHex(std::uint32_t crc);

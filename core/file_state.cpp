@@ -15,7 +15,7 @@ std::optional<FileState> QueryFileState(const std::u16string& path) {
 }
 
 bool FileMatchesEntry(const CrcListEntry& entry, const std::u16string& gameFolder,
-                      FileStateCache* cache) {
+                      FileStateCache* cache, HashBuffer* buffer) {
   const std::u16string path = JoinRelativePath(gameFolder, entry.path_wide);
   const auto expected_size = static_cast<std::uint64_t>(entry.size);
 
@@ -33,8 +33,10 @@ bool FileMatchesEntry(const CrcListEntry& entry, const std::u16string& gameFolde
   // have been replaced between the two opens.
   const std::optional<FileState> read_state = QueryFileState(file);
   if (!read_state || read_state->size != expected_size) return false;
+  std::optional<HashBuffer> own_buffer;
+  if (buffer == nullptr) buffer = &own_buffer.emplace();
   std::uint32_t crc = 0;
-  if (!Crc32File(file, crc)) return false;
+  if (!Crc32File(file, crc, *buffer)) return false;
   file.Close();
 
   if (cache != nullptr) RecordFileState(*cache, entry.path_wide, *read_state, crc);

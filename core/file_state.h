@@ -15,6 +15,7 @@ namespace emberfall {
 
 struct CrcListEntry;
 struct FileStateCache;
+class HashBuffer;
 
 // The identity of a file's contents as the file system reports it, all three
 // from one GetFileInformationByHandle call. POSIX: st_size, st_mtim as
@@ -48,10 +49,12 @@ std::optional<FileState> QueryFileState(const std::u16string& path);
 // entry's size and CRC-32. A file whose size, last-write time and file index
 // equal those of its record in |cache| is judged by the record alone and not
 // read; otherwise it is hashed and, when |cache| is given, its record
-// replaced (also when the CRC differs). |cache| may be null. Never throws
+// replaced (also when the CRC differs). |cache| may be null. A file is
+// hashed through |buffer|; a null |buffer| makes one for this call only,
+// which suits a single check but not a verification pass. Never throws
 // except on allocation failure; an unreadable file simply does not match.
 bool FileMatchesEntry(const CrcListEntry& entry, const std::u16string& gameFolder,
-                      FileStateCache* cache);
+                      FileStateCache* cache, HashBuffer* buffer = nullptr);
 
 }  // namespace emberfall
 

@@ -293,6 +293,7 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
   p.statusText = e_.strings_.Checking;
   const auto n = static_cast<std::int32_t>(entries.size());
   std::vector<Job> jobs;
+  HashBuffer hashBuffer;
   for (std::int32_t i = 0; i < n; ++i) {
     ThrowIfCancelled();
     const CrcListEntry& entry = entries[static_cast<size_t>(i)];
@@ -303,7 +304,7 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
 
     std::u16string target = JoinRelativePath(e_.paths_.gameFolder, entry.path_wide);
     RemoveFileIfExists(target + u".emb-new");  // left by an interrupted run
-    if (!FileMatchesEntry(entry, e_.paths_.gameFolder, &cache)) {
+    if (!FileMatchesEntry(entry, e_.paths_.gameFolder, &cache, &hashBuffer)) {
       Job job;
       job.crc = entry.crc;
       job.size = entry.size;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "core/crc32.h"
 #include "core/crc_list.h"
@@ -319,6 +320,25 @@ TEST_F(CacheFileTest, SaveThenLoadSurvivesARunOfFileChecks) {
   // Poisoned records prove the next run answers from the cache alone.
   for (auto& [key, record] : next.records) record.crc ^= 1;
   for (const CrcListEntry& entry : entries) EXPECT_FALSE(FileMatchesEntry(entry, Folder(), &next));
+}
+
+// Workers hash and end, one after another, as the engine's worker does once
+// per run. Its ctest twin runs under Wine with heap checking
+// (WINEDEBUG=warn+heap), where a per-thread destructor that frees a stale
+// pointer at thread exit crashes the process.
+TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
+  Write("f.bin", std::string(100000, 'f'));
+  const CrcListEntry entry = Entry(CrcOf(std::string(100000, 'f')), 100000, u"f.bin");
+  for (int i = 0; i < 50; ++i) {
+    bool matched = false;
+    std::thread worker([&] {
+      HashBuffer buffer;
+      matched = FileMatchesEntry(entry, Folder(), nullptr, &buffer) &&
+                FileMatchesEntry(entry, Folder(), nullptr);
+    });
+    worker.join();
+    ASSERT_TRUE(matched) << i;
+  }
 }
 
 }  // namespace

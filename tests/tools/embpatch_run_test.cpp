@@ -2,6 +2,7 @@
 // nginx, its exit codes and the last lines it prints.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -48,6 +49,29 @@ TEST_F(EmbpatchRunTest, UpdatesThenReportsUpToDate) {
   r = Run({"--config-url", ConfigUrl(), "--lang", "de"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(test::LastLine(r.out), "Aktuell");
+}
+
+// Replacing a read-only file that had to be hashed, and removing staged files
+// an interrupted run left, several times over: the worker hashes, applies and
+// ends each time, which is where an exit-time fault of the worker shows.
+TEST_F(EmbpatchRunTest, ReplacesReadOnlyFilesAndRemovesLeftoversEveryTime) {
+  namespace fs = std::filesystem;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    fs::remove_all(game_.path());
+    test::WriteFileBytes(game_ / "data/a.bin", std::string(70000, 'b'));
+    fs::permissions(game_ / "data/a.bin", fs::perms::owner_write | fs::perms::group_write |
+                                              fs::perms::others_write, fs::perm_options::remove);
+    test::WriteFileBytes(game_ / "data/a.bin.emb-new", "left over");
+    test::WriteFileBytes(game_ / "bin/game.exe.emb-new", "left over");
+
+    const test::ProcessResult r = Run({"--config-url", ConfigUrl(), "--lang", "en"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(test::LastLine(r.out), "2 files updated");
+    EXPECT_EQ(test::ReadFileBytes(game_ / "data/a.bin"), std::string(70000, 'a'));
+    EXPECT_FALSE(fs::exists(game_ / "data/a.bin.emb-new"));
+    EXPECT_FALSE(fs::exists(game_ / "bin/game.exe.emb-new"));
+  }
 }
 
 TEST_F(EmbpatchRunTest, TriesEachConfigurationUrlInOrder) {

@@ -25,10 +25,10 @@ std::string HashFailureReason(const std::string& path) {
   return "read error";
 }
 
-bool HashFile(const std::string& path, std::uint32_t& crc) {
+bool HashFile(const std::string& path, std::uint32_t& crc, HashBuffer& buffer) {
   const FileHandle file = OpenForSequentialRead(WidePath(FsPathFromUtf8(path)));
   if (!file.is_valid() || !QueryFileState(file)) return false;
-  return Crc32File(file, crc);
+  return Crc32File(file, crc, buffer);
 }
 
 }  // namespace
@@ -39,9 +39,10 @@ int RunCrc32(const std::vector<std::string>& args) {
   if (!ParseArgs(args, {}, parsed, error)) return UsageError("crc32", error);
   if (parsed.positional().empty()) return UsageError("crc32", "missing FILE");
   int exit_code = kExitOk;
+  HashBuffer buffer;
   for (const std::string& path : parsed.positional()) {
     std::uint32_t crc = 0;
-    if (!HashFile(path, crc)) {
+    if (!HashFile(path, crc, buffer)) {
       ErrLine("embpatch crc32: cannot read '" + path + "': " + HashFailureReason(path));
       exit_code = kExitFailure;
       continue;
