@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "core/crc32_clmul.h"
 #include "core/file_handle.h"
 
 namespace emberfall {
@@ -39,8 +40,7 @@ inline std::uint32_t LoadLe32(const std::uint8_t* p) {
 
 const Crc32Tables& Crc32LookupTables() { return kTables; }
 
-std::uint32_t Crc32Update(std::uint32_t crc, const void* data, size_t length) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
+std::uint32_t Crc32UpdatePortable(std::uint32_t crc, const std::uint8_t* p, size_t length) {
   const auto& t = kTables;
   while (length >= 16) {
     const std::uint32_t a = LoadLe32(p) ^ crc;
@@ -60,6 +60,19 @@ std::uint32_t Crc32Update(std::uint32_t crc, const void* data, size_t length) {
   }
   while (length-- > 0) crc = (crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF];
   return crc;
+}
+
+std::uint32_t Crc32Update(std::uint32_t crc, const void* data, size_t length) {
+  static const bool clmul = Crc32ClmulSupported();
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  // Below four lanes of 16 bytes the folding has nothing to fold.
+  if (clmul && length >= 64) {
+    const size_t folded = length & ~size_t{15};
+    crc = Crc32UpdateClmul(crc, p, folded);
+    p += folded;
+    length -= folded;
+  }
+  return Crc32UpdatePortable(crc, p, length);
 }
 
 std::uint32_t Crc32Buffer(const void* data, size_t length) {

@@ -1,6 +1,7 @@
 // CRC-32 as the CRC list publishes it: the reflected IEEE 802.3 checksum
 // (polynomial 0xEDB88320, initial value and final XOR 0xFFFFFFFF), the one
-// ZIP and PNG use, computed sixteen bytes per step.
+// ZIP and PNG use, computed by carry-less multiplication where the processor
+// has it (chosen once at run time) and sixteen bytes per step elsewhere.
 #ifndef EMBERFALL_CORE_CRC32_H_
 #define EMBERFALL_CORE_CRC32_H_
 
