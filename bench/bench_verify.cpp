@@ -5,9 +5,11 @@
 // both cases, so "cold" measures hashing, not the disk.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "bench/bench_support.h"
 #include "core/crc32.h"
@@ -102,6 +104,22 @@ void Cold(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kFiles);
 }
 
+// The engine's pass: CheckFiles on as many threads as cores (at most 8).
+void ColdThreaded(benchmark::State& state) {
+  const std::u16string folder = WidePath(Files().folder);
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  for (auto _ : state) {
+    FileStateCache cache = NewCache();
+    const std::vector<FileCheck> checks =
+        CheckFiles(Files().entries, folder, &cache, threads, nullptr, {});
+    if (std::count_if(checks.begin(), checks.end(), [](const FileCheck& c) { return c.matches; }) !=
+        kFiles) {
+      state.SkipWithError("mismatch");
+    }
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kFiles);
+}
+
 void Warm(benchmark::State& state) {
   for (auto _ : state) {
     FileStateCache cache = NewCache();
@@ -134,6 +152,9 @@ int main(int argc, char** argv) {
   const std::uint64_t warm_calls = ReadCallsSoFar() - calls_before - calls_cost;
 
   benchmark::RegisterBenchmark("verify/cold/20000", Cold)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+  benchmark::RegisterBenchmark("verify/cold-threaded/20000", ColdThreaded)
+      ->Unit(benchmark::kMillisecond)
+      ->MinTime(2.0);
   benchmark::RegisterBenchmark("verify/warm/20000", Warm)->Unit(benchmark::kMillisecond)->MinTime(2.0);
   bench::CapturingReporter reporter;
   bench::RunAll(argc, argv, reporter);
@@ -147,6 +168,10 @@ int main(int argc, char** argv) {
               warm_matched, static_cast<unsigned long long>(cache_read),
               static_cast<unsigned long long>(warm_calls));
   bench::PrintComparison("verification, files/s (warm vs cold)", reporter.PerSecond("verify/warm/20000"),
+                         reporter.PerSecond("verify/cold/20000"), "k/s", 1e3);
+  std::printf("%u cores\n", std::thread::hardware_concurrency());
+  bench::PrintComparison("cold verification, files/s (threads vs one)",
+                         reporter.PerSecond("verify/cold-threaded/20000"),
                          reporter.PerSecond("verify/cold/20000"), "k/s", 1e3);
   std::error_code error;
   fs::remove_all(Files().folder, error);

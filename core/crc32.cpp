@@ -92,6 +92,7 @@ void HashBuffer::AlignedDelete::operator()(std::uint8_t* p) const {
 bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer) {
   std::uint32_t running = 0xFFFFFFFFu;
   for (;;) {
+    if (buffer.cancelled()) return false;
     size_t got = 0;
     if (!file.Read(buffer.data(), HashBuffer::kBytes, got)) return false;
     if (got == 0) break;

@@ -6,6 +6,7 @@
 #define EMBERFALL_CORE_CRC32_H_
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -41,16 +42,23 @@ class HashBuffer {
 
   std::uint8_t* data() { return bytes_.get(); }
 
+  // Hashing through this buffer gives up between blocks once |*flag| is
+  // true, so a multi-gigabyte file does not hold up a cancelled run. |flag|
+  // must outlive the buffer's use; null (the default): never give up.
+  void set_cancel_flag(const std::atomic<bool>* flag) { cancel_ = flag; }
+  bool cancelled() const { return cancel_ != nullptr && cancel_->load(); }
+
  private:
   struct AlignedDelete {
     void operator()(std::uint8_t* p) const;
   };
   std::unique_ptr<std::uint8_t[], AlignedDelete> bytes_;
+  const std::atomic<bool>* cancel_ = nullptr;
 };
 
 // Hashes |file| from its current position to its end through |buffer|.
-// Returns true and sets |crc| when every read succeeded; on a read error
-// returns false and leaves |crc| alone.
+// Returns true and sets |crc| when every read succeeded; on a read error, or
+// when the buffer's cancel flag is set, returns false and leaves |crc| alone.
 bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer);
 
 // Eight lower-case hexadecimal digits ("%08x").

@@ -5,9 +5,12 @@
 #ifndef EMBERFALL_CORE_FILE_STATE_H_
 #define EMBERFALL_CORE_FILE_STATE_H_
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/file_handle.h"
 
@@ -44,6 +47,34 @@ std::optional<FileState> QueryFileState(const FileHandle& file);
 
 // The state of the file at |path|, through an attribute-only open.
 std::optional<FileState> QueryFileState(const std::u16string& path);
+
+// What checking one file against its entry found.
+struct FileCheck {
+  bool matches = false;
+  // Set when the file was read and hashed: its state then, and |crc| is its
+  // CRC-32 (whether or not that is the entry's).
+  std::optional<FileState> hashedState;
+  std::uint32_t crc = 0;
+};
+
+// FileMatchesEntry without the cache update: |cache| (may be null) is only
+// read, and the caller records what the check hashed. Several threads may
+// check at once against one cache that nobody writes meanwhile, each with a
+// buffer of its own.
+FileCheck CheckFile(const CrcListEntry& entry, const std::u16string& gameFolder,
+                    const FileStateCache* cache, HashBuffer& buffer);
+
+// CheckFile for every entry, on |threads| threads at most (this one among
+// them), each taking the next entry with a buffer of its own; the result is
+// in |entries| order. |beforeEach(i, done)| runs on the calling thread
+// before each entry that thread takes (|done| entries are finished by then).
+// Once |*cancel| is set (may be null) the checks stop early and the result
+// is incomplete: callers must look at the flag. Rethrows the first exception
+// of any thread, after all of them have ended.
+std::vector<FileCheck> CheckFiles(const std::vector<CrcListEntry>& entries,
+                                  const std::u16string& gameFolder, const FileStateCache* cache,
+                                  unsigned threads, const std::atomic<bool>* cancel,
+                                  const std::function<void(size_t i, size_t done)>& beforeEach);
 
 // True only if the file |entry.path_wide| under |gameFolder| exists with the
 // entry's size and CRC-32. A file whose size, last-write time and file index

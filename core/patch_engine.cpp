@@ -28,6 +28,8 @@ constexpr std::int64_t kNotifyThrottleNs = 200'000'000;
 constexpr std::int64_t kSpeedWindowNs = 450'000'000;
 constexpr std::int64_t kCacheSaveIntervalNs = 2'000'000'000;
 constexpr std::chrono::milliseconds kPauseSlice{100};
+// More checking threads than this only queue for the same disk.
+constexpr unsigned kMaxCheckThreads = 8;
 
 std::uint32_t Percent(std::int64_t part, std::int64_t whole) {
   if (whole <= 0) return 0;
@@ -292,30 +294,41 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
   p.stage = static_cast<std::uint32_t>(PatchStage::Verify);
   p.statusText = e_.strings_.Checking;
   const auto n = static_cast<std::int32_t>(entries.size());
-  std::vector<Job> jobs;
-  HashBuffer hashBuffer;
-  for (std::int32_t i = 0; i < n; ++i) {
-    ThrowIfCancelled();
-    const CrcListEntry& entry = entries[static_cast<size_t>(i)];
-    p.noteText = entry.path_wide;
-    p.overallPercent = Percent(i, n);
-    p.detailText = FormatVerifyingFiles(e_.strings_, i, n);
-    ThrottledNotify();
+  const std::u16string& folder = e_.paths_.gameFolder;
 
-    std::u16string target = JoinRelativePath(e_.paths_.gameFolder, entry.path_wide);
-    RemoveFileIfExists(target + u".emb-new");  // left by an interrupted run
-    if (!FileMatchesEntry(entry, e_.paths_.gameFolder, &cache, &hashBuffer)) {
-      Job job;
-      job.crc = entry.crc;
-      job.size = entry.size;
-      job.packed_size = entry.packed_size;
-      job.reserved = entry.reserved;
-      job.path = entry.path;
-      job.path_wide = entry.path_wide;
-      job.url = MakeFileUrl(baseUrl, entry.path);
-      job.targetPath = std::move(target);
-      jobs.push_back(std::move(job));
-    }
+  for (const CrcListEntry& entry : entries) {
+    ThrowIfCancelled();
+    RemoveFileIfExists(JoinRelativePath(folder, entry.path_wide) + u".emb-new");  // left by an interrupted run
+  }
+  // A first run, or a lost cache, reads every byte of the game: files are
+  // hashed on several threads, and this one publishes the progress.
+  const unsigned hardware = std::thread::hardware_concurrency();
+  const std::vector<FileCheck> checks = CheckFiles(
+      entries, folder, &cache, std::clamp(hardware, 1u, kMaxCheckThreads), &e_.cancelRequested_,
+      [&](size_t i, size_t done) {
+        p.noteText = entries[i].path_wide;
+        p.overallPercent = Percent(static_cast<std::int64_t>(done), n);
+        p.detailText = FormatVerifyingFiles(e_.strings_, static_cast<std::int32_t>(done), n);
+        ThrottledNotify();
+      });
+  ThrowIfCancelled();
+
+  std::vector<Job> jobs;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const CrcListEntry& entry = entries[i];
+    const FileCheck& check = checks[i];
+    if (check.hashedState) RecordFileState(cache, entry.path_wide, *check.hashedState, check.crc);
+    if (check.matches) continue;
+    Job job;
+    job.crc = entry.crc;
+    job.size = entry.size;
+    job.packed_size = entry.packed_size;
+    job.reserved = entry.reserved;
+    job.path = entry.path;
+    job.path_wide = entry.path_wide;
+    job.url = MakeFileUrl(baseUrl, entry.path);
+    job.targetPath = JoinRelativePath(folder, entry.path_wide);
+    jobs.push_back(std::move(job));
   }
   SaveCache(cache, entries);
   p.overallPercent = 100;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -339,6 +341,45 @@ TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
     worker.join();
     ASSERT_TRUE(matched) << i;
   }
+}
+
+// Answers in list order whatever thread checked a file; a set cancel flag
+// stops the checks, down to the middle of a file being hashed.
+TEST_F(FileStateTest, CheckFilesAnswersInListOrderOnAnyNumberOfThreads) {
+  std::vector<CrcListEntry> entries;
+  std::vector<bool> expected;
+  std::vector<std::uint32_t> actual;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    const std::string bytes(static_cast<size_t>(100 + i), static_cast<char>('a' + i % 26));
+    if (i % 5 != 4) Write(name, bytes);  // every fifth file is missing
+    const bool good = i % 3 != 0;         // every third has another CRC
+    entries.push_back(Entry(good ? CrcOf(bytes) : CrcOf(bytes) ^ 1u, 100 + i, Utf8ToWide(name)));
+    expected.push_back(good && i % 5 != 4);
+    actual.push_back(CrcOf(bytes));
+  }
+  for (const unsigned threads : {1u, 2u, 8u}) {
+    SCOPED_TRACE(threads);
+    size_t calls = 0;
+    const std::vector<FileCheck> checks = CheckFiles(entries, Folder(), &cache_, threads, nullptr,
+                                                     [&](size_t, size_t) { ++calls; });
+    ASSERT_EQ(checks.size(), entries.size());
+    EXPECT_GE(calls, threads == 1 ? entries.size() : 1u);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(checks[i].matches, expected[i]) << i;
+      EXPECT_EQ(checks[i].hashedState.has_value(), i % 5 != 4) << i;
+      EXPECT_EQ(checks[i].crc, checks[i].hashedState ? actual[i] : 0u) << i;
+    }
+  }
+  EXPECT_TRUE(cache_.records.empty());  // only read
+
+  const std::atomic<bool> cancelled{true};
+  const std::vector<FileCheck> none = CheckFiles(entries, Folder(), nullptr, 2, &cancelled, {});
+  EXPECT_TRUE(std::none_of(none.begin(), none.end(),
+                           [](const FileCheck& c) { return c.hashedState.has_value(); }));
+  HashBuffer buffer;
+  buffer.set_cancel_flag(&cancelled);
+  EXPECT_FALSE(CheckFile(entries[1], Folder(), nullptr, buffer).hashedState);
 }
 
 }  // namespace
