@@ -131,6 +131,33 @@ TEST_F(HttpSessionTest, ResetMidBodyIsAConnectionReset) {
   EXPECT_THAT(Error(session_), StartsWith("WinHTTP read: connection reset ("));
 }
 
+// Without a Content-Length only the chunk framing tells a whole body from a
+// cut one.
+TEST_F(HttpSessionTest, ChunkedBodyCutMidStreamIsAConnectionReset) {
+  struct Case {
+    const char* name;
+    std::string wire;
+    bool whole;
+  } cases[] = {
+      {"complete", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", true},
+      {"cut inside a chunk", "5\r\nhello\r\n6\r\n wo", false},
+      {"cut between chunks", "5\r\nhello\r\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Response chunked = Response::WithoutLength(c.wire);
+    chunked.headers.emplace_back("Transfer-Encoding", "chunked");
+    server_.Serve("/chunked", chunked);
+    const bool ok = session_.Get(server_.Url("/chunked"), body_, nullptr, {});
+    EXPECT_EQ(ok, c.whole) << Error(session_);
+    if (c.whole) {
+      EXPECT_EQ(Text(body_), "hello world");
+    } else {
+      EXPECT_THAT(Error(session_), StartsWith("WinHTTP read: connection reset ("));
+    }
+  }
+}
+
 TEST_F(HttpSessionTest, ServerClosingWithoutAnswerIsAnInvalidResponse) {
   Response hang_up;
   hang_up.fault = Response::Fault::kCloseWithoutResponse;
@@ -227,6 +254,40 @@ TEST(HttpSessionTimeoutTest, TimeOutThenConnectAfresh) {
     server.ClearLog();
   }
   EXPECT_EQ(server.ConnectionCount(), 3);
+}
+
+// A connect that hangs (the listener's queue is full, so the kernel drops
+// the client's SYNs) fails after the connect time-out, not after the
+// resolve and connect time-outs together.
+TEST(HttpSessionTimeoutTest, AHangingConnectFailsAfterTheConnectTimeOut) {
+  std::uint16_t port = 0;
+  struct Sockets {
+    std::vector<test::sock::Socket> all;
+    ~Sockets() {
+      for (test::sock::Socket s : all) test::sock::Close(s);
+    }
+  } sockets;
+  sockets.all.push_back(test::sock::ListenLoopback(port));
+  ASSERT_NE(sockets.all[0], test::sock::kInvalid);
+  bool full = false;
+  for (int i = 0; i < 1000 && !full; ++i) {
+    const test::sock::Socket s = test::sock::ConnectLoopback(port, 200);
+    full = s == test::sock::kInvalid;
+    if (!full) sockets.all.push_back(s);
+  }
+  ASSERT_TRUE(full) << "the listener's queue never filled";
+
+  HttpTimeouts timeouts = ShortTimeouts();
+  timeouts.connect_ms = 1000;
+  HttpSession session(timeouts);
+  std::vector<std::uint8_t> body;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session.Get(Utf8ToWide("http://127.0.0.1:" + std::to_string(port) + "/"), body,
+                           nullptr, {}));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(Error(session), testing::HasSubstr(": timeout ("));
+  EXPECT_GE(elapsed, 900ms);
+  EXPECT_LT(elapsed, 3000ms);
 }
 
 TEST_F(HttpSessionTest, HeadGivesTheLengthOrMinusOne) {
