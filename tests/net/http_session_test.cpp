@@ -131,33 +131,6 @@ TEST_F(HttpSessionTest, ResetMidBodyIsAConnectionReset) {
   EXPECT_THAT(Error(session_), StartsWith("WinHTTP read: connection reset ("));
 }
 
-// Without a Content-Length only the chunk framing tells a whole body from a
-// cut one.
-TEST_F(HttpSessionTest, ChunkedBodyCutMidStreamIsAConnectionReset) {
-  struct Case {
-    const char* name;
-    std::string wire;
-    bool whole;
-  } cases[] = {
-      {"complete", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", true},
-      {"cut inside a chunk", "5\r\nhello\r\n6\r\n wo", false},
-      {"cut between chunks", "5\r\nhello\r\n", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Response chunked = Response::WithoutLength(c.wire);
-    chunked.headers.emplace_back("Transfer-Encoding", "chunked");
-    server_.Serve("/chunked", chunked);
-    const bool ok = session_.Get(server_.Url("/chunked"), body_, nullptr, {});
-    EXPECT_EQ(ok, c.whole) << Error(session_);
-    if (c.whole) {
-      EXPECT_EQ(Text(body_), "hello world");
-    } else {
-      EXPECT_THAT(Error(session_), StartsWith("WinHTTP read: connection reset ("));
-    }
-  }
-}
-
 TEST_F(HttpSessionTest, ServerClosingWithoutAnswerIsAnInvalidResponse) {
   Response hang_up;
   hang_up.fault = Response::Fault::kCloseWithoutResponse;
