@@ -1,11 +1,10 @@
-// The POSIX stand-in for CreateProcessW: the same command-line rules (a
-// quoted program, or the shortest space-delimited prefix that names a file),
-// a detached child in the given folder, and errno mapped to the Win32 codes
-// the launcher's messages are chosen by.
+// The POSIX stand-in for CreateProcessW with an application name: that
+// program, started without arguments as a detached child in the given
+// folder, and errno mapped to the Win32 codes the launcher's messages are
+// chosen by.
 #include "app/process_launch.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,27 +35,6 @@ std::uint32_t Win32ErrorFromErrno(int err) {
   }
 }
 
-bool IsFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The program a command line names, as CreateProcessW without an application
-// name reads it.
-std::string ProgramOf(const std::string& line) {
-  if (!line.empty() && line[0] == '"') {
-    const std::size_t close = line.find('"', 1);
-    return line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-  }
-  std::size_t space = line.find(' ');
-  while (space != std::string::npos) {
-    const std::string candidate = line.substr(0, space);
-    if (IsFile(candidate)) return candidate;
-    space = line.find(' ', space + 1);
-  }
-  return line;
-}
-
 bool ReadAll(int fd, void* buffer, std::size_t size) {
   auto* out = static_cast<char*>(buffer);
   std::size_t done = 0;
@@ -71,9 +49,9 @@ bool ReadAll(int fd, void* buffer, std::size_t size) {
 
 }  // namespace
 
-bool StartProcess(const std::u16string& commandLine, const std::u16string& workingFolder,
-                  std::uint32_t* error) {
-  const std::string program = ProgramOf(WideToUtf8(commandLine));
+bool StartProgram(const std::u16string& application, const std::u16string&,
+                  const std::u16string& workingFolder, std::uint32_t* error) {
+  const std::string program = WideToUtf8(application);
   const std::string folder = WideToUtf8(workingFolder);
   auto fail = [error](std::uint32_t code) {
     if (error != nullptr) *error = code;

@@ -1,6 +1,8 @@
 #include "core/patch_config.h"
 
 #include "core/environment.h"
+#include "core/file_apply.h"
+#include "core/file_state_cache.h"
 #include "core/patch_error.h"
 #include "core/text.h"
 #include "core/xml_reader.h"
@@ -39,14 +41,40 @@ bool IsForbiddenPathUnit(char16_t c) {
          c == u'?' || c == u'|';
 }
 
-bool IsSafeComponent(std::u16string_view component) {
+// Windows opens a device for more spellings than the plain names: spaces
+// between the name and its extension are dropped ("CON .txt"), and the
+// Latin-1 superscript digits count as digits ("COM\u00B9").
+bool OpensADevice(std::u16string_view component) {
+  std::u16string name(component.substr(0, component.find(u'.')));
+  while (!name.empty() && name.back() == u' ') name.pop_back();
+  for (char16_t& c : name) {
+    if (c == u'\u00B9') c = u'1';
+    if (c == u'\u00B2') c = u'2';
+    if (c == u'\u00B3') c = u'3';
+  }
+  return IsReservedDeviceName(name);
+}
+
+// Files the launcher keeps in the game folder itself; a published file of
+// the same name would overwrite them, or be replaced by them on every run.
+bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
+  const std::u16string key = PathKey(component);
+  if (topLevel) {
+    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName}) {
+      if (key == PathKey(owned)) return true;
+    }
+  }
+  return key.ends_with(PathKey(kStagedSuffix));
+}
+
+bool IsSafeComponent(std::u16string_view component, bool topLevel) {
   if (component.empty()) return false;
   if (component == u"." || component == u"..") return false;
   if (component.back() == u'.' || component.back() == u' ') return false;
   for (char16_t c : component) {
     if (IsForbiddenPathUnit(c)) return false;
   }
-  return !IsReservedDeviceName(component);
+  return !OpensADevice(component) && !IsLauncherOwnedName(component, topLevel);
 }
 
 [[noreturn]] void Fail(PatchErrorCode code, std::u16string detail) {
@@ -130,7 +158,10 @@ bool IsSafeRelativePath(std::u16string_view path, std::u16string& normalised) {
   for (;;) {
     const size_t sep = copy.find(u'\\', start);
     const size_t stop = sep == std::u16string::npos ? copy.size() : sep;
-    if (!IsSafeComponent(std::u16string_view(copy).substr(start, stop - start))) return false;
+    const bool topLevel = start == 0 && sep == std::u16string::npos;
+    if (!IsSafeComponent(std::u16string_view(copy).substr(start, stop - start), topLevel)) {
+      return false;
+    }
     if (sep == std::u16string::npos) break;
     start = sep + 1;
   }

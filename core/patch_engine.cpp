@@ -1,6 +1,7 @@
 #include "core/patch_engine.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <system_error>
 
@@ -32,9 +33,23 @@ constexpr std::chrono::milliseconds kPauseSlice{100};
 constexpr unsigned kMaxCheckThreads = 8;
 
 std::uint32_t Percent(std::int64_t part, std::int64_t whole) {
-  if (whole <= 0) return 0;
-  const std::int64_t value = part * 100 / whole;
-  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, 100));
+  if (whole <= 0 || part <= 0) return 0;
+  if (part >= whole) return 100;
+  if (part <= std::numeric_limits<std::int64_t>::max() / 100) {
+    return static_cast<std::uint32_t>(part * 100 / whole);
+  }
+  // Only a whole near the 64-bit limit gets here; dividing first keeps the
+  // product in range, at the cost of a point of precision.
+  return static_cast<std::uint32_t>(std::min<std::int64_t>(part / (whole / 100), 100));
+}
+
+// The most bytes a payload may take on the wire: its decoded size plus the
+// worst-case growth of an LZO1X stream and the container header. Job sizes
+// are checked against kMaxDecodedSize before this is used; the clamp keeps
+// the sum in range whatever the caller did.
+std::int64_t PayloadLimit(std::int64_t size) {
+  const std::int64_t bounded = std::clamp<std::int64_t>(size, 0, kMaxDecodedSize);
+  return bounded + bounded / 16 + 87;
 }
 
 }  // namespace
@@ -74,6 +89,7 @@ class PatchEngine::Run {
   void BackoffSleep(int attempt);
   std::vector<Job> VerifyFiles(const std::vector<CrcListEntry>& entries,
                                const std::u16string& baseUrl, FileStateCache& cache);
+  void RefuseUnboundedSizes(const std::vector<Job>& jobs);
   void ProbeSizes(std::vector<Job>& jobs);
   std::vector<std::uint8_t> DownloadAndUnpack(Job& job, std::int64_t bytesBefore);
   void OnDownloadProgress(Job& job, std::int64_t bytesBefore, std::int64_t received,
@@ -203,6 +219,7 @@ void PatchEngine::Run::Execute() {
   LoadCache(cache);
 
   std::vector<Job> jobs = VerifyFiles(entries, base, cache);
+  RefuseUnboundedSizes(jobs);
   ProbeSizes(jobs);
 
   std::int64_t total = 0;
@@ -338,11 +355,26 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
   return jobs;
 }
 
+// A job whose size no payload can decode to would fail each of its attempts
+// only after downloading whatever the server sends, with no limit on it that
+// means anything. It fails here, before any request, as decoding would.
+void PatchEngine::Run::RefuseUnboundedSizes(const std::vector<Job>& jobs) {
+  for (const Job& job : jobs) {
+    try {
+      CheckDecodedSize(job.size);
+    } catch (const PatchFailure& failure) {
+      throw PatchFailure(failure.code(), job.url + u" | " + failure.detail());
+    }
+  }
+}
+
 void PatchEngine::Run::ProbeSizes(std::vector<Job>& jobs) {
   for (Job& job : jobs) {
     ThrowIfCancelled();
     std::int64_t n = http_->Head(job.url);
-    if (n < 1) n = EstimateDownloadSize(job.size, job.packed_size);
+    // A length the download would refuse says nothing about the payload; the
+    // estimate also keeps the run's total far from overflowing.
+    if (n < 1 || n > PayloadLimit(job.size)) n = EstimateDownloadSize(job.size, job.packed_size);
     job.downloadSize = n;
   }
   ThrowIfCancelled();
@@ -365,7 +397,7 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, std::int
 
     std::vector<std::uint8_t> payload;
     const RequestOptions options{/*refresh=*/attempt > 0,
-                                 /*max_bytes=*/job.size + job.size / 16 + 87};
+                                 /*max_bytes=*/PayloadLimit(job.size)};
     const bool ok = http_->Get(
         job.url, payload,
         [&](std::int64_t received, std::int64_t total) {

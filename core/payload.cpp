@@ -21,6 +21,12 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
 
 }  // namespace
 
+void CheckDecodedSize(std::int64_t expectedSize) {
+  if (expectedSize < 0 || expectedSize > kMaxDecodedSize) {
+    Fail(PatchErrorCode::UnpackSizeMismatch, u"unsupported size " + ToWideDecimal(expectedSize));
+  }
+}
+
 std::vector<std::uint8_t> DecodePayload(const std::vector<std::uint8_t>& payload,
                                         std::int64_t expectedSize) {
   return DecodePayload(std::span<const std::uint8_t>(payload), expectedSize);
@@ -28,9 +34,7 @@ std::vector<std::uint8_t> DecodePayload(const std::vector<std::uint8_t>& payload
 
 std::vector<std::uint8_t> DecodePayload(std::span<const std::uint8_t> payload,
                                         std::int64_t expectedSize) {
-  if (static_cast<std::uint64_t>(expectedSize) > 0xFFFFFFFFu) {
-    Fail(PatchErrorCode::UnpackSizeMismatch, u"unsupported size " + ToWideDecimal(expectedSize));
-  }
+  CheckDecodedSize(expectedSize);
   if (payload.size() < 4) Fail(PatchErrorCode::DecompressFailed, u"LZ payload too small");
 
   const std::uint8_t* const bytes = payload.data();

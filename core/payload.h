@@ -15,6 +15,16 @@
 
 namespace emberfall {
 
+// The largest decoded size a payload can have: both framings hold it in 32
+// bits.
+inline constexpr std::int64_t kMaxDecodedSize = 0xFFFFFFFF;
+
+// Throws PatchFailure 6 ("Unpack size mismatch") with the detail
+// "unsupported size <n>" unless 0 <= |expectedSize| <= kMaxDecodedSize: the
+// first check DecodePayload makes, for callers that must refuse a size before
+// they fetch anything.
+void CheckDecodedSize(std::int64_t expectedSize);
+
 // Decodes |payload| into exactly |expectedSize| bytes, or throws
 // PatchFailure 6 ("Unpack size mismatch") or 8 ("Decompress failed") with
 // the reason in the detail. Pure; no partial result.

@@ -23,9 +23,14 @@
 // CURLE_URL_MALFORMAT                     -> 12005 ERROR_WINHTTP_INVALID_URL
 // CURLE_OUT_OF_MEMORY                     ->     8 ERROR_NOT_ENOUGH_MEMORY
 // any other failure                       -> 12004 ERROR_WINHTTP_INTERNAL_ERROR
-// CURLE_PARTIAL_FILE                      -> not a failure: the body ended
+// CURLE_PARTIAL_FILE, Content-Length sent -> not a failure: the body ended
 //                                            early, as WinHTTP reports it
-//                                            (zero bytes available).
+//                                            (zero bytes available), and the
+//                                            session's length check refuses it
+// CURLE_PARTIAL_FILE, chunked body        -> 12030 ERROR_WINHTTP_CONNECTION_ERROR
+//                                            (there is no length to check the
+//                                            body against, so a cut one would
+//                                            pass for a whole one)
 #include <curl/curl.h>
 #include <sys/mman.h>
 
@@ -34,6 +39,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +61,9 @@ constexpr int kMaxRedirects = 10;
 // Bytes received ahead of the reader before the transfer is paused.
 constexpr std::size_t kPendingLimit = 1024 * 1024;
 constexpr long kReceiveBufferSize = 512 * 1024;
+// How often a connection attempt is looked at while no socket event comes:
+// the connect time-out is kept to this much.
+constexpr int kConnectPollMs = 50;
 
 // OpenSSL X509_V_ERR_* values (stable across OpenSSL versions).
 constexpr long kX509CertNotYetValid = 9;
@@ -108,7 +117,6 @@ std::uint32_t MapVerifyResult(long verify_result) {
 std::uint32_t MapCurlError(CURLcode code, long verify_result) {
   switch (code) {
     case CURLE_OK:
-    case CURLE_PARTIAL_FILE:
       return 0;
     case CURLE_OPERATION_TIMEDOUT:
       return e::kTimeout;
@@ -119,6 +127,7 @@ std::uint32_t MapCurlError(CURLcode code, long verify_result) {
       return e::kCannotConnect;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
       return e::kConnectionError;
     case CURLE_GOT_NOTHING:
     case CURLE_WEIRD_SERVER_REPLY:
@@ -222,7 +231,12 @@ class CurlTransport final : public HttpTransport {
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // libcurl has one time-out for resolving and connecting together; it
+    // bounds both phases here, and StartTransfer gives the connect phase its
+    // own share, counted from the end of resolution as WinHTTP counts it.
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.resolve_ms + timeouts_.connect_ms));
+    set(CURLOPT_SOCKOPTFUNCTION, &CurlTransport::OnSocketOpened);
+    set(CURLOPT_SOCKOPTDATA, this);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
@@ -408,18 +422,40 @@ class CurlTransport final : public HttpTransport {
     ok = ok && curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, fresh_connect_ ? 1L : 0L) == CURLE_OK;
     if (!ok) return kInternalError;
     fresh_connect_ = false;
+    connect_began_.reset();
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return kInternalError;
     attached_ = true;
     // Sending is done once libcurl has connected and begun the request.
     const int send_ms = timeouts_.resolve_ms + timeouts_.connect_ms + timeouts_.send_ms;
-    if (const std::uint32_t code = WaitFor(send_ms, [this] { return RequestStarted(); })) {
+    bool connect_overdue = false;
+    if (const std::uint32_t code = WaitFor(
+            send_ms,
+            [this, &connect_overdue] {
+              connect_overdue = ConnectOverdue();
+              return connect_overdue || RequestStarted();
+            },
+            kConnectPollMs)) {
       return code;
     }
+    if (connect_overdue) return e::kTimeout;
     // A transfer that already failed after its request went out failed
     // while waiting for the response, which WinHTTP reports from the
     // receive call; leave it to Receive.
     if (RequestStarted()) return 0;
     return Failure();
+  }
+
+  // True once a connection attempt has run for the connect time-out without
+  // the connection being established. A reused connection opens no socket
+  // and is never overdue.
+  bool ConnectOverdue() const {
+    if (!connect_began_) return false;
+    curl_off_t connected = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+        connected > 0) {
+      return false;
+    }
+    return Clock::now() - *connect_began_ >= std::chrono::milliseconds(timeouts_.connect_ms);
   }
 
   bool RequestStarted() const {
@@ -432,6 +468,7 @@ class CurlTransport final : public HttpTransport {
   // ended without an error.
   std::uint32_t Failure() const {
     if (!done_) return 0;
+    if (result_ == CURLE_PARTIAL_FILE && has_content_length_) return 0;
     long verify_result = 0;
     if (result_ == CURLE_PEER_FAILED_VERIFICATION) {
       curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify_result);
@@ -458,7 +495,7 @@ class CurlTransport final : public HttpTransport {
   // Drives the transfer until |ready| holds, the transfer ends, or |wait_ms|
   // pass without either (a time-out). Returns 0 or a WinHTTP code.
   template <typename Ready>
-  std::uint32_t WaitFor(int wait_ms, Ready ready) {
+  std::uint32_t WaitFor(int wait_ms, Ready ready, int poll_ms = 1000) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
     for (;;) {
       int running = 0;
@@ -474,9 +511,19 @@ class CurlTransport final : public HttpTransport {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return e::kTimeout;
-      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)),
+      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::min<long long>(left, poll_ms)),
                       nullptr);
     }
+  }
+
+  // Called for each socket libcurl opens, after the host name is resolved
+  // and before it connects.
+  static int OnSocketOpened(void* self_ptr, curl_socket_t, curlsocktype purpose) noexcept {
+    auto* self = static_cast<CurlTransport*>(self_ptr);
+    if (purpose == CURLSOCKTYPE_IPCXN && !self->connect_began_) {
+      self->connect_began_ = Clock::now();
+    }
+    return CURL_SOCKOPT_OK;
   }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self_ptr) {
@@ -549,6 +596,7 @@ class CurlTransport final : public HttpTransport {
   std::uint16_t port_ = 0;
   bool secure_ = false;
   bool fresh_connect_ = false;
+  std::optional<Clock::time_point> connect_began_;
   std::string url_;
   bool head_ = false;
   int redirects_ = 0;

@@ -105,6 +105,19 @@ TEST_F(StartGameProcessTest, StartsARealProgramInAFolderWithSpaces) {
   EXPECT_NE(marker->find("\n0\n"), std::string::npos) << *marker;
 }
 
+// When the game does not start, its path read up to the first space
+// ("<dir>/Ember") must not start a program planted beside the game folder.
+TEST_F(StartGameProcessTest, NeverStartsAProgramNamedByThePathUpToASpace) {
+  const auto folder = dir_ / "Ember Fall";
+  std::filesystem::create_directories(folder);
+  test::WriteFileBytes(folder / "emb.bin", "not a program");
+  std::filesystem::permissions(folder / "emb.bin", std::filesystem::perms::owner_all);
+  for (const char* planted : {"Ember", "Ember.exe"}) test::InstallTestGame(dir_ / planted);
+  std::uint32_t error = 0;
+  EXPECT_FALSE(StartGameProcess(WidePath(folder / "emb.bin"), WidePath(folder), &error));
+  EXPECT_NE(error, 0u);
+}
+
 TEST_F(StartGameProcessTest, MissingProgramFailsWithFileNotFound) {
   std::uint32_t error = 0;
   EXPECT_FALSE(StartGameProcess(dir_.Wide("absent.exe"), dir_.Wide(), &error));

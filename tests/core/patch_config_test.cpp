@@ -215,6 +215,13 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
       u".",         u"...",        u"a\"b",         u"a*b",         u"a:b",
       u"a<b",       u"a>b",        u"a?b",          u"a|b",         u"a\x1F" u"b",
       u"a\tb",      u"x\\nul",     u"x\\LPT9.log",  u"file.txt:ads",
+      // Devices as Windows spells them too.
+      u"CON .txt",  u"x\\nul  .x", u"COM\u00B9",    u"com\u00B2.log", u"COM\u00B3",
+      u"LPT\u00B9",  u"x\\LPT\u00B3.txt",
+      // The launcher's own files: at the top of the game folder, and staged
+      // files anywhere.
+      u"EmbLauncher.cache", u"emblauncher.CACHE", u"EmbLauncher.cache.tmp",
+      u"EMBLAUNCHER.TRUST", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
   };
   for (const char16_t* path : unsafe) {
     SCOPED_TRACE(testing::Message() << WideToUtf8(path));
@@ -242,6 +249,11 @@ TEST(IsSafeRelativePathTest, AcceptsAndNormalisesSafePaths) {
       {u"\u00FC\u015F\u0131.bin", u"\u00FC\u015F\u0131.bin"},
       {u"COM10", u"COM10"},
       {u"CONSOLE\\AUXILIARY", u"CONSOLE\\AUXILIARY"},
+      {u"CONX .txt", u"CONX .txt"},
+      {u"COM\u00B9\u00B9", u"COM\u00B9\u00B9"},
+      {u"data/EmbLauncher.cache", u"data\\EmbLauncher.cache"},
+      {u"EmbLauncher.cache.bak", u"EmbLauncher.cache.bak"},
+      {u"save.emb-news", u"save.emb-news"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(WideToUtf8(c.path));

@@ -276,6 +276,52 @@ TEST_F(PatchEngineTest, CorrectsTotalsWhenTheSizeProbeFails) {
   EXPECT_EQ(last.bytesDone, published);
 }
 
+TEST_F(PatchEngineTest, AnAbsurdProbedLengthCountsAsTheEstimate) {
+  files_ = {{"a.bin", test::PatternBody(40000)}, {"b.bin", test::PatternBody(20000)}};
+  for (const char* announced : {"9223372036854775807", "99999999999999999999"}) {
+    SCOPED_TRACE(announced);
+    test::TempDir game;
+    Publish();
+    std::int64_t published = 0;
+    for (const auto& [path, contents] : files_) {
+      Response r = Response::Ok(test::StoredPayload(contents));
+      r.head_content_length = announced;
+      server_.Serve("/p/1/" + path + ".lz", r);
+      published += static_cast<std::int64_t>(r.body.size());
+    }
+    EngineHarness harness(game, ConfigUrls());
+    const ProgressState last = harness.RunToEnd();
+    ASSERT_TRUE(last.ready) << WideToUtf8(last.errorText);
+    const std::vector<ProgressState> snapshots = harness.snapshots();
+    const auto first_download = std::find_if(snapshots.begin(), snapshots.end(),
+                                              [](const ProgressState& s) { return s.stage == 1; });
+    ASSERT_NE(first_download, snapshots.end());
+    // Stored payloads are larger than their files: the estimate is a quarter
+    // of each file.
+    EXPECT_EQ(first_download->bytesTotal, 40000 / 4 + 20000 / 4);
+    EXPECT_EQ(last.bytesTotal, published);
+  }
+}
+
+// A size that no payload can decode to fails as decoding would, but before
+// any request for the file: no probe, no download, no pause.
+TEST_F(PatchEngineTest, RefusesAnUndecodableSizeBeforeFetchingAnything) {
+  for (const std::string size : {"4294967296", "9223372036854775807"}) {
+    SCOPED_TRACE(size);
+    server_.ServeFiles({{"/new/config.xml", test::ConfigDocument(server_.UrlUtf8("/p"), "1")},
+                        {"/p/1/crclist", "00000000 " + size + " 10 0 huge.bin\n"}});
+    server_.Serve("/p/1/huge.bin.lz", Response::WithoutLength(test::PatternBody(100000)));
+    server_.ClearLog();
+    EngineHarness harness(game_, ConfigUrls());
+    const ProgressState last = harness.RunToEnd();
+    EXPECT_EQ(WideToUtf8(last.errorText), "Unpack size mismatch | " +
+                                              server_.UrlUtf8("/p/1/huge.bin.lz") +
+                                              " | unsupported size " + size);
+    EXPECT_EQ(PayloadRequests("HEAD") + PayloadRequests("GET"), 0u);
+    EXPECT_EQ(harness.slept(), 0ms);
+  }
+}
+
 TEST_F(PatchEngineTest, PublishesProgressInOrder) {
   Publish();
   EngineHarness harness(game_, ConfigUrls());

@@ -229,6 +229,40 @@ TEST(HttpSessionTimeoutTest, TimeOutThenConnectAfresh) {
   EXPECT_EQ(server.ConnectionCount(), 3);
 }
 
+// A connect that hangs (the listener's queue is full, so the kernel drops
+// the client's SYNs) fails after the connect time-out, not after the
+// resolve and connect time-outs together.
+TEST(HttpSessionTimeoutTest, AHangingConnectFailsAfterTheConnectTimeOut) {
+  std::uint16_t port = 0;
+  struct Sockets {
+    std::vector<test::sock::Socket> all;
+    ~Sockets() {
+      for (test::sock::Socket s : all) test::sock::Close(s);
+    }
+  } sockets;
+  sockets.all.push_back(test::sock::ListenLoopback(port));
+  ASSERT_NE(sockets.all[0], test::sock::kInvalid);
+  bool full = false;
+  for (int i = 0; i < 1000 && !full; ++i) {
+    const test::sock::Socket s = test::sock::ConnectLoopback(port, 200);
+    full = s == test::sock::kInvalid;
+    if (!full) sockets.all.push_back(s);
+  }
+  ASSERT_TRUE(full) << "the listener's queue never filled";
+
+  HttpTimeouts timeouts = ShortTimeouts();
+  timeouts.connect_ms = 1000;
+  HttpSession session(timeouts);
+  std::vector<std::uint8_t> body;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session.Get(Utf8ToWide("http://127.0.0.1:" + std::to_string(port) + "/"), body,
+                           nullptr, {}));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(Error(session), testing::HasSubstr(": timeout ("));
+  EXPECT_GE(elapsed, 900ms);
+  EXPECT_LT(elapsed, 3000ms);
+}
+
 TEST_F(HttpSessionTest, HeadGivesTheLengthOrMinusOne) {
   server_.Serve("/sized", Response::Ok(PatternBody(12345)));
   server_.Serve("/unsized", Response::WithoutLength("abc"));

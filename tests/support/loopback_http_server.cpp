@@ -273,8 +273,9 @@ bool LoopbackHttpServer::Respond(sock::Socket socket, const std::string& method,
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
                      Reason(response.status) + "\r\n";
   if (has_length) {
-    head += "Content-Length: " +
-            response.content_length.value_or(std::to_string(response.body.size())) + "\r\n";
+    std::string length = response.content_length.value_or(std::to_string(response.body.size()));
+    if (method == "HEAD" && response.head_content_length) length = *response.head_content_length;
+    head += "Content-Length: " + length + "\r\n";
   }
   for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
   if (close) head += "Connection: close\r\n";

@@ -50,6 +50,9 @@ struct Response {
   bool send_content_length = true;
   // A Content-Length to announce instead of the body's size.
   std::optional<std::string> content_length;
+  // The same for HEAD requests only, so a probe can be told something else
+  // than the download.
+  std::optional<std::string> head_content_length;
   // Close the connection after this response.
   bool close = false;
   Fault fault = Fault::kNone;

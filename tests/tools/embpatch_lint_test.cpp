@@ -88,6 +88,37 @@ TEST_F(EmbpatchLintTest, ParseCrcListFailureIsTheLastStderrLine) {
   EXPECT_EQ(test::LastLine(r.err), "Invalid crclist response | crclist line 3: not a line");
 }
 
+// What a server wrote reaches the operator's terminal escaped: controls,
+// C1 controls and broken UTF-8 as text, everything else as it is.
+TEST_F(EmbpatchLintTest, ControlCharactersFromInputAreEscaped) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool to_stdout;
+    std::string line;
+  } cases[] = {
+      {"attribute value",
+       {"xml-attr", Write("c.xml", "<a x=\"\x1b]0;t\x07 \xc2\x9b" "2J \x7f\xff\xc3 \xed\xa0\x80 \xc3\xbc\"/>"),
+        "a", "x"},
+       true,
+       "\\x1B]0;t\\x07 \\u{9B}2J \\x7F\\xFF\\xC3 \\xED\\xA0\\x80 \xc3\xbc"},
+      {"list entry path",
+       {"parse-crclist", Write("ok", "1 2 3 4 a\x7f\xc2\x85" "b\n")},
+       true,
+       "00000001 2 3 4 a\\x7F\\u{85}b"},
+      {"quoted list line",
+       {"parse-crclist", Write("bad", "bad\rline\x1b[2J\tend\n")},
+       false,
+       "Invalid crclist response | crclist line 1: bad\\x0Dline\\x1B[2J\\x09end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult r = Embpatch(c.args);
+    EXPECT_EQ(r.exit_code, c.to_stdout ? 0 : 1) << r.err;
+    EXPECT_EQ(c.to_stdout ? r.out : test::LastLine(r.err) + "\n", c.line + "\n");
+  }
+}
+
 TEST_F(EmbpatchLintTest, UnreadableInputIsOneClearLine) {
   const std::string missing = Utf8Path(dir_ / "nope.xml");
   for (const char* command : {"xml-attr", "parse-config", "parse-crclist"}) {

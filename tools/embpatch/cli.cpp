@@ -22,6 +22,42 @@ void Write(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+bool IsContinuation(std::string_view text, size_t at, unsigned char low = 0x80,
+                    unsigned char high = 0xBF) {
+  if (at >= text.size()) return false;
+  const auto byte = static_cast<unsigned char>(text[at]);
+  return byte >= low && byte <= high;
+}
+
+// The length of the valid UTF-8 sequence of two to four bytes at |at|, or 0:
+// no overlong forms, surrogates or values above U+10FFFF.
+size_t MultiByteSequenceLength(std::string_view text, size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead >= 0xC2 && lead <= 0xDF) return IsContinuation(text, at + 1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+    return IsContinuation(text, at + 1, low, high) && IsContinuation(text, at + 2) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+    return IsContinuation(text, at + 1, low, high) && IsContinuation(text, at + 2) &&
+                   IsContinuation(text, at + 3)
+               ? 4
+               : 0;
+  }
+  return 0;
+}
+
+void AppendEscape(std::string& out, const char* prefix, unsigned value, const char* suffix) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += prefix;
+  out.push_back(kHex[(value >> 4) & 15]);
+  out.push_back(kHex[value & 15]);
+  out += suffix;
+}
+
 // Why a path cannot be read, in words: the file system's own reason when it
 // has one, else the C library's.
 std::string ReadFailureReason(const std::filesystem::path& path, int saved_errno) {
@@ -146,14 +182,39 @@ bool ParseCount(std::string_view text, std::int64_t& value) {
   return true;
 }
 
+std::string TerminalSafe(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out.push_back(text[i++]);
+      continue;
+    }
+    const size_t length = byte >= 0x80 ? MultiByteSequenceLength(text, i) : 0;
+    if (length == 0) {
+      AppendEscape(out, "\\x", byte, "");
+      ++i;
+    } else if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      AppendEscape(out, "\\u{", static_cast<unsigned char>(text[i + 1]), "}");
+      i += 2;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
+
 void Out(std::string_view text) { Write(stdout, text); }
 void OutLine(std::string_view text) {
-  Write(stdout, text);
+  Write(stdout, TerminalSafe(text));
   Write(stdout, "\n");
 }
 void Err(std::string_view text) { Write(stderr, text); }
 void ErrLine(std::string_view text) {
-  Write(stderr, text);
+  Write(stderr, TerminalSafe(text));
   Write(stderr, "\n");
 }
 

@@ -61,7 +61,18 @@ struct Command {
 // Every command, in the order the overview lists them.
 const std::vector<Command>& Commands();
 
-// Output. Text is written as given (UTF-8); Line() appends "\n".
+// |text| made harmless for a terminal: every C0 control character (TAB and
+// LF included), DEL and each byte that is not part of a valid UTF-8 sequence
+// become "\xNN", and the C1 controls U+0080-U+009F become "\u{NN}";
+// everything else is kept. Backslashes are not doubled, so the Windows paths
+// in the output read as they are: the escaping protects the terminal, it is
+// not meant to be undone.
+std::string TerminalSafe(std::string_view text);
+
+// Output. Out() and Err() write their bytes as given, for what must pass
+// unchanged (a fetched body, the live display's own control sequences);
+// text that may come from a server goes through the Line() forms, which
+// write TerminalSafe(|text|) and "\n", or through TerminalSafe itself.
 void Out(std::string_view text);
 void OutLine(std::string_view text);
 void Err(std::string_view text);

@@ -80,7 +80,7 @@ int RunParseCrcList(const std::vector<std::string>& args) {
     std::snprintf(prefix, sizeof(prefix), "%08" PRIx32 " %" PRId64 " %" PRId64 " %" PRId64 " ",
                   entry.crc, entry.size, entry.packed_size, entry.reserved);
     out += prefix;
-    out += WideToUtf8(entry.path_wide);
+    out += TerminalSafe(WideToUtf8(entry.path_wide));
     out += "\n";
   }
   Out(out);

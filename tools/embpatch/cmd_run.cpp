@@ -70,11 +70,13 @@ class LiveDisplay {
     std::string text;
     if (drawn_) text += "\x1b[3F";  // back to the first line of the block
     auto line = [&text](const std::string& content) { text += "\x1b[2K" + content + "\n"; };
-    line(WideToUtf8(s.statusText) + "  " + WideToUtf8(s.detailText));
+    // Out() keeps the block's own control sequences; the texts, which name
+    // files from the server, are escaped one by one.
+    line(TerminalSafe(WideToUtf8(s.statusText) + "  " + WideToUtf8(s.detailText)));
     line("overall " + Bar(s.overallPercent, 30) + " " + PercentText(s.overallPercent));
     line("file    " + Bar(s.filePercent, 30) + " " + PercentText(s.filePercent) + "  " +
-         WideToUtf8(s.barText));
-    text += "\x1b[2K" + WideToUtf8(s.noteText);
+         TerminalSafe(WideToUtf8(s.barText)));
+    text += "\x1b[2K" + TerminalSafe(WideToUtf8(s.noteText));
     Out(text);
     std::fflush(stdout);
     drawn_ = true;
