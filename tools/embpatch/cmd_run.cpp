@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/localization.h"
 #include "core/fs_path.h"
@@ -21,12 +23,19 @@ namespace {
 
 constexpr int kExitInterrupted = 130;
 
-// Snapshots cross from the engine's worker to the main thread here.
+// Snapshots cross from the engine's worker to the main thread here. A
+// snapshot that only updates the one before it (same stage, status and file)
+// replaces it; the others queue, so the plain display prints every step even
+// when the main thread falls behind.
 class SnapshotMailbox {
  public:
   void Post(const ProgressState& state) {
     std::lock_guard<std::mutex> lock(mutex_);
-    latest_ = state;
+    if (!pending_.empty() && StepKey(pending_.back()) == StepKey(state)) {
+      pending_.back() = state;
+    } else {
+      pending_.push_back(state);
+    }
     if (state.stage == static_cast<std::uint32_t>(PatchStage::Done) ||
         state.stage == static_cast<std::uint32_t>(PatchStage::Failed)) {
       finished_ = true;
@@ -34,20 +43,22 @@ class SnapshotMailbox {
     changed_.notify_all();
   }
 
-  // Waits up to |timeout| for a new snapshot; returns it if there is one.
-  std::optional<ProgressState> Take(std::chrono::milliseconds timeout, bool& finished) {
+  // Waits up to |timeout| for new snapshots; returns them, oldest first.
+  std::vector<ProgressState> Take(std::chrono::milliseconds timeout, bool& finished) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, timeout, [this] { return latest_.has_value(); });
+    changed_.wait_for(lock, timeout, [this] { return !pending_.empty(); });
     finished = finished_;
-    std::optional<ProgressState> out = std::move(latest_);
-    latest_.reset();
-    return out;
+    return std::exchange(pending_, {});
+  }
+
+  static std::u16string StepKey(const ProgressState& s) {
+    return ToWideDecimal(s.stage) + u"|" + s.statusText + u"|" + s.noteText;
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::optional<ProgressState> latest_;
+  std::vector<ProgressState> pending_;
   bool finished_ = false;
 };
 
@@ -66,6 +77,8 @@ std::string PercentText(std::uint32_t percent) {
 // Redraws a four-line block in place.
 class LiveDisplay {
  public:
+  static constexpr bool kEveryStep = false;
+
   void Draw(const ProgressState& s) {
     std::string text;
     if (drawn_) text += "\x1b[3F";  // back to the first line of the block
@@ -92,8 +105,10 @@ class LiveDisplay {
 // One line whenever the stage, the status or the file changes.
 class PlainDisplay {
  public:
+  static constexpr bool kEveryStep = true;
+
   void Draw(const ProgressState& s) {
-    const std::u16string key = ToWideDecimal(s.stage) + u"|" + s.statusText + u"|" + s.noteText;
+    const std::u16string key = SnapshotMailbox::StepKey(s);
     if (key == last_) return;
     last_ = key;
     std::string line = WideToUtf8(s.statusText);
@@ -125,9 +140,14 @@ int Drive(PatchEngine& engine, SnapshotMailbox& mailbox, Display& display,
   engine.Start();
   for (;;) {
     bool finished = false;
-    if (std::optional<ProgressState> state = mailbox.Take(std::chrono::milliseconds(100), finished)) {
-      last = std::move(*state);
-      display.Draw(last);
+    std::vector<ProgressState> states = mailbox.Take(std::chrono::milliseconds(100), finished);
+    if (!states.empty()) {
+      if constexpr (Display::kEveryStep) {
+        for (const ProgressState& state : states) display.Draw(state);
+      } else {
+        display.Draw(states.back());
+      }
+      last = std::move(states.back());
     }
     if (interrupted.load()) {
       display.Finish();
