@@ -175,8 +175,8 @@ TEST_F(ReleaseDocumentParseTest, RefusesEveryMalformedForm) {
 class ReleaseVerifyTest : public testing::Test {
  protected:
   void SetUp() override {
-    document_ = test::ReadFileBytes(test::TestDataPath("signing/crclist.sig"));
-    crclist_ = test::ReadFileBytes(test::TestDataPath("signing/crclist"));
+    document_ = test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"));
+    crclist_ = test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist"));
     for (const char* name : {"signing/key_a.pub", "signing/key_b.pub"}) {
       std::string text = test::ReadFileBytes(test::TestDataPath(name));
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
