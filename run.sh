@@ -15,7 +15,7 @@ ROOT="$PWD"
 PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev llvm
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev zlib1g-dev liblzo2-dev openssl
+  libcurl4-openssl-dev zlib1g-dev liblzo2-dev libssl-dev openssl
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth fonts-dejavu-core
   gstreamer1.0-libav gstreamer1.0-plugins-good x11-apps xdotool python3

@@ -1,5 +1,6 @@
 #include "tools/embpatch/cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -77,10 +78,12 @@ void PrintOverview(std::FILE* stream) {
       "servers, and diagnostics for what they serve.\n"
       "\n"
       "Commands:\n";
+  size_t column = 17;
+  for (const Command& command : Commands()) column = std::max(column, command.name.size() + 4);
   for (const Command& command : Commands()) {
     std::string line = "  ";
     line += command.name;
-    while (line.size() < 17) line.push_back(' ');
+    while (line.size() < column) line.push_back(' ');
     line += command.summary;
     text += line + "\n";
   }

@@ -16,10 +16,12 @@
 #include "core/fs_path.h"
 #include "core/patch_config.h"
 #include "core/patch_error.h"
+#include "core/release_document.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
 #include "tools/embpatch/commands.h"
 #include "tools/embpatch/payload_writer.h"
+#include "tools/embpatch/release_signing.h"
 
 namespace emberfall::cli {
 namespace {
@@ -47,17 +49,6 @@ std::string XmlAttributeEscape(std::string_view text) {
     }
   }
   return out;
-}
-
-// The path part of an http(s) URL: "http://h:8080/a/b/" gives "a/b".
-std::optional<std::string> UrlPath(const std::string& url) {
-  const size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return std::nullopt;
-  const size_t slash = url.find('/', scheme + 3);
-  std::string path = slash == std::string::npos ? "" : url.substr(slash + 1);
-  if (const size_t cut = path.find_first_of("?#"); cut != std::string::npos) path.resize(cut);
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
 }
 
 // Writes |bytes| unless the file already holds exactly them, so that a
@@ -141,6 +132,7 @@ struct PublishSettings {
   std::string run_path = "emb.bin";
   CompressionLevel level = CompressionLevel::Best;
   Framing framing = Framing::Mcoz;
+  std::optional<SignSettings> signing;
 };
 
 // Compresses the files that need it on every core; the rest reuse their
@@ -211,6 +203,12 @@ int Publish(const PublishSettings& settings) {
     ErrLine("embpatch publish: '" + Utf8Path(settings.from) + "' is not a folder");
     return kExitFailure;
   }
+  // A key that cannot be read fails now, not after every payload is written.
+  std::string key_bytes;
+  if (settings.signing && !ReadWholeFile(settings.signing->key_path, key_bytes, error)) {
+    ErrLine("embpatch publish: " + error);
+    return kExitFailure;
+  }
   if (!CollectFiles(settings.from, files, error)) {
     ErrLine("embpatch publish: " + error);
     return kExitFailure;
@@ -257,11 +255,24 @@ int Publish(const PublishSettings& settings) {
     list += prefix + file.path + "\n";
   }
   if (files.empty()) ErrLine("embpatch publish: warning: the folder is empty; launchers will fail with \"Empty crclist\"");
-  WriteIfChanged(list_path, list, error);
+  const bool list_changed = WriteIfChanged(list_path, list, error);
   WriteIfChanged(settings.web_root / "new" / "emb.launcher.config.xml", document, error);
   if (!error.empty()) {
     ErrLine("embpatch publish: " + error);
     return kExitFailure;
+  }
+  std::string signed_summary;
+  if (settings.signing &&
+      !SignPublication(settings.web_root, version_dir, *settings.signing, signed_summary, error)) {
+    ErrLine("embpatch publish: " + error);
+    return kExitFailure;
+  }
+  std::error_code sig_ec;
+  if (!settings.signing && list_changed &&
+      fs::exists(version_dir / std::string(kReleaseDocumentName), sig_ec)) {
+    ErrLine("embpatch publish: warning: " + std::string(kReleaseDocumentName) +
+            " no longer matches the crclist; launchers with a pinned key refuse this version "
+            "until 'embpatch sign' signs it again");
   }
 
   // Payloads of files that left the folder go too.
@@ -283,6 +294,7 @@ int Publish(const PublishSettings& settings) {
           " removed");
   OutLine("configuration: " + Utf8Path(settings.web_root / "new" / "emb.launcher.config.xml"));
   OutLine("crclist: " + Utf8Path(list_path));
+  if (!signed_summary.empty()) OutLine(signed_summary);
   return kExitOk;
 }
 
@@ -298,7 +310,10 @@ int RunPublish(const std::vector<std::string>& args) {
                   {"--version", true, false},
                   {"--run-path", true, false},
                   {"--level", true, false},
-                  {"--bare", false, false}},
+                  {"--bare", false, false},
+                  {"--sign-key", true, false},
+                  {"--expires-days", true, false},
+                  {"--serial", true, false}},
                  parsed, error)) {
     return UsageError("publish", error);
   }
@@ -318,6 +333,12 @@ int RunPublish(const std::vector<std::string>& args) {
     settings.level = *parsed_level;
   }
   if (parsed.Has("--bare")) settings.framing = Framing::Bare;
+  if (parsed.Has("--sign-key")) {
+    settings.signing.emplace();
+    if (!ParseSignOptions(parsed, *settings.signing, error)) return UsageError("publish", error);
+  } else if (parsed.Has("--expires-days") || parsed.Has("--serial")) {
+    return UsageError("publish", "--expires-days and --serial need --sign-key");
+  }
   return Publish(settings);
 }
 

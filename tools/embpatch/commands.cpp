@@ -25,7 +25,8 @@ const std::vector<Command>& Commands() {
        "embpatch never sends error reports.\n",
        RunPatchRun},
       {"publish",
-       "--from DIR --web-root DIR --crcpatch-url URL --version V [--run-path P] [--level 1|999] [--bare]",
+       "--from DIR --web-root DIR --crcpatch-url URL --version V [--run-path P] [--level 1|999] [--bare]"
+       " [--sign-key KEY.pem [--expires-days N] [--serial N]]",
        "turn a game folder into a patch server's files",
        "Writes everything a patch server serves for the game folder DIR into the\n"
        "web root: new/emb.launcher.config.xml, and under the path of URL and the\n"
@@ -37,11 +38,48 @@ const std::vector<Command>& Commands() {
        "  --run-path P        the game's entry executable (default emb.bin)\n"
        "  --level 1|999       LZO1X-1 (fast) or LZO1X-999 (small, default)\n"
        "  --bare              size-prefixed payloads instead of MCOZ containers\n"
+       "  --sign-key KEY.pem  also write the signed release document crclist.sig\n"
+       "                      beside the crclist (see 'embpatch help sign' for it\n"
+       "                      and for --expires-days and --serial)\n"
        "\n"
        "Republishing over an existing web root rewrites only what changed and\n"
        "removes payloads of files that are gone. Every file is written through a\n"
        "temporary name, so a running server never serves half a file.\n",
        RunPublish},
+      {"sign", "--web-root DIR --version V --sign-key KEY.pem [--expires-days N] [--serial N]",
+       "sign a publication: write its release document crclist.sig",
+       "Writes crclist.sig beside the crclist of version V in the web root (found\n"
+       "through its new/emb.launcher.config.xml): the SHA-256 of the crclist and,\n"
+       "for every file it lists, the SHA-256 and size of the decoded file, under a\n"
+       "release serial and an expiry time, signed with the ECDSA P-256 key.\n"
+       "Launchers built with the matching public key trust nothing else.\n"
+       "\n"
+       "  --sign-key KEY.pem  the private key from 'embpatch keygen'\n"
+       "  --expires-days N    days until launchers refuse the release (default 30,\n"
+       "                      at most 3650); sign again before then\n"
+       "  --serial N          the release serial (default: one more than the\n"
+       "                      highest crclist.sig anywhere in the web root)\n"
+       "\n"
+       "Every payload is decoded as the launcher decodes it and checked against the\n"
+       "crclist's size and CRC-32 first; any mismatch signs nothing. The document\n"
+       "is written through a temporary name.\n",
+       RunSign},
+      {"verify-publication", "--web-root DIR --version V --trust-key PUB...",
+       "check a signed publication as a launcher with pinned keys would",
+       "Checks version V in the web root offline: the signature of crclist.sig by\n"
+       "one of the --trust-key public keys (130 hex digits, as keygen prints;\n"
+       "repeat the option for a second key), the crclist's hash, the expiry, and\n"
+       "every payload decoded against its signed SHA-256 and size.\n"
+       "Prints one line per problem on stdout; exit 1 if there is any, else 0\n"
+       "with \"ok: serial N, M files, expires T\".\n",
+       RunVerifyPublication},
+      {"keygen", "--out KEY.pem",
+       "make a signing key for publications",
+       "Writes a new ECDSA P-256 private key to KEY.pem (PEM, mode 0600; an\n"
+       "existing file is never overwritten) and prints its public key on stdout\n"
+       "as 130 lower-case hex digits: the form builds and --trust-key take.\n"
+       "Keep the private key off the patch server.\n",
+       RunKeygen},
       {"pack", "IN -o OUT [--bare] [--level 1|999]",
        "compress one file into a payload",
        "Compresses IN into the payload OUT (MCOZ container, or size-prefixed with\n"

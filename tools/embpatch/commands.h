@@ -8,6 +8,9 @@
 
 namespace emberfall::cli {
 
+class ParsedArgs;
+struct SignSettings;
+
 // cmd_fetch.cpp
 int RunFetch(const std::vector<std::string>& args);
 
@@ -26,6 +29,14 @@ int RunPatchRun(const std::vector<std::string>& args);
 // cmd_publish.cpp
 int RunPublish(const std::vector<std::string>& args);
 int RunPack(const std::vector<std::string>& args);
+
+// cmd_sign.cpp
+int RunKeygen(const std::vector<std::string>& args);
+int RunSign(const std::vector<std::string>& args);
+int RunVerifyPublication(const std::vector<std::string>& args);
+// Reads --sign-key, --expires-days and --serial, as publish and sign take
+// them. False with |problem| set on a value out of range.
+bool ParseSignOptions(const ParsedArgs& parsed, SignSettings& settings, std::string& problem);
 
 }  // namespace emberfall::cli
 

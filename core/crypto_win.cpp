@@ -1,0 +1,129 @@
+// BCrypt (CNG) behind the verify-only interface: the launcher links nothing
+// but Windows system libraries.
+#include "core/crypto.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "core/win/windows_include.h"
+
+#include <bcrypt.h>
+
+namespace emberfall {
+namespace win {
+namespace {
+
+class ScopedAlgorithm {
+ public:
+  explicit ScopedAlgorithm(const wchar_t* algorithm) {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) {
+      handle_ = nullptr;
+    }
+  }
+  ~ScopedAlgorithm() {
+    if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
+  }
+  ScopedAlgorithm(const ScopedAlgorithm&) = delete;
+  ScopedAlgorithm& operator=(const ScopedAlgorithm&) = delete;
+  BCRYPT_ALG_HANDLE get() const { return handle_; }
+
+ private:
+  BCRYPT_ALG_HANDLE handle_ = nullptr;
+};
+
+class ScopedKey {
+ public:
+  ScopedKey() = default;
+  ~ScopedKey() {
+    if (handle_ != nullptr) BCryptDestroyKey(handle_);
+  }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+  BCRYPT_KEY_HANDLE get() const { return handle_; }
+  BCRYPT_KEY_HANDLE* put() { return &handle_; }
+
+ private:
+  BCRYPT_KEY_HANDLE handle_ = nullptr;
+};
+
+}  // namespace
+}  // namespace win
+
+struct Sha256::State {
+  win::ScopedAlgorithm algorithm{BCRYPT_SHA256_ALGORITHM};
+  BCRYPT_HASH_HANDLE hash = nullptr;
+
+  ~State() { DestroyHash(); }
+  void DestroyHash() {
+    if (hash != nullptr) BCryptDestroyHash(std::exchange(hash, nullptr));
+  }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  if (state_->algorithm.get() == nullptr) throw std::runtime_error("SHA-256: no BCrypt provider");
+  Reset();
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Reset() {
+  state_->DestroyHash();
+  // A null object buffer lets BCrypt own the hash object's memory.
+  if (!BCRYPT_SUCCESS(
+          BCryptCreateHash(state_->algorithm.get(), &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+    state_->hash = nullptr;
+    throw std::runtime_error("SHA-256: BCryptCreateHash failed");
+  }
+}
+
+void Sha256::Update(const void* data, size_t length) {
+  // BCryptHashData takes a ULONG length; feed larger buffers in slices.
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (length != 0 && state_->hash != nullptr) {
+    const ULONG slice = static_cast<ULONG>(std::min<size_t>(length, 1u << 30));
+    BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), slice, 0);
+    bytes += slice;
+    length -= slice;
+  }
+}
+
+Sha256Digest Sha256::Final() {
+  Sha256Digest digest{};
+  if (state_->hash != nullptr) {
+    BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    state_->DestroyHash();
+  }
+  return digest;
+}
+
+bool VerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view message,
+                           const EcdsaSignature& signature) {
+  if (key[0] != 0x04) return false;
+  // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y without the 0x04 prefix.
+  std::uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
+  BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+  std::memcpy(blob, &header, sizeof(header));
+  std::memcpy(blob + sizeof(header), key.data() + 1, 64);
+
+  win::ScopedAlgorithm algorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+  win::ScopedKey public_key;
+  if (algorithm.get() == nullptr ||
+      !BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
+                                          public_key.put(), blob, sizeof(blob), 0))) {
+    return false;
+  }
+  Sha256Digest digest;
+  try {
+    digest = Sha256Of(message);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  EcdsaSignature copy = signature;  // BCrypt takes non-const buffers
+  return BCRYPT_SUCCESS(BCryptVerifySignature(public_key.get(), nullptr, digest.data(),
+                                              static_cast<ULONG>(digest.size()), copy.data(),
+                                              static_cast<ULONG>(copy.size()), 0));
+}
+
+}  // namespace emberfall

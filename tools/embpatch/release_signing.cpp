@@ -1,0 +1,216 @@
+#include "tools/embpatch/release_signing.h"
+
+#include <ctime>
+#include <set>
+#include <span>
+
+#include "core/crc32.h"
+#include "core/crc_list.h"
+#include "core/fs_path.h"
+#include "core/patch_config.h"
+#include "core/patch_error.h"
+#include "core/payload.h"
+#include "core/release_document.h"
+#include "core/text.h"
+#include "tools/embpatch/cli.h"
+#include "tools/embpatch/release_signer.h"
+
+namespace emberfall::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FailureText(const PatchFailure& failure) {
+  return WideToUtf8(PatchFailureMessage(failure.code(), failure.detail()));
+}
+
+// One file of the crclist as a player would end up with it: its payload
+// decoded, checked against the crclist's size and CRC-32. nullopt with
+// |problem| set when that fails.
+std::optional<std::vector<std::uint8_t>> DecodePublishedFile(const fs::path& version_dir,
+                                                             const CrcListEntry& entry,
+                                                             std::string& problem) {
+  std::string payload;
+  if (!ReadWholeFile(Utf8Path(version_dir / FsPathFromUtf8(entry.path + ".lz")), payload, problem)) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> decoded;
+  try {
+    decoded = DecodePayload(
+        std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()), entry.size);
+  } catch (const PatchFailure& failure) {
+    problem = FailureText(failure);
+    return std::nullopt;
+  }
+  const std::uint32_t crc = Crc32Buffer(decoded.data(), decoded.size());
+  if (crc != entry.crc) {
+    problem = "CRC-32 " + FormatCrcHex(crc) + " of the decoded payload, the crclist says " +
+              FormatCrcHex(entry.crc);
+    return std::nullopt;
+  }
+  return decoded;
+}
+
+Sha256Digest HashBytes(const std::vector<std::uint8_t>& bytes) {
+  Sha256 hasher;
+  hasher.Update(bytes.data(), bytes.size());
+  return hasher.Final();
+}
+
+bool ReadCrcList(const fs::path& version_dir, std::string& text, std::vector<CrcListEntry>& entries,
+                 std::string& error) {
+  if (!ReadWholeFile(Utf8Path(version_dir / "crclist"), text, error)) return false;
+  try {
+    entries = ParseCrcList(text);
+  } catch (const PatchFailure& failure) {
+    error = FailureText(failure);
+    return false;
+  }
+  return true;
+}
+
+bool WriteReplacing(const fs::path& path, std::string_view bytes, std::string& error) {
+  const fs::path temporary = path.string() + ".publishing";
+  if (!WriteWholeFile(Utf8Path(temporary), bytes, error)) return false;
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) {
+    error = "cannot replace '" + Utf8Path(path) + "': " + ec.message();
+    fs::remove(temporary, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> UrlPath(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return std::nullopt;
+  const size_t slash = url.find('/', scheme + 3);
+  std::string path = slash == std::string::npos ? "" : url.substr(slash + 1);
+  if (const size_t cut = path.find_first_of("?#"); cut != std::string::npos) path.resize(cut);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool FindVersionDir(const fs::path& web_root, const std::string& version, fs::path& version_dir,
+                    std::string& error) {
+  const fs::path config_path = web_root / "new" / "emb.launcher.config.xml";
+  std::string document;
+  if (!ReadWholeFile(Utf8Path(config_path), document, error)) return false;
+  PatchConfig config;
+  try {
+    config = ParsePatchConfig(document);
+  } catch (const PatchFailure& failure) {
+    error = Utf8Path(config_path) + ": " + FailureText(failure);
+    return false;
+  }
+  const std::optional<std::string> url_path = UrlPath(config.crcpatch_url);
+  std::u16string ignored;
+  if (!url_path || (!url_path->empty() && !IsSafeRelativePath(Utf8ToWide(*url_path), ignored)) ||
+      !IsSafeRelativePath(Utf8ToWide(version), ignored) || version.find_first_of("/\\") != std::string::npos) {
+    error = "cannot map version '" + version + "' of '" + config.crcpatch_url + "' into the web root";
+    return false;
+  }
+  version_dir = web_root / FsPathFromUtf8(*url_path) / FsPathFromUtf8(version);
+  return true;
+}
+
+std::uint64_t HighestPublishedSerial(const fs::path& web_root) {
+  std::uint64_t highest = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(web_root, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->path().filename() != kReleaseDocumentName || !it->is_regular_file(ec)) continue;
+    std::string bytes, reason;
+    if (!ReadWholeFile(Utf8Path(it->path()), bytes, reason)) continue;
+    if (const auto parsed = ParseReleaseDocument(bytes, reason)) {
+      highest = std::max(highest, parsed->document.serial);
+    }
+  }
+  return highest;
+}
+
+bool SignPublication(const fs::path& web_root, const fs::path& version_dir,
+                     const SignSettings& settings, std::string& summary, std::string& error) {
+  std::string crclist;
+  std::vector<CrcListEntry> entries;
+  if (!ReadCrcList(version_dir, crclist, entries, error)) return false;
+  ReleaseDocument document;
+  document.serial = settings.serial ? *settings.serial : HighestPublishedSerial(web_root) + 1;
+  document.expires = static_cast<std::int64_t>(std::time(nullptr)) + settings.expires_days * 86400;
+  document.crclist_sha256 = Sha256Of(crclist);
+  for (const CrcListEntry& entry : entries) {
+    std::string problem;
+    const std::optional<std::vector<std::uint8_t>> decoded = DecodePublishedFile(version_dir, entry, problem);
+    if (!decoded) {
+      error = entry.path + ": " + problem + "; not signed";
+      return false;
+    }
+    document.files[entry.path] = {HashBytes(*decoded), static_cast<std::int64_t>(decoded->size())};
+  }
+  const std::string body = FormatReleaseDocument(document);
+  EcdsaSignature signature;
+  EcdsaPublicKey public_key;
+  if (!SignWithKeyFile(settings.key_path, body, signature, public_key, error)) return false;
+  const fs::path path = version_dir / std::string(kReleaseDocumentName);
+  if (!WriteReplacing(path, body + FormatSignatureLine(signature), error)) return false;
+  summary = "signed " + std::to_string(document.files.size()) + " files: serial " +
+            std::to_string(document.serial) + ", expires " + FormatUtcTime(document.expires) +
+            ", key " + FormatPublicKeyText(public_key) + "\nrelease document: " + Utf8Path(path);
+  return true;
+}
+
+std::vector<std::string> CheckPublication(const fs::path& version_dir,
+                                          std::span<const EcdsaPublicKey> keys, std::int64_t now,
+                                          std::string& summary) {
+  std::vector<std::string> problems;
+  std::string crclist, error, document_bytes;
+  std::vector<CrcListEntry> entries;
+  if (!ReadCrcList(version_dir, crclist, entries, error)) return {"crclist: " + error};
+  const fs::path document_path = version_dir / std::string(kReleaseDocumentName);
+  if (!ReadWholeFile(Utf8Path(document_path), document_bytes, error)) {
+    return {std::string(kReleaseDocumentName) + ": " + error};
+  }
+  ReleaseDocument document;
+  std::string reason;
+  const ReleaseVerdict verdict =
+      VerifyReleaseDocument(document_bytes, keys, now, crclist, 0, &document, &reason);
+  if (verdict == ReleaseVerdict::kMalformed) {
+    return {std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict)) + ": " + reason};
+  }
+  if (verdict == ReleaseVerdict::kBadSignature) {
+    return {std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict))};
+  }
+  summary = "serial " + std::to_string(document.serial) + ", " + std::to_string(document.files.size()) +
+            " files, expires " + FormatUtcTime(document.expires);
+  if (verdict != ReleaseVerdict::kOk) {
+    problems.push_back(std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict)));
+  }
+  std::set<std::string> listed;
+  for (const CrcListEntry& entry : entries) {
+    listed.insert(entry.path);
+    const auto signed_file = document.files.find(entry.path);
+    if (signed_file == document.files.end()) {
+      problems.push_back(entry.path + ": not in the signed release");
+      continue;
+    }
+    std::string problem;
+    const std::optional<std::vector<std::uint8_t>> decoded = DecodePublishedFile(version_dir, entry, problem);
+    if (!decoded) {
+      problems.push_back(entry.path + ": " + problem);
+    } else if (static_cast<std::int64_t>(decoded->size()) != signed_file->second.size) {
+      problems.push_back(entry.path + ": " + std::to_string(decoded->size()) +
+                         " bytes decoded, the signed size is " + std::to_string(signed_file->second.size));
+    } else if (HashBytes(*decoded) != signed_file->second.sha256) {
+      problems.push_back(entry.path + ": decoded contents differ from the signed SHA-256");
+    }
+  }
+  for (const auto& [path, file] : document.files) {
+    if (!listed.count(path)) problems.push_back(path + ": signed but not in the crclist");
+  }
+  return problems;
+}
+
+}  // namespace emberfall::cli
