@@ -19,8 +19,9 @@ int main(int argc, char** argv) {
   const std::filesystem::path out = argv[1];
   const int count = argc > 2 ? std::atoi(argv[2]) : 1000;
   const long long total = (argc > 3 ? std::atoll(argv[3]) : 300) * 1024 * 1024;
-  const long long largest = total / 12;  // one big archive, as games have
-  const long long rest = (total - largest) / (count - 1);
+  // One big archive, as games have; a game of one file is that archive.
+  const long long largest = count > 1 ? total / 12 : total;
+  const long long rest = count > 1 ? (total - largest) / (count - 1) : 1;
   long long written = 0;
   for (int i = 0; i < count; ++i) {
     const long long size = i == 0 ? largest : (rest / 2 + (static_cast<long long>(i) * 7919) % rest);

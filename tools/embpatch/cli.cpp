@@ -247,7 +247,21 @@ bool ReadWholeFile(const std::string& utf8_path, std::string& bytes, std::string
     error = "cannot read '" + utf8_path + "': " + ReadFailureReason(path, errno);
     return false;
   }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // One read of the size the file has; a stream iterator reads a few
+  // kilobytes per call, which costs as much as decoding a payload.
+  std::error_code size_error;
+  const std::uintmax_t expected = std::filesystem::file_size(path, size_error);
+  bytes.clear();
+  if (!size_error && expected > 0 && expected < bytes.max_size()) {
+    bytes.resize(static_cast<size_t>(expected));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+  }
+  // Whatever the file grew by since its size was read.
+  if (!in.bad() && !in.eof()) {
+    in.clear();
+    bytes.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   if (in.bad()) {
     error = "cannot read '" + utf8_path + "': read error";
     return false;
