@@ -364,7 +364,9 @@ TEST_F(FileStateTest, CheckFilesAnswersInListOrderOnAnyNumberOfThreads) {
     const std::vector<FileCheck> checks = CheckFiles(entries, Folder(), &cache_, threads, nullptr,
                                                      [&](size_t, size_t) { ++calls; });
     ASSERT_EQ(checks.size(), entries.size());
-    if (threads == 1) EXPECT_EQ(calls, entries.size());
+    if (threads == 1) {
+      EXPECT_EQ(calls, entries.size());
+    }
     for (size_t i = 0; i < entries.size(); ++i) {
       EXPECT_EQ(checks[i].matches, expected[i]) << i;
       EXPECT_EQ(checks[i].hashedState.has_value(), i % 5 != 4) << i;
