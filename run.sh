@@ -7,6 +7,7 @@
 #   ./run.sh build PRESET  configure and build one preset (linux, linux-asan, windows, fuzz)
 #   ./run.sh fuzz [SECS]   run every fuzz target for SECS seconds each (default 30)
 #   ./run.sh bench         build and run the benchmarks (Linux, RelWithDebInfo)
+#   ./run.sh stats         lines of tests beside lines of product and tool code
 #   ./run.sh setup         only install the Debian packages
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
@@ -180,6 +181,22 @@ bench() {
   done
 }
 
+# Source lines (C/C++, Python, shell, CMake, resource scripts) under the
+# given folders, test data excepted.
+count_lines() {
+  find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.inc' \
+      -o -name '*.py' -o -name '*.sh' -o -name '*.cmake' -o -name 'CMakeLists.txt' -o -name '*.rc' \) \
+      -not -path 'tests/data/*' -print0 | xargs -0 cat | wc -l
+}
+
+stats() {
+  local tests code
+  tests=$(count_lines tests)
+  code=$(count_lines core net app ui tools)
+  awk -v t="$tests" -v c="$code" 'BEGIN {
+    printf "tests %d lines, code %d lines (core net app ui tools): tests are %.0f%% of code\n", t, c, 100 * t / c }'
+}
+
 case "${1:-}" in
   setup) setup ;;
   build) setup; build "${2:?preset}" ;;
@@ -188,5 +205,6 @@ case "${1:-}" in
   fuzz) setup; fuzz "${2:-30}" ;;
   bench) bench ;;
   wineprefix) wine_prefix ;;
-  *) sed -n '2,12p' "$0"; exit 2 ;;
+  stats) stats ;;
+  *) sed -n '2,11p' "$0"; exit 2 ;;
 esac
