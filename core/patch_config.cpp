@@ -89,6 +89,25 @@ std::array<std::u16string, 2> ConfigUrls() {
   return {Utf8ToWide("https://" + host + path), Utf8ToWide("http://" + host + path)};
 }
 
+std::optional<std::vector<EcdsaPublicKey>> ParseTrustKeyList(std::string_view text) {
+  std::vector<EcdsaPublicKey> keys;
+  if (text.empty()) return keys;
+  for (;;) {
+    const size_t end = text.find_first_of(";,");
+    const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text.substr(0, end));
+    if (!key) return std::nullopt;
+    keys.push_back(*key);
+    if (end == std::string_view::npos) return keys;
+    text.remove_prefix(end + 1);
+  }
+}
+
+std::vector<EcdsaPublicKey> PinnedTrustKeys() {
+  std::optional<std::vector<EcdsaPublicKey>> keys = ParseTrustKeyList(build_config::kTrustKeys);
+  if (!keys) Fail(PatchErrorCode::ReleaseSignatureInvalid, u"malformed pinned key list");
+  return std::move(*keys);
+}
+
 PatchConfig ParsePatchConfig(std::string_view document) {
   if (document.size() < 15 || document.find("<torrent_config") == std::string_view::npos) {
     Fail(PatchErrorCode::ConfigUnavailable,
