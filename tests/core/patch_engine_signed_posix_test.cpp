@@ -29,7 +29,7 @@ TEST(SignedPublicationPosixTest, EveryListedFileNeedsItsSignedSizeBeforeAnyDownl
     const char* detail;        // part of the failure; empty: the run succeeds
   } cases[] = {
       {"consistent", "", 6, ""},
-      {"a file not listed", "a.bin", 6, "File not in signed release | http://"},
+      {"a file not listed", "a.bin", 6, "crclist.sig | a.bin | not listed"},
       {"signed size differs", "", 7, "crclist.sig | data\\b.bin | expected=7 got=6"},
   };
   test::TempDir keys;
