@@ -206,6 +206,31 @@ TEST_F(PatchConfigTest, ConfigUrlsUseTheDefaultHostHttpsFirst) {
   EXPECT_EQ(urls[1], Utf8ToWide("http://" + host + "/new/emb.launcher.config.xml"));
 }
 
+TEST(TrustKeyListTest, ParsesTheBuildSettingsForms) {
+  const std::string a = "04" + std::string(128, 'a');
+  const std::string b = "04" + std::string(128, 'b');
+  using Keys = std::vector<std::string>;
+  const struct {
+    std::string text;
+    std::optional<Keys> keys;  // nullopt: refused
+  } cases[] = {
+      {"", Keys{}},  {a, Keys{a}},   {a + ";" + b, Keys{a, b}}, {a + "," + b, Keys{a, b}},
+      {a + ";", {}}, {";" + a, {}},  {a + " ;" + b, {}},        {a.substr(1), {}},
+      {"05" + a.substr(2), {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::optional<Keys> texts;
+    if (const auto keys = ParseTrustKeyList(c.text)) {
+      texts.emplace();
+      for (const EcdsaPublicKey& key : *keys) texts->push_back(FormatPublicKeyText(key));
+    }
+    EXPECT_EQ(texts, c.keys);
+  }
+  // A build configured without keys installs unsigned publications.
+  EXPECT_EQ(PinnedTrustKeys().size(), ParseTrustKeyList(build_config::kTrustKeys)->size());
+}
+
 TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
   const std::u16string long_component = std::u16string(1025, u'a');
   const char16_t* unsafe[] = {
