@@ -5,6 +5,7 @@
 #include "core/file_state_cache.h"
 #include "core/patch_error.h"
 #include "core/text.h"
+#include "core/trust_state.h"
 #include "core/xml_reader.h"
 #include "emb_build_config.h"
 
@@ -60,7 +61,7 @@ bool OpensADevice(std::u16string_view component) {
 bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
   const std::u16string key = PathKey(component);
   if (topLevel) {
-    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName}) {
+    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName, kTrustTempFileName}) {
       if (key == PathKey(owned)) return true;
     }
   }

@@ -15,6 +15,10 @@
 
 namespace emberfall {
 
+// The name SaveAcceptedSerial writes through beside the trust file
+// (kTrustFileName) before it moves the record into place.
+inline constexpr std::u16string_view kTrustTempFileName = u"EmbLauncher.trust.tmp";
+
 // The highest serial recorded in the file at |path|; 0 when the file is
 // missing, unreadable or not in the form above (nothing accepted yet).
 std::uint64_t LoadAcceptedSerial(const std::u16string& path);

@@ -246,7 +246,7 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
       // The launcher's own files: at the top of the game folder, and staged
       // files anywhere.
       u"EmbLauncher.cache", u"emblauncher.CACHE", u"EmbLauncher.cache.tmp",
-      u"EMBLAUNCHER.TRUST", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
+      u"EMBLAUNCHER.TRUST", u"EmbLauncher.Trust.tmp", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
   };
   for (const char16_t* path : unsafe) {
     SCOPED_TRACE(testing::Message() << WideToUtf8(path));
