@@ -227,8 +227,6 @@ TEST(TrustKeyListTest, ParsesTheBuildSettingsForms) {
     }
     EXPECT_EQ(texts, c.keys);
   }
-  // A build configured without keys installs unsigned publications.
-  EXPECT_EQ(PinnedTrustKeys().size(), ParseTrustKeyList(build_config::kTrustKeys)->size());
 }
 
 TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
