@@ -44,6 +44,10 @@ constexpr std::array<std::u16string UiStrings::*, kUiStringCount> kSlots = {
     &UiStrings::LaunchEntryMissing,
     &UiStrings::LaunchFailed,
     &UiStrings::LaunchErrorTitle,
+    &UiStrings::ErrorReleaseUntrusted,
+    &UiStrings::ErrorReleaseExpired,
+    &UiStrings::ErrorReleaseRolledBack,
+    &UiStrings::ErrorFileNotSigned,
 };
 
 constexpr const char16_t* kEnglish[kUiStringCount] = {
@@ -75,6 +79,10 @@ constexpr const char16_t* kEnglish[kUiStringCount] = {
     u"Entry file was not found. Please complete the update first.",  // LaunchEntryMissing
     u"The game could not be started. Please try again.",  // LaunchFailed
     u"Launch Error",  // LaunchErrorTitle
+    u"The update could not be verified as genuine. Please contact support.",  // ErrorReleaseUntrusted
+    u"The update has expired. Check your computer's date and time, or contact support.",  // ErrorReleaseExpired
+    u"The server offered an older update than this game already has. Please try again later.",  // ErrorReleaseRolledBack
+    u"A downloaded file does not match the signed update. Please try again.",  // ErrorFileNotSigned
 };
 
 constexpr const char16_t* kGerman[kUiStringCount] = {
@@ -106,6 +114,10 @@ constexpr const char16_t* kGerman[kUiStringCount] = {
     u"Startdatei wurde nicht gefunden. Bitte zuerst aktualisieren.",  // LaunchEntryMissing
     u"Das Spiel konnte nicht gestartet werden. Bitte erneut versuchen.",  // LaunchFailed
     u"Startfehler",  // LaunchErrorTitle
+    u"Die Aktualisierung konnte nicht als echt best\u00E4tigt werden. Bitte Support kontaktieren.",  // ErrorReleaseUntrusted
+    u"Die Aktualisierung ist abgelaufen. Bitte Datum und Uhrzeit des Computers pr\u00FCfen oder Support kontaktieren.",  // ErrorReleaseExpired
+    u"Der Server bietet eine \u00E4ltere Aktualisierung an, als bereits installiert ist. Bitte sp\u00E4ter erneut versuchen.",  // ErrorReleaseRolledBack
+    u"Eine heruntergeladene Datei stimmt nicht mit der signierten Aktualisierung \u00FCberein. Bitte erneut versuchen.",  // ErrorFileNotSigned
 };
 
 constexpr const char16_t* kTurkish[kUiStringCount] = {
@@ -137,6 +149,10 @@ constexpr const char16_t* kTurkish[kUiStringCount] = {
     u"Giri\u015F dosyas\u0131 bulunamad\u0131. \u00D6nce g\u00FCncellemeyi tamamlay\u0131n.",  // LaunchEntryMissing
     u"Oyun ba\u015Flat\u0131lamad\u0131. L\u00FCtfen tekrar deneyin.",  // LaunchFailed
     u"Ba\u015Flatma Hatas\u0131",  // LaunchErrorTitle
+    u"G\u00FCncellemenin orijinal oldu\u011Fu do\u011Frulanamad\u0131. Destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseUntrusted
+    u"G\u00FCncellemenin s\u00FCresi dolmu\u015F. Bilgisayar\u0131n\u0131z\u0131n tarih ve saatini kontrol edin veya destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseExpired
+    u"Sunucu, y\u00FCkl\u00FC olandan daha eski bir g\u00FCncelleme sundu. L\u00FCtfen daha sonra tekrar deneyin.",  // ErrorReleaseRolledBack
+    u"\u0130ndirilen bir dosya imzal\u0131 g\u00FCncellemeyle e\u015Fle\u015Fmiyor. L\u00FCtfen tekrar deneyin.",  // ErrorFileNotSigned
 };
 
 // Prints |format| as printf would with "%d" conversions only, which is all
@@ -259,6 +275,15 @@ std::u16string ErrorMessageForCode(const UiStrings& strings, std::uint32_t code)
       return strings.ErrorUnpack;
     case 10:
       return strings.ErrorFilesInUse;
+    case 13:
+    case 17:
+      return strings.ErrorReleaseUntrusted;
+    case 14:
+      return strings.ErrorReleaseExpired;
+    case 15:
+      return strings.ErrorReleaseRolledBack;
+    case 16:
+      return strings.ErrorFileNotSigned;
     default:
       return strings.ErrorUnknown;
   }

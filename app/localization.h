@@ -1,4 +1,4 @@
-// The launcher's languages, its 28 user-visible texts, and its own paths
+// The launcher's languages, its 32 user-visible texts, and its own paths
 // (the folder the game lives in and locale.cfg is looked up from).
 #ifndef EMBERFALL_APP_LOCALIZATION_H_
 #define EMBERFALL_APP_LOCALIZATION_H_
@@ -52,11 +52,16 @@ struct UiStrings {
   std::u16string LaunchEntryMissing;
   std::u16string LaunchFailed;
   std::u16string LaunchErrorTitle;
+  // Signed publications (a build with pinned keys only).
+  std::u16string ErrorReleaseUntrusted;
+  std::u16string ErrorReleaseExpired;
+  std::u16string ErrorReleaseRolledBack;
+  std::u16string ErrorFileNotSigned;
 };
 
-inline constexpr std::size_t kUiStringCount = 28;
+inline constexpr std::size_t kUiStringCount = 32;
 
-// The text in |slot| (0-27) of |strings|.
+// The text in |slot| (0-31) of |strings|.
 const std::u16string& UiStringSlot(const UiStrings& strings, std::size_t slot);
 
 // The paths of the given module (nullptr: the running executable). An

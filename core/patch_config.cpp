@@ -5,6 +5,7 @@
 #include "core/file_state_cache.h"
 #include "core/patch_error.h"
 #include "core/text.h"
+#include "core/trust_state.h"
 #include "core/xml_reader.h"
 #include "emb_build_config.h"
 
@@ -60,7 +61,7 @@ bool OpensADevice(std::u16string_view component) {
 bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
   const std::u16string key = PathKey(component);
   if (topLevel) {
-    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName}) {
+    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName, kTrustTempFileName}) {
       if (key == PathKey(owned)) return true;
     }
   }
@@ -87,6 +88,25 @@ std::array<std::u16string, 2> ConfigUrls() {
   const std::string host = build_config::kDefaultPatchHost;
   const std::string path(kConfigDocumentPath);
   return {Utf8ToWide("https://" + host + path), Utf8ToWide("http://" + host + path)};
+}
+
+std::optional<std::vector<EcdsaPublicKey>> ParseTrustKeyList(std::string_view text) {
+  std::vector<EcdsaPublicKey> keys;
+  if (text.empty()) return keys;
+  for (;;) {
+    const size_t end = text.find_first_of(";,");
+    const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text.substr(0, end));
+    if (!key) return std::nullopt;
+    keys.push_back(*key);
+    if (end == std::string_view::npos) return keys;
+    text.remove_prefix(end + 1);
+  }
+}
+
+std::vector<EcdsaPublicKey> PinnedTrustKeys() {
+  std::optional<std::vector<EcdsaPublicKey>> keys = ParseTrustKeyList(build_config::kTrustKeys);
+  if (!keys) Fail(PatchErrorCode::ReleaseSignatureInvalid, u"malformed pinned key list");
+  return std::move(*keys);
 }
 
 PatchConfig ParsePatchConfig(std::string_view document) {

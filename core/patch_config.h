@@ -5,9 +5,12 @@
 #define EMBERFALL_CORE_PATCH_CONFIG_H_
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/crypto.h"
 
 namespace emberfall {
 
@@ -22,6 +25,17 @@ struct PatchConfig {
 // The built-in configuration URLs, https first, then http, both on the
 // default patch host of the build.
 std::array<std::u16string, 2> ConfigUrls();
+
+// Parses a list of public keys in the text form of FormatPublicKeyText,
+// separated by ";" or ",". An empty text gives an empty list; any malformed
+// or empty element gives nullopt.
+std::optional<std::vector<EcdsaPublicKey>> ParseTrustKeyList(std::string_view text);
+
+// The release signing keys the build pins (the EMB_TRUST_KEYS setting);
+// empty when it pins none. Throws PatchFailure 13 if the setting is
+// malformed, which the configuration step refuses, so that such a build
+// fails closed rather than accepting unsigned releases.
+std::vector<EcdsaPublicKey> PinnedTrustKeys();
 
 // The path the configuration document is published at on any patch server.
 inline constexpr std::string_view kConfigDocumentPath = "/new/emb.launcher.config.xml";
@@ -46,8 +60,8 @@ std::vector<std::u16string> MakePatchBaseUrlList(const std::u16string& base_url)
 // "." or space, no control character or any of "*:<>?|, no component that
 // Windows opens as a device (a reserved device name, also with spaces before
 // its extension or a superscript digit 1-3 for the COM/LPT number), and no
-// name of the launcher's own files: the cache, its temporary file and the
-// trust file at the top of the game folder, a staged ".emb-new" file
+// name of the launcher's own files: the cache, the trust file and their
+// temporary files at the top of the game folder, a staged ".emb-new" file
 // anywhere (case ignored as in path keys). On success |normalised| holds the
 // path with "\" separators; on failure it is empty.
 bool IsSafeRelativePath(std::u16string_view path, std::u16string& normalised);

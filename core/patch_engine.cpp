@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "app/error_reporter.h"
@@ -15,7 +16,9 @@
 #include "core/patch_config.h"
 #include "core/patch_error.h"
 #include "core/payload.h"
+#include "core/release_document.h"
 #include "core/text.h"
+#include "core/trust_state.h"
 #include "net/http_session.h"
 #include "net/url.h"
 
@@ -52,6 +55,44 @@ std::int64_t PayloadLimit(std::int64_t size) {
   return bounded + bounded / 16 + 87;
 }
 
+std::int64_t SystemSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::u16string HexWide(const Sha256Digest& digest) { return Utf8ToWide(HexEncode(digest)); }
+
+// The failure a release document's verdict stands for, with the details an
+// operator needs to tell a stale mirror from an attack.
+[[noreturn]] void FailRelease(ReleaseVerdict verdict, const std::u16string& url,
+                              const std::string& reason, const ReleaseDocument& document,
+                              std::string_view crclist, std::uint64_t accepted) {
+  std::u16string detail = url + u" | " + Utf8ToWide(ReleaseVerdictText(verdict));
+  PatchErrorCode code = PatchErrorCode::ReleaseSignatureInvalid;
+  switch (verdict) {
+    case ReleaseVerdict::kMalformed:
+      if (!reason.empty()) detail += u": " + Utf8ToWideLenient(reason);
+      break;
+    case ReleaseVerdict::kCrcListMismatch:
+      detail += u" | expected=" + HexWide(document.crclist_sha256) +
+                u" got=" + HexWide(Sha256Of(crclist));
+      break;
+    case ReleaseVerdict::kRolledBack:
+      code = PatchErrorCode::ReleaseRolledBack;
+      detail += u" | serial " + ToWideDecimalUnsigned(document.serial) +
+                u", accepted " + ToWideDecimalUnsigned(accepted);
+      break;
+    case ReleaseVerdict::kExpired:
+      code = PatchErrorCode::ReleaseExpired;
+      detail += u" | expires " + Utf8ToWide(FormatUtcTime(document.expires));
+      break;
+    default:
+      break;
+  }
+  throw PatchFailure(code, std::move(detail));
+}
+
 }  // namespace
 
 // One file to fetch, built from a CRC-list entry.
@@ -65,6 +106,7 @@ struct PatchEngine::Job {
   std::u16string url;
   std::u16string targetPath;
   std::int64_t downloadSize = 0;
+  std::optional<Sha256Digest> sha256;  // of the decoded file, when the release is signed
 };
 
 // The state of one run on the worker thread: what the stages hand each other.
@@ -87,6 +129,9 @@ class PatchEngine::Run {
   std::string FetchText(const std::vector<std::u16string>& urls, std::int64_t limit,
                         PatchErrorCode code, size_t* answered);
   void BackoffSleep(int attempt);
+  std::optional<ReleaseDocument> AuthenticateRelease(const std::u16string& baseUrl,
+                                                     const std::string& listText,
+                                                     const std::vector<CrcListEntry>& entries);
   std::vector<Job> VerifyFiles(const std::vector<CrcListEntry>& entries,
                                const std::u16string& baseUrl, FileStateCache& cache);
   void RefuseUnboundedSizes(const std::vector<Job>& jobs);
@@ -213,12 +258,16 @@ void PatchEngine::Run::Execute() {
   const std::u16string& base = bases[answered];
   const std::vector<CrcListEntry> entries = ParseCrcList(listText);
   if (entries.empty()) throw PatchFailure(PatchErrorCode::CrcListEmpty, listUrls[answered]);
+  const std::optional<ReleaseDocument> release = AuthenticateRelease(base, listText, entries);
 
   FileStateCache cache;
   cache.cachePath = JoinRelativePath(e_.paths_.gameFolder, u"EmbLauncher.cache");
   LoadCache(cache);
 
   std::vector<Job> jobs = VerifyFiles(entries, base, cache);
+  if (release) {
+    for (Job& job : jobs) job.sha256 = release->files.at(job.path).sha256;
+  }
   RefuseUnboundedSizes(jobs);
   ProbeSizes(jobs);
 
@@ -289,6 +338,52 @@ std::string PatchEngine::Run::FetchText(const std::vector<std::u16string>& urls,
     }
   }
   throw PatchFailure(code, std::move(detail));
+}
+
+// The document is fetched from the base the crclist answered from, so a
+// mirror serves both or neither. The trust file takes the new serial as soon
+// as the document verifies, before any download: a run cut short by an
+// attacker after that still ends every later chance to replay an older
+// release, while recording only after a complete run would leave that window
+// open for as long as the attacker can keep runs failing.
+std::optional<ReleaseDocument> PatchEngine::Run::AuthenticateRelease(
+    const std::u16string& baseUrl, const std::string& listText,
+    const std::vector<CrcListEntry>& entries) {
+  std::vector<EcdsaPublicKey> keys = e_.options_.trustedKeys;
+  if (keys.empty()) keys = PinnedTrustKeys();
+  if (keys.empty()) return std::nullopt;
+
+  const std::u16string url = JoinUrl(baseUrl, u"crclist.sig");
+  const std::string bytes =
+      FetchText({url}, static_cast<std::int64_t>(kReleaseDocumentLimit),
+                PatchErrorCode::ReleaseSignatureInvalid, nullptr);
+  const std::u16string trustPath = JoinRelativePath(e_.paths_.gameFolder, kTrustFileName);
+  const std::uint64_t accepted = LoadAcceptedSerial(trustPath);
+  const std::int64_t now = e_.options_.wallClock ? e_.options_.wallClock() : SystemSeconds();
+  ReleaseDocument document;
+  std::string reason;
+  const ReleaseVerdict verdict =
+      VerifyReleaseDocument(bytes, keys, now, listText, accepted, &document, &reason);
+  if (verdict != ReleaseVerdict::kOk) FailRelease(verdict, url, reason, document, listText, accepted);
+
+  // The crclist is the signed one, so a gap here is the publisher's mistake;
+  // it still must not let an unsigned file through.
+  for (const CrcListEntry& entry : entries) {
+    const auto it = document.files.find(entry.path);
+    if (it == document.files.end()) {
+      throw PatchFailure(PatchErrorCode::NotInSignedRelease,
+                         url + u" | " + entry.path_wide + u" | not listed");
+    }
+    if (it->second.size != entry.size) {
+      throw PatchFailure(PatchErrorCode::NotInSignedRelease,
+                         url + u" | " + entry.path_wide + u" | expected=" +
+                             ToWideDecimal(it->second.size) + u" got=" + ToWideDecimal(entry.size));
+    }
+  }
+  if (document.serial > accepted && !SaveAcceptedSerial(trustPath, document.serial)) {
+    throw PatchFailure(PatchErrorCode::WriteFailed, trustPath + u" | cannot record the release serial");
+  }
+  return document;
 }
 
 void PatchEngine::Run::BackoffSleep(int attempt) {
@@ -396,6 +491,8 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, std::int
     Notify();
 
     std::vector<std::uint8_t> payload;
+    // In a signed release job.size is the signed size (checked against the
+    // document before any download), so the bound is the publisher's too.
     const RequestOptions options{/*refresh=*/attempt > 0,
                                  /*max_bytes=*/PayloadLimit(job.size)};
     const bool ok = http_->Get(
@@ -429,6 +526,15 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, std::int
       if (crc != job.crc) {
         throw PatchFailure(PatchErrorCode::ChecksumMismatch,
                            Utf8ToWide("expected=" + FormatCrcHex(job.crc) + " got=" + FormatCrcHex(crc)));
+      }
+      if (job.sha256) {
+        Sha256 hasher;
+        hasher.Update(decoded.data(), decoded.size());
+        const Sha256Digest got = hasher.Final();
+        if (got != *job.sha256) {
+          throw PatchFailure(PatchErrorCode::SignedHashMismatch,
+                             u"expected=" + HexWide(*job.sha256) + u" got=" + HexWide(got));
+        }
       }
       return decoded;
     } catch (const PatchFailure& failure) {

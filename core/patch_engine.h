@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "app/localization.h"
+#include "core/crypto.h"
 #include "core/manual_reset_event.h"
 
 namespace emberfall {
 
 class HttpSession;
 struct CrcListEntry;
+struct ReleaseDocument;
 
 enum class PatchStage : std::uint32_t {
   Verify = 0,
@@ -59,6 +61,16 @@ struct PatchEngineOptions {
   std::function<std::int64_t()> now;
   // Waits one pause slice; empty: sleeps the thread.
   std::function<void(std::chrono::milliseconds)> sleep;
+  // Release signing keys; empty: PinnedTrustKeys(). With at least one key a
+  // run installs nothing unless the crclist.sig beside the crclist verifies
+  // (signed by one of them, for this crclist, not expired, not older than
+  // the serial recorded in the game folder's trust file) and every decoded
+  // file has the SHA-256 and size it signs. Without keys crclist.sig is not
+  // fetched.
+  std::vector<EcdsaPublicKey> trustedKeys;
+  // Wall-clock seconds since 1970-01-01 UTC, for release expiry; empty: the
+  // system clock.
+  std::function<std::int64_t()> wallClock;
 };
 
 class PatchEngine {

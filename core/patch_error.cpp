@@ -1,6 +1,7 @@
 #include "core/patch_error.h"
 
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "core/text.h"
@@ -22,6 +23,11 @@ constexpr const char16_t* kErrorTexts[] = {
     u"File in use",                    // 10
     u"Invalid torrent config",         // 11
     u"Unknown patch error",            // 12
+    u"Release signature invalid",      // 13
+    u"Release expired",                // 14
+    u"Release rolled back",            // 15
+    u"Signed hash mismatch",           // 16
+    u"File not in signed release",     // 17
 };
 
 struct Classification {
@@ -48,6 +54,11 @@ constexpr Classification kClassifications[] = {
     {"Checksum mismatch", 9},
     {"File in use", 10},
     {"Invalid torrent config", 11},
+    {"Release signature invalid", 13},
+    {"Release expired", 14},
+    {"Release rolled back", 15},
+    {"Signed hash mismatch", 16},
+    {"File not in signed release", 17},
 };
 
 std::string WhatText(std::uint32_t code, const std::u16string& detail) {
@@ -60,8 +71,8 @@ PatchFailure::PatchFailure(std::uint32_t code, std::u16string detail)
     : std::runtime_error(WhatText(code, detail)), code_(code), detail_(std::move(detail)) {}
 
 std::u16string PatchErrorText(std::uint32_t code) {
-  constexpr std::uint32_t kLast = static_cast<std::uint32_t>(PatchErrorCode::Unknown);
-  return kErrorTexts[code < kLast ? code : kLast];
+  constexpr std::uint32_t kUnknown = static_cast<std::uint32_t>(PatchErrorCode::Unknown);
+  return kErrorTexts[code < std::size(kErrorTexts) ? code : kUnknown];
 }
 
 std::u16string PatchFailureMessage(std::uint32_t code, const std::u16string& detail) {

@@ -25,6 +25,14 @@ enum class PatchErrorCode : std::uint32_t {
   FileInUse = 10,
   ConfigInvalid = 11,
   Unknown = 12,
+  // Signed publications: only a launcher or run with a pinned key sees these.
+  ReleaseSignatureInvalid = 13,  // crclist.sig missing, malformed, not signed
+                                 // by a pinned key, or for another crclist
+  ReleaseExpired = 14,
+  ReleaseRolledBack = 15,        // serial below the highest accepted here
+  SignedHashMismatch = 16,       // a decoded file is not the one signed
+  NotInSignedRelease = 17,       // a crclist entry the document lacks, or
+                                 // whose size it signs differently
 };
 
 // A failed step of a patch run. |code| is normally a PatchErrorCode value but
@@ -48,7 +56,7 @@ class PatchFailure : public std::runtime_error {
 // handler meant for failures can swallow it.
 struct PatchCancelled {};
 
-// The English text of a code; "Unknown patch error" for 12 and above.
+// The English text of a code; "Unknown patch error" for 12 and above 17.
 std::u16string PatchErrorText(std::uint32_t code);
 
 // The English failure message: the code's text, then " | " and the detail

@@ -59,6 +59,7 @@ TEST(LoadUiStringsTest, NamedFieldsFollowTheSlotOrder) {
   EXPECT_EQ(en.ErrorUnknown, u"An unknown update error occurred.");
   EXPECT_EQ(en.LaunchErrorTitle, u"Launch Error");
   EXPECT_EQ(&UiStringSlot(en, 27), &en.LaunchErrorTitle);
+  EXPECT_EQ(&UiStringSlot(en, 31), &en.ErrorFileNotSigned);
 }
 
 TEST(LoadUiStringsTest, UnknownLanguageValuesGiveTurkish) {
@@ -93,13 +94,14 @@ TEST(ErrorMessageForCodeTest, MapsEveryCode) {
       &s.ErrorConnect,          &s.ErrorListDownload, &s.ErrorListInvalid, &s.ErrorListEmpty,
       &s.ErrorConfigIncomplete, &s.ErrorFileDownload, &s.ErrorFileCorrupt, &s.ErrorFileSave,
       &s.ErrorUnpack,           &s.ErrorFileCorrupt,  &s.ErrorFilesInUse,  &s.ErrorConfigIncomplete,
-      &s.ErrorUnknown,
+      &s.ErrorUnknown,          &s.ErrorReleaseUntrusted, &s.ErrorReleaseExpired,
+      &s.ErrorReleaseRolledBack, &s.ErrorFileNotSigned, &s.ErrorReleaseUntrusted,
   };
-  for (std::uint32_t code = 0; code < 13; ++code) {
+  for (std::uint32_t code = 0; code < 18; ++code) {
     SCOPED_TRACE(code);
     EXPECT_EQ(ErrorMessageForCode(s, code), *expected[code]);
   }
-  for (std::uint32_t code : {13u, 42u, 0xFFFFFFFFu}) {
+  for (std::uint32_t code : {18u, 42u, 0xFFFFFFFFu}) {
     EXPECT_EQ(ErrorMessageForCode(s, code), s.ErrorUnknown);
   }
 }

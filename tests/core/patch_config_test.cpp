@@ -206,6 +206,29 @@ TEST_F(PatchConfigTest, ConfigUrlsUseTheDefaultHostHttpsFirst) {
   EXPECT_EQ(urls[1], Utf8ToWide("http://" + host + "/new/emb.launcher.config.xml"));
 }
 
+TEST(TrustKeyListTest, ParsesTheBuildSettingsForms) {
+  const std::string a = "04" + std::string(128, 'a');
+  const std::string b = "04" + std::string(128, 'b');
+  using Keys = std::vector<std::string>;
+  const struct {
+    std::string text;
+    std::optional<Keys> keys;  // nullopt: refused
+  } cases[] = {
+      {"", Keys{}},  {a, Keys{a}},   {a + ";" + b, Keys{a, b}}, {a + "," + b, Keys{a, b}},
+      {a + ";", {}}, {";" + a, {}},  {a + " ;" + b, {}},        {a.substr(1), {}},
+      {"05" + a.substr(2), {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::optional<Keys> texts;
+    if (const auto keys = ParseTrustKeyList(c.text)) {
+      texts.emplace();
+      for (const EcdsaPublicKey& key : *keys) texts->push_back(FormatPublicKeyText(key));
+    }
+    EXPECT_EQ(texts, c.keys);
+  }
+}
+
 TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
   const std::u16string long_component = std::u16string(1025, u'a');
   const char16_t* unsafe[] = {
@@ -221,7 +244,7 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
       // The launcher's own files: at the top of the game folder, and staged
       // files anywhere.
       u"EmbLauncher.cache", u"emblauncher.CACHE", u"EmbLauncher.cache.tmp",
-      u"EMBLAUNCHER.TRUST", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
+      u"EMBLAUNCHER.TRUST", u"EmbLauncher.Trust.tmp", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
   };
   for (const char16_t* path : unsafe) {
     SCOPED_TRACE(testing::Message() << WideToUtf8(path));

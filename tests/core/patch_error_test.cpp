@@ -14,13 +14,14 @@ TEST(PatchErrorTextTest, EveryCodeHasItsEnglishText) {
       u"Empty crclist",                 u"missing crcpatch_url",       u"Download failed",
       u"Unpack size mismatch",          u"Write failed",               u"Decompress failed",
       u"Checksum mismatch",             u"File in use",                u"Invalid torrent config",
-      u"Unknown patch error",
+      u"Unknown patch error",           u"Release signature invalid",  u"Release expired",
+      u"Release rolled back",           u"Signed hash mismatch",       u"File not in signed release",
   };
-  for (std::uint32_t code = 0; code < 13; ++code) {
+  for (std::uint32_t code = 0; code < 18; ++code) {
     SCOPED_TRACE(code);
     EXPECT_EQ(PatchErrorText(code), expected[code]);
   }
-  EXPECT_EQ(PatchErrorText(13), u"Unknown patch error");
+  EXPECT_EQ(PatchErrorText(18), u"Unknown patch error");
   EXPECT_EQ(PatchErrorText(42), u"Unknown patch error");
   EXPECT_EQ(PatchErrorText(UINT32_MAX), u"Unknown patch error");
 }
@@ -74,7 +75,9 @@ constexpr Row kRows[] = {
     {"LZ payload too small", 8},          {"kv5lz decompress failed", 8},
     {"kv5lz size mismatch", 8},           {"MCOZ header too small", 8},
     {"Checksum mismatch", 9},             {"File in use", 10},
-    {"Invalid torrent config", 11},
+    {"Invalid torrent config", 11},       {"Release signature invalid", 13},
+    {"Release expired", 14},              {"Release rolled back", 15},
+    {"Signed hash mismatch", 16},         {"File not in signed release", 17},
 };
 
 TEST(ClassifyExceptionTextTest, FindsEachTextAnywhere) {

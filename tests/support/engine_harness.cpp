@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/fs_path.h"
 #include "core/text.h"
 #include "net/http_session.h"
 
@@ -10,11 +11,25 @@ namespace emberfall::test {
 using namespace std::chrono_literals;
 
 EngineHarness::EngineHarness(const TempDir& game, std::vector<std::u16string> config_urls,
-                             std::u16string exe_path) {
+                             std::u16string exe_path,
+                             const std::function<void(PatchEngineOptions&)>& adjust) {
+  if (exe_path.empty()) exe_path = game.Wide("launcher.exe");
+  Init(game.Wide(), std::move(config_urls), std::move(exe_path), adjust);
+}
+
+EngineHarness::EngineHarness(const std::filesystem::path& game,
+                             std::vector<std::u16string> config_urls,
+                             const std::function<void(PatchEngineOptions&)>& adjust) {
+  Init(WidePath(game), std::move(config_urls), {}, adjust);
+}
+
+void EngineHarness::Init(const std::u16string& game, std::vector<std::u16string> config_urls,
+                         std::u16string exe_path,
+                         const std::function<void(PatchEngineOptions&)>& adjust) {
   LauncherPaths paths;
-  paths.gameFolder = game.Wide();
-  paths.exeFolder = game.Wide();
-  paths.exePath = exe_path.empty() ? game.Wide("launcher.exe") : exe_path;
+  paths.gameFolder = game;
+  paths.exeFolder = game;
+  paths.exePath = exe_path.empty() ? JoinRelativePath(game, u"launcher.exe") : exe_path;
   PatchEngineOptions options;
   options.configUrls = std::move(config_urls);
   options.reportError = [this](const std::u16string& message, const std::u16string& context) {
@@ -35,6 +50,7 @@ EngineHarness::EngineHarness(const TempDir& game, std::vector<std::u16string> co
     timeouts.receive_ms = 5000;  // no test waits on a silent server for long
     return std::make_unique<HttpSession>(timeouts);
   };
+  if (adjust) adjust(options);
   engine_ = std::make_unique<PatchEngine>(
       paths, LoadUiStrings(Language::English),
       [this](const ProgressState& state) {

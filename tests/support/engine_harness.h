@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,8 +22,13 @@ class EngineHarness {
  public:
   // An engine for the game folder |game| (exePath defaults to
   // game/launcher.exe) that reads its configuration from |config_urls|.
+  // |adjust| may change the options last (keys, clocks).
   EngineHarness(const TempDir& game, std::vector<std::u16string> config_urls,
-                std::u16string exe_path = {});
+                std::u16string exe_path = {},
+                const std::function<void(PatchEngineOptions&)>& adjust = {});
+  // The same for a game folder given by path.
+  EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
+                const std::function<void(PatchEngineOptions&)>& adjust);
   ~EngineHarness();
 
   PatchEngine& engine() { return *engine_; }
@@ -39,6 +45,9 @@ class EngineHarness {
   void OnPause(std::function<void()> hook);
 
  private:
+  void Init(const std::u16string& game, std::vector<std::u16string> config_urls,
+            std::u16string exe_path, const std::function<void(PatchEngineOptions&)>& adjust);
+
   std::mutex mutex_;
   std::condition_variable finished_;
   std::vector<ProgressState> snapshots_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/fs_path.h"
+#include "tests/support/nginx_server.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
@@ -120,6 +121,38 @@ TEST_F(EmbpatchSignTest, ASignedPublicationVerifiesUntilItsFilesAreEdited) {
   EXPECT_EQ(r.out,
             "crclist.sig: crclist does not match the signed release\n"
             "emb.bin: decoded contents differ from the signed SHA-256\n");
+}
+
+// The headless client with --trust-key against what publish --sign-key made,
+// served by nginx: the signing key's public half installs it, another key
+// installs nothing.
+TEST_F(EmbpatchSignTest, RunWithATrustKeyInstallsOnlyWhatThatKeySigned) {
+  test::NginxServer nginx(web_root_.path());
+  ASSERT_TRUE(nginx.ok());
+  test::ProcessResult r = Embpatch({"publish", "--from", Utf8Path(game_.path()), "--web-root",
+                                    Utf8Path(web_root_.path()), "--crcpatch-url",
+                                    nginx.BaseUrl() + "/patch", "--version", "2.0", "--sign-key",
+                                    Utf8Path(keys_ / "a.pem")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  test::TempDir player;
+  auto run = [&](const std::string& key) {
+    return Embpatch({"run", "--game-dir", Utf8Path(player.path()), "--lang", "en", "--config-url",
+                     nginx.BaseUrl() + "/new/emb.launcher.config.xml", "--trust-key", key});
+  };
+
+  r = run(key_b_);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_TRUE(test::LastLine(r.err).starts_with("Release signature invalid | http://")) << r.err;
+  EXPECT_NE(r.err.find("The update could not be verified as genuine."), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(player / "emb.bin"));
+
+  r = run(key_a_);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(test::LastLine(r.out), "3 files updated");
+  EXPECT_EQ(test::ReadFileBytes(player / "data/Town Hall.pak"), std::string(3000, 't') + "hall");
+  EXPECT_EQ(test::ReadFileBytes(player / "EmbLauncher.trust"), "EMBTR1\nserial 1\n");
+
+  EXPECT_EQ(run("04abc").exit_code, 2);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/localization.h"
+#include "core/crypto.h"
 #include "core/fs_path.h"
 #include "core/patch_engine.h"
 #include "core/text.h"
@@ -174,7 +175,8 @@ int RunPatchRun(const std::vector<std::string>& args) {
                  {{"--game-dir", true, false},
                   {"--config-url", true, true},
                   {"--exe-path", true, false},
-                  {"--lang", true, false}},
+                  {"--lang", true, false},
+                  {"--trust-key", true, true}},
                  parsed, error)) {
     return UsageError("run", error);
   }
@@ -217,6 +219,11 @@ int RunPatchRun(const std::vector<std::string>& args) {
   PatchEngineOptions options;
   for (const std::string& url : parsed.Values("--config-url")) {
     options.configUrls.push_back(Utf8ToWide(url));
+  }
+  for (const std::string& text : parsed.Values("--trust-key")) {
+    const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text);
+    if (!key) return UsageError("run", "--trust-key takes 130 lower-case hex digits starting 04");
+    options.trustedKeys.push_back(*key);
   }
   // An operator's tool: failures are shown here, never sent to the maker.
   options.reportError = [](const std::u16string&, const std::u16string&) {};

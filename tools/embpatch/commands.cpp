@@ -5,7 +5,8 @@ namespace emberfall::cli {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"run", "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr]",
+      {"run",
+       "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr] [--trust-key PUB]...",
        "bring a game folder up to date, as the launcher does",
        "Runs one patch run of the launcher's engine on DIR: fetches the configuration\n"
        "document (from each --config-url in order, or the built-in pair), the CRC\n"
@@ -18,6 +19,11 @@ const std::vector<Command>& Commands() {
        "                     (default: embpatch itself)\n"
        "  --lang en|de|tr    language of the progress texts (default: locale.cfg\n"
        "                     of the folder, else the user's language)\n"
+       "  --trust-key PUB    install only a release whose crclist.sig this public key\n"
+       "                     (130 hex digits, as keygen prints) or another\n"
+       "                     --trust-key signed; the folder's EmbLauncher.trust\n"
+       "                     keeps the highest serial accepted (default: the keys\n"
+       "                     built in, usually none: no signature needed)\n"
        "\n"
        "On a terminal the progress is drawn live; otherwise one line per step.\n"
        "Exit 0 with the summary as the last line of stdout; 1 with the failure\n"
