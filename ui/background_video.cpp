@@ -71,11 +71,10 @@ bool IsPlain(HANDLE handle, bool directory) {
 // Without FILE_SHARE_DELETE nobody can rename the folder away and put a
 // junction in its place while this handle lives.
 win::ScopedFileHandle OpenVideoFolder(const std::wstring& folder) {
+  constexpr DWORD kFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
   win::ScopedFileHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                           nullptr));
+                                           OPEN_EXISTING, kFlags, nullptr));
   if (!handle || !IsPlain(handle.get(), true)) return {};
   return handle;
 }
@@ -101,7 +100,8 @@ bool HandleHasContents(HANDLE file, std::string_view bytes) {
 // the file against |bytes| through the handle that will be held, and holds
 // both. False, holding nothing new, when any of that fails.
 bool HoldVerifiedVideo(const std::u16string& path, std::string_view bytes) {
-  win::ScopedFileHandle folder = OpenVideoFolder(win::ToWinString(WidePath(FsPath(path).parent_path())));
+  win::ScopedFileHandle folder =
+      OpenVideoFolder(win::ToWinString(WidePath(FsPath(path).parent_path())));
   if (!folder) return false;
   const std::wstring native = win::ToWinString(path);
   win::ScopedFileHandle file(CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

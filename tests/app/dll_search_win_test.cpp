@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/win/windows_include.h"
 #include "tests/support/test_support.h"
@@ -35,8 +37,10 @@ std::set<std::string> StartupImports(const std::string& image) {
   IMAGE_DOS_HEADER dos{};
   IMAGE_NT_HEADERS64 nt{};
   if (!ReadAt(image, 0, dos) || !ReadAt(image, static_cast<size_t>(dos.e_lfanew), nt)) return names;
-  const IMAGE_DATA_DIRECTORY directory = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  const size_t sections = static_cast<size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+  const IMAGE_DATA_DIRECTORY directory =
+      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  const size_t sections = static_cast<size_t>(dos.e_lfanew) +
+                          offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
                           nt.FileHeader.SizeOfOptionalHeader;
   auto file_offset = [&](DWORD rva) -> size_t {
     for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
@@ -50,7 +54,9 @@ std::set<std::string> StartupImports(const std::string& image) {
   };
   for (size_t at = file_offset(directory.VirtualAddress);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
     IMAGE_IMPORT_DESCRIPTOR descriptor{};
-    if (directory.VirtualAddress == 0 || !ReadAt(image, at, descriptor) || descriptor.Name == 0) break;
+    if (directory.VirtualAddress == 0 || !ReadAt(image, at, descriptor) || descriptor.Name == 0) {
+      break;
+    }
     const size_t name = file_offset(descriptor.Name);
     if (name >= image.size()) break;
     std::string text(image.c_str() + name);
