@@ -22,6 +22,20 @@ std::uint32_t FileApplyPlatform::Move(const std::u16string& from, const std::u16
   return MoveFileWithFlags(from, to, flags);
 }
 
+bool WriteNewFile(const std::u16string& path, std::string_view bytes) {
+  RemoveFileIfExists(path);
+  const std::uint32_t error =
+      WriteExclusiveFile(path, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  if (error == 0) return true;
+  RemoveFileIfExists(path);
+  return false;
+}
+
+std::uint32_t FileApplyPlatform::WriteStagedFile(const std::u16string& path,
+                                                 const std::vector<std::uint8_t>& contents) {
+  return WriteExclusiveFile(path, contents.data(), contents.size());
+}
+
 std::error_code FileApplyPlatform::CreateDirectories(const std::u16string& folder) {
   std::error_code error;
   std::filesystem::create_directories(FsPath(folder), error);

@@ -5,6 +5,14 @@
 // program is retried for about two seconds; the launcher's own running
 // executable is first moved aside to "<exe>.old".
 //
+// The launcher runs elevated, yet the player can write the game folder, so a
+// link planted there would aim an elevated write anywhere. Nothing here
+// writes, deletes or changes attributes through a symbolic link or junction
+// in the last component of a path: staged files are created exclusively, and
+// a link at a target is replaced, not followed. Links in earlier components
+// stay allowed on purpose: players move large game folders to another drive
+// with a junction.
+//
 // Error numbers are Win32 error codes on every platform; the POSIX side maps
 // errno onto the nearest code (see file_apply_posix.cpp).
 #ifndef EMBERFALL_CORE_FILE_APPLY_H_
@@ -40,9 +48,25 @@ inline constexpr std::uint32_t kErrorUserMappedFile = 1224;
 // holds the file, and that are retried.
 bool IsFileInUseError(std::uint32_t error);
 
-// Deletes the file at |path|, read-only or not. Does nothing if there is no
-// such file; never fails (a file that cannot be deleted stays).
+// Deletes the file at |path|, read-only or not. A symbolic link or junction
+// at |path| is deleted itself; its target is never touched, not even its
+// attributes. Does nothing if there is no such file; a real folder stays;
+// never fails (a file that cannot be deleted stays).
 void RemoveFileIfExists(const std::u16string& path);
+
+// Creates |path| as a new file, writes |size| bytes in pieces of at most
+// kLargestWriteBytes, flushes them to disk and closes it. Fails when any
+// file, folder or link already holds the name, and never follows a link, so
+// nothing planted at |path| is ever written through. Returns 0 or the first
+// error; a file that was created stays for the caller to remove.
+std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
+                                 size_t size);
+
+// Puts |bytes| into a new file at |path|: removes whatever file or link holds
+// the name (RemoveFileIfExists), then WriteExclusiveFile. Returns true when
+// the file holds exactly |bytes| on disk; false otherwise, with nothing of
+// its own left at |path|. The folder above |path| may itself be a link.
+bool WriteNewFile(const std::u16string& path, std::string_view bytes);
 
 // MoveFileExW(|from|, |to|, |flags|) with the two flags above. Returns 0 on
 // success, else the error code. POSIX: rename (or renameat2 without
@@ -61,13 +85,13 @@ class FileApplyPlatform {
   // when they exist afterwards.
   virtual std::error_code CreateDirectories(const std::u16string& folder);
   virtual void RemoveFileIfExists(const std::u16string& path);
-  // Creates or truncates |path| without sharing, writes |contents| in pieces
-  // of at most kLargestWriteBytes, flushes it to disk and closes it. Returns
-  // 0 or the first error.
+  // WriteExclusiveFile(|path|, |contents|): fails on anything already at
+  // |path|, which ApplyFile removes first.
   virtual std::uint32_t WriteStagedFile(const std::u16string& path,
                                         const std::vector<std::uint8_t>& contents);
   // Clears the read-only attribute of an existing file (POSIX: adds the
-  // owner's write permission to a file without any write permission).
+  // owner's write permission to a file without any write permission). A
+  // link at |path| is left as it is and its target is never changed.
   virtual void ClearReadOnly(const std::u16string& path);
   virtual std::uint32_t Move(const std::u16string& from, const std::u16string& to,
                              std::uint32_t flags);
@@ -78,6 +102,8 @@ class FileApplyPlatform {
 };
 
 // Replaces or creates |target| with |contents|; see the header comment.
+// A symbolic link at |target| is replaced by the new file, never written
+// through; links in the folders above |target| are followed.
 // |exePath| is the launcher's own executable. Returns when |target| holds
 // exactly |contents|; otherwise throws PatchFailure 7 ("Write failed") or 10
 // ("File in use") with |target| and the reason in the detail, after removing

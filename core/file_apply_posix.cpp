@@ -59,10 +59,13 @@ std::uint32_t Win32ErrorFromErrno(int error) {
 
 bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
+// Neither call follows a link: a link keeps its mode, and its target is
+// never changed.
 void ClearReadOnlyMode(const std::filesystem::path& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && IsReadOnlyMode(info.st_mode)) {
-    ::chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
+  if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+      IsReadOnlyMode(info.st_mode)) {
+    ::fchmodat(AT_FDCWD, path.c_str(), (info.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
   }
 }
 
@@ -95,8 +98,9 @@ std::uint32_t WriteAll(int fd, const std::uint8_t* data, size_t size) {
 void RemoveFileIfExists(const std::u16string& path) {
   const std::filesystem::path native = FsPath(path);
   struct stat info {};
-  if (::lstat(native.c_str(), &info) != 0) return;
-  if (!S_ISLNK(info.st_mode)) ClearReadOnlyMode(native);
+  // Deleting needs no write permission on the file itself, so its mode is
+  // left alone; unlink removes a link, never its target.
+  if (::lstat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
   ::unlink(native.c_str());
 }
 
@@ -113,17 +117,18 @@ std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string
   return 0;
 }
 
-std::uint32_t FileApplyPlatform::WriteStagedFile(const std::u16string& path,
-                                                 const std::vector<std::uint8_t>& contents) {
+std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
+                                 size_t size) {
   const std::filesystem::path native = FsPath(path);
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd =
+      ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return Win32ErrorFromErrno(errno);
 
   std::uint32_t error = 0;
   size_t offset = 0;
-  while (offset < contents.size() && error == 0) {
-    const size_t piece = std::min(contents.size() - offset, kLargestWriteBytes);
-    error = WriteAll(fd, contents.data() + offset, piece);
+  while (offset < size && error == 0) {
+    const size_t piece = std::min(size - offset, kLargestWriteBytes);
+    error = WriteAll(fd, data + offset, piece);
     offset += piece;
   }
   if (error == 0 && ::fsync(fd) != 0) error = Win32ErrorFromErrno(errno);

@@ -15,11 +15,34 @@ DWORD LastErrorOr(DWORD fallback) {
   return error != 0 ? error : fallback;
 }
 
+// FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself, so
+// whatever is done through the handle never reaches the link's target.
+win::ScopedFileHandle OpenWithoutFollowing(const std::wstring& path, DWORD access) {
+  return win::ScopedFileHandle(CreateFileW(path.c_str(), access,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+}
+
+// Zero times in FILE_BASIC_INFO mean "leave unchanged".
+bool ClearReadOnlyAttribute(HANDLE file, const FILE_BASIC_INFO& current) {
+  if (!(current.FileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
+  FILE_BASIC_INFO change{};
+  change.FileAttributes = current.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (change.FileAttributes == 0) change.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(file, FileBasicInfo, &change, sizeof(change)) != 0;
+}
+
 void ClearReadOnlyAttribute(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  win::ScopedFileHandle file =
+      OpenWithoutFollowing(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  FILE_BASIC_INFO info{};
+  if (!file.is_valid() ||
+      !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof(info))) {
+    return;
   }
+  ClearReadOnlyAttribute(file.get(), info);
 }
 
 struct FileIdentity {
@@ -45,9 +68,22 @@ bool QueryIdentity(const std::u16string& path, FileIdentity& identity) {
 
 void RemoveFileIfExists(const std::u16string& path) {
   const std::wstring native = win::ToWinString(path);
-  if (GetFileAttributesW(native.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  ClearReadOnlyAttribute(native);
-  DeleteFileW(native.c_str());
+  win::ScopedFileHandle file =
+      OpenWithoutFollowing(native, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  FILE_BASIC_INFO info{};
+  if (!file.is_valid() ||
+      !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof(info))) {
+    return;
+  }
+  // A junction is a folder too, but only a link: it goes, a real folder stays.
+  if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return;
+  }
+  ClearReadOnlyAttribute(file.get(), info);
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string& to,
@@ -58,21 +94,22 @@ std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string
   return LastErrorOr(ERROR_GEN_FAILURE);
 }
 
-std::uint32_t FileApplyPlatform::WriteStagedFile(const std::u16string& path,
-                                                 const std::vector<std::uint8_t>& contents) {
+std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
+                                 size_t size) {
   const std::wstring native = win::ToWinString(path);
-  win::ScopedFileHandle file(CreateFileW(native.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::ScopedFileHandle file(CreateFileW(native.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
   if (!file.is_valid()) return LastErrorOr(ERROR_WRITE_FAULT);
 
   DWORD error = 0;
   size_t offset = 0;
-  while (offset < contents.size()) {
-    const auto piece = static_cast<DWORD>(std::min(contents.size() - offset, kLargestWriteBytes));
+  while (offset < size) {
+    const auto piece = static_cast<DWORD>(std::min(size - offset, kLargestWriteBytes));
     DWORD written = 0;
     // A short write that reports success has no error code of its own.
     SetLastError(0);
-    if (!WriteFile(file.get(), contents.data() + offset, piece, &written, nullptr) ||
+    if (!WriteFile(file.get(), data + offset, piece, &written, nullptr) ||
         written != piece) {
       error = LastErrorOr(ERROR_WRITE_FAULT);
       break;

@@ -143,14 +143,6 @@ std::string_view DropOneCr(std::string_view line) {
   return line;
 }
 
-bool WriteTemporaryFile(const std::u16string& path, const std::string& bytes) {
-  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
-}
-
 }  // namespace
 
 void ParseCacheFile(std::string_view bytes, std::unordered_map<std::u16string, CacheRecord>& records) {
@@ -205,10 +197,9 @@ std::string FormatCacheFile(const FileStateCache& cache, const std::vector<CrcLi
 bool SaveCache(const FileStateCache& cache, const std::vector<CrcListEntry>& entries) {
   const std::string bytes = FormatCacheFile(cache, entries);
   const std::u16string temporary = cache.cachePath + u".tmp";
-  if (!WriteTemporaryFile(temporary, bytes)) {
-    RemoveFileIfExists(temporary);
-    return false;
-  }
+  // The game folder is the player's to write, and this runs elevated: a
+  // link planted at the temporary name must not be written through.
+  if (!WriteNewFile(temporary, bytes)) return false;
   if (MoveFileWithFlags(temporary, cache.cachePath, kMoveReplaceExisting) != 0) {
     RemoveFileIfExists(temporary);
     return false;

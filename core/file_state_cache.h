@@ -50,8 +50,9 @@ struct FileStateCache {
 // the same key replaces an earlier one.
 void LoadCache(FileStateCache& cache);
 
-// Writes the records of the paths in |entries|, in list order, to
-// cachePath + ".tmp" and moves that onto cachePath (MoveFileExW with
+// Writes the records of the paths in |entries|, in list order, to a new
+// file cachePath + ".tmp" (WriteNewFile: a link there is removed, never
+// written through) and moves that onto cachePath, replacing a link there (MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING; POSIX: rename). Records of paths not in the
 // list are left out. Returns false, with the temporary file removed and the
 // previous cache file untouched, if writing or moving fails.

@@ -1,11 +1,14 @@
 #include "ui/background_video.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
+#include "core/file_apply.h"
 #include "core/fs_path.h"
 #include "core/win/scoped_handle.h"
 #include "core/win/wide.h"
@@ -37,6 +40,78 @@ struct Preparation {
 Preparation& SharedPreparation() {
   static Preparation* preparation = new Preparation;
   return *preparation;
+}
+
+// The launcher runs elevated, and the temporary folder is the user's to
+// write: between the content check and the engine's open, another process
+// could swap the file, or turn the folder into a junction so that the write
+// lands elsewhere. The verified file and its folder stay open, sharing
+// neither writing nor deleting, so neither can change while the engine may
+// read the file. Never destroyed, like the preparation.
+struct HeldVideo {
+  std::mutex mutex;
+  win::ScopedFileHandle folder;
+  win::ScopedFileHandle file;
+};
+
+HeldVideo& SharedHeldVideo() {
+  static HeldVideo* held = new HeldVideo;
+  return *held;
+}
+
+// A handle opened with FILE_FLAG_OPEN_REPARSE_POINT shows a link as what it
+// is, so a junction or symbolic link fails this check.
+bool IsPlain(HANDLE handle, bool directory) {
+  FILE_BASIC_INFO info{};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof(info))) return false;
+  if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  return ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == directory;
+}
+
+// Without FILE_SHARE_DELETE nobody can rename the folder away and put a
+// junction in its place while this handle lives.
+win::ScopedFileHandle OpenVideoFolder(const std::wstring& folder) {
+  constexpr DWORD kFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+  win::ScopedFileHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, kFlags, nullptr));
+  if (!handle || !IsPlain(handle.get(), true)) return {};
+  return handle;
+}
+
+bool HandleHasContents(HANDLE file, std::string_view bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != bytes.size()) {
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    const auto want = static_cast<DWORD>(std::min(buffer.size(), bytes.size() - offset));
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), want, &got, nullptr) || got != want) return false;
+    if (!std::equal(buffer.begin(), buffer.begin() + want, bytes.begin() + offset)) return false;
+    offset += want;
+  }
+  return true;
+}
+
+// Opens the folder and the file of |path| without following links, checks
+// the file against |bytes| through the handle that will be held, and holds
+// both. False, holding nothing new, when any of that fails.
+bool HoldVerifiedVideo(const std::u16string& path, std::string_view bytes) {
+  win::ScopedFileHandle folder =
+      OpenVideoFolder(win::ToWinString(WidePath(FsPath(path).parent_path())));
+  if (!folder) return false;
+  const std::wstring native = win::ToWinString(path);
+  win::ScopedFileHandle file(CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || !IsPlain(file.get(), false) || !HandleHasContents(file.get(), bytes)) return false;
+  HeldVideo& held = SharedHeldVideo();
+  std::lock_guard<std::mutex> lock(held.mutex);
+  held.file = std::move(file);
+  held.folder = std::move(folder);
+  return true;
 }
 
 // Under the preparation mutex.
@@ -196,7 +271,7 @@ std::optional<std::u16string> FindReusableVideoFile(HMODULE module) {
   if (bytes.empty()) return std::nullopt;
   std::u16string path = TempVideoPath();
   if (path.empty()) return std::nullopt;
-  if (!FileHasContents(path, bytes)) return std::nullopt;
+  if (!HoldVerifiedVideo(path, bytes)) return std::nullopt;
   return path;
 }
 
@@ -207,21 +282,23 @@ std::u16string ExtractVideoResource(HMODULE module) {
   const std::u16string path = TempVideoPath();
   if (path.empty()) return {};
   std::error_code ec;
-  std::filesystem::create_directories(FsPath(path).parent_path(), ec);
+  const std::filesystem::path folder = FsPath(path).parent_path();
+  std::filesystem::create_directories(folder, ec);
 
-  const std::wstring file = win::ToWinString(path);
-  win::ScopedFileHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle) return {};
-  DWORD written = 0;
-  const BOOL ok =
-      WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  const bool closed = handle.CloseChecked();
-  if (!ok || !closed || written != bytes.size()) {
-    DeleteFileW(file.c_str());
-    return {};
-  }
+  // Held while writing, so the folder checked here is the one written to.
+  const win::ScopedFileHandle held_folder = OpenVideoFolder(win::ToWinString(WidePath(folder)));
+  if (!held_folder) return {};
+  if (!WriteNewFile(path, bytes)) return {};
+  // The file was closed after writing; what is held is checked once more.
+  if (!HoldVerifiedVideo(path, bytes)) return {};
   return path;
+}
+
+void ReleaseVideoFile() {
+  HeldVideo& held = SharedHeldVideo();
+  std::lock_guard<std::mutex> lock(held.mutex);
+  held.file.reset();
+  held.folder.reset();
 }
 
 void PrepareBackgroundVideo(HMODULE module) {

@@ -34,13 +34,22 @@ std::u16string TempVideoPath();
 
 // The temporary file, when it exists and holds exactly the embedded video.
 // The launcher runs elevated and the folder is writable by the user, so a
-// file of the right size is not trusted without comparing its contents.
+// file of the right size is not trusted without comparing its contents, and
+// neither the file nor its folder may be a link (junction, symbolic link).
+// On success the file and its folder are held open until ReleaseVideoFile
+// or the process ends: nobody can write, delete or rename them meanwhile.
 std::optional<std::u16string> FindReusableVideoFile(HMODULE module);
 
-// The reusable file, or a fresh copy of the resource written there (no
-// sharing while writing, deleted again when the write comes up short).
-// Empty on failure.
+// The reusable file, or a fresh copy of the resource written there (a new
+// file created exclusively: a file or link at the name is removed first, a
+// link's target is never written; deleted again when the write comes up
+// short), checked and held like a reusable one. Empty on failure, and when
+// the folder is a link.
 std::u16string ExtractVideoResource(HMODULE module);
+
+// Closes the handles that hold the video file and its folder; the engine
+// must no longer read the file. Any thread.
+void ReleaseVideoFile();
 
 // Starts the preparation once per process and returns at once: a known or
 // reusable file signals readiness immediately, otherwise a detached thread

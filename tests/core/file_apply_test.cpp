@@ -4,9 +4,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
+#include "core/crc_list.h"
+#include "core/file_state_cache.h"
 #include "core/fs_path.h"
 #include "core/patch_error.h"
 #include "core/text.h"
@@ -56,6 +59,12 @@ class ScriptedPlatform : public FileApplyPlatform {
     return FileApplyPlatform::Move(from, to, flags);
   }
   void Pause(std::uint32_t milliseconds) override { pauses.push_back(milliseconds); }
+  // Plays the other process that plants a link in the moment between the
+  // removal of a leftover and the creation of the new file.
+  void RemoveFileIfExists(const std::u16string& path) override {
+    FileApplyPlatform::RemoveFileIfExists(path);
+    if (plant_after_remove) plant_after_remove(path);
+  }
 
   int StagedMoves() const {
     int count = 0;
@@ -66,6 +75,7 @@ class ScriptedPlatform : public FileApplyPlatform {
   std::uint32_t replace_error = kErrorSharingViolation;
   int failures_left = 0;
   bool fail_move_aside = false;
+  std::function<void(const std::u16string&)> plant_after_remove;
   std::vector<MoveCall> moves;
   std::vector<std::uint32_t> pauses;
 };
@@ -92,6 +102,7 @@ class FileApplyTest : public testing::Test {
   }
 
   test::TempDir dir_;
+  test::TempDir outside_;
 };
 
 TEST_F(FileApplyTest, InUseErrorsAreExactlyTheFourCodes) {
@@ -272,6 +283,88 @@ TEST_F(FileApplyTest, RemoveFileIfExistsDeletesReadOnlyFilesAndIgnoresTheRest) {
   fs::create_directories(dir_ / "folder");
   RemoveFileIfExists(Wide("folder"));
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+}
+
+// Every name the elevated launcher writes can hold a link planted by the
+// player, aimed at a file outside the game folder. Whatever the operation,
+// the outside file keeps its bytes and mode, and the game folder ends up
+// with a real file of the right contents (or keeps the old one when the
+// link appeared too late to be removed).
+TEST_F(FileApplyTest, LinksAtEveryWrittenNameAreNeverFollowed) {
+  struct Case {
+    const char* name;
+    const char* link;       // planted in the game folder, aimed outside
+    bool outside_writable;
+    std::function<void(ScriptedPlatform&)> run;
+    const char* file;       // what the game folder must then hold as a real file
+    std::string contents;
+  };
+  const Case cases[] = {
+      {"cache temporary", "EmbLauncher.cache.tmp", true,
+       [this](ScriptedPlatform&) {
+         FileStateCache cache{Wide("EmbLauncher.cache"), {}};
+         RecordFileState(cache, u"a.bin", {1, 2, 3}, 4);
+         CrcListEntry entry;
+         entry.path_wide = u"a.bin";
+         EXPECT_TRUE(SaveCache(cache, {entry}));
+       },
+       "EmbLauncher.cache", "EMBVC1\n00000004 1 2 3 a.bin\n"},
+      {"cache", "EmbLauncher.cache", true,
+       [this](ScriptedPlatform&) {
+         FileStateCache cache{Wide("EmbLauncher.cache"), {}};
+         EXPECT_TRUE(SaveCache(cache, {}));
+       },
+       "EmbLauncher.cache", "EMBVC1\n"},
+      {"target aimed at a read-only file", "game.bin", false,
+       [this](ScriptedPlatform& platform) {
+         ApplyFile(Wide("game.bin"), ToBytes("new"), u"", platform);
+       },
+       "game.bin", "new"},
+      {"staged file planted after the leftover was removed", nullptr, true,
+       [this](ScriptedPlatform& platform) {
+         Write("game.bin", "old");
+         platform.plant_after_remove = [this](const std::u16string& path) {
+           if (path.ends_with(kStagedSuffix) && !fs::is_symlink(dir_ / "game.bin.emb-new")) {
+             fs::create_symlink(outside_ / "file", dir_ / "game.bin.emb-new");
+           }
+         };
+         EXPECT_EQ(ExpectFailure(Wide("game.bin"), ToBytes("new"), u"", platform).code(),
+                   static_cast<std::uint32_t>(PatchErrorCode::WriteFailed));
+       },
+       "game.bin", "old"},
+      {"backup of the running executable", "launcher.exe.old", true,
+       [this](ScriptedPlatform& platform) {
+         Write("launcher.exe", "running");
+         platform.failures_left = 1;
+         ApplyFile(Wide("launcher.exe"), ToBytes("new"), Wide("launcher.exe"), platform);
+         EXPECT_EQ(Read("launcher.exe"), "new");
+       },
+       "launcher.exe.old", "running"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_.path());
+    fs::create_directories(dir_.path());
+    const fs::path outside = outside_ / "file";
+    fs::remove(outside);
+    test::WriteFileBytes(outside, "outside");
+    if (!c.outside_writable) MakeReadOnly(outside);
+    const fs::perms mode = fs::status(outside).permissions();
+    if (c.link != nullptr) {
+      std::error_code error;
+      fs::create_symlink(outside, dir_ / c.link, error);
+      if (!fs::is_symlink(fs::symlink_status(dir_ / c.link))) {
+        GTEST_SKIP() << "this system makes no symbolic links here";
+      }
+    }
+    ScriptedPlatform platform;
+    c.run(platform);
+    EXPECT_EQ(test::ReadFileBytes(outside), "outside");
+    EXPECT_EQ(fs::status(outside).permissions(), mode);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / c.file)));
+    EXPECT_EQ(Read(c.file), c.contents);
+    fs::permissions(outside, fs::perms::owner_write, fs::perm_options::add);
+  }
 }
 
 // A child process replaces a large file over and over and is killed at

@@ -74,6 +74,34 @@ TEST_F(BackgroundVideoTest, OtherSizeIsOverwritten) {
   EXPECT_EQ(test::ReadFileBytes(VideoFile()), resource_);
 }
 
+// The launcher runs elevated while the user can write the temporary folder:
+// once checked, the file stays as it is for as long as the engine may read
+// it, whether it was written or found. (Wine renames a folder whatever
+// handles are open in it, so the hold on the folder is not testable here.)
+TEST_F(BackgroundVideoTest, ThePreparedFileCannotBeChangedOrMoved) {
+  struct Case {
+    const char* name;
+    bool planted;  // an identical file is there before
+  };
+  for (const Case& c : {Case{"written", false}, Case{"reused", true}}) {
+    SCOPED_TRACE(c.name);
+    ReleaseVideoFile();
+    std::filesystem::remove_all(VideoFile().parent_path());
+    if (c.planted) test::WriteFileBytes(VideoFile(), std::string(resource_));
+    ASSERT_FALSE(ExtractVideoResource(nullptr).empty());
+    const std::wstring file = VideoFile().wstring();
+    HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(file.c_str()));
+    EXPECT_FALSE(MoveFileW(file.c_str(), (file + L".moved").c_str()));
+    EXPECT_TRUE(test::ReadFileBytes(VideoFile()) == resource_);
+  }
+  ReleaseVideoFile();
+}
+
 TEST_F(BackgroundVideoTest, ExtractionFailsWhileTheFileIsHeldOpen) {
   test::WriteFileBytes(VideoFile(), "short");
   const std::wstring file = VideoFile().wstring();
