@@ -70,7 +70,9 @@ int RunLauncher(HINSTANCE instance) {
 
   PrepareBackgroundVideo(instance);
 
-  std::unique_ptr<LauncherWindow> window = CreateLauncherWindow(instance);
+  PatchEngineOptions engineOptions;
+  engineOptions.connections = kDefaultConnections;
+  std::unique_ptr<LauncherWindow> window = CreateLauncherWindow(instance, std::move(engineOptions));
   if (!window) {
     ReportError(u"Launcher window init failed", u"CreateWindowAndDevice");
     ShowStartupBox(u"Launcher penceresi olusturulamadi.", MB_OK | MB_ICONERROR);

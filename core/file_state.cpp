@@ -3,54 +3,15 @@
 #include <algorithm>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "core/crc32.h"
 #include "core/crc_list.h"
 #include "core/file_state_cache.h"
 #include "core/fs_path.h"
+#include "core/helper_threads.h"
 #include "core/text.h"
 
 namespace emberfall {
-namespace {
-
-// Threads that share one piece of work, always joined before it ends, also
-// when it throws. The buffers they hash through are theirs, never
-// thread-local (see HashBuffer).
-class HelperThreads {
- public:
-  explicit HelperThreads(std::atomic<bool>& stop) : stop_(stop) {}
-  ~HelperThreads() {
-    stop_.store(true);
-    JoinAll();
-  }
-  HelperThreads(const HelperThreads&) = delete;
-  HelperThreads& operator=(const HelperThreads&) = delete;
-
-  // False if no thread could be made: the work is then shared by fewer.
-  template <typename Body>
-  bool Start(Body body) {
-    try {
-      threads_.emplace_back(std::move(body));
-      return true;
-    } catch (const std::system_error&) {
-      return false;
-    }
-  }
-
-  void JoinAll() {
-    for (std::thread& thread : threads_) {
-      if (thread.joinable()) thread.join();
-    }
-  }
-
- private:
-  std::atomic<bool>& stop_;
-  std::vector<std::thread> threads_;
-};
-
-}  // namespace
 
 std::optional<FileState> QueryFileState(const std::u16string& path) {
   const FileHandle file = OpenForAttributes(path);

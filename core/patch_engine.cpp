@@ -1,7 +1,11 @@
 #include "core/patch_engine.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -13,6 +17,7 @@
 #include "core/file_state.h"
 #include "core/file_state_cache.h"
 #include "core/fs_path.h"
+#include "core/helper_threads.h"
 #include "core/patch_config.h"
 #include "core/patch_error.h"
 #include "core/payload.h"
@@ -107,6 +112,7 @@ struct PatchEngine::Job {
   std::u16string targetPath;
   std::int64_t downloadSize = 0;
   std::optional<Sha256Digest> sha256;  // of the decoded file, when the release is signed
+  std::int64_t received = 0;  // payload bytes of the current attempt
 };
 
 // The state of one run on the worker thread: what the stages hand each other.
@@ -128,21 +134,62 @@ class PatchEngine::Run {
   void ThrottledNotify();
   std::string FetchText(const std::vector<std::u16string>& urls, std::int64_t limit,
                         PatchErrorCode code, size_t* answered);
-  void BackoffSleep(int attempt);
+  // Pauses before attempt |attempt|; throws PatchCancelled early once the
+  // run is cancelled or |*abort| (may be null) is set.
+  void BackoffSleep(int attempt, const std::atomic<bool>* abort = nullptr);
   std::optional<ReleaseDocument> AuthenticateRelease(const std::u16string& baseUrl,
                                                      const std::string& listText,
                                                      const std::vector<CrcListEntry>& entries);
   std::vector<Job> VerifyFiles(const std::vector<CrcListEntry>& entries,
                                const std::u16string& baseUrl, FileStateCache& cache);
   void RefuseUnboundedSizes(const std::vector<Job>& jobs);
+
+  // One connection of the probe and download stages.
+  struct Connection {
+    HttpSession* http = nullptr;
+    std::unique_ptr<HttpSession> owned;
+    // Set when the job on this connection is no longer wanted (a job before
+    // it failed); its transfer stops and the job ends without a result.
+    std::atomic<bool> abort{false};
+    size_t job = SIZE_MAX;  // the job it runs, under lock_
+  };
+  void MakeConnections(size_t jobCount);
+  // Runs |body| once per connection: the first on this thread, the others on
+  // helper threads. Rethrows the first exception of a helper.
+  void OnEveryConnection(const std::function<void(Connection&)>& body);
   void ProbeSizes(std::vector<Job>& jobs);
-  std::vector<std::uint8_t> DownloadAndUnpack(Job& job, std::int64_t bytesBefore);
-  void OnDownloadProgress(Job& job, std::int64_t bytesBefore, std::int64_t received,
-                          std::int64_t total);
+  void DownloadAll(std::vector<Job>& jobs, FileStateCache& cache,
+                   const std::vector<CrcListEntry>& entries);
+  void DownloadJobs(std::vector<Job>& jobs, Connection& connection, FileStateCache& cache,
+                    const std::vector<CrcListEntry>& entries);
+  void FinishJob(Job& job, FileStateCache& cache, const std::vector<CrcListEntry>& entries);
+  void RecordJobFailure(size_t index, std::exception_ptr failure);
+  std::vector<std::uint8_t> DownloadAndUnpack(Job& job, Connection& connection);
+  void OnDownloadProgress(Job& job, std::int64_t received, std::int64_t total);
+  void SetJobReceived(Job& job, std::int64_t received);
   void UpdateProgressTexts();
+  void ThrowIfStopped(const Connection& connection) const {
+    if (Cancelled() || connection.abort.load()) throw PatchCancelled{};
+  }
 
   PatchEngine& e_;
   std::unique_ptr<HttpSession> http_;
+
+  // While connections run: guards the progress snapshot and its callback,
+  // the cache, and what follows.
+  std::mutex lock_;
+  std::condition_variable slotFreed_;
+  size_t nextJob_ = 0;
+  size_t jobsInFlight_ = 0;
+  std::int64_t bytesInFlight_ = 0;  // budget reserved by the jobs in flight
+  std::int64_t completedBytes_ = 0;
+  std::int64_t receivedInFlight_ = 0;
+  const Job* notedJob_ = nullptr;  // the most recently started, named in the note
+  std::int64_t lastSave_ = 0;
+  bool stopStarting_ = false;
+  size_t failedJob_ = 0;
+  std::exception_ptr failure_;
+  std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 PatchEngine::PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
@@ -269,6 +316,7 @@ void PatchEngine::Run::Execute() {
     for (Job& job : jobs) job.sha256 = release->files.at(job.path).sha256;
   }
   RefuseUnboundedSizes(jobs);
+  MakeConnections(jobs.size());
   ProbeSizes(jobs);
 
   std::int64_t total = 0;
@@ -279,30 +327,9 @@ void PatchEngine::Run::Execute() {
   progress().filesDone = 0;
   e_.speedBaseTime_ = Now();
   e_.speedBaseBytes_ = 0;
-  std::int64_t lastSave = Now();
+  lastSave_ = Now();
 
-  std::int64_t done = 0;
-  for (Job& job : jobs) {
-    ThrowIfCancelled();
-    progress().noteText = job.path_wide;
-    std::vector<std::uint8_t> bytes = DownloadAndUnpack(job, done);
-    ThrowIfCancelled();  // downloaded but not written: dropped
-    ApplyFile(job.targetPath, bytes, e_.paths_.exePath);
-    bytes = std::vector<std::uint8_t>();
-    if (const std::optional<FileState> state = QueryFileState(job.targetPath)) {
-      RecordFileState(cache, job.path_wide, *state, job.crc);
-    }
-    if (Now() - lastSave >= kCacheSaveIntervalNs) {
-      SaveCache(cache, entries);
-      lastSave = Now();
-    }
-    done += job.downloadSize;
-    progress().filesDone += 1;
-    progress().bytesDone = done;
-    progress().filePercent = 0;
-    UpdateProgressTexts();
-    Notify();
-  }
+  DownloadAll(jobs, cache, entries);
   if (!jobs.empty()) SaveCache(cache, entries);
 
   ProgressState& p = progress();
@@ -386,10 +413,11 @@ std::optional<ReleaseDocument> PatchEngine::Run::AuthenticateRelease(
   return document;
 }
 
-void PatchEngine::Run::BackoffSleep(int attempt) {
+void PatchEngine::Run::BackoffSleep(int attempt, const std::atomic<bool>* abort) {
   const std::chrono::milliseconds duration(1000LL << std::min(attempt - 1, 3));
   for (std::chrono::milliseconds slept{0}; slept < duration; slept += kPauseSlice) {
     ThrowIfCancelled();
+    if (abort != nullptr && abort->load()) throw PatchCancelled{};
     if (e_.options_.sleep) {
       e_.options_.sleep(kPauseSlice);
     } else {
@@ -463,62 +491,200 @@ void PatchEngine::Run::RefuseUnboundedSizes(const std::vector<Job>& jobs) {
   }
 }
 
-void PatchEngine::Run::ProbeSizes(std::vector<Job>& jobs) {
-  for (Job& job : jobs) {
-    ThrowIfCancelled();
-    std::int64_t n = http_->Head(job.url);
-    // A length the download would refuse says nothing about the payload; the
-    // estimate also keeps the run's total far from overflowing.
-    if (n < 1 || n > PayloadLimit(job.size)) n = EstimateDownloadSize(job.size, job.packed_size);
-    job.downloadSize = n;
+void PatchEngine::Run::MakeConnections(size_t jobCount) {
+  const size_t wanted =
+      std::clamp<size_t>(std::min<size_t>(e_.options_.connections, jobCount), 1, kMaxConnections);
+  for (size_t i = 0; i < wanted; ++i) {
+    auto connection = std::make_unique<Connection>();
+    if (i == 0) {
+      connection->http = http_.get();  // the run's own, already connected
+    } else {
+      connection->owned = e_.options_.sessionFactory ? e_.options_.sessionFactory()
+                                                     : std::make_unique<HttpSession>();
+      connection->http = connection->owned.get();
+      connection->http->set_cancel_flag(&e_.cancelRequested_);
+    }
+    connection->http->set_abort_flag(&connection->abort);
+    connections_.push_back(std::move(connection));
   }
+}
+
+void PatchEngine::Run::OnEveryConnection(const std::function<void(Connection&)>& body) {
+  std::atomic<bool> stop{false};
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+  {
+    HelperThreads helpers(stop);
+    for (size_t i = 1; i < connections_.size(); ++i) {
+      Connection& connection = *connections_[i];
+      helpers.Start([&] {
+        try {
+          body(connection);
+        } catch (...) {
+          std::lock_guard<std::mutex> guard(failureMutex);
+          if (!failure) failure = std::current_exception();
+        }
+      });
+    }
+    body(*connections_[0]);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void PatchEngine::Run::ProbeSizes(std::vector<Job>& jobs) {
+  std::atomic<size_t> next{0};
+  OnEveryConnection([&](Connection& connection) {
+    for (size_t i; !Cancelled() && (i = next.fetch_add(1)) < jobs.size();) {
+      Job& job = jobs[i];
+      std::int64_t n = connection.http->Head(job.url);
+      // A length the download would refuse says nothing about the payload;
+      // the estimate also keeps the run's total far from overflowing.
+      if (n < 1 || n > PayloadLimit(job.size)) n = EstimateDownloadSize(job.size, job.packed_size);
+      job.downloadSize = n;
+    }
+  });
   ThrowIfCancelled();
 }
 
-std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, std::int64_t bytesBefore) {
+void PatchEngine::Run::DownloadAll(std::vector<Job>& jobs, FileStateCache& cache,
+                                   const std::vector<CrcListEntry>& entries) {
+  OnEveryConnection([&](Connection& connection) {
+    DownloadJobs(jobs, connection, cache, entries);
+  });
+  ThrowIfCancelled();
+  // The first failing job in list order is the run's failure, whichever
+  // connection saw a failure first.
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+// Jobs start in list order. A job whose bytes would pass the budget beside
+// the jobs in flight waits until they leave it room, or until it runs alone,
+// and no later job passes it meanwhile.
+void PatchEngine::Run::DownloadJobs(std::vector<Job>& jobs, Connection& connection,
+                                    FileStateCache& cache, const std::vector<CrcListEntry>& entries) {
+  for (;;) {
+    size_t index = 0;
+    std::int64_t cost = 0;
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      for (;;) {
+        if (stopStarting_ || Cancelled() || nextJob_ >= jobs.size()) return;
+        cost = PayloadLimit(jobs[nextJob_].size) + jobs[nextJob_].size;
+        if (jobsInFlight_ == 0 || bytesInFlight_ + cost <= e_.options_.transferBudgetBytes) break;
+        slotFreed_.wait_for(guard, kPauseSlice);
+      }
+      index = nextJob_++;
+      ++jobsInFlight_;
+      bytesInFlight_ += cost;
+      connection.job = index;
+      connection.abort.store(false);
+      notedJob_ = &jobs[index];
+      progress().noteText = jobs[index].path_wide;
+    }
+    try {
+      ThrowIfStopped(connection);
+      std::vector<std::uint8_t> bytes = DownloadAndUnpack(jobs[index], connection);
+      ThrowIfStopped(connection);  // downloaded but not written: dropped
+      ApplyFile(jobs[index].targetPath, bytes, e_.paths_.exePath);
+      bytes = std::vector<std::uint8_t>();
+      FinishJob(jobs[index], cache, entries);
+    } catch (const PatchCancelled&) {
+      // The run was cancelled, or an earlier job failed: this one simply ends.
+    } catch (...) {
+      RecordJobFailure(index, std::current_exception());
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    connection.job = SIZE_MAX;
+    --jobsInFlight_;
+    bytesInFlight_ -= cost;
+    slotFreed_.notify_all();
+  }
+}
+
+void PatchEngine::Run::RecordJobFailure(size_t index, std::exception_ptr failure) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!failure_ || index < failedJob_) {
+    failure_ = std::move(failure);
+    failedJob_ = index;
+  }
+  // Jobs before the failed one go on: one of them may fail too, and its
+  // failure is the one to report. Later ones are not wanted any more.
+  stopStarting_ = true;
+  for (const auto& connection : connections_) {
+    if (connection->job != SIZE_MAX && connection->job > failedJob_) connection->abort.store(true);
+  }
+  slotFreed_.notify_all();
+}
+
+void PatchEngine::Run::FinishJob(Job& job, FileStateCache& cache,
+                                 const std::vector<CrcListEntry>& entries) {
+  const std::optional<FileState> state = QueryFileState(job.targetPath);
+  std::lock_guard<std::mutex> guard(lock_);
+  if (state) RecordFileState(cache, job.path_wide, *state, job.crc);
+  if (Now() - lastSave_ >= kCacheSaveIntervalNs) {
+    SaveCache(cache, entries);
+    lastSave_ = Now();
+  }
+  ProgressState& p = progress();
+  completedBytes_ += job.downloadSize;
+  receivedInFlight_ -= job.received;
+  job.received = 0;
+  p.filesDone += 1;
+  p.bytesDone = completedBytes_ + receivedInFlight_;
+  p.filePercent = 0;
+  UpdateProgressTexts();
+  Notify();
+}
+
+std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, Connection& connection) {
   std::uint32_t lastCode = static_cast<std::uint32_t>(PatchErrorCode::DownloadFailed);
   std::u16string lastDetail;
   ProgressState& p = progress();
+  HttpSession& http = *connection.http;
   for (int attempt = 0;; ++attempt) {
     if (attempt >= kAttempts) throw PatchFailure(lastCode, std::move(lastDetail));
-    if (attempt > 0) BackoffSleep(attempt);
+    if (attempt > 0) BackoffSleep(attempt, &connection.abort);
 
-    p.stage = static_cast<std::uint32_t>(PatchStage::Download);
-    p.statusText = e_.strings_.Downloading;
-    p.filePercent = 0;
-    p.bytesDone = bytesBefore;
-    UpdateProgressTexts();
-    Notify();
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      p.stage = static_cast<std::uint32_t>(PatchStage::Download);
+      p.statusText = e_.strings_.Downloading;
+      p.filePercent = 0;
+      SetJobReceived(job, 0);
+      UpdateProgressTexts();
+      Notify();
+    }
 
     std::vector<std::uint8_t> payload;
     // In a signed release job.size is the signed size (checked against the
     // document before any download), so the bound is the publisher's too.
     const RequestOptions options{/*refresh=*/attempt > 0,
                                  /*max_bytes=*/PayloadLimit(job.size)};
-    const bool ok = http_->Get(
+    const bool ok = http.Get(
         job.url, payload,
-        [&](std::int64_t received, std::int64_t total) {
-          OnDownloadProgress(job, bytesBefore, received, total);
-        },
+        [&](std::int64_t received, std::int64_t total) { OnDownloadProgress(job, received, total); },
         options);
     if (!ok) {
-      ThrowIfCancelled();
+      ThrowIfStopped(connection);
       lastCode = static_cast<std::uint32_t>(PatchErrorCode::DownloadFailed);
-      lastDetail = job.url + u" | " + http_->last_error();
+      lastDetail = job.url + u" | " + http.last_error();
       continue;
     }
 
-    const auto received = static_cast<std::int64_t>(payload.size());
-    if (received != job.downloadSize) {
-      p.bytesTotal += received - job.downloadSize;
-      job.downloadSize = received;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      const auto received = static_cast<std::int64_t>(payload.size());
+      if (received != job.downloadSize) {
+        p.bytesTotal += received - job.downloadSize;
+        job.downloadSize = received;
+      }
+      p.stage = static_cast<std::uint32_t>(PatchStage::Unpack);
+      p.statusText = e_.strings_.Unpacking;
+      p.filePercent = 100;
+      SetJobReceived(job, received);
+      UpdateProgressTexts();
+      Notify();
     }
-    p.stage = static_cast<std::uint32_t>(PatchStage::Unpack);
-    p.statusText = e_.strings_.Unpacking;
-    p.filePercent = 100;
-    p.bytesDone = bytesBefore + received;
-    UpdateProgressTexts();
-    Notify();
 
     try {
       std::vector<std::uint8_t> decoded = DecodePayload(payload, job.size);
@@ -544,19 +710,27 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, std::int
   }
 }
 
-void PatchEngine::Run::OnDownloadProgress(Job& job, std::int64_t bytesBefore, std::int64_t received,
-                                          std::int64_t total) {
+// Under lock_: the job's bytes of this attempt, and the run's sum with them.
+void PatchEngine::Run::SetJobReceived(Job& job, std::int64_t received) {
+  receivedInFlight_ += received - job.received;
+  job.received = received;
+  progress().bytesDone = completedBytes_ + receivedInFlight_;
+}
+
+void PatchEngine::Run::OnDownloadProgress(Job& job, std::int64_t received, std::int64_t total) {
+  std::lock_guard<std::mutex> guard(lock_);
   ProgressState& p = progress();
   if (total > 0 && total != job.downloadSize) {
     p.bytesTotal += total - job.downloadSize;
     job.downloadSize = total;
   }
-  p.bytesDone = bytesBefore + received;
-  p.filePercent = job.downloadSize < 1 ? 0 : Percent(received, job.downloadSize);
+  SetJobReceived(job, received);
+  // The file bar follows the file the note names.
+  if (&job == notedJob_) p.filePercent = job.downloadSize < 1 ? 0 : Percent(received, job.downloadSize);
   UpdateProgressTexts();
 
   const std::int64_t now = Now();
-  if (p.bytesDone < e_.speedBaseBytes_) {  // a retry started the file again
+  if (p.bytesDone < e_.speedBaseBytes_) {  // a retry started a file again
     e_.speedBaseBytes_ = p.bytesDone;
     e_.speedBaseTime_ = now;
   }

@@ -71,7 +71,17 @@ struct PatchEngineOptions {
   // Wall-clock seconds since 1970-01-01 UTC, for release expiry; empty: the
   // system clock.
   std::function<std::int64_t()> wallClock;
+  // Connections for the size probes and downloads, each with a session of
+  // its own (1 to kMaxConnections; 1 sends every request of a run over one
+  // session, one after another). The launcher uses kDefaultConnections.
+  unsigned connections = 1;
+  // Payload and decoded bytes that transfers in flight may hold together; a
+  // job that would pass it waits until it can run alone.
+  std::int64_t transferBudgetBytes = 128 * 1048576;
 };
+
+inline constexpr unsigned kDefaultConnections = 6;
+inline constexpr unsigned kMaxConnections = 16;
 
 class PatchEngine {
  public:

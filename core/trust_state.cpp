@@ -14,16 +14,6 @@ constexpr std::string_view kSerialPrefix = "serial ";
 // Far more than the record needs; a larger file is not one this code wrote.
 constexpr std::streamsize kReadLimit = 256;
 
-// Written the way the file-state cache writes its temporary file, and kept
-// apart so that both can move to a hardened writer together.
-bool WriteTemporaryTrustFile(const std::u16string& path, const std::string& bytes) {
-  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
-}
-
 }  // namespace
 
 std::uint64_t LoadAcceptedSerial(const std::u16string& path) {
@@ -54,10 +44,8 @@ std::string FormatTrustState(std::uint64_t serial) {
 
 bool SaveAcceptedSerial(const std::u16string& path, std::uint64_t serial) {
   const std::u16string temporary = path + u".tmp";
-  if (!WriteTemporaryTrustFile(temporary, FormatTrustState(serial))) {
-    RemoveFileIfExists(temporary);
-    return false;
-  }
+  // Created afresh, never written through a link planted at the name.
+  if (!WriteNewFile(temporary, FormatTrustState(serial))) return false;
   if (MoveFileWithFlags(temporary, path, kMoveReplaceExisting) != 0) {
     RemoveFileIfExists(temporary);
     return false;

@@ -93,7 +93,8 @@ HttpSession::~HttpSession() {
 }
 
 bool HttpSession::Cancelled() const {
-  return cancel_flag_ != nullptr && cancel_flag_->load();
+  return (cancel_flag_ != nullptr && cancel_flag_->load()) ||
+         (abort_flag_ != nullptr && abort_flag_->load());
 }
 
 bool HttpSession::Fail(std::u16string text) {

@@ -72,6 +72,9 @@ class HttpSession {
   // The engine's cancel request, read with plain atomic loads from the
   // requesting thread while another thread may set it. May be null.
   void set_cancel_flag(const std::atomic<bool>* flag) { cancel_flag_ = flag; }
+  // A second flag read the same way: the engine stops one connection's
+  // transfer with it while the run goes on. May be null.
+  void set_abort_flag(const std::atomic<bool>* flag) { abort_flag_ = flag; }
 
  private:
   bool RunRequest(const std::u16string& url, const char16_t* verb,
@@ -91,6 +94,7 @@ class HttpSession {
   std::uint16_t connected_port_ = 0;
   bool connected_secure_ = false;
   const std::atomic<bool>* cancel_flag_ = nullptr;
+  const std::atomic<bool>* abort_flag_ = nullptr;
   std::u16string last_error_;
 };
 

@@ -13,6 +13,7 @@
 #include "core/fs_path.h"
 #include "core/patch_error.h"
 #include "core/text.h"
+#include "core/trust_state.h"
 #include "tests/helpers/file_apply_contents.h"
 #include "tests/support/test_corpus.h"
 #include "tests/support/test_support.h"
@@ -315,6 +316,9 @@ TEST_F(FileApplyTest, LinksAtEveryWrittenNameAreNeverFollowed) {
          EXPECT_TRUE(SaveCache(cache, {}));
        },
        "EmbLauncher.cache", "EMBVC1\n"},
+      {"trust state temporary", "EmbLauncher.trust.tmp", true,
+       [this](ScriptedPlatform&) { EXPECT_TRUE(SaveAcceptedSerial(Wide("EmbLauncher.trust"), 9)); },
+       "EmbLauncher.trust", "EMBTR1\nserial 9\n"},
       {"target aimed at a read-only file", "game.bin", false,
        [this](ScriptedPlatform& platform) {
          ApplyFile(Wide("game.bin"), ToBytes("new"), u"", platform);

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -429,6 +431,91 @@ TEST_F(PatchEngineTest, RemovesLeftoversOfEarlierRuns) {
   EXPECT_TRUE(harness.RunToEnd().ready);
   EXPECT_FALSE(std::filesystem::exists(game_ / "launcher.exe.old"));
   EXPECT_FALSE(std::filesystem::exists(game_ / "empty.dat.emb-new"));
+}
+
+// Several connections: payloads trickle, so transfers overlap unless the
+// memory budget keeps each job alone.
+class ConnectionsTest : public PatchEngineTest {
+ protected:
+  void PublishTrickled(int count, std::chrono::milliseconds pause) {
+    files_.clear();
+    for (int i = 0; i < count; ++i) {
+      files_["f" + std::to_string(i) + ".bin"] = test::PatternBody(8000 + static_cast<size_t>(i));
+    }
+    Publish();
+    for (const auto& [path, contents] : files_) {
+      server_.Serve("/p/1/" + path + ".lz", Response::Trickle(test::StoredPayload(contents), 1000, pause));
+    }
+  }
+  static std::function<void(PatchEngineOptions&)> With(unsigned connections, std::int64_t budget) {
+    return [=](PatchEngineOptions& o) {
+      o.connections = connections;
+      o.transferBudgetBytes = budget;
+    };
+  }
+  bool AnyStagedFile() {
+    for (const auto& item : std::filesystem::recursive_directory_iterator(game_.path())) {
+      if (item.path().string().ends_with(".emb-new")) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(ConnectionsTest, TransfersOverlapWithinTheBudgetAndAJobPastItRunsAlone) {
+  PublishTrickled(12, 10ms);
+  struct Case {
+    std::int64_t budget;
+    bool overlap;
+  };
+  for (const Case c : {Case{128 * 1048576, true}, Case{1, false}}) {
+    SCOPED_TRACE(c.budget);
+    std::filesystem::remove_all(game_.path());
+    server_.ClearLog();
+    EngineHarness harness(game_, ConfigUrls(), {}, With(6, c.budget));
+    const ProgressState last = harness.RunToEnd();
+    ASSERT_TRUE(last.ready) << WideToUtf8(last.errorText);
+    ExpectInstalled();
+    EXPECT_EQ(last.filesDone, 12);
+    EXPECT_EQ(last.bytesDone, last.bytesTotal);
+    EXPECT_EQ(PayloadRequests("HEAD"), 12u);
+    EXPECT_EQ(PayloadRequests("GET"), 12u);
+    EXPECT_EQ(server_.MaxGetsInFlight() > 1, c.overlap) << server_.MaxGetsInFlight();
+    for (const ProgressState& s : harness.snapshots()) ASSERT_LE(s.bytesDone, s.bytesTotal);
+  }
+}
+
+// A later job that fails first in time is not the one reported: the run
+// waits for the jobs before it, and jobs that finished stay applied.
+TEST_F(ConnectionsTest, TheFirstFailingJobInListOrderIsReported) {
+  PublishTrickled(8, 1ms);
+  server_.Serve("/p/1/f2.bin.lz", Response::Stall(300ms));
+  server_.Serve("/p/1/f5.bin.lz", Response::Status(404));
+  EngineHarness harness(game_, ConfigUrls(), {}, With(6, 128 * 1048576));
+  const ProgressState last = harness.RunToEnd();
+  EXPECT_EQ(last.stage, 4u);
+  EXPECT_TRUE(WideToUtf8(last.errorText).starts_with("Download failed | " + server_.UrlUtf8("/p/1/f2.bin.lz") + " | "))
+      << WideToUtf8(last.errorText);
+  EXPECT_EQ(harness.reports().size(), 1u);
+  for (const char* applied : {"f0.bin", "f1.bin"}) {
+    EXPECT_EQ(test::ReadFileBytes(game_ / applied), files_[applied]) << applied;
+  }
+  EXPECT_FALSE(std::filesystem::exists(game_ / "f6.bin"));  // never started
+  EXPECT_FALSE(AnyStagedFile());
+}
+
+TEST_F(ConnectionsTest, CancelStopsEveryTransferAndLeavesNoStagedFile) {
+  PublishTrickled(8, 500ms);  // about four seconds a file
+  EngineHarness harness(game_, ConfigUrls(), {}, With(6, 128 * 1048576));
+  harness.engine().Start();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (PayloadRequests("GET") < 6 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(PayloadRequests("GET"), 6u);
+  EXPECT_TRUE(harness.engine().StopAndWait(3000));
+  EXPECT_TRUE(harness.reports().empty());
+  EXPECT_FALSE(AnyStagedFile());
+  EXPECT_EQ(PayloadRequests("GET"), 6u);  // nothing started after the cancel
 }
 
 TEST_F(PatchEngineTest, TheEnvironmentRedirectsThePublishedFiles) {

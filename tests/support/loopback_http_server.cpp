@@ -202,6 +202,7 @@ std::size_t LoopbackHttpServer::RequestCount(std::string_view path) const {
 void LoopbackHttpServer::ClearLog() {
   std::lock_guard<std::mutex> lock(mutex_);
   log_.clear();
+  max_gets_in_flight_ = 0;
 }
 
 void LoopbackHttpServer::AcceptLoop() {
@@ -348,7 +349,16 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
     const bool client_wants_close =
         connection_header && EqualsIgnoringCase(*connection_header, "close");
     bool keep_open = false;
-    if (!Respond(socket, request.method, response, client_wants_close, keep_open)) {
+    const bool get = request.method == "GET";
+    if (get) {
+      const int now = ++gets_in_flight_;
+      for (int seen = max_gets_in_flight_.load(); now > seen;) {
+        if (max_gets_in_flight_.compare_exchange_weak(seen, now)) break;
+      }
+    }
+    const bool sent = Respond(socket, request.method, response, client_wants_close, keep_open);
+    if (get) --gets_in_flight_;
+    if (!sent) {
       reset = response.fault == Response::Fault::kResetAfter;
       break;
     }

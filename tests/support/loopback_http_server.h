@@ -111,6 +111,9 @@ class LoopbackHttpServer {
   std::vector<RecordedRequest> Requests() const;
   std::size_t RequestCount(std::string_view path) const;
   int ConnectionCount() const { return connections_.load(); }
+  // The most GET responses that were being sent at one time (since the
+  // last ClearLog).
+  int MaxGetsInFlight() const { return max_gets_in_flight_.load(); }
   void ClearLog();
 
  private:
@@ -132,6 +135,8 @@ class LoopbackHttpServer {
   sock::Socket listener_ = sock::kInvalid;
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
+  std::atomic<int> gets_in_flight_{0};
+  std::atomic<int> max_gets_in_flight_{0};
   std::thread accept_thread_;
   mutable std::mutex mutex_;
   std::vector<std::thread> connection_threads_;

@@ -46,7 +46,7 @@ TEST_F(EmbpatchRunTest, UpdatesThenReportsUpToDate) {
   EXPECT_NE(r.out.find("DOWNLOADING..."), std::string::npos) << r.out;
   EXPECT_EQ(test::ReadFileBytes(game_ / "data/a.bin"), std::string(70000, 'a'));
 
-  r = Run({"--config-url", ConfigUrl(), "--lang", "de"});
+  r = Run({"--config-url", ConfigUrl(), "--lang", "de", "--connections", "1"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(test::LastLine(r.out), "Aktuell");
 }
@@ -100,6 +100,7 @@ TEST_F(EmbpatchRunTest, RefusesBadArguments) {
   EXPECT_EQ(Run({"--lang", "fr"}).exit_code, 2);
   EXPECT_EQ(Run({"extra"}).exit_code, 2);
   EXPECT_EQ(Run({"--bogus"}).exit_code, 2);
+  for (const char* count : {"0", "17", "x"}) EXPECT_EQ(Run({"--connections", count}).exit_code, 2) << count;
 }
 
 }  // namespace

@@ -176,7 +176,8 @@ int RunPatchRun(const std::vector<std::string>& args) {
                   {"--config-url", true, true},
                   {"--exe-path", true, false},
                   {"--lang", true, false},
-                  {"--trust-key", true, true}},
+                  {"--trust-key", true, true},
+                  {"--connections", true, false}},
                  parsed, error)) {
     return UsageError("run", error);
   }
@@ -217,6 +218,14 @@ int RunPatchRun(const std::vector<std::string>& args) {
   }
 
   PatchEngineOptions options;
+  options.connections = kDefaultConnections;
+  if (const std::optional<std::string> text = parsed.Value("--connections")) {
+    std::int64_t count = 0;
+    if (!ParseCount(*text, count) || count < 1 || count > kMaxConnections) {
+      return UsageError("run", "--connections must be 1 to 16");
+    }
+    options.connections = static_cast<unsigned>(count);
+  }
   for (const std::string& url : parsed.Values("--config-url")) {
     options.configUrls.push_back(Utf8ToWide(url));
   }

@@ -6,7 +6,8 @@ namespace emberfall::cli {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"run",
-       "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr] [--trust-key PUB]...",
+       "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr] [--trust-key PUB]..."
+       " [--connections N]",
        "bring a game folder up to date, as the launcher does",
        "Runs one patch run of the launcher's engine on DIR: fetches the configuration\n"
        "document (from each --config-url in order, or the built-in pair), the CRC\n"
@@ -24,6 +25,8 @@ const std::vector<Command>& Commands() {
        "                     --trust-key signed; the folder's EmbLauncher.trust\n"
        "                     keeps the highest serial accepted (default: the keys\n"
        "                     built in, usually none: no signature needed)\n"
+       "  --connections N    size probes and downloads over N connections at once,\n"
+       "                     1 to 16 (default 6); 1 sends one request at a time\n"
        "\n"
        "On a terminal the progress is drawn live; otherwise one line per step.\n"
        "Exit 0 with the summary as the last line of stdout; 1 with the failure\n"
