@@ -48,6 +48,7 @@ constexpr std::array<std::u16string UiStrings::*, kUiStringCount> kSlots = {
     &UiStrings::ErrorReleaseExpired,
     &UiStrings::ErrorReleaseRolledBack,
     &UiStrings::ErrorFileNotSigned,
+    &UiStrings::PreparingDownloads,
 };
 
 constexpr const char16_t* kEnglish[kUiStringCount] = {
@@ -83,6 +84,7 @@ constexpr const char16_t* kEnglish[kUiStringCount] = {
     u"The update has expired. Check your computer's date and time, or contact support.",  // ErrorReleaseExpired
     u"The server offered an older update than this game already has. Please try again later.",  // ErrorReleaseRolledBack
     u"A downloaded file does not match the signed update. Please try again.",  // ErrorFileNotSigned
+    u"Preparing downloads %d / %d",  // PreparingDownloads
 };
 
 constexpr const char16_t* kGerman[kUiStringCount] = {
@@ -118,6 +120,7 @@ constexpr const char16_t* kGerman[kUiStringCount] = {
     u"Die Aktualisierung ist abgelaufen. Bitte Datum und Uhrzeit des Computers pr\u00FCfen oder Support kontaktieren.",  // ErrorReleaseExpired
     u"Der Server bietet eine \u00E4ltere Aktualisierung an, als bereits installiert ist. Bitte sp\u00E4ter erneut versuchen.",  // ErrorReleaseRolledBack
     u"Eine heruntergeladene Datei stimmt nicht mit der signierten Aktualisierung \u00FCberein. Bitte erneut versuchen.",  // ErrorFileNotSigned
+    u"Downloads werden vorbereitet %d / %d",  // PreparingDownloads
 };
 
 constexpr const char16_t* kTurkish[kUiStringCount] = {
@@ -153,6 +156,7 @@ constexpr const char16_t* kTurkish[kUiStringCount] = {
     u"G\u00FCncellemenin s\u00FCresi dolmu\u015F. Bilgisayar\u0131n\u0131z\u0131n tarih ve saatini kontrol edin veya destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseExpired
     u"Sunucu, y\u00FCkl\u00FC olandan daha eski bir g\u00FCncelleme sundu. L\u00FCtfen daha sonra tekrar deneyin.",  // ErrorReleaseRolledBack
     u"\u0130ndirilen bir dosya imzal\u0131 g\u00FCncellemeyle e\u015Fle\u015Fmiyor. L\u00FCtfen tekrar deneyin.",  // ErrorFileNotSigned
+    u"\u0130ndirmeler haz\u0131rlan\u0131yor %d / %d",  // PreparingDownloads
 };
 
 // Prints |format| as printf would with "%d" conversions only, which is all
@@ -249,6 +253,11 @@ std::u16string FormatFilesUpdated(const UiStrings& strings, std::int32_t files) 
 std::u16string FormatVerifyingFiles(const UiStrings& strings, std::int32_t current,
                                     std::int32_t total) {
   return FormatDecimals(strings.VerifyingFiles, {current, total});
+}
+
+std::u16string FormatPreparingDownloads(const UiStrings& strings, std::int32_t current,
+                                        std::int32_t total) {
+  return FormatDecimals(strings.PreparingDownloads, {current, total});
 }
 
 std::u16string ErrorMessageForCode(const UiStrings& strings, std::uint32_t code) {

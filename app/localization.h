@@ -57,9 +57,10 @@ struct UiStrings {
   std::u16string ErrorReleaseExpired;
   std::u16string ErrorReleaseRolledBack;
   std::u16string ErrorFileNotSigned;
+  std::u16string PreparingDownloads;
 };
 
-inline constexpr std::size_t kUiStringCount = 32;
+inline constexpr std::size_t kUiStringCount = 33;
 
 // The text in |slot| (0-31) of |strings|.
 const std::u16string& UiStringSlot(const UiStrings& strings, std::size_t slot);
@@ -95,6 +96,10 @@ std::u16string FormatStartGameCount(const UiStrings& strings, std::int32_t secon
 std::u16string FormatFilesUpdated(const UiStrings& strings, std::int32_t files);
 std::u16string FormatVerifyingFiles(const UiStrings& strings, std::int32_t current,
                                     std::int32_t total);
+
+// PreparingDownloads with |current| and |total| in its two %d.
+std::u16string FormatPreparingDownloads(const UiStrings& strings, std::int32_t current,
+                                        std::int32_t total);
 
 // The localized message for a patch failure code; ErrorUnknown for codes it
 // does not know.

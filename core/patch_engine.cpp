@@ -533,14 +533,26 @@ void PatchEngine::Run::OnEveryConnection(const std::function<void(Connection&)>&
 
 void PatchEngine::Run::ProbeSizes(std::vector<Job>& jobs) {
   std::atomic<size_t> next{0};
+  std::atomic<std::int32_t> probed{0};
+  const auto total = static_cast<std::int32_t>(jobs.size());
+  Connection* const own = connections_.front().get();
+  // Thousands of probes take a while even side by side: the count shows the
+  // run is moving. Only this thread touches the snapshot here.
   OnEveryConnection([&](Connection& connection) {
     for (size_t i; !Cancelled() && (i = next.fetch_add(1)) < jobs.size();) {
       Job& job = jobs[i];
+      if (&connection == own) {
+        ProgressState& p = progress();
+        p.noteText = job.path_wide;
+        p.detailText = FormatPreparingDownloads(e_.strings_, probed.load(), total);
+        ThrottledNotify();
+      }
       std::int64_t n = connection.http->Head(job.url);
       // A length the download would refuse says nothing about the payload;
       // the estimate also keeps the run's total far from overflowing.
       if (n < 1 || n > PayloadLimit(job.size)) n = EstimateDownloadSize(job.size, job.packed_size);
       job.downloadSize = n;
+      probed.fetch_add(1);
     }
   });
   ThrowIfCancelled();
