@@ -190,6 +190,7 @@ class PatchEngine::Run {
   size_t failedJob_ = 0;
   std::exception_ptr failure_;
   std::vector<std::unique_ptr<Connection>> connections_;
+  std::vector<Job>* jobs_ = nullptr;
 };
 
 PatchEngine::PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
@@ -560,6 +561,7 @@ void PatchEngine::Run::ProbeSizes(std::vector<Job>& jobs) {
 
 void PatchEngine::Run::DownloadAll(std::vector<Job>& jobs, FileStateCache& cache,
                                    const std::vector<CrcListEntry>& entries) {
+  jobs_ = &jobs;
   OnEveryConnection([&](Connection& connection) {
     DownloadJobs(jobs, connection, cache, entries);
   });
@@ -644,6 +646,21 @@ void PatchEngine::Run::FinishJob(Job& job, FileStateCache& cache,
   p.filesDone += 1;
   p.bytesDone = completedBytes_ + receivedInFlight_;
   p.filePercent = 0;
+  // The note and the file bar move on to the latest job still in flight, so
+  // that a small file finishing beside a large one does not leave them idle.
+  if (notedJob_ == &job) {
+    const Job* latest = nullptr;
+    for (const auto& connection : connections_) {
+      const size_t other = connection->job;
+      if (other == SIZE_MAX || &(*jobs_)[other] == &job) continue;
+      if (latest == nullptr || &(*jobs_)[other] > latest) latest = &(*jobs_)[other];
+    }
+    if (latest != nullptr) {
+      notedJob_ = latest;
+      p.noteText = latest->path_wide;
+      p.filePercent = latest->downloadSize < 1 ? 0 : Percent(latest->received, latest->downloadSize);
+    }
+  }
   UpdateProgressTexts();
   Notify();
 }
