@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "core/fs_path.h"
 #include "core/text.h"
 #include "net/http_session.h"
@@ -50,6 +52,11 @@ void EngineHarness::Init(const std::u16string& game, std::vector<std::u16string>
     timeouts.receive_ms = 5000;  // no test waits on a silent server for long
     return std::make_unique<HttpSession>(timeouts);
   };
+  // The suites run once more with the launcher's connections (see
+  // tests/CMakeLists.txt); a test that sets its own count keeps it.
+  if (const char* connections = std::getenv("EMB_TEST_CONNECTIONS")) {
+    options.connections = static_cast<unsigned>(std::strtoul(connections, nullptr, 10));
+  }
   if (adjust) adjust(options);
   engine_ = std::make_unique<PatchEngine>(
       paths, LoadUiStrings(Language::English),
