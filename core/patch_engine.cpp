@@ -185,6 +185,7 @@ class PatchEngine::Run {
   std::int64_t completedBytes_ = 0;
   std::int64_t receivedInFlight_ = 0;
   const Job* notedJob_ = nullptr;  // the most recently started, named in the note
+  int downloading_ = 0;            // jobs whose payload is on its way
   std::int64_t lastSave_ = 0;
   bool stopStarting_ = false;
   size_t failedJob_ = 0;
@@ -676,6 +677,7 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, Connecti
 
     {
       std::lock_guard<std::mutex> guard(lock_);
+      ++downloading_;
       p.stage = static_cast<std::uint32_t>(PatchStage::Download);
       p.statusText = e_.strings_.Downloading;
       p.filePercent = 0;
@@ -689,10 +691,20 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, Connecti
     // document before any download), so the bound is the publisher's too.
     const RequestOptions options{/*refresh=*/attempt > 0,
                                  /*max_bytes=*/PayloadLimit(job.size)};
-    const bool ok = http.Get(
-        job.url, payload,
-        [&](std::int64_t received, std::int64_t total) { OnDownloadProgress(job, received, total); },
-        options);
+    bool ok = false;
+    {
+      struct Arrived {
+        Run& run;
+        ~Arrived() {
+          std::lock_guard<std::mutex> guard(run.lock_);
+          --run.downloading_;
+        }
+      } arrived{*this};
+      ok = http.Get(
+          job.url, payload,
+          [&](std::int64_t received, std::int64_t total) { OnDownloadProgress(job, received, total); },
+          options);
+    }
     if (!ok) {
       ThrowIfStopped(connection);
       lastCode = static_cast<std::uint32_t>(PatchErrorCode::DownloadFailed);
@@ -707,9 +719,12 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(Job& job, Connecti
         p.bytesTotal += received - job.downloadSize;
         job.downloadSize = received;
       }
-      p.stage = static_cast<std::uint32_t>(PatchStage::Unpack);
-      p.statusText = e_.strings_.Unpacking;
-      p.filePercent = 100;
+      // While other payloads are still on their way the run is downloading.
+      if (downloading_ == 0) {
+        p.stage = static_cast<std::uint32_t>(PatchStage::Unpack);
+        p.statusText = e_.strings_.Unpacking;
+      }
+      if (&job == notedJob_) p.filePercent = 100;
       SetJobReceived(job, received);
       UpdateProgressTexts();
       Notify();
