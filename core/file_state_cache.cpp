@@ -2,16 +2,19 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "core/crc_list.h"
 #include "core/file_apply.h"
+#include "core/file_state.h"
 #include "core/fs_path.h"
 #include "core/text.h"
 
 namespace emberfall {
 namespace {
+
+// Far above any real game's cache (a record is about 70 bytes); a larger file
+// in the game folder is not one this code wrote, and not worth the memory.
+constexpr std::uint64_t kCacheReadLimit = 512ull * 1048576;
 
 constexpr std::string_view kHeader = "EMBVC1";
 
@@ -170,9 +173,21 @@ void ParseCacheFile(std::string_view bytes, std::unordered_map<std::u16string, C
 
 void LoadCache(FileStateCache& cache) {
   cache.records.clear();
-  std::ifstream in(FsPath(cache.cachePath), std::ios::binary);
-  if (!in.is_open()) return;
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const FileHandle file = OpenForSequentialRead(cache.cachePath);
+  if (!file.is_valid()) return;
+  const std::optional<FileState> state = QueryFileState(file);
+  if (!state || state->size > kCacheReadLimit) return;
+  // Sized reads: a large game's cache is megabytes, which a stream read
+  // a few kilobytes at a time takes noticeably long to load.
+  std::string bytes(static_cast<size_t>(state->size), '\0');
+  size_t filled = 0;
+  while (filled < bytes.size()) {
+    size_t got = 0;
+    if (!file.Read(bytes.data() + filled, bytes.size() - filled, got)) return;
+    if (got == 0) break;
+    filled += got;
+  }
+  bytes.resize(filled);
   ParseCacheFile(bytes, cache.records);
 }
 
