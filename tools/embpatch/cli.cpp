@@ -283,6 +283,19 @@ bool WriteWholeFile(const std::string& utf8_path, std::string_view bytes, std::s
   return true;
 }
 
+bool WriteReplacing(const std::filesystem::path& path, std::string_view bytes, std::string& error) {
+  const std::filesystem::path temporary = path.string() + ".publishing";
+  if (!WriteWholeFile(Utf8Path(temporary), bytes, error)) return false;
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    error = "cannot replace '" + Utf8Path(path) + "': " + ec.message();
+    std::filesystem::remove(temporary, ec);
+    return false;
+  }
+  return true;
+}
+
 int RunEmbpatch(const std::vector<std::string>& args) {
   if (args.empty()) {
     PrintOverview(stderr);

@@ -5,6 +5,7 @@
 #define EMBERFALL_TOOLS_EMBPATCH_CLI_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -88,6 +89,11 @@ bool ReadWholeFile(const std::string& utf8_path, std::string& bytes, std::string
 
 // Writes a whole file (created or truncated). On failure |error| is set.
 bool WriteWholeFile(const std::string& utf8_path, std::string_view bytes, std::string& error);
+
+// Writes |bytes| to "<path>.publishing" and renames it onto |path|, so that a
+// server never serves half a file. On failure |error| is set and the
+// temporary file is gone.
+bool WriteReplacing(const std::filesystem::path& path, std::string_view bytes, std::string& error);
 
 // Runs the tool on arguments after the program name; returns the exit code.
 int RunEmbpatch(const std::vector<std::string>& args);

@@ -65,16 +65,7 @@ bool WriteIfChanged(const fs::path& path, std::string_view bytes, std::string& e
     error = "cannot create '" + Utf8Path(path.parent_path()) + "': " + ec.message();
     return false;
   }
-  // Through a temporary name, so a server never serves half a file.
-  const fs::path temporary = path.string() + ".publishing";
-  if (!WriteWholeFile(Utf8Path(temporary), bytes, error)) return false;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    error = "cannot replace '" + Utf8Path(path) + "': " + ec.message();
-    fs::remove(temporary, ec);
-    return false;
-  }
-  return true;
+  return WriteReplacing(path, bytes, error);
 }
 
 bool CollectFiles(const fs::path& root, std::vector<SourceFile>& files, std::string& error) {

@@ -69,19 +69,6 @@ bool ReadCrcList(const fs::path& version_dir, std::string& text, std::vector<Crc
   return true;
 }
 
-bool WriteReplacing(const fs::path& path, std::string_view bytes, std::string& error) {
-  const fs::path temporary = path.string() + ".publishing";
-  if (!WriteWholeFile(Utf8Path(temporary), bytes, error)) return false;
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    error = "cannot replace '" + Utf8Path(path) + "': " + ec.message();
-    fs::remove(temporary, ec);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<std::string> UrlPath(const std::string& url) {
