@@ -6,9 +6,9 @@
 # Baseline: curl fetching the same payloads over one kept-alive connection,
 # then liblzo2's safe decoder decoding them into files.
 # Targets: the full run (six connections, embpatch run's default) at least
-# 1.3x the baseline's throughput; the warm
-# re-run requests no payload and no size probe and opens no game file for
-# reading; peak memory (max RSS) at most 2.2 x the largest file + 64 MiB.
+# 1.3x the baseline's throughput; the warm re-run requests no payload and no
+# size probe and opens no game file for reading; peak memory (max RSS) at
+# most 2.2 x the largest file + 64 MiB.
 #
 #   bench/whole_run.sh [BIN_DIR]      (default build/linux/bin)
 #   EMB_BENCH_FILES / EMB_BENCH_MIB   change the game's size
