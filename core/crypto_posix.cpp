@@ -10,25 +10,15 @@
 
 #include <stdexcept>
 
+#include "core/openssl_handles_posix.h"
+
 namespace emberfall {
 namespace {
 
-struct EvpMdCtxDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct EvpPkeyDeleter {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct EvpPkeyCtxDeleter {
-  void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct EcdsaSigDeleter {
-  void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
-};
-using EvpMdCtx = std::unique_ptr<EVP_MD_CTX, EvpMdCtxDeleter>;
-using EvpPkey = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
-using EvpPkeyCtx = std::unique_ptr<EVP_PKEY_CTX, EvpPkeyCtxDeleter>;
-using EcdsaSig = std::unique_ptr<ECDSA_SIG, EcdsaSigDeleter>;
+using openssl::EcdsaSig;
+using openssl::EvpMdCtx;
+using openssl::EvpPkey;
+using openssl::EvpPkeyCtx;
 
 EvpPkey ImportPublicKey(const EcdsaPublicKey& key) {
   char group[] = "prime256v1";

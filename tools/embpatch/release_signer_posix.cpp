@@ -16,25 +16,18 @@
 #include <cstring>
 #include <memory>
 
+#include "core/openssl_handles_posix.h"
+
 namespace emberfall::cli {
 namespace {
 
-struct PkeyDeleter {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct MdCtxDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct EcdsaSigDeleter {
-  void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
-};
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
-using EcdsaSig = std::unique_ptr<ECDSA_SIG, EcdsaSigDeleter>;
 using File = std::unique_ptr<std::FILE, FileCloser>;
+using MdCtx = openssl::EvpMdCtx;
+using Pkey = openssl::EvpPkey;
+using openssl::EcdsaSig;
 
 // libcrypto's own words for the last failure, for messages.
 std::string OpensslReason() {
