@@ -512,6 +512,14 @@ bool BackgroundVideo::RefusesBitmapTargets() {
   return result == E_NOINTERFACE || result == E_NOTIMPL;
 }
 
+bool BackgroundVideo::NewFrameReady() {
+  if (!engine_ || !playing_) return false;
+  if (!engineEx_) return true;
+  LONGLONG pts = 0;
+  // S_FALSE: the frame on screen is still the current one.
+  return engineEx_->OnVideoStreamTick(&pts) == S_OK;
+}
+
 bool BackgroundVideo::TransferFrame(IWICBitmap* target) {
   return SUCCEEDED(TransferFrameResult(target));
 }

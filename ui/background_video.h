@@ -89,6 +89,10 @@ class BackgroundVideo {
   // nothing plays or the engine has no frame to give.
   bool TransferFrame(IWICBitmap* target);
 
+  // Whether the engine has a frame not drawn yet. Where the engine cannot
+  // tell, every call says yes, so frames follow the caller's pace.
+  bool NewFrameReady();
+
   // The playback position in seconds; negative when there is no engine.
   double CurrentTime() const;
 

@@ -52,13 +52,7 @@ HICON LoadAppIcon(HINSTANCE instance, int size) {
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, flags));
 }
 
-std::u16string WebsitePageUrl() {
-  std::u16string base = Utf8ToWide(build_config::kWebsiteUrl);
-  while (!base.empty() && base.back() == u'/') base.pop_back();
-  return base + u"/new";
-}
-
-int ShowBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT style) {
+int ShowBoxW(HWND owner, const std::u16string& text, const std::u16string& caption, UINT style) {
   return MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text.c_str()),
                      reinterpret_cast<const wchar_t*>(caption.c_str()), style);
 }
@@ -73,45 +67,74 @@ WindowPlacement ComputeWindowPlacement(HMONITOR monitor) {
   return PlaceOnWorkArea(work, MonitorDpi(monitor));
 }
 
+namespace {
+
+ControllerTexts MakeControllerTexts(const UiStrings& strings) {
+  ControllerTexts texts;
+  texts.strings = strings;
+  texts.launchCancelled = LaunchCancelledText();
+  texts.elevationRequired = ElevationRequiredText();
+  texts.websiteUrl = Utf8ToWide(build_config::kWebsiteUrl);
+  texts.communityUrl = Utf8ToWide(build_config::kCommunityUrl);
+  return texts;
+}
+
+}  // namespace
+
+LauncherWindow::IconHandles::~IconHandles() {
+  if (big != nullptr) DestroyIcon(big);
+  if (small != nullptr) DestroyIcon(small);
+}
+
 LauncherWindow::LauncherWindow(HINSTANCE instance, PatchEngineOptions engineOptions)
     : instance_(instance),
       paths_(GetLauncherPaths(instance)),
       strings_(LoadUiStrings(DetectLanguage(FindLocaleConfig(paths_)))),
+      controller_(*this, MakeControllerTexts(strings_)),
       engine_(paths_, strings_, [this](const ProgressState& snapshot) { OnProgress(snapshot); },
-              std::move(engineOptions)) {
-  state_.statusText = strings_.Checking;
-}
+              std::move(engineOptions)) {}
 
 LauncherWindow::~LauncherWindow() {
+  {
+    // From here on the worker posts nothing, so the drain below is the last.
+    std::lock_guard lock(postMutex_);
+    postTarget_ = nullptr;
+  }
   if (window_ != nullptr && IsWindow(window_)) {
     KillTimer(window_, kRedrawTimer);
     KillTimer(window_, kCountdownTimer);
+    KillTimer(window_, kDeferredRedrawTimer);
     DrainProgressMessages();
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    postTarget_ = nullptr;
     DestroyWindow(window_);
   }
   window_ = nullptr;
+  // Fails while another window of the class exists; that one keeps it.
+  UnregisterClassW(kLauncherWindowClass, instance_);
 }
 
 void LauncherWindow::DrainProgressMessages() {
-  MSG msg;
+  MSG msg{};
   while (PeekMessageW(&msg, window_, WM_LAUNCHER_PROGRESS, WM_LAUNCHER_PROGRESS, PM_REMOVE)) {
     delete reinterpret_cast<ProgressState*>(msg.lParam);
   }
 }
 
 void LauncherWindow::OnProgress(const ProgressState& snapshot) {
-  // Worker thread: copy, post, and touch nothing else of the window.
-  HWND target = postTarget_.load();
-  if (target == nullptr) return;
+  // Worker thread: copy, post, and touch nothing else of the window. The
+  // lock keeps the window from draining its queue between our look at the
+  // target and the post.
   ProgressState* copy = nullptr;
   try {
     copy = new ProgressState(snapshot);
   } catch (...) {
     return;
   }
-  if (!PostMessageW(target, WM_LAUNCHER_PROGRESS, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+  std::lock_guard lock(postMutex_);
+  if (postTarget_ == nullptr ||
+      !PostMessageW(postTarget_, WM_LAUNCHER_PROGRESS, 0, reinterpret_cast<LPARAM>(copy))) {
+    delete copy;
+  }
 }
 
 LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -131,7 +154,10 @@ LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wP
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    self->postTarget_ = nullptr;
+    {
+      std::lock_guard lock(self->postMutex_);
+      self->postTarget_ = nullptr;
+    }
     self->window_ = nullptr;
     return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -160,14 +186,10 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       SetCursor(LoadCursorW(nullptr, overButton ? IDC_HAND : IDC_ARROW));
       return TRUE;
     }
-    case WM_MOUSEMOVE: {
-      const ButtonId hit = render_.HitTest(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-      if (hit != hoverButton_) {
-        hoverButton_ = hit;
-        Render();
-      }
+    case WM_MOUSEMOVE:
+      controller_.OnHover(render_.HitTest(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)));
+      RedrawIfChanged();
       return 0;
-    }
     case WM_LBUTTONDOWN: {
       const int x = GET_X_LPARAM(lParam);
       const int y = GET_Y_LPARAM(lParam);
@@ -176,7 +198,8 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         ReleaseCapture();
         SendMessageW(window_, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
       } else {
-        OnButton(hit);
+        controller_.OnButton(hit);
+        RedrawIfChanged();
       }
       return 0;
     }
@@ -186,7 +209,17 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_LAUNCHER_PROGRESS:
       OnProgressMessage(reinterpret_cast<ProgressState*>(lParam));
       return 0;
+    case WM_PAINT: {
+      // Frames are drawn on change; this only restores what another window
+      // uncovered.
+      PAINTSTRUCT paint{};
+      BeginPaint(window_, &paint);
+      EndPaint(window_, &paint);
+      if (!IsIconic(window_)) Render();
+      return 0;
+    }
     case WM_SIZE:
+      UpdateFrameTimer();
       if (wParam != SIZE_MINIMIZED) {
         render_.ResizeRenderTarget(LOWORD(lParam), HIWORD(lParam));
         Render();
@@ -213,6 +246,8 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_DESTROY:
       KillTimer(window_, kRedrawTimer);
       KillTimer(window_, kCountdownTimer);
+      KillTimer(window_, kDeferredRedrawTimer);
+      controller_.OnClosing();
       PostQuitMessage(0);
       return 0;
     default:
@@ -221,10 +256,39 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void LauncherWindow::Render() {
-  const auto start = std::chrono::steady_clock::now();
-  render_.Render(state_, strings_, ready_, hoverButton_, &video_, countdown_);
-  lastRenderEnd_ = std::chrono::steady_clock::now();
-  lastRenderCost_ = lastRenderEnd_ - start;
+  controller_.TakeRedraw();
+  render_.Render(controller_.state(), strings_, controller_.ready(), controller_.hover(), &video_,
+                 controller_.countdown());
+}
+
+void LauncherWindow::RedrawIfChanged() {
+  // Minimised, nothing is seen; behind a modal box, drawing would only take
+  // time from the box. The change stays noted for the next frame.
+  if (window_ == nullptr || IsIconic(window_) || !IsWindowVisible(window_) ||
+      controller_.boxOpen()) {
+    return;
+  }
+  // Posted messages come before input in the queue. Where a frame takes
+  // longer than the worker's progress interval (software drawing on a slow
+  // machine), drawing every snapshot would keep a progress message always
+  // waiting and clicks would never be read. A newer snapshot or waiting
+  // input leaves this frame to a timer, which comes after them.
+  if (InputOrSnapshotWaiting()) {
+    SetTimer(window_, kDeferredRedrawTimer, 1, nullptr);
+    return;
+  }
+  if (controller_.TakeRedraw()) Render();
+}
+
+void LauncherWindow::UpdateFrameTimer() {
+  const bool wanted = window_ != nullptr && video_.playing() && !IsIconic(window_);
+  if (wanted == frameTimer_) return;
+  frameTimer_ = wanted;
+  if (wanted) {
+    SetTimer(window_, kRedrawTimer, kRedrawIntervalMs, nullptr);
+  } else {
+    KillTimer(window_, kRedrawTimer);
+  }
 }
 
 void LauncherWindow::Replace() {
@@ -243,146 +307,59 @@ void LauncherWindow::ResizeToClient() {
 }
 
 void LauncherWindow::OnTimer(UINT_PTR id) {
-  if (id == kRedrawTimer) {
-    // Where a frame takes longer than the timer's period (software drawing
-    // on a slow machine), timer frames alone would keep this thread drawing
-    // all the time and clicks would wait behind them. A timer frame comes
-    // only after the thread has been idle as long as the last frame took.
-    if (std::chrono::steady_clock::now() - lastRenderEnd_ >= lastRenderCost_) Render();
-  } else if (id == kCountdownTimer) {
-    if (countdown_ < 1) return;
-    --countdown_;
-    if (countdown_ == 0) {
-      OnStartGame();
-    } else {
-      Render();
-    }
+  switch (id) {
+    case kRedrawTimer:
+      // Video frames at the video's pace: a tick without a new frame and
+      // without a change draws nothing.
+      if (IsIconic(window_) || controller_.boxOpen()) return;
+      if (video_.NewFrameReady() || controller_.TakeRedraw()) Render();
+      UpdateFrameTimer();
+      return;
+    case kCountdownTimer:
+      controller_.OnCountdownTick();
+      RedrawIfChanged();
+      return;
+    case kDeferredRedrawTimer:
+      KillTimer(window_, kDeferredRedrawTimer);
+      RedrawIfChanged();
+      return;
+    default:
+      return;
   }
 }
 
 void LauncherWindow::OnProgressMessage(ProgressState* snapshot) {
   if (snapshot == nullptr) return;
   std::unique_ptr<ProgressState> owned(snapshot);
-  const bool wasReady = ready_;
-  state_ = *owned;
-  ready_ = owned->ready;
-  if (!ready_) {
-    StopCountdown();
-  } else if (!wasReady) {
-    StartCountdown();
-  }
-  // A video that failed at start-up gets another chance once the update is
-  // done, unless its engine refused our frame target, which no retry
-  // changes. StartVideo refuses a call made from inside its own wait.
-  if (ready_ && !video_.playing() && !video_.starting() && !video_.framesRefused()) {
-    video_.StartVideo(instance_);
-  }
-  if (owned->stage == static_cast<std::uint32_t>(PatchStage::Failed)) ShowUpdateError(*owned);
+  controller_.OnSnapshot(std::move(*owned));
   owned.reset();
-  // Posted messages come before input in the queue. Where a frame takes
-  // longer than the worker's progress interval (software drawing on a slow
-  // machine), drawing every snapshot would keep a progress message always
-  // waiting and clicks would never be read. A newer snapshot or waiting
-  // input leaves this frame to the next one, which shows the same state.
-  if (!InputOrSnapshotWaiting()) Render();
+  RedrawIfChanged();
 }
 
 bool LauncherWindow::InputOrSnapshotWaiting() const {
   if (HIWORD(GetQueueStatus(QS_MOUSEBUTTON | QS_MOUSEMOVE | QS_KEY)) != 0) return true;
-  MSG msg;
+  MSG msg{};
   return PeekMessageW(&msg, window_, WM_LAUNCHER_PROGRESS, WM_LAUNCHER_PROGRESS, PM_NOREMOVE) != 0;
 }
 
-void LauncherWindow::StartCountdown() {
-  if (autoLaunchDisabled_) return;
-  countdown_ = 10;
-  SetTimer(window_, kCountdownTimer, kCountdownIntervalMs, nullptr);
-  Render();
-}
+void LauncherWindow::StartEngine() { engine_.Start(); }
 
-void LauncherWindow::StopCountdown() {
-  countdown_ = -1;
-  if (window_ != nullptr) KillTimer(window_, kCountdownTimer);
-}
+void LauncherWindow::CancelEngine() { engine_.RequestCancel(); }
 
-void LauncherWindow::OnButton(ButtonId button) {
-  switch (button) {
-    case ButtonId::Start:
-      if (ready_) OnStartGame();
-      break;
-    case ButtonId::Website:
-      OpenUrl(WebsitePageUrl());
-      break;
-    case ButtonId::Support:
-    case ButtonId::Community:
-      OpenUrl(Utf8ToWide(build_config::kCommunityUrl));
-      break;
-    case ButtonId::Minimise:
-      ShowWindow(window_, SW_MINIMIZE);
-      break;
-    case ButtonId::Close:
-      engine_.RequestCancel();
-      PostQuitMessage(0);
-      break;
-    case ButtonId::Settings:
-      OpenSettings();
-      break;
-    case ButtonId::None:
-      break;
-  }
-}
-
-void LauncherWindow::OpenUrl(const std::u16string& url) {
-  const std::wstring target = win::ToWinString(url);
-  ShellExecuteW(window_, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-void LauncherWindow::OnStartGame() {
-  StopCountdown();
+int LauncherWindow::LaunchGame(std::uint32_t* error) {
+  // The game may take the foreground from us.
   AllowSetForegroundWindow(ASFW_ANY);
-  ShowWindow(window_, SW_MINIMIZE);
   const int result = engine_.LaunchGame();
-  if (result == kLaunchStarted) {
-    ShowWindow(window_, SW_HIDE);
-    PostQuitMessage(0);
-    return;
-  }
-  if (result != kLaunchEntryMissing && result != kLaunchFailed) return;
-  ShowWindow(window_, SW_RESTORE);
-  SetForegroundWindow(window_);
-  std::u16string text;
-  if (result == kLaunchEntryMissing) {
-    text = strings_.LaunchEntryMissing;
-  } else {
-    switch (engine_.launchError()) {
-      case kErrorCancelled:
-        text = LaunchCancelledText();
-        break;
-      case kErrorAccessDenied:
-      case kErrorElevationRequired:
-        text = ElevationRequiredText();
-        break;
-      default:
-        text = strings_.LaunchFailed;
-    }
-  }
-  ShowBox(window_, text, strings_.LaunchErrorTitle, MB_OK | MB_ICONWARNING);
-  if (ready_ && !autoLaunchDisabled_) StartCountdown();
+  *error = engine_.launchError();
+  return result;
 }
 
-void LauncherWindow::OpenSettings() {
-  autoLaunchDisabled_ = true;
-  StopCountdown();
-  Render();
+SettingsStart LauncherWindow::StartSettings(std::uint32_t* error) {
   const std::filesystem::path path = FsPath(paths_.gameFolder) / "config.exe";
   std::error_code ec;
-  const bool exists = std::filesystem::exists(path, ec);
-  if (!exists) {
-    // A failing existence check is treated like a missing file: either way
-    // there is nothing the launcher can start.
-    ShowBox(window_, u"config.exe bulunamadi.", strings_.LaunchErrorTitle, MB_OK | MB_ICONWARNING);
-    return;
-  }
+  // A failing existence check is treated like a missing file: either way
+  // there is nothing the launcher can start.
+  if (!std::filesystem::exists(path, ec)) return SettingsStart::Missing;
   const std::wstring file = path.wstring();
   const std::wstring folder = win::ToWinString(paths_.gameFolder);
   SHELLEXECUTEINFOW info{};
@@ -392,40 +369,83 @@ void LauncherWindow::OpenSettings() {
   info.lpFile = file.c_str();
   info.lpDirectory = folder.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info)) {
-    const DWORD error = GetLastError();
-    std::u16string text = strings_.LaunchFailed;
-    if (error != 0) text += u"\n\nWin32: " + ToWideDecimalUnsigned(error);
-    ShowBox(window_, text, strings_.LaunchErrorTitle, MB_OK | MB_ICONWARNING);
+  if (ShellExecuteExW(&info)) return SettingsStart::Started;
+  *error = GetLastError();
+  return SettingsStart::Failed;
+}
+
+void LauncherWindow::OpenUrl(const std::u16string& url) {
+  const std::wstring target = win::ToWinString(url);
+  ShellExecuteW(window_, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void LauncherWindow::SetCountdownTimer(bool running) {
+  if (window_ == nullptr) return;
+  if (running) {
+    SetTimer(window_, kCountdownTimer, kCountdownIntervalMs, nullptr);
+  } else {
+    KillTimer(window_, kCountdownTimer);
   }
 }
 
-void LauncherWindow::ShowUpdateError(const ProgressState& snapshot) {
-  const std::u16string text = snapshot.statusText + u"\n\n" + strings_.UpdateErrorHint;
-  if (ShowBox(window_, text, strings_.UpdateErrorTitle, MB_RETRYCANCEL | MB_ICONERROR) != IDRETRY) {
-    return;
+void LauncherWindow::ShowWindowAs(WindowShow show) {
+  switch (show) {
+    case WindowShow::Minimised:
+      ShowWindow(window_, SW_MINIMIZE);
+      return;
+    case WindowShow::Hidden:
+      ShowWindow(window_, SW_HIDE);
+      return;
+    case WindowShow::Restored:
+      ShowWindow(window_, SW_RESTORE);
+      SetForegroundWindow(window_);
+      return;
   }
-  state_ = ProgressState{};
-  state_.statusText = strings_.Checking;
-  ready_ = false;
-  Render();
-  engine_.Start();
 }
+
+BoxAnswer LauncherWindow::ShowBox(const std::u16string& text, const std::u16string& caption,
+                                  BoxKind kind) {
+  const UINT style =
+      kind == BoxKind::UpdateError ? MB_RETRYCANCEL | MB_ICONERROR : MB_OK | MB_ICONWARNING;
+  switch (ShowBoxW(window_, text, caption, style)) {
+    case IDRETRY:
+      return BoxAnswer::Retry;
+    case IDOK:
+      return BoxAnswer::Ok;
+    default:
+      return BoxAnswer::Cancel;
+  }
+}
+
+void LauncherWindow::RetryVideo() {
+  // Unless its engine refused our frame target, which no retry changes.
+  // StartVideo refuses a call made from inside its own wait.
+  if (video_.playing() || video_.starting() || video_.framesRefused()) return;
+  video_.StartVideo(instance_);
+  UpdateFrameTimer();
+}
+
+void LauncherWindow::Quit() { PostQuitMessage(0); }
 
 bool LauncherWindow::CloseAndWait(DWORD timeoutMs) {
-  StopCountdown();
+  controller_.OnClosing();
   if (window_ != nullptr && IsWindow(window_)) ShowWindow(window_, SW_HIDE);
   return engine_.StopAndWait(timeoutMs);
 }
 
 bool LauncherWindow::Create() {
+  // One pair of icons for the class and the window, destroyed with the
+  // window; the class goes with it, so no later window of it shows a
+  // destroyed icon.
+  icons_.big = LoadAppIcon(instance_, 0);
+  icons_.small = LoadAppIcon(instance_, 16);
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = &LauncherWindow::WindowProc;
   windowClass.hInstance = instance_;
-  windowClass.hIcon = LoadAppIcon(instance_, 0);
-  windowClass.hIconSm = LoadAppIcon(instance_, 16);
+  windowClass.hIcon = icons_.big;
+  windowClass.hIconSm = icons_.small;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   windowClass.lpszClassName = kLauncherWindowClass;
@@ -440,14 +460,19 @@ bool LauncherWindow::Create() {
                       this) == nullptr) {
     return false;
   }
-  postTarget_ = window_;
-  if (HICON big = LoadAppIcon(instance_, 0)) {
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  {
+    std::lock_guard lock(postMutex_);
+    postTarget_ = window_;
   }
-  if (HICON small = LoadAppIcon(instance_, 16)) {
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  if (icons_.big != nullptr) {
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_.big));
+  }
+  if (icons_.small != nullptr) {
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons_.small));
   }
   if (!render_.InitRendering(window_)) return false;
+  // The run overlaps the video start; the controller keeps its snapshots
+  // until the window is on screen.
   engine_.Start();
 
   WaitForBackgroundVideo(instance_, kVideoPreparationWaitMs);
@@ -466,7 +491,9 @@ bool LauncherWindow::Create() {
     }
   }
   SetForegroundWindow(window_);
-  SetTimer(window_, kRedrawTimer, kRedrawIntervalMs, nullptr);
+  UpdateFrameTimer();
+  controller_.OnShown();
+  RedrawIfChanged();
   return true;
 }
 
@@ -482,7 +509,8 @@ std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance,
 }
 
 int RunMessageLoop() {
-  MSG msg;
+  // A failing GetMessageW (-1) leaves |msg| as it was: it must hold no quit.
+  MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);

@@ -7,10 +7,9 @@
 #ifndef EMBERFALL_UI_LAUNCHER_WINDOW_H_
 #define EMBERFALL_UI_LAUNCHER_WINDOW_H_
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "app/localization.h"
 #include "core/patch_engine.h"
@@ -18,6 +17,7 @@
 #include "ui/background_video.h"
 #include "ui/layout.h"
 #include "ui/render_resources.h"
+#include "ui/window_controller.h"
 
 namespace emberfall {
 
@@ -26,20 +26,23 @@ namespace emberfall {
 inline constexpr UINT WM_LAUNCHER_PROGRESS = WM_APP + 1;
 inline constexpr UINT_PTR kRedrawTimer = 1;
 inline constexpr UINT_PTR kCountdownTimer = 2;
+// One frame drawn later, behind input that was waiting.
+inline constexpr UINT_PTR kDeferredRedrawTimer = 3;
 inline constexpr wchar_t kLauncherWindowClass[] = L"EmbLauncherNative";
 
 // Position and size in physical pixels for |monitor|, from its work area and
 // effective DPI (see PlaceOnWorkArea).
 WindowPlacement ComputeWindowPlacement(HMONITOR monitor);
 
-class LauncherWindow {
+class LauncherWindow : private WindowHost {
  public:
   // Builds the window's parts (video, paths, strings, engine); creates no
   // window. |engineOptions| lets tests point the engine elsewhere.
   explicit LauncherWindow(HINSTANCE instance, PatchEngineOptions engineOptions = {});
-  // Destroys the window first, so that no message reaches a released object,
-  // and frees any snapshot still queued for it.
-  ~LauncherWindow();
+  // Stops taking snapshots from the worker, then destroys the window, so
+  // that no message reaches a released object, and frees any snapshot still
+  // queued for it.
+  ~LauncherWindow() override;
   LauncherWindow(const LauncherWindow&) = delete;
   LauncherWindow& operator=(const LauncherWindow&) = delete;
 
@@ -48,9 +51,20 @@ class LauncherWindow {
   bool CloseAndWait(DWORD timeoutMs);
 
   HWND window() const { return window_; }
+  const WindowController& controller() const { return controller_; }
 
  private:
   friend std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE, PatchEngineOptions);
+
+  // Destroys the icon handles given to the window, after the window.
+  struct IconHandles {
+    HICON big = nullptr;
+    HICON small = nullptr;
+    IconHandles() = default;
+    IconHandles(const IconHandles&) = delete;
+    IconHandles& operator=(const IconHandles&) = delete;
+    ~IconHandles();
+  };
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -58,36 +72,45 @@ class LauncherWindow {
   bool Create();
   void OnProgress(const ProgressState& snapshot);
   void OnProgressMessage(ProgressState* snapshot);
-  void OnButton(ButtonId button);
   void OnTimer(UINT_PTR id);
-  void StartCountdown();
-  void StopCountdown();
-  void OnStartGame();
-  void OpenSettings();
-  void ShowUpdateError(const ProgressState& snapshot);
-  void OpenUrl(const std::u16string& url);
   void Replace();
   void ResizeToClient();
   void Render();
+  // Draws when the controller reports a change and the face can be seen.
+  void RedrawIfChanged();
+  // The frame timer runs only while a video plays in a visible window.
+  void UpdateFrameTimer();
   bool InputOrSnapshotWaiting() const;
   void DrainProgressMessages();
 
+  // WindowHost
+  void StartEngine() override;
+  void CancelEngine() override;
+  int LaunchGame(std::uint32_t* error) override;
+  SettingsStart StartSettings(std::uint32_t* error) override;
+  void OpenUrl(const std::u16string& url) override;
+  void SetCountdownTimer(bool running) override;
+  void ShowWindowAs(WindowShow show) override;
+  BoxAnswer ShowBox(const std::u16string& text, const std::u16string& caption,
+                    BoxKind kind) override;
+  void RetryVideo() override;
+  void Quit() override;
+
   HINSTANCE instance_;
+  // The window the worker's callback posts to; null until it exists and
+  // again once the window goes. Declared before the engine, whose worker
+  // reads it until the engine is destroyed.
+  std::mutex postMutex_;
+  HWND postTarget_ = nullptr;
   HWND window_ = nullptr;
+  IconHandles icons_;
   RenderResources render_;
   BackgroundVideo video_;
   LauncherPaths paths_;
   UiStrings strings_;
+  WindowController controller_;
   PatchEngine engine_;
-  ProgressState state_;
-  bool ready_ = false;
-  ButtonId hoverButton_ = ButtonId::None;
-  std::chrono::steady_clock::time_point lastRenderEnd_{};
-  std::chrono::steady_clock::duration lastRenderCost_{};
-  std::int32_t countdown_ = -1;
-  bool autoLaunchDisabled_ = false;
-  // The window the worker's callback posts to; null until it exists.
-  std::atomic<HWND> postTarget_{nullptr};
+  bool frameTimer_ = false;
 };
 
 // Registers the class, creates and shows the window with its rendering

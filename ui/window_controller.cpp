@@ -1,0 +1,206 @@
+#include "ui/window_controller.h"
+
+#include <utility>
+
+#include "app/game_launch.h"
+#include "app/process_launch.h"
+#include "core/text.h"
+
+namespace emberfall {
+
+WindowController::WindowController(WindowHost& host, ControllerTexts texts)
+    : host_(host), texts_(std::move(texts)) {
+  state_.statusText = texts_.strings.Checking;
+}
+
+std::u16string WindowController::WebsitePageUrl(std::u16string base) {
+  while (!base.empty() && base.back() == u'/') base.pop_back();
+  return base + u"/new";
+}
+
+std::u16string WindowController::LaunchFailureText(std::uint32_t error) const {
+  switch (error) {
+    case kErrorCancelled:
+      return texts_.launchCancelled;
+    case kErrorAccessDenied:
+    case kErrorElevationRequired:
+      return texts_.elevationRequired;
+    default:
+      return texts_.strings.LaunchFailed;
+  }
+}
+
+bool WindowController::TakeRedraw() { return std::exchange(redraw_, false); }
+
+void WindowController::OnShown() {
+  if (shown_) return;
+  shown_ = true;
+  redraw_ = true;
+  if (early_) {
+    ProgressState snapshot = std::move(*early_);
+    early_.reset();
+    Apply(std::move(snapshot));
+  }
+}
+
+void WindowController::OnSnapshot(ProgressState snapshot) {
+  if (closing_) return;
+  if (!shown_) {
+    early_ = std::move(snapshot);
+    return;
+  }
+  Apply(std::move(snapshot));
+}
+
+void WindowController::Apply(ProgressState snapshot) {
+  const bool wasReady = ready_;
+  const bool failed = snapshot.stage == static_cast<std::uint32_t>(PatchStage::Failed);
+  state_ = std::move(snapshot);
+  ready_ = state_.ready;
+  redraw_ = true;
+  if (!ready_) {
+    StopCountdown();
+  } else if (!wasReady) {
+    StartCountdown();
+  }
+  if (ready_) host_.RetryVideo();
+  // One box at a time: a failure that arrives while another box is open
+  // stays on the face.
+  if (failed && !boxOpen()) ShowUpdateError(state_);
+}
+
+void WindowController::OnHover(ButtonId button) {
+  if (button == hover_) return;
+  hover_ = button;
+  redraw_ = true;
+}
+
+void WindowController::OnButton(ButtonId button) {
+  if (closing_) return;
+  switch (button) {
+    case ButtonId::Start:
+      if (ready_) StartGame();
+      break;
+    case ButtonId::Website:
+      host_.OpenUrl(WebsitePageUrl(texts_.websiteUrl));
+      break;
+    case ButtonId::Support:
+    case ButtonId::Community:
+      host_.OpenUrl(texts_.communityUrl);
+      break;
+    case ButtonId::Minimise:
+      host_.ShowWindowAs(WindowShow::Minimised);
+      break;
+    case ButtonId::Close:
+      host_.CancelEngine();
+      OnClosing();
+      host_.Quit();
+      break;
+    case ButtonId::Settings:
+      OpenSettings();
+      break;
+    case ButtonId::None:
+      break;
+  }
+}
+
+void WindowController::OnCountdownTick() {
+  if (countdown_ < 1) return;
+  --countdown_;
+  redraw_ = true;
+  if (countdown_ == 0) StartGame();
+}
+
+void WindowController::OnClosing() {
+  StopCountdown();
+  closing_ = true;
+}
+
+void WindowController::StartCountdown() {
+  if (autoLaunchDisabled_ || closing_) return;
+  countdown_ = kCountdownSeconds;
+  redraw_ = true;
+  host_.SetCountdownTimer(true);
+}
+
+void WindowController::StopCountdown() {
+  if (countdown_ != -1) redraw_ = true;
+  countdown_ = -1;
+  host_.SetCountdownTimer(false);
+}
+
+BoxAnswer WindowController::Box(const std::u16string& text, const std::u16string& caption,
+                                BoxKind kind) {
+  // The box pumps messages: snapshots and ticks may arrive while it is open.
+  ++boxDepth_;
+  BoxAnswer answer = BoxAnswer::Cancel;
+  try {
+    answer = host_.ShowBox(text, caption, kind);
+  } catch (...) {
+    --boxDepth_;
+    throw;
+  }
+  --boxDepth_;
+  redraw_ = true;
+  return answer;
+}
+
+void WindowController::StartGame() {
+  StopCountdown();
+  host_.ShowWindowAs(WindowShow::Minimised);
+  std::uint32_t error = 0;
+  const int result = host_.LaunchGame(&error);
+  if (result == kLaunchStarted) {
+    host_.ShowWindowAs(WindowShow::Hidden);
+    OnClosing();
+    host_.Quit();
+    return;
+  }
+  if (result != kLaunchEntryMissing && result != kLaunchFailed) return;
+  host_.ShowWindowAs(WindowShow::Restored);
+  const std::u16string text =
+      result == kLaunchEntryMissing ? texts_.strings.LaunchEntryMissing : LaunchFailureText(error);
+  Box(text, texts_.strings.LaunchErrorTitle, BoxKind::LaunchWarning);
+  // Ten seconds later the start is tried again, unless the user steps in.
+  if (ready_ && !closing_) StartCountdown();
+}
+
+void WindowController::OpenSettings() {
+  autoLaunchDisabled_ = true;
+  StopCountdown();
+  std::uint32_t error = 0;
+  switch (host_.StartSettings(&error)) {
+    case SettingsStart::Started:
+      return;
+    case SettingsStart::Missing:
+      Box(u"config.exe bulunamadi.", texts_.strings.LaunchErrorTitle, BoxKind::LaunchWarning);
+      return;
+    case SettingsStart::Failed: {
+      std::u16string text = texts_.strings.LaunchFailed;
+      if (error != 0) text += u"\n\nWin32: " + ToWideDecimalUnsigned(error);
+      Box(text, texts_.strings.LaunchErrorTitle, BoxKind::LaunchWarning);
+      return;
+    }
+  }
+}
+
+void WindowController::ShowUpdateError(const ProgressState& failure) {
+  const ProgressState shown = failure;
+  const std::u16string text = shown.statusText + u"\n\n" + texts_.strings.UpdateErrorHint;
+  if (Box(text, texts_.strings.UpdateErrorTitle, BoxKind::UpdateError) != BoxAnswer::Retry) return;
+  if (closing_) return;
+  state_ = ProgressState{};
+  state_.statusText = texts_.strings.Checking;
+  ready_ = false;
+  redraw_ = true;
+  try {
+    host_.StartEngine();
+  } catch (...) {
+    // No new run started: the failure stays on screen rather than a check
+    // that never progresses.
+    state_ = shown;
+    ready_ = false;
+  }
+}
+
+}  // namespace emberfall
