@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <new>
@@ -27,6 +28,12 @@ namespace {
 constexpr UINT kRedrawIntervalMs = 33;
 constexpr UINT kCountdownIntervalMs = 1000;
 constexpr DWORD kVideoPreparationWaitMs = 15000;
+// Progress frames take at most about this share of the UI thread's time.
+// With hardware drawing a frame costs a millisecond and every snapshot is
+// drawn; with software drawing (Wine, remote sessions) a frame can cost a
+// quarter of a second, and progress then moves every few seconds instead of
+// keeping a core busy.
+constexpr int kDrawingShare = 10;
 constexpr UINT kReplaceFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
 
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
@@ -50,6 +57,19 @@ UINT MonitorDpi(HMONITOR monitor) {
 HICON LoadAppIcon(HINSTANCE instance, int size) {
   const UINT flags = size == 0 ? LR_DEFAULTSIZE : 0;
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, flags));
+}
+
+// User and kernel time of all the process's threads.
+std::chrono::nanoseconds ProcessCpuTime() {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return {};
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return std::chrono::nanoseconds((ticks(kernel) + ticks(user)) * 100);
 }
 
 int ShowBoxW(HWND owner, const std::u16string& text, const std::u16string& caption, UINT style) {
@@ -256,12 +276,20 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void LauncherWindow::Render() {
+  const auto start = std::chrono::steady_clock::now();
+  const std::chrono::nanoseconds cpuStart = ProcessCpuTime();
   controller_.TakeRedraw();
   render_.Render(controller_.state(), strings_, controller_.ready(), controller_.hover(), &video_,
                  controller_.countdown());
+  lastRenderEnd_ = std::chrono::steady_clock::now();
+  // Software drawing runs on several threads at once; the frame's cost is
+  // what the process spent, when that exceeds the time it took.
+  lastRenderCost_ = std::max<std::chrono::steady_clock::duration>(
+      lastRenderEnd_ - start,
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(ProcessCpuTime() - cpuStart));
 }
 
-void LauncherWindow::RedrawIfChanged() {
+void LauncherWindow::RedrawIfChanged(Urgency urgency) {
   // Minimised, nothing is seen; behind a modal box, drawing would only take
   // time from the box. The change stays noted for the next frame.
   if (window_ == nullptr || IsIconic(window_) || !IsWindowVisible(window_) ||
@@ -276,6 +304,16 @@ void LauncherWindow::RedrawIfChanged() {
   if (InputOrSnapshotWaiting()) {
     SetTimer(window_, kDeferredRedrawTimer, 1, nullptr);
     return;
+  }
+  if (urgency == Urgency::Progress) {
+    const auto next = lastRenderEnd_ + lastRenderCost_ * (kDrawingShare - 1);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next) {
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+      SetTimer(window_, kDeferredRedrawTimer, static_cast<UINT>(std::max<long long>(wait, 1)),
+               nullptr);
+      return;
+    }
   }
   if (controller_.TakeRedraw()) Render();
 }
@@ -333,7 +371,7 @@ void LauncherWindow::OnProgressMessage(ProgressState* snapshot) {
   std::unique_ptr<ProgressState> owned(snapshot);
   controller_.OnSnapshot(std::move(*owned));
   owned.reset();
-  RedrawIfChanged();
+  RedrawIfChanged(Urgency::Progress);
 }
 
 bool LauncherWindow::InputOrSnapshotWaiting() const {

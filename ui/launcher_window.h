@@ -7,6 +7,7 @@
 #ifndef EMBERFALL_UI_LAUNCHER_WINDOW_H_
 #define EMBERFALL_UI_LAUNCHER_WINDOW_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -77,7 +78,10 @@ class LauncherWindow : private WindowHost {
   void ResizeToClient();
   void Render();
   // Draws when the controller reports a change and the face can be seen.
-  void RedrawIfChanged();
+  // Changes the user made draw at once; the patch worker's progress draws
+  // within a share of the time (see kDrawingShare).
+  enum class Urgency { Input, Progress };
+  void RedrawIfChanged(Urgency urgency = Urgency::Input);
   // The frame timer runs only while a video plays in a visible window.
   void UpdateFrameTimer();
   bool InputOrSnapshotWaiting() const;
@@ -111,6 +115,8 @@ class LauncherWindow : private WindowHost {
   WindowController controller_;
   PatchEngine engine_;
   bool frameTimer_ = false;
+  std::chrono::steady_clock::time_point lastRenderEnd_{};
+  std::chrono::steady_clock::duration lastRenderCost_{};
 };
 
 // Registers the class, creates and shows the window with its rendering

@@ -191,6 +191,7 @@ void RenderResources::EnsureDeviceResources() {
 
 void RenderResources::DiscardDeviceResources() {
   // Everything made by the target belongs to its device and dies with it.
+  textCache_.clear();
   for (auto& brush : brushes_) brush.reset();
   frameBitmap_.reset();
   frameBitmapWidth_ = frameBitmapHeight_ = 0;
@@ -207,6 +208,7 @@ void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t heig
     renderTarget_->Resize(D2D1::SizeU(width, height));
     renderTarget_->SetDpi(96.0f, 96.0f);
   }
+  textCache_.clear();
   frameSource_.reset();
   frameBitmap_.reset();
   frameBitmapWidth_ = frameBitmapHeight_ = 0;
@@ -325,10 +327,10 @@ void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* b
   renderTarget_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
 }
 
-void RenderResources::DrawTextInRect(const std::u16string& text, const RectF& rect,
-                                     ID2D1Brush* brush, float size,
+void RenderResources::DrawTextInRect(ID2D1RenderTarget* target, const std::u16string& text,
+                                     const RectF& rect, ID2D1Brush* brush, float size,
                                      DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  if (text.empty() || !renderTarget_ || !textFactory_ || brush == nullptr) return;
+  if (text.empty() || target == nullptr || !textFactory_ || brush == nullptr) return;
   IDWriteTextFormat* format = FindTextFormat(size, alignment, bold);
   ComPtr<IDWriteTextFormat> temporary;
   if (format == nullptr) {
@@ -336,23 +338,80 @@ void RenderResources::DrawTextInRect(const std::u16string& text, const RectF& re
     format = temporary.get();
   }
   if (format == nullptr) return;
-  renderTarget_->DrawText(reinterpret_cast<const wchar_t*>(text.c_str()),
-                          static_cast<UINT32>(text.size()), format, ToD2D(rect), brush,
-                          D2D1_DRAW_TEXT_OPTIONS_CLIP, DWRITE_MEASURING_MODE_NATURAL);
+  target->DrawText(reinterpret_cast<const wchar_t*>(text.c_str()), static_cast<UINT32>(text.size()),
+                   format, ToD2D(rect), brush, D2D1_DRAW_TEXT_OPTIONS_CLIP,
+                   DWRITE_MEASURING_MODE_NATURAL);
+}
+
+namespace {
+
+// One pixel each way, unscaled: an outline that reads at every size.
+constexpr float kOutlineOffsets[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+constexpr std::size_t kTextCacheSize = 48;
+
+}  // namespace
+
+ID2D1Bitmap* RenderResources::OutlinedTextBitmap(const std::u16string& text, const RectF& rect,
+                                                 ID2D1Brush* brush, float size,
+                                                 DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
+  const float width = rect.right - rect.left;
+  const float height = rect.bottom - rect.top;
+  for (auto it = textCache_.begin(); it != textCache_.end(); ++it) {
+    if (it->text == text && it->width == width && it->height == height && it->brush == brush &&
+        it->size == size && it->alignment == alignment && it->bold == bold) {
+      // Most recently used last, so that eviction takes the stalest.
+      std::rotate(it, it + 1, textCache_.end());
+      return textCache_.back().bitmap.get();
+    }
+  }
+  if (width <= 0 || height <= 0) return nullptr;
+  // The row plus the outline's pixel on each side.
+  const D2D1_SIZE_F layerSize{std::ceil(width) + 2, std::ceil(height) + 2};
+  const D2D1_PIXEL_FORMAT format =
+      D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
+  ComPtr<ID2D1BitmapRenderTarget> layer;
+  if (FAILED(renderTarget_->CreateCompatibleRenderTarget(
+          &layerSize, nullptr, &format, D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE, layer.put()))) {
+    return nullptr;
+  }
+  // ClearType needs an opaque background, which a transparent layer lacks.
+  layer->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
+  layer->BeginDraw();
+  layer->Clear(D2D1::ColorF(0, 0, 0, 0));
+  const RectF inside{1, 1, 1 + width, 1 + height};
+  for (const auto& offset : kOutlineOffsets) {
+    const RectF shifted{inside.left + offset[0], inside.top + offset[1], inside.right + offset[0],
+                        inside.bottom + offset[1]};
+    DrawTextInRect(layer.get(), text, shifted, brushes_[kOutline].get(), size, alignment, bold);
+  }
+  DrawTextInRect(layer.get(), text, inside, brush, size, alignment, bold);
+  ComPtr<ID2D1Bitmap> bitmap;
+  if (FAILED(layer->EndDraw()) || FAILED(layer->GetBitmap(bitmap.put()))) return nullptr;
+  if (textCache_.size() >= kTextCacheSize) textCache_.erase(textCache_.begin());
+  textCache_.push_back({text, width, height, brush, size, alignment, bold, std::move(bitmap)});
+  return textCache_.back().bitmap.get();
 }
 
 void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& rect,
                                        ID2D1Brush* brush, float size,
                                        DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  if (text.empty()) return;
-  // One pixel each way, unscaled: an outline that reads at every size.
-  static constexpr float kOffsets[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-  for (const auto& offset : kOffsets) {
+  if (text.empty() || !renderTarget_ || brush == nullptr) return;
+  if (ID2D1Bitmap* bitmap = OutlinedTextBitmap(text, rect, brush, size, alignment, bold)) {
+    const D2D1_SIZE_F layerSize = bitmap->GetSize();
+    renderTarget_->DrawBitmap(
+        bitmap,
+        D2D1::RectF(rect.left - 1, rect.top - 1, rect.left - 1 + layerSize.width,
+                    rect.top - 1 + layerSize.height),
+        1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
+    return;
+  }
+  for (const auto& offset : kOutlineOffsets) {
     const RectF shifted{rect.left + offset[0], rect.top + offset[1], rect.right + offset[0],
                         rect.bottom + offset[1]};
-    DrawTextInRect(text, shifted, brushes_[kOutline].get(), size, alignment, bold);
+    DrawTextInRect(renderTarget_.get(), text, shifted, brushes_[kOutline].get(), size, alignment,
+                   bold);
   }
-  DrawTextInRect(text, rect, brush, size, alignment, bold);
+  DrawTextInRect(renderTarget_.get(), text, rect, brush, size, alignment, bold);
 }
 
 void RenderResources::DrawHeader(const UiStrings& strings, ButtonId hoverButton) {

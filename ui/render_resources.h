@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/localization.h"
 #include "core/patch_engine.h"
@@ -95,8 +96,13 @@ class RenderResources {
   void DrawHeader(const UiStrings& strings, ButtonId hoverButton);
   void DrawProgressPanel(const ProgressState& state, const UiStrings& strings, bool ready,
                          ButtonId hoverButton, std::int32_t countdown);
-  void DrawTextInRect(const std::u16string& text, const RectF& rect, ID2D1Brush* brush, float size,
-                      DWRITE_TEXT_ALIGNMENT alignment, bool bold);
+  void DrawTextInRect(ID2D1RenderTarget* target, const std::u16string& text, const RectF& rect,
+                      ID2D1Brush* brush, float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold);
+  // The outlined text drawn once into a bitmap of the row's size; null when
+  // no bitmap could be made.
+  ID2D1Bitmap* OutlinedTextBitmap(const std::u16string& text, const RectF& rect,
+                                  ID2D1Brush* brush, float size, DWRITE_TEXT_ALIGNMENT alignment,
+                                  bool bold);
   void DrawOutlinedText(const std::u16string& text, const RectF& rect, ID2D1Brush* brush,
                         float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold);
   void FillRounded(const RectF& rect, float radius, ID2D1Brush* brush);
@@ -118,6 +124,20 @@ class RenderResources {
   std::array<win::ComPtr<IDWriteTextFormat>, kFormatCount> formats_;
   ButtonRects buttons_{};
   bool lastFrameHadVideo_ = false;
+  // Drawn texts, newest last. Text is what software drawing (Wine's, a
+  // remote session's) spends most of a frame on, and most texts stay the
+  // same from frame to frame.
+  struct CachedText {
+    std::u16string text;
+    float width = 0;
+    float height = 0;
+    ID2D1Brush* brush = nullptr;
+    float size = 0;
+    DWRITE_TEXT_ALIGNMENT alignment = DWRITE_TEXT_ALIGNMENT_LEADING;
+    bool bold = false;
+    win::ComPtr<ID2D1Bitmap> bitmap;
+  };
+  std::vector<CachedText> textCache_;
 };
 
 }  // namespace emberfall

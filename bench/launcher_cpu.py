@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""CPU and memory of launcher.exe under Wine in states where the face
+changes rarely: downloading, minimised during a download, READY with and
+without the countdown, and the update-error box open. Each figure is the
+launcher process's CPU time over a few seconds, as a percentage of one core
+(wineserver beside it), and the resident memory at the start and end of the
+minimised stretch. With --baseline LAUNCHER.exe the same states are measured
+for that build too and the ratios printed.
+
+Run under an X server, as the screen tests are:
+  xvfb-run -a -s "-screen 0 1920x1080x24" bench/launcher_cpu.py \
+      --bin build/windows/bin --wine-run cmake/wine-run.sh --port 18631"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+
+import launcher_e2e_test as e2e  # noqa: E402
+from patch_server import PatchServer, Publication  # noqa: E402
+from screen import WinePrefix, default_prefix, screen_prefix, wait_for  # noqa: E402
+
+TICK = os.sysconf("SC_CLK_TCK")
+PAGE = os.sysconf("SC_PAGE_SIZE")
+
+
+def pids_of(name):
+    out = subprocess.run(["pgrep", "-f", name], capture_output=True, text=True)
+    return [int(p) for p in out.stdout.split()]
+
+
+def launcher_pid():
+    # The Windows process itself, not the shell script that started it.
+    for pid in pids_of(r"launcher\.exe"):
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                args = f.read().split(b"\0")
+        except OSError:
+            continue
+        if args and args[0].lower().endswith(b"launcher.exe"):
+            return pid
+    return None
+
+
+def cpu_ticks(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return None  # ended meanwhile
+    return int(fields[11]) + int(fields[12])
+
+
+def rss_mib(pid):
+    with open("/proc/%d/statm" % pid) as f:
+        return int(f.read().split()[1]) * PAGE / 2**20
+
+
+def cpu_percent(pid, seconds):
+    servers = {p: cpu_ticks(p) for p in pids_of("wineserver")}
+    before = cpu_ticks(pid)
+    time.sleep(seconds)
+    used = (cpu_ticks(pid) - before) / TICK
+    server_used = 0
+    for p, start in servers.items():
+        end = cpu_ticks(p)
+        if start is not None and end is not None:
+            server_used += (end - start) / TICK
+    return 100.0 * used / seconds, 100.0 * server_used / seconds
+
+
+def game_folder(root, launcher, config_exe):
+    os.makedirs(root)
+    game = e2e.GameFolder(root, config_exe=config_exe)
+    shutil.copy(launcher, os.path.join(game.path, "launcher.exe"))
+    return game
+
+
+def measure(launcher, port):
+    """The states of one launcher build: {state: (cpu %, wineserver %)}."""
+    results = {}
+    game_exe = e2e.game_bytes()
+    with tempfile.TemporaryDirectory() as root:
+        pub = Publication({"emb.bin": game_exe, "data/big.pak": e2e.big_file(8_000_000)})
+        game = game_folder(os.path.join(root, "update"), launcher, True)
+        with PatchServer(port, pub, throttle=250_000) as server:
+            proc = game.start()
+            try:
+                win = e2e.wait_window()
+                pid = wait_for(launcher_pid, 30, 0.3)
+                if not win or not pid:
+                    raise RuntimeError("no launcher window")
+                face = e2e.Face(win["x"], win["y"], win["w"], win["h"])
+                wait_for(lambda: server.count("GET", "big.pak.lz"), 60)
+                time.sleep(1.0)
+                results["downloading"] = cpu_percent(pid, 5)
+                e2e.click_until(face.centre("minimise"),
+                                lambda: (e2e.launcher_window() or {}).get("iconic"))
+                time.sleep(1.0)
+                rss_start = rss_mib(pid)
+                results["minimised, downloading"] = cpu_percent(pid, 8)
+                results["minimised RSS start/end MiB"] = (rss_start, rss_mib(pid))
+                # A second start brings the window back; the download then ends.
+                game.start().wait(timeout=60)
+                if not wait_for(lambda: _ready(face), 120, 0.5):
+                    raise RuntimeError("never ready")
+                results["ready, countdown"] = cpu_percent(pid, 4)
+                # The settings button stops the countdown for good.
+                e2e.click(*face.centre("settings"))
+                time.sleep(2.0)
+                results["ready, no countdown"] = cpu_percent(pid, 5)
+            finally:
+                e2e.stop(proc)
+                subprocess.run(["pkill", "-f", "config.exe"], capture_output=True)
+        game = game_folder(os.path.join(root, "failing"), launcher, False)
+        with PatchServer(port, Publication({"emb.bin": game_exe})) as server:
+            server.fail_config = True
+            proc = game.start()
+            try:
+                if wait_for(lambda: e2e.box_text("Update Error"), 90, 0.5) is None:
+                    raise RuntimeError("no update-error box")
+                pid = wait_for(launcher_pid, 30, 0.3)
+                time.sleep(1.0)
+                results["update-error box open"] = cpu_percent(pid, 5)
+            finally:
+                e2e.stop(proc)
+    return results
+
+
+def _ready(face):
+    l, t, r, b = face.button("start")
+    ready_face = e2e.blend(e2e.BRUSH["start_ready"], e2e.CLEAR8)
+    return all(abs(a - e) <= 8 for a, e in zip(e2e.screenshot().px(l + 4, t + 4), ready_face))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--port", type=int, default=18631)
+    parser.add_argument("--baseline", help="another launcher.exe built for the same port")
+    args = parser.parse_args()
+    e2e.ARGS = argparse.Namespace(bin=args.bin, wine_run=args.wine_run, out=tempfile.gettempdir(),
+                                  port=args.port, only="")
+    builds = [("this build", os.path.join(args.bin, "e2e", "launcher.exe"))]
+    if args.baseline:
+        builds.append(("baseline", args.baseline))
+    measured = {}
+    with WinePrefix(screen_prefix(default_prefix())):
+        for name, exe in builds:
+            measured[name] = measure(exe, args.port)
+    for state in measured["this build"]:
+        ours = measured["this build"][state]
+        line = "%-30s %6.1f %6.1f" % (state, ours[0], ours[1])
+        if args.baseline:
+            base = measured["baseline"][state]
+            line += "   baseline %6.1f %6.1f" % base
+            if "RSS" not in state and ours[0] > 0:
+                line += "   %.1fx less" % (base[0] / ours[0])
+        print(line)
+    print("(CPU: %% of one core, launcher process then wineserver; RSS: MiB)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
