@@ -3,6 +3,7 @@
 # machine lacks, builds, and runs things.
 #
 #   ./run.sh demo          the main job: a demo patch run against a local server
+#   ./run.sh demo --window the same server, with the real launcher.exe under Wine
 #   ./run.sh test          every test: Linux (ASan+UBSan), Windows under Wine, fuzzing
 #   ./run.sh build PRESET  configure and build one preset (linux, linux-asan, windows, fuzz)
 #   ./run.sh fuzz [SECS]   run every fuzz target for SECS seconds each (default 30)
@@ -38,11 +39,13 @@ setup() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# build PRESET [TARGET...]: every target when none is named.
 build() {
   local preset="$1"
-  log "build $preset"
+  shift
+  log "build $preset $*"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  cmake --build --preset "$preset" ${1:+--target "$@"}
 }
 
 # The private Wine prefix the Windows tests run in. Created before ctest:
@@ -137,8 +140,14 @@ test_all() {
 }
 
 demo() {
+  local window=0
+  case "${1:-}" in
+    "") ;;
+    --window) window=1 ;;
+    *) echo "usage: ./run.sh demo [--window]" >&2; return 2 ;;
+  esac
   setup
-  build linux
+  build linux embpatch
   local out="$ROOT/build/demo" embpatch="$ROOT/build/linux/bin/embpatch"
   rm -rf "$out"
   mkdir -p "$out"
@@ -153,16 +162,108 @@ demo() {
   "$embpatch" publish --from demo/sample-game --web-root "$out/www" \
     --crcpatch-url "$base/patch" --version 1.0.0 --run-path emb.bin
 
-  log "bringing an empty folder up to date"
-  "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
+  if [ $window -eq 1 ]; then
+    demo_window "$port" "$out"
+  else
+    log "bringing an empty folder up to date"
+    "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
 
-  log "running again"
-  "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
+    log "running again"
+    "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
 
-  log "comparing the game folder with the published one"
-  diff -r --exclude=EmbLauncher.cache demo/sample-game "$out/game" && echo "identical"
+    log "comparing the game folder with the published one"
+    diff -r --exclude=EmbLauncher.cache demo/sample-game "$out/game" && echo "identical"
+  fi
   tools/nginx-serve.sh stop "$out/nginx"
   trap - EXIT
+}
+
+# launcher.exe, built for the demo server's port, brings a game folder of its
+# own (the folder it sits in, as for players) up to date under Wine: on the
+# user's display when there is one, else on Xvfb, where the window is
+# photographed once it is ready to play and then closed.
+demo_window() {
+  local port="$1" out="$2" status=0
+  log "building launcher.exe for the demo server on port $port"
+  cmake --preset windows -DEMB_DEMO_PATCH_PORT="$port" >/dev/null
+  cmake --build --preset windows --target emb_demo_launcher
+  local game="$out/Emberfall Game"
+  mkdir -p "$game"
+  cp build/windows/bin/demo/launcher.exe "$game/"
+
+  wine_prefix
+  wine_stop
+  # A prefix of the window's own (the screen tests' one): the shared prefix's
+  # desktop was started without a display, and would keep every window of
+  # that prefix off the screen.
+  local prefix="$WINEPREFIX-screen"
+  if [ ! -f "$prefix/system.reg" ]; then
+    rm -rf "$prefix.part"
+    cp -a "$WINEPREFIX" "$prefix.part"
+    mv "$prefix.part" "$prefix"
+  fi
+  export WINEPREFIX="$prefix"
+  wine_stop
+  if [ -n "${DISPLAY:-}" ]; then
+    log "launcher.exe on display $DISPLAY: close its window to end the demo"
+    wine "$game/launcher.exe" </dev/null || true
+  else
+    log "launcher.exe on Xvfb (no DISPLAY): a screenshot once it is ready to play"
+    xvfb-run -a -s "-screen 0 1920x1080x24" python3 - "$game" "$out/launcher_ready.png" <<'PY' || status=$?
+import os, subprocess, sys, time
+sys.path.insert(0, os.path.join(os.getcwd(), "tests", "e2e"))
+from screen import BRUSH, CLEAR, blend, rgb8, screenshot, wait_for
+
+game, shot = sys.argv[1], sys.argv[2]
+log = open(os.path.join(os.path.dirname(shot), "launcher.log"), "w")
+proc = subprocess.Popen(["wine", os.path.join(game, "launcher.exe")], stdin=subprocess.DEVNULL,
+                        stdout=log, stderr=subprocess.STDOUT)
+
+def geometry():
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Emb Launcher$"],
+                           capture_output=True, text=True, timeout=30).stdout.split()
+    if not found:
+        return None
+    shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", found[0]],
+                           capture_output=True, text=True, timeout=30).stdout.split()
+    g = dict(line.split("=", 1) for line in shell)
+    return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+def ready(g):
+    # The start button takes its ready face once the run has succeeded.
+    x, y, w, _ = g
+    s = w / 1124.0
+    img = screenshot()
+    face = blend(BRUSH["start_ready"], rgb8(CLEAR))
+    return img if all(abs(a - b) <= 8 for a, b in zip(img.px(x + 912 * s, y + 546 * s), face)) else None
+
+def while_running(check):
+    if proc.poll() is not None:
+        sys.exit("launcher.exe ended (exit %s); see %s" % (proc.returncode, log.name))
+    return check()
+
+try:
+    g = wait_for(lambda: while_running(geometry), 120, 0.5)
+    img = g and wait_for(lambda: while_running(lambda: ready(g)), 180, 0.5)
+    if not img:
+        sys.exit("launcher.exe did not reach READY TO PLAY in time; see %s" % log.name)
+    x, y, w, h = g
+    img.crop(x, y, w, h).save_png(shot)
+    print("READY TO PLAY; screenshot: %s" % shot)
+    # Closed by its own close button, as a player would.
+    s = w / 1124.0
+    subprocess.run(["xdotool", "mousemove", str(int(x + 1095 * s)), str(int(y + 24 * s)), "click", "1"],
+                   timeout=30)
+    if wait_for(lambda: proc.poll() is not None, 30) is None:
+        sys.exit("launcher.exe did not close")
+finally:
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait(timeout=30)
+PY
+  fi
+  wine_stop
+  return $status
 }
 
 bench() {
@@ -201,10 +302,10 @@ case "${1:-}" in
   setup) setup ;;
   build) setup; build "${2:?preset}" ;;
   test) test_all ;;
-  demo) demo ;;
+  demo) demo "${2:-}" ;;
   fuzz) setup; fuzz "${2:-30}" ;;
   bench) bench ;;
   wineprefix) wine_prefix ;;
   stats) stats ;;
-  *) sed -n '2,11p' "$0"; exit 2 ;;
+  *) sed -n '2,12p' "$0"; exit 2 ;;
 esac

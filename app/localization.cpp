@@ -49,6 +49,7 @@ constexpr std::array<std::u16string UiStrings::*, kUiStringCount> kSlots = {
     &UiStrings::ErrorReleaseRolledBack,
     &UiStrings::ErrorFileNotSigned,
     &UiStrings::PreparingDownloads,
+    &UiStrings::FileUpdated,
 };
 
 constexpr const char16_t* kEnglish[kUiStringCount] = {
@@ -85,6 +86,7 @@ constexpr const char16_t* kEnglish[kUiStringCount] = {
     u"The server offered an older update than this game already has. Please try again later.",  // ErrorReleaseRolledBack
     u"A downloaded file does not match the signed update. Please try again.",  // ErrorFileNotSigned
     u"Preparing downloads %d / %d",  // PreparingDownloads
+    u"%d file updated",  // FileUpdated
 };
 
 constexpr const char16_t* kGerman[kUiStringCount] = {
@@ -121,6 +123,7 @@ constexpr const char16_t* kGerman[kUiStringCount] = {
     u"Der Server bietet eine \u00E4ltere Aktualisierung an, als bereits installiert ist. Bitte sp\u00E4ter erneut versuchen.",  // ErrorReleaseRolledBack
     u"Eine heruntergeladene Datei stimmt nicht mit der signierten Aktualisierung \u00FCberein. Bitte erneut versuchen.",  // ErrorFileNotSigned
     u"Downloads werden vorbereitet %d / %d",  // PreparingDownloads
+    u"%d Datei aktualisiert",  // FileUpdated
 };
 
 constexpr const char16_t* kTurkish[kUiStringCount] = {
@@ -157,6 +160,8 @@ constexpr const char16_t* kTurkish[kUiStringCount] = {
     u"Sunucu, y\u00FCkl\u00FC olandan daha eski bir g\u00FCncelleme sundu. L\u00FCtfen daha sonra tekrar deneyin.",  // ErrorReleaseRolledBack
     u"\u0130ndirilen bir dosya imzal\u0131 g\u00FCncellemeyle e\u015Fle\u015Fmiyor. L\u00FCtfen tekrar deneyin.",  // ErrorFileNotSigned
     u"\u0130ndirmeler haz\u0131rlan\u0131yor %d / %d",  // PreparingDownloads
+    // A Turkish noun after a number stays singular: one text for every count.
+    u"%d dosya g\u00FCncellendi",  // FileUpdated
 };
 
 // Prints |format| as printf would with "%d" conversions only, which is all
@@ -247,7 +252,7 @@ std::u16string FormatStartGameCount(const UiStrings& strings, std::int32_t secon
 }
 
 std::u16string FormatFilesUpdated(const UiStrings& strings, std::int32_t files) {
-  return FormatDecimals(strings.FilesUpdated, {files});
+  return FormatDecimals(files == 1 ? strings.FileUpdated : strings.FilesUpdated, {files});
 }
 
 std::u16string FormatVerifyingFiles(const UiStrings& strings, std::int32_t current,

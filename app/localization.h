@@ -1,4 +1,4 @@
-// The launcher's languages, its 32 user-visible texts, and its own paths
+// The launcher's languages, its 34 user-visible texts, and its own paths
 // (the folder the game lives in and locale.cfg is looked up from).
 #ifndef EMBERFALL_APP_LOCALIZATION_H_
 #define EMBERFALL_APP_LOCALIZATION_H_
@@ -58,11 +58,14 @@ struct UiStrings {
   std::u16string ErrorReleaseRolledBack;
   std::u16string ErrorFileNotSigned;
   std::u16string PreparingDownloads;
+  // FilesUpdated for a count of one.
+  std::u16string FileUpdated;
 };
 
-inline constexpr std::size_t kUiStringCount = 33;
+inline constexpr std::size_t kUiStringCount = 34;
 
-// The text in |slot| (0-31) of |strings|.
+// The text in |slot| (0 to kUiStringCount - 1) of |strings|; throws
+// std::out_of_range past the last slot.
 const std::u16string& UiStringSlot(const UiStrings& strings, std::size_t slot);
 
 // The paths of the given module (nullptr: the running executable). An
@@ -90,8 +93,8 @@ std::uint16_t UserUiPrimaryLanguage();
 // The texts of |language|; values other than English and German give Turkish.
 UiStrings LoadUiStrings(Language language);
 
-// Slot 1 with the seconds left, slot 10 with a file count, slot 11 with the
-// current and total file numbers.
+// Slot 1 with the seconds left; FilesUpdated with a file count (FileUpdated
+// when the count is one); slot 11 with the current and total file numbers.
 std::u16string FormatStartGameCount(const UiStrings& strings, std::int32_t seconds);
 std::u16string FormatFilesUpdated(const UiStrings& strings, std::int32_t files);
 std::u16string FormatVerifyingFiles(const UiStrings& strings, std::int32_t current,

@@ -107,6 +107,18 @@ class DibCanvas {
   void* bits_ = nullptr;
 };
 
+// Every text of the face has a row one line high: a longer text (German and
+// Turkish failure messages, counters with large counts) ends in an ellipsis
+// instead of wrapping into the row below.
+void KeepToOneLine(IDWriteFactory* factory, IDWriteTextFormat* format) {
+  format->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
+  ComPtr<IDWriteInlineObject> ellipsis;
+  factory->CreateEllipsisTrimmingSign(format, ellipsis.put());
+  const DWRITE_TRIMMING trimming{DWRITE_TRIMMING_GRANULARITY_CHARACTER, 0, 0};
+  // The format holds its own reference to the sign.
+  format->SetTrimming(&trimming, ellipsis.get());
+}
+
 }  // namespace
 
 RenderResources::RenderResources() = default;
@@ -232,6 +244,7 @@ ComPtr<IDWriteTextFormat> RenderResources::CreateFormat(float size, DWRITE_TEXT_
                                                  format.put()))) {
       format->SetTextAlignment(alignment);
       format->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
+      KeepToOneLine(textFactory_.get(), format.get());
       return format;
     }
   }

@@ -1,7 +1,8 @@
 // The launcher's face drawn with Direct2D and DirectWrite: the video frame
 // (or a plain dark fill), the header with links and window buttons, and the
 // progress panel with two bars and the start button. Every length is a
-// design value of the 1124 x 618 layout times the layout scale. UI thread
+// design value of the 1124 x 618 layout times the layout scale. Every text
+// keeps to one line: one wider than its row ends in an ellipsis. UI thread
 // only.
 #ifndef EMBERFALL_UI_RENDER_RESOURCES_H_
 #define EMBERFALL_UI_RENDER_RESOURCES_H_

@@ -81,11 +81,36 @@ TEST(FormatTest, FillsThePlaceholders) {
   const UiStrings tr = LoadUiStrings(Language::Turkish);
   EXPECT_EQ(FormatStartGameCount(en, 10), u"START GAME (10)");
   EXPECT_EQ(FormatStartGameCount(tr, 1), u"OYUNU BA\u015ELAT (1)");
-  EXPECT_EQ(FormatFilesUpdated(de, 3), u"3 Dateien aktualisiert");
-  EXPECT_EQ(FormatFilesUpdated(en, -1), u"-1 files updated");
   EXPECT_EQ(FormatVerifyingFiles(tr, 1, 20), u"Dosyalar do\u011Frulan\u0131yor 1 / 20");
   EXPECT_EQ(FormatVerifyingFiles(en, 2147483647, -2147483647 - 1),
             u"Verifying files 2147483647 / -2147483648");
+}
+
+// One file reads in the singular; every other count, zero and the negative
+// ones included, in the plural. The counters "n / N" need no such choice.
+TEST(FormatTest, FilesUpdatedAgreesWithTheCount) {
+  const struct {
+    Language language;
+    std::int32_t files;
+    const char16_t* text;
+  } cases[] = {
+      {Language::English, 1, u"1 file updated"},
+      {Language::English, 0, u"0 files updated"},
+      {Language::English, 2, u"2 files updated"},
+      {Language::English, -1, u"-1 files updated"},
+      {Language::English, 11, u"11 files updated"},
+      {Language::German, 1, u"1 Datei aktualisiert"},
+      {Language::German, 3, u"3 Dateien aktualisiert"},
+      {Language::German, 21, u"21 Dateien aktualisiert"},
+      {Language::Turkish, 1, u"1 dosya g\u00FCncellendi"},
+      {Language::Turkish, 2, u"2 dosya g\u00FCncellendi"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "language " << static_cast<int>(c.language) << " files "
+                                    << c.files);
+    EXPECT_EQ(WideToUtf8(FormatFilesUpdated(LoadUiStrings(c.language), c.files)),
+              WideToUtf8(c.text));
+  }
 }
 
 TEST(ErrorMessageForCodeTest, MapsEveryCode) {

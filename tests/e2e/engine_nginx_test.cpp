@@ -87,7 +87,7 @@ TEST_F(EngineNginxTest, InstallsThenFindsEverythingUpToDateThenFetchesOneChange)
   Publish();
   nginx_.ClearRequests();
   last = harness.RunToEnd();
-  EXPECT_EQ(last.detailText, u"1 files updated");
+  EXPECT_EQ(last.detailText, u"1 file updated");
   ExpectInstalled();
   const std::vector<std::string> requests = nginx_.Requests();
   EXPECT_EQ(PayloadRequests(), 2u) << testing::PrintToString(requests);

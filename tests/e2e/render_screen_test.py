@@ -2,13 +2,15 @@
 """Draws the launcher's face with the real drawing code under Wine (through
 emb_render_probe) and checks the screen at the design coordinates: header,
 links, window buttons, icon, status and detail texts, both bars, the speed
-text, the note line and the start button in its three looks. Writes one PNG
-per scenario. Run it under an X server (xvfb-run)."""
+text, the note line and the start button in its three looks, and the widest
+German and Turkish texts kept to their one-line rows. Writes one PNG per
+scenario (and overflow page). Run it under an X server (xvfb-run)."""
 import argparse
 import os
 import subprocess
 import sys
 import tempfile
+import time
 
 from screen import (BRUSH, CLEAR, Checks, WinePrefix, blend, default_prefix, rgb8, screen_prefix,
                     screenshot, wait_for, wine_path)
@@ -18,6 +20,9 @@ L, R = 28, 1124 - 28 - 188 - 16
 BUTTON_TOP = 618 - 24 - 52
 STATUS_TOP = BUTTON_TOP - 28
 BAR_TOP = BUTTON_TOP + (52 - 23) / 2
+# The probe's pages of the widest texts, in its order: the longest failure
+# message of the language, a counter with six-digit counts, a deep path.
+OVERFLOW_PAGES = ("de_verifying", "tr_downloads")
 
 
 def run_probe(args, scenario, work):
@@ -30,17 +35,32 @@ def run_probe(args, scenario, work):
         if not wait_for(lambda: os.path.exists(status), 90):
             raise RuntimeError("probe %s drew no frames" % scenario)
         # A few more frames, so the screenshot shows a settled face.
-        import time
         time.sleep(0.5)
-        image = screenshot()
+        images = [screenshot()]
         info = open(status).read().strip()
+        if scenario == "downloading":  # the same face with the widest texts
+            images += [overflow_page(status, page) for page in range(len(OVERFLOW_PAGES))]
     finally:
         open(status + ".stop", "w").close()
         try:
             proc.wait(timeout=30)
         except subprocess.TimeoutExpired:
             proc.kill()
-    return image.crop(0, 0, 1124, 618), info
+    return [image.crop(0, 0, 1124, 618) for image in images], info
+
+
+def read_text(path):
+    try:
+        return open(path).read().strip()
+    except OSError:
+        return None
+
+
+def overflow_page(status, page):
+    open(status + ".next", "w").close()
+    if not wait_for(lambda: read_text(status + ".page") == str(page), 30, 0.05):
+        raise RuntimeError("probe showed no overflow page %d" % page)
+    return screenshot()
 
 
 def common_checks(c, img, clear):
@@ -103,6 +123,22 @@ def check_ready(img, info, hover):
     return c
 
 
+def check_overflow(img, page):
+    """The text of each one-line row stays in its row: a wrapped line would
+    put ink in the free band beside it (the rows centre their text, so a
+    second line pushes the first one up as far as it hangs below)."""
+    c = Checks("overflow " + page)
+    status = rgb8(BRUSH["status"])
+    muted = blend(BRUSH["muted"], rgb8(CLEAR))
+    c.text(img, "failure text", (L, STATUS_TOP, R - 250, STATUS_TOP + 22), status, 40)
+    c.text(img, "counter", (R - 240, STATUS_TOP, R, STATUS_TOP + 22), status, 20)
+    c.text(img, "note line", (L, STATUS_TOP - 18, R, STATUS_TOP - 2), muted, 20, 45)
+    c.no_text(img, "status and detail stay on their row", (L, STATUS_TOP + 22, R, BAR_TOP - 1),
+              status, 60)
+    c.no_text(img, "note stays on its row", (L, STATUS_TOP - 40, R, STATUS_TOP - 18), muted, 45)
+    return c
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
@@ -112,17 +148,20 @@ def main():
     failures, total = [], 0
     with WinePrefix(screen_prefix(default_prefix())), tempfile.TemporaryDirectory() as work:
         for scenario in ("downloading", "ready", "hover"):
-            img, info = run_probe(args, scenario, work)
+            images, info = run_probe(args, scenario, work)
+            img = images[0]
             img.save_png(os.path.join(args.out, "render_%s.png" % scenario))
             print("%s: %s" % (scenario, info))
             lost = Checks(scenario)
             lost.check("render target rebuilt after a lost device", "recovered=1" in info, info)
-            total += lost.count
-            failures += lost.failures
-            c = check_downloading(img, info) if scenario == "downloading" else check_ready(
-                img, info, scenario == "hover")
-            total += c.count
-            failures += c.failures
+            checks = [lost, check_downloading(img, info) if scenario == "downloading" else
+                      check_ready(img, info, scenario == "hover")]
+            for page, img in zip(OVERFLOW_PAGES, images[1:]):
+                img.save_png(os.path.join(args.out, "render_overflow_%s.png" % page))
+                checks.append(check_overflow(img, page))
+            for c in checks:
+                total += c.count
+                failures += c.failures
     for f in failures:
         print("FAIL " + f)
     print("%d passed, %d failed" % (total - len(failures), len(failures)))

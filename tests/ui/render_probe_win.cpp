@@ -7,13 +7,17 @@
 //
 // Scenarios: downloading, ready, hover. The status file gets "frames=N
 // video=0|1 recovered=0|1" once 20 frames are drawn (the render target is
-// dropped at frame 10 and must be back at frame 11); the probe ends when "<status>.stop"
-// appears, or after 60 s.
+// dropped at frame 10 and must be back at frame 11); the probe ends when
+// "<status>.stop" appears, or after 60 s. After that report each
+// "<status>.next" (taken away by the probe) turns to the next page of the
+// widest German and Turkish texts, and "<status>.page" names the page (0, 1)
+// once it is on screen.
 #include "core/win/windows_include.h"
 
 #include <objbase.h>
 
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,9 +44,56 @@ struct Probe {
   int videoFrames = 0;
   bool recovered = false;
   std::filesystem::path status;
+  int page = -1;  // the overflow page shown; -1: the scenario's own face
+  int pageFrames = 0;
 };
 
 Probe* g_probe = nullptr;
+
+// The widest texts the face's one-line rows get: the longest failure message
+// on the status row, a counter with six-digit counts on the detail row, a
+// deep path on the note row.
+struct OverflowPage {
+  Language language;
+  bool verifying;  // the verification counter, else the download one
+};
+constexpr OverflowPage kOverflowPages[] = {{Language::German, true}, {Language::Turkish, false}};
+constexpr int kOverflowPageCount = static_cast<int>(std::size(kOverflowPages));
+
+void ShowOverflowPage(Probe& probe, int page) {
+  const OverflowPage& p = kOverflowPages[page];
+  probe.strings = LoadUiStrings(p.language);
+  ProgressState& s = probe.state;
+  s.statusText.clear();
+  for (std::uint32_t code = 0; code < 18; ++code) {
+    std::u16string failure = ErrorMessageForCode(probe.strings, code);
+    if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
+  }
+  s.detailText = p.verifying ? FormatVerifyingFiles(probe.strings, 999999, 999999)
+                             : FormatPreparingDownloads(probe.strings, 999999, 999999);
+  s.noteText = u"data/maps/";
+  for (int i = 0; i < 5; ++i) s.noteText += u"ember valley north ridge/";
+  s.noteText += u"terrain.pak";
+  probe.page = page;
+  probe.pageFrames = 0;
+}
+
+// After the first report: turns to the next overflow page when the screen
+// test asks, and tells it once that page is on screen.
+void StepOverflowPages(Probe& probe) {
+  std::error_code ec;
+  auto next = probe.status;
+  next += ".next";
+  if (std::filesystem::remove(next, ec) && probe.page + 1 < kOverflowPageCount) {
+    ShowOverflowPage(probe, probe.page + 1);
+  }
+  // The page was drawn by the frame before this one as well.
+  if (probe.page >= 0 && ++probe.pageFrames == 2) {
+    auto current = probe.status;
+    current += ".page";
+    std::ofstream(current) << probe.page << "\n";
+  }
+}
 
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (g_probe != nullptr && message == WM_TIMER) {
@@ -54,6 +105,7 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     ++g_probe->frames;
     if (g_probe->frames == 11) g_probe->recovered = g_probe->render.hasRenderTarget();
     if (g_probe->render.lastFrameHadVideo()) ++g_probe->videoFrames;
+    if (g_probe->frames > 20) StepOverflowPages(*g_probe);
     if (g_probe->frames == 20) {
       std::ofstream(g_probe->status) << "frames=" << g_probe->frames
                                      << " video=" << (g_probe->videoFrames > 0 ? 1 : 0)
