@@ -5,6 +5,7 @@
 
 #include "app/elevation.h"
 #include "app/error_reporter.h"
+#include "app/relaunch_marker.h"
 #include "ui/background_video.h"
 #include "ui/launcher_window.h"
 
@@ -57,10 +58,19 @@ SingleInstanceGuard AcquireSingleInstance(HINSTANCE) {
 int RunLauncher(HINSTANCE instance) {
   BecomePerMonitorDpiAware();
 
-  if (!IsProcessElevated()) {
-    if (RelaunchElevated(instance)) return 0;
-    ShowStartupBox(AdminRequiredText(), MB_OK | MB_ICONWARNING);
-    return 1;
+  const RelaunchMarker parent = RelaunchMarker::Open(ModuleFilePath(instance));
+  switch (DecideElevationStep(IsProcessElevated(), static_cast<bool>(parent))) {
+    case ElevationStep::kRun:
+      parent.Answer();
+      break;
+    case ElevationStep::kRelaunch:
+      if (RelaunchElevated(instance)) return 0;
+      ShowStartupBox(AdminRequiredText(), MB_OK | MB_ICONWARNING);
+      return 1;
+    case ElevationStep::kGiveUp:
+      parent.Answer();
+      ShowStartupBox(AdminRequiredText(), MB_OK | MB_ICONWARNING);
+      return 1;
   }
 
   if (!AcquireSingleInstance(instance).acquired) return 0;
