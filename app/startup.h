@@ -20,8 +20,11 @@ struct SingleInstanceGuard {
 // minimised) and answers not acquired; so does a mutex that cannot be made.
 SingleInstanceGuard AcquireSingleInstance(HINSTANCE instance);
 
-// The whole launcher run; returns the process exit code (0 or 1), or ends
-// the process at once when the patch worker outlives the shutdown wait.
+// The whole launcher run; returns the process exit code (0 or 1). The
+// shutdown after the message loop (the worker's stop and the COM teardown
+// together) is bounded by kShutdownWaitMs from the loop's end; past that,
+// or when the worker outlives it, the process is terminated at once with
+// the loop's exit code.
 int RunLauncher(HINSTANCE instance);
 
 }  // namespace emberfall

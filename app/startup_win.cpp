@@ -1,10 +1,10 @@
 #include "app/startup.h"
 
 #include <memory>
-#include <thread>
 
 #include "app/elevation.h"
 #include "app/error_reporter.h"
+#include "app/launcher_shutdown.h"
 #include "app/relaunch_marker.h"
 #include "ui/background_video.h"
 #include "ui/launcher_window.h"
@@ -14,8 +14,6 @@
 
 namespace emberfall {
 namespace {
-
-constexpr DWORD kTeardownWaitMs = 2000;
 
 // Owned from the first instance's start until the process ends; the system
 // drops it then.
@@ -91,23 +89,19 @@ int RunLauncher(HINSTANCE instance) {
   }
 
   const int exitCode = RunMessageLoop();
-  if (!window->CloseAndWait(kShutdownWaitMs)) {
-    // The worker is stuck in a request or a file operation; nothing it holds
-    // needs an orderly end, and the user asked to close.
-    ExitProcess(static_cast<UINT>(exitCode));
-  }
-  // The media engine and the drawing objects are COM objects, released
-  // before the apartment goes. That teardown is bounded like the worker
-  // wait: a media stack that stalls while shutting down (Wine's can) must
-  // not keep a closed launcher alive.
-  std::thread([exitCode] {
-    Sleep(kTeardownWaitMs);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-  }).detach();
-  window.reset();
-  // A thread already in another apartment mode did not get a reference here.
-  if (SUCCEEDED(com)) CoUninitialize();
-  return exitCode;
+  // One budget for the worker and the COM teardown together: the media stack
+  // can stall while shutting down (Wine's does).
+  return ShutDownLauncher(
+      exitCode, kShutdownWaitMs,
+      [&window](DWORD left) { return window->CloseAndWait(left); },
+      [&window, com] {
+        // The media engine and the drawing objects are COM objects, released
+        // before the apartment goes.
+        window.reset();
+        // A thread already in another apartment mode did not get a reference
+        // here.
+        if (SUCCEEDED(com)) CoUninitialize();
+      });
 }
 
 }  // namespace emberfall
