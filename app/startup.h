@@ -16,8 +16,12 @@ struct SingleInstanceGuard {
 };
 
 // Creates and owns the named mutex for the rest of the process. When another
-// instance holds it, brings that instance's window forward (restoring it if
-// minimised) and answers not acquired; so does a mutex that cannot be made.
+// instance holds it and shows its window, brings that window forward
+// (restoring it if minimised) and answers not acquired at once. When that
+// instance is closing (its window hidden, gone or marked closing), waits up
+// to kClosingInstanceWaitMs for it to end and answers acquired if it did.
+// A mutex that cannot be made answers not acquired. (See
+// ClaimSingleInstance.)
 SingleInstanceGuard AcquireSingleInstance(HINSTANCE instance);
 
 // The whole launcher run; returns the process exit code (0 or 1). The

@@ -6,6 +6,7 @@
 #include "app/error_reporter.h"
 #include "app/launcher_shutdown.h"
 #include "app/relaunch_marker.h"
+#include "app/single_instance.h"
 #include "ui/background_video.h"
 #include "ui/launcher_window.h"
 
@@ -37,20 +38,11 @@ void ShowStartupBox(const std::u16string& text, UINT style) {
 }  // namespace
 
 SingleInstanceGuard AcquireSingleInstance(HINSTANCE) {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName);
-  const DWORD error = GetLastError();
-  if (mutex == nullptr) return {false};
-  if (error != ERROR_ALREADY_EXISTS) {
-    g_singleInstanceMutex = mutex;
-    return {true};
-  }
-  if (HWND other = FindWindowW(kLauncherWindowClass, nullptr)) {
-    if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
-    ShowWindow(other, SW_SHOW);
-    SetForegroundWindow(other);
-  }
-  CloseHandle(mutex);
-  return {false};
+  win::ScopedHandle mutex =
+      ClaimSingleInstance(kSingleInstanceMutexName, kLauncherWindowClass, kClosingInstanceWaitMs);
+  if (!mutex) return {false};
+  g_singleInstanceMutex = mutex.release();
+  return {true};
 }
 
 int RunLauncher(HINSTANCE instance) {
@@ -89,6 +81,11 @@ int RunLauncher(HINSTANCE instance) {
   }
 
   const int exitCode = RunMessageLoop();
+  // Before the window hides: a start from now on waits for this process to
+  // end instead of bringing a dying window forward.
+  if (window->window() != nullptr) {
+    SetPropW(window->window(), kClosingWindowProperty, reinterpret_cast<HANDLE>(1));
+  }
   // One budget for the worker and the COM teardown together: the media stack
   // can stall while shutting down (Wine's does).
   return ShutDownLauncher(
@@ -96,7 +93,9 @@ int RunLauncher(HINSTANCE instance) {
       [&window](DWORD left) { return window->CloseAndWait(left); },
       [&window, com] {
         // The media engine and the drawing objects are COM objects, released
-        // before the apartment goes.
+        // before the apartment goes. A start that finds no window waits for
+        // the mutex, as one that finds it marked closing does.
+        RemovePropW(window->window(), kClosingWindowProperty);
         window.reset();
         // A thread already in another apartment mode did not get a reference
         // here.
