@@ -37,8 +37,8 @@ TEST(SingleInstanceTest, WaitsOnlyForAnInstanceThatIsClosing) {
       {"window marked closing, owner releases", "closing", "1000", "release", true, milliseconds(700),
        milliseconds(2900)},
       {"no window, owner exits", "none", "1000", "exit", true, milliseconds(700), milliseconds(2900)},
-      {"visible window", "visible", "1000", "exit", false, milliseconds(0), milliseconds(600)},
-      {"minimised window", "minimised", "1000", "exit", false, milliseconds(0), milliseconds(600)},
+      {"visible window", "visible", "1000", "exit", false, milliseconds(0), milliseconds(800)},
+      {"minimised window", "minimised", "1000", "exit", false, milliseconds(0), milliseconds(800)},
       {"hidden window, owner outlives the wait", "hidden", "6000", "exit", false,
        milliseconds(kWaitBoundMs - 100), milliseconds(kWaitBoundMs + 1500)},
   };
