@@ -51,6 +51,11 @@ constexpr Texts kElevationRequired = {
 
 }  // namespace
 
+ElevationStep DecideElevationStep(bool elevated, bool relaunchedCopy) {
+  if (elevated) return ElevationStep::kRun;
+  return relaunchedCopy ? ElevationStep::kGiveUp : ElevationStep::kRelaunch;
+}
+
 std::u16string AdminRequiredText(std::uint16_t primaryLanguage) {
   return Pick(kAdminRequired, primaryLanguage);
 }

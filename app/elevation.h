@@ -15,9 +15,25 @@ bool IsProcessElevated();
 
 // Starts a copy of the executable of |module| (nullptr: this executable)
 // with the "runas" verb, without arguments, in its own folder. True when the
-// copy was started; the caller then ends. (POSIX: there is no prompt to ask,
-// so always false.)
+// copy was started; the caller then ends. While it runs, a relaunch marker
+// for that executable exists (see relaunch_marker.h), and it waits up to
+// kRelaunchAnswerWaitMs for the copy to answer or end before returning.
+// (POSIX: there is no prompt to ask, so always false.)
 bool RelaunchElevated(void* module);
+
+inline constexpr unsigned kRelaunchAnswerWaitMs = 5000;
+
+enum class ElevationStep {
+  kRun,       // elevated: go on with the start-up
+  kRelaunch,  // ask for elevation through a "runas" copy
+  kGiveUp,    // show AdminRequiredText and end with 1
+};
+
+// The start-up's elevation decision. |relaunchedCopy|: a parent's relaunch
+// marker exists, so this process is the copy it started; a copy that is
+// still not elevated gives up instead of relaunching again, which would
+// loop for as long as the token reads as not elevated.
+ElevationStep DecideElevationStep(bool elevated, bool relaunchedCopy);
 
 // The texts for a primary language identifier (the low ten bits of the UI
 // language): 31 Turkish, 7 German, anything else English.

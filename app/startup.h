@@ -16,12 +16,19 @@ struct SingleInstanceGuard {
 };
 
 // Creates and owns the named mutex for the rest of the process. When another
-// instance holds it, brings that instance's window forward (restoring it if
-// minimised) and answers not acquired; so does a mutex that cannot be made.
+// instance holds it and shows its window, brings that window forward
+// (restoring it if minimised) and answers not acquired at once. When that
+// instance is closing (its window hidden, gone or marked closing), waits up
+// to kClosingInstanceWaitMs for it to end and answers acquired if it did.
+// A mutex that cannot be made answers not acquired. (See
+// ClaimSingleInstance.)
 SingleInstanceGuard AcquireSingleInstance(HINSTANCE instance);
 
-// The whole launcher run; returns the process exit code (0 or 1), or ends
-// the process at once when the patch worker outlives the shutdown wait.
+// The whole launcher run; returns the process exit code (0 or 1). The
+// shutdown after the message loop (the worker's stop and the COM teardown
+// together) is bounded by kShutdownWaitMs from the loop's end; past that,
+// or when the worker outlives it, the process is terminated at once with
+// the loop's exit code.
 int RunLauncher(HINSTANCE instance);
 
 }  // namespace emberfall

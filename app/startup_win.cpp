@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
 #include <memory>
-#include <thread>
 
 #include "app/elevation.h"
 #include "app/error_reporter.h"
+#include "app/launcher_shutdown.h"
+#include "app/relaunch_marker.h"
+#include "app/single_instance.h"
 #include "ui/background_video.h"
 #include "ui/launcher_window.h"
 
@@ -13,8 +15,6 @@
 
 namespace emberfall {
 namespace {
-
-constexpr DWORD kTeardownWaitMs = 2000;
 
 // Owned from the first instance's start until the process ends; the system
 // drops it then.
@@ -38,29 +38,29 @@ void ShowStartupBox(const std::u16string& text, UINT style) {
 }  // namespace
 
 SingleInstanceGuard AcquireSingleInstance(HINSTANCE) {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName);
-  const DWORD error = GetLastError();
-  if (mutex == nullptr) return {false};
-  if (error != ERROR_ALREADY_EXISTS) {
-    g_singleInstanceMutex = mutex;
-    return {true};
-  }
-  if (HWND other = FindWindowW(kLauncherWindowClass, nullptr)) {
-    if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
-    ShowWindow(other, SW_SHOW);
-    SetForegroundWindow(other);
-  }
-  CloseHandle(mutex);
-  return {false};
+  win::ScopedHandle mutex =
+      ClaimSingleInstance(kSingleInstanceMutexName, kLauncherWindowClass, kClosingInstanceWaitMs);
+  if (!mutex) return {false};
+  g_singleInstanceMutex = mutex.release();
+  return {true};
 }
 
 int RunLauncher(HINSTANCE instance) {
   BecomePerMonitorDpiAware();
 
-  if (!IsProcessElevated()) {
-    if (RelaunchElevated(instance)) return 0;
-    ShowStartupBox(AdminRequiredText(), MB_OK | MB_ICONWARNING);
-    return 1;
+  const RelaunchMarker parent = RelaunchMarker::Open(ModuleFilePath(instance));
+  switch (DecideElevationStep(IsProcessElevated(), static_cast<bool>(parent))) {
+    case ElevationStep::kRun:
+      parent.Answer();
+      break;
+    case ElevationStep::kRelaunch:
+      if (RelaunchElevated(instance)) return 0;
+      ShowStartupBox(AdminRequiredText(), MB_OK | MB_ICONWARNING);
+      return 1;
+    case ElevationStep::kGiveUp:
+      parent.Answer();
+      ShowStartupBox(AdminRequiredText(), MB_OK | MB_ICONWARNING);
+      return 1;
   }
 
   if (!AcquireSingleInstance(instance).acquired) return 0;
@@ -81,23 +81,26 @@ int RunLauncher(HINSTANCE instance) {
   }
 
   const int exitCode = RunMessageLoop();
-  if (!window->CloseAndWait(kShutdownWaitMs)) {
-    // The worker is stuck in a request or a file operation; nothing it holds
-    // needs an orderly end, and the user asked to close.
-    ExitProcess(static_cast<UINT>(exitCode));
+  // Before the window hides: a start from now on waits for this process to
+  // end instead of bringing a dying window forward.
+  if (window->window() != nullptr) {
+    SetPropW(window->window(), kClosingWindowProperty, reinterpret_cast<HANDLE>(1));
   }
-  // The media engine and the drawing objects are COM objects, released
-  // before the apartment goes. That teardown is bounded like the worker
-  // wait: a media stack that stalls while shutting down (Wine's can) must
-  // not keep a closed launcher alive.
-  std::thread([exitCode] {
-    Sleep(kTeardownWaitMs);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-  }).detach();
-  window.reset();
-  // A thread already in another apartment mode did not get a reference here.
-  if (SUCCEEDED(com)) CoUninitialize();
-  return exitCode;
+  // One budget for the worker and the COM teardown together: the media stack
+  // can stall while shutting down (Wine's does).
+  return ShutDownLauncher(
+      exitCode, kShutdownWaitMs,
+      [&window](DWORD left) { return window->CloseAndWait(left); },
+      [&window, com] {
+        // The media engine and the drawing objects are COM objects, released
+        // before the apartment goes. A start that finds no window waits for
+        // the mutex, as one that finds it marked closing does.
+        RemovePropW(window->window(), kClosingWindowProperty);
+        window.reset();
+        // A thread already in another apartment mode did not get a reference
+        // here.
+        if (SUCCEEDED(com)) CoUninitialize();
+      });
 }
 
 }  // namespace emberfall

@@ -43,5 +43,23 @@ TEST(ElevationTextsTest, AllThreeTextsInEachLanguage) {
             u"Windows izin penceresinde Evet'e t\u0131klay\u0131n.");
 }
 
+TEST(ElevationStepTest, ARelaunchedCopyNeverRelaunchesAgain) {
+  struct Case {
+    const char* name;
+    bool elevated;
+    bool relaunchedCopy;
+    ElevationStep step;
+  } cases[] = {
+      {"elevated", true, false, ElevationStep::kRun},
+      {"elevated copy", true, true, ElevationStep::kRun},
+      {"not elevated", false, false, ElevationStep::kRelaunch},
+      {"copy still not elevated", false, true, ElevationStep::kGiveUp},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DecideElevationStep(c.elevated, c.relaunchedCopy), c.step);
+  }
+}
+
 }  // namespace
 }  // namespace emberfall

@@ -1,0 +1,64 @@
+// The launcher's shutdown in a real process (the peer helper): it is gone by
+// the end of the budget, with the loop's exit code, and when the budget ran
+// out no DLL detach code ran (a killed worker may hold the locks it takes).
+#include "app/launcher_shutdown.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/win/scoped_handle.h"
+#include "tests/support/test_support.h"
+
+namespace emberfall {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
+  struct Case {
+    const char* name;
+    const char* mode;
+    const char* workerMs;
+    milliseconds endsAfter;
+    bool detachRuns;
+  };
+  constexpr milliseconds kBudget(1500);
+  const Case cases[] = {
+      {"the worker never ends", "stuck", "0", kBudget, false},
+      {"a slow worker, then a teardown that never returns", "stall", "1000", kBudget, false},
+      {"an orderly end", "orderly", "100", milliseconds(100), true},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::TempDir folder;
+    const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER", (folder / "detached").string());
+    const std::string event =
+        "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++round);
+    const std::wstring wideEvent(event.begin(), event.end());
+    const win::ScopedHandle started(CreateEventW(nullptr, TRUE, FALSE, wideEvent.c_str()));
+    ASSERT_TRUE(started);
+    const auto peer = test::StartProcess(test::BuiltProgram("emb_launcher_peer"),
+                                         {"shutdown", c.mode, std::to_string(kBudget.count()), c.workerMs, event});
+    ASSERT_NE(peer, nullptr);
+    ASSERT_EQ(WaitForSingleObject(started.get(), 20000), WAIT_OBJECT_0) << "the peer did not start";
+
+    const Clock::time_point start = Clock::now();
+    const std::optional<int> exitCode = peer->Wait(milliseconds(10000));
+    const auto elapsed = Clock::now() - start;
+    if (!exitCode) peer->Kill();
+    ASSERT_TRUE(exitCode.has_value()) << "the process outlived its shutdown";
+    EXPECT_EQ(*exitCode, 7);
+    EXPECT_GE(elapsed, c.endsAfter - milliseconds(100));
+    EXPECT_LT(elapsed, c.endsAfter + milliseconds(800));
+    EXPECT_EQ(std::filesystem::exists(folder / "detached"), c.detachRuns);
+  }
+}
+
+}  // namespace
+}  // namespace emberfall
