@@ -14,6 +14,7 @@
 #include "app/error_reporter.h"
 #include "app/game_launch.h"
 #include "app/process_launch.h"
+#include "app/shell_open.h"
 #include "core/fs_path.h"
 #include "core/text.h"
 #include "core/win/wide.h"
@@ -413,8 +414,8 @@ SettingsStart LauncherWindow::StartSettings(std::uint32_t* error) {
 }
 
 void LauncherWindow::OpenUrl(const std::u16string& url) {
-  const std::wstring target = win::ToWinString(url);
-  ShellExecuteW(window_, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  // Through the desktop shell, so the browser does not inherit our rights.
+  emberfall::OpenUrl(window_, url);
 }
 
 void LauncherWindow::SetCountdownTimer(bool running) {
