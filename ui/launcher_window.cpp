@@ -29,12 +29,12 @@ namespace {
 constexpr UINT kRedrawIntervalMs = 33;
 constexpr UINT kCountdownIntervalMs = 1000;
 constexpr DWORD kVideoPreparationWaitMs = 15000;
-// Progress frames take at most about this share of the UI thread's time.
+// Progress frames take at most about one part in this many of the time.
 // With hardware drawing a frame costs a millisecond and every snapshot is
 // drawn; with software drawing (Wine, remote sessions) a frame can cost a
 // quarter of a second, and progress then moves every few seconds instead of
 // keeping a core busy.
-constexpr int kDrawingShare = 10;
+constexpr int kDrawingShare = 16;
 constexpr UINT kReplaceFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
 
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);

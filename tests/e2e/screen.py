@@ -61,9 +61,13 @@ class Image:
             f.write(png)
 
 
-def screenshot():
-    """The whole X screen as an Image."""
-    data = subprocess.run(["xwd", "-root", "-silent"], check=True, capture_output=True, timeout=60).stdout
+def screenshot(window="-root"):
+    """The whole X screen, or one X window (["-id", id]), as an Image. Wine's
+    message boxes show black in a capture of the whole screen under Xvfb,
+    though a capture of their own window has their contents (in any
+    program, not only ours)."""
+    where = [window] if isinstance(window, str) else list(window)
+    data = subprocess.run(["xwd"] + where + ["-silent"], check=True, capture_output=True, timeout=60).stdout
     header = struct.unpack(">25I", data[:100])
     header_size, _, _, depth, width, height = header[:6]
     byte_order, bpp, bytes_per_line = header[7], header[11], header[12]

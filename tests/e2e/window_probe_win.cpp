@@ -3,6 +3,7 @@
 //
 //   emb_window_probe launcher          x y width height visible iconic of the launcher window
 //   emb_window_probe box <caption>     the text of the message box with that caption
+//   emb_window_probe boxrect <caption> x y width height of that box
 //   emb_window_probe press <caption> <id>
 //                                      presses button <id> (1 OK, 2 Cancel, 4 Retry) of that box
 //
@@ -50,6 +51,14 @@ int main(int argc, char** argv) {
     wchar_t text[2048] = {};
     GetDlgItemTextW(box, 0xFFFF, text, 2048);
     PrintUtf8(text);
+    return 0;
+  }
+  if (command == "boxrect" && argc >= 3) {
+    HWND box = FindBox(argv[2]);
+    if (box == nullptr) return 1;
+    RECT r{};
+    GetWindowRect(box, &r);
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     return 0;
   }
   if (command == "press" && argc >= 4) {
