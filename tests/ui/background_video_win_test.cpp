@@ -256,5 +256,17 @@ TEST_F(BackgroundVideoTest, StartWithoutAVideoFileFails) {
   EXPECT_TRUE(ExtractVideoResource(kernel).empty());
 }
 
+// The start's wait dispatches the thread's messages: a quit taken there must
+// still reach the message loop.
+TEST_F(BackgroundVideoTest, TheStartsWaitKeepsAQuitForTheMessageLoop) {
+  ASSERT_TRUE(WaitForBackgroundVideo(nullptr, 15000));
+  BackgroundVideo video;
+  PostQuitMessage(7);
+  video.StartVideo(nullptr);
+  MSG msg{};
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was lost";
+  EXPECT_EQ(msg.wParam, 7u);
+}
+
 }  // namespace
 }  // namespace emberfall
