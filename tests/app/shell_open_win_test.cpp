@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <objbase.h>
-
 namespace emberfall {
 namespace {
 
@@ -58,20 +56,16 @@ TEST(ShellOpenTest, TheDirectRouteOnlyWhenTheShellRefuses) {
   }
 }
 
-// Wine runs no desktop shell that takes requests, so the real first route
-// must fail there and hand over to the second, on a COM thread (the
-// launcher's UI thread) and on a thread without COM alike.
-TEST(ShellOpenTest, WithoutADesktopShellTheLinkStillOpens) {
-  for (const bool com : {true, false}) {
-    SCOPED_TRACE(com ? "single-threaded apartment" : "no COM");
-    const HRESULT init = com ? CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : E_FAIL;
-    Calls calls;
-    UrlOpeners openers = Recording(calls, false);
-    openers.unelevated = OpenUrlUnelevated;
-    OpenUrl(nullptr, kUrl, openers);
-    EXPECT_EQ(calls.direct, std::vector<std::u16string>{kUrl});
-    if (SUCCEEDED(init)) CoUninitialize();
-  }
+// Without COM on the thread the shell cannot be asked: the link still opens,
+// through the second route. (With COM, whether Wine's desktop takes the
+// request depends on what else runs in the prefix, and a test must not open
+// a browser.)
+TEST(ShellOpenTest, WithoutCOMTheLinkStillOpens) {
+  Calls calls;
+  UrlOpeners openers = Recording(calls, false);
+  openers.unelevated = OpenUrlUnelevated;
+  OpenUrl(nullptr, kUrl, openers);
+  EXPECT_EQ(calls.direct, std::vector<std::u16string>{kUrl});
 }
 
 }  // namespace
