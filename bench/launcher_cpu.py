@@ -33,15 +33,17 @@ def pids_of(name):
     return [int(p) for p in out.stdout.split()]
 
 
-def launcher_pid():
-    # The Windows process itself, not the shell script that started it.
+def launcher_pid(folder):
+    """The Windows process of launcher.exe in |folder| (not the shell script
+    that started it, nor another launcher on this machine)."""
+    tag = os.path.basename(os.path.dirname(os.path.dirname(folder))).encode()
     for pid in pids_of(r"launcher\.exe"):
         try:
             with open("/proc/%d/cmdline" % pid, "rb") as f:
                 args = f.read().split(b"\0")
         except OSError:
             continue
-        if args and args[0].lower().endswith(b"launcher.exe"):
+        if args and args[0].lower().endswith(b"launcher.exe") and tag in args[0]:
             return pid
     return None
 
@@ -91,7 +93,7 @@ def measure(launcher, port):
             proc = game.start()
             try:
                 win = e2e.wait_window()
-                pid = wait_for(launcher_pid, 30, 0.3)
+                pid = wait_for(lambda: launcher_pid(game.path), 30, 0.3)
                 if not win or not pid:
                     raise RuntimeError("no launcher window")
                 face = e2e.Face(win["x"], win["y"], win["w"], win["h"])
@@ -123,7 +125,7 @@ def measure(launcher, port):
             try:
                 if wait_for(lambda: e2e.box_text("Update Error"), 90, 0.5) is None:
                     raise RuntimeError("no update-error box")
-                pid = wait_for(launcher_pid, 30, 0.3)
+                pid = wait_for(lambda: launcher_pid(game.path), 30, 0.3)
                 time.sleep(1.0)
                 results["update-error box open"] = cpu_percent(pid, 5)
             finally:
