@@ -56,16 +56,71 @@ bool OpensADevice(std::u16string_view component) {
   return IsReservedDeviceName(name);
 }
 
+bool IsDigitUnit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+bool IsHexUnit(char16_t c) { return IsDigitUnit(c) || (c >= u'A' && c <= u'F'); }
+
+// A name of the shape Windows gives a long name as its 8.3 alias: a stem of
+// at most eight units ending in "~" and a number, and an extension of at
+// most three. Fills |head| (the stem before "~") and |extension|.
+bool HasShortNameShape(std::u16string_view key, std::u16string_view& head,
+                       std::u16string_view& extension) {
+  const size_t dot = key.find(u'.');
+  const std::u16string_view stem = key.substr(0, dot);
+  extension = dot == std::u16string_view::npos ? std::u16string_view() : key.substr(dot + 1);
+  if (stem.size() > 8 || extension.size() > 3 || extension.find(u'.') != std::u16string_view::npos) {
+    return false;
+  }
+  const size_t tilde = stem.rfind(u'~');
+  if (tilde == std::u16string_view::npos || tilde + 1 == stem.size()) return false;
+  for (char16_t c : stem.substr(tilde + 1)) {
+    if (!IsDigitUnit(c)) return false;
+  }
+  head = stem.substr(0, tilde);
+  return true;
+}
+
+// Whether Windows may have named |owned_key| with an alias of this head and
+// extension: the first three units of its last extension, and up to six
+// units of the rest without dots or spaces, or (once the numbered aliases of
+// a prefix are taken) its first two units and four hex digits of a hash.
+// The number after "~" can be anything, so it is not compared.
+bool CanAliasOwnedName(std::u16string_view head, std::u16string_view extension,
+                       std::u16string_view owned_key) {
+  const size_t dot = owned_key.rfind(u'.');
+  if (extension != owned_key.substr(dot + 1, 3)) return false;
+  std::u16string base;
+  for (char16_t c : owned_key.substr(0, dot)) {
+    if (c != u'.' && c != u' ' && base.size() < 6) base.push_back(c);
+  }
+  if (std::u16string_view(base).starts_with(head)) return true;
+  if (head.size() != 6 || head.substr(0, 2) != std::u16string_view(base).substr(0, 2)) return false;
+  for (char16_t c : head.substr(2)) {
+    if (!IsHexUnit(c)) return false;
+  }
+  return true;
+}
+
 // Files the launcher keeps in the game folder itself; a published file of
 // the same name would overwrite them, or be replaced by them on every run.
+// Their 8.3 aliases ("EMBLAU~1.CAC") name the same files on volumes that
+// make short names, so those spellings are refused too; any staged file can
+// be the alias of a "*.EMB" short name.
 bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
   const std::u16string key = PathKey(component);
+  std::u16string_view head;
+  std::u16string_view extension;
+  const bool short_shape = HasShortNameShape(key, head, extension);
   if (topLevel) {
     for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName, kTrustTempFileName}) {
-      if (key == PathKey(owned)) return true;
+      const std::u16string owned_key = PathKey(owned);
+      if (key == owned_key) return true;
+      if (short_shape && CanAliasOwnedName(head, extension, owned_key)) return true;
     }
   }
-  return key.ends_with(PathKey(kStagedSuffix));
+  const std::u16string staged_key = PathKey(kStagedSuffix);
+  if (short_shape && extension == std::u16string_view(staged_key).substr(1, 3)) return true;
+  return key.ends_with(staged_key);
 }
 
 bool IsSafeComponent(std::u16string_view component, bool topLevel) {

@@ -62,7 +62,8 @@ std::vector<std::u16string> MakePatchBaseUrlList(const std::u16string& base_url)
 // its extension or a superscript digit 1-3 for the COM/LPT number), and no
 // name of the launcher's own files: the cache, the trust file and their
 // temporary files at the top of the game folder, a staged ".emb-new" file
-// anywhere (case ignored as in path keys). On success |normalised| holds the
+// anywhere (case ignored as in path keys), nor an 8.3 short name ("NAME~N.EXT")
+// that Windows may have given one of those. On success |normalised| holds the
 // path with "\" separators; on failure it is empty.
 bool IsSafeRelativePath(std::u16string_view path, std::u16string& normalised);
 

@@ -245,6 +245,9 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePaths) {
       // files anywhere.
       u"EmbLauncher.cache", u"emblauncher.CACHE", u"EmbLauncher.cache.tmp",
       u"EMBLAUNCHER.TRUST", u"EmbLauncher.Trust.tmp", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
+      // Their 8.3 aliases, numbered, shortened for a long number, hashed.
+      u"EMBLAU~1.CAC", u"emblau~2.tmp", u"EMBLA~10.TRU", u"E~1.CAC", u"EM1A2B~1.TMP", u"GAMEEX~1.EMB",
+      u"data\\SAVE~3.emb",
   };
   for (const char16_t* path : unsafe) {
     SCOPED_TRACE(testing::Message() << WideToUtf8(path));
@@ -277,6 +280,14 @@ TEST(IsSafeRelativePathTest, AcceptsAndNormalisesSafePaths) {
       {u"data/EmbLauncher.cache", u"data\\EmbLauncher.cache"},
       {u"EmbLauncher.cache.bak", u"EmbLauncher.cache.bak"},
       {u"save.emb-news", u"save.emb-news"},
+      // "~" names that cannot be the alias of one of the launcher's files.
+      {u"save~1.dat", u"save~1.dat"},
+      {u"EMBLAU~1.DAT", u"EMBLAU~1.DAT"},
+      {u"data/EMBLAU~1.CAC", u"data\\EMBLAU~1.CAC"},
+      {u"EMBLAX~1.CAC", u"EMBLAX~1.CAC"},
+      {u"EX1A2B~1.TRU", u"EX1A2B~1.TRU"},
+      {u"EMBLAU~1.CACH", u"EMBLAU~1.CACH"},
+      {u"EMBLAU~X.CAC", u"EMBLAU~X.CAC"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(WideToUtf8(c.path));

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/crc32.h"
 #include "core/crypto.h"
@@ -84,6 +85,10 @@ struct Attack {
   std::uint32_t code = 0;      // expected failure; 0: the run succeeds
   const char* detail = "";     // part of the failure message
   std::uint64_t serial_after = 0;
+  // The configuration and the patch base are https URLs of a port that
+  // speaks only plain HTTP, so TLS fails and the client falls back to http,
+  // where the tampering server answers as a man in the middle would.
+  bool tls_refused = false;
 };
 
 TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
@@ -101,6 +106,10 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
        [&](Files& f, test::LoopbackHttpServer&) { f["/patch/1.0/emb.bin.lz"] = test::StoredPayload(forged); },
        "signing/key_a.pub", Utc("2030-01-01T00:00:00Z"), 0, 16,
        "Signed hash mismatch | http://", 7},
+      {"https refused, a changed payload over the http fallback",
+       [&](Files& f, test::LoopbackHttpServer&) { f["/patch/1.0/emb.bin.lz"] = test::StoredPayload(forged); },
+       "signing/key_a.pub", Utc("2030-01-01T00:00:00Z"), 0, 16,
+       "Signed hash mismatch | http://", 7, true},
       {"crclist edited",
        [](Files& f, test::LoopbackHttpServer&) {
          f["/patch/1.0/crclist"] += "2b219d70 5 29 0 extra.bin\n";
@@ -142,7 +151,13 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     }
 
     test::LoopbackHttpServer server;
-    Files files = {{"/new/config.xml", test::ConfigDocument(server.UrlUtf8("/patch"), "1.0", "emb.bin")}};
+    const auto url = [&](const char* path) {
+      const std::string plain = server.UrlUtf8(path);
+      return attack.tls_refused ? "https" + plain.substr(4) : plain;
+    };
+    std::vector<std::u16string> config_urls = {Utf8ToWide(url("/new/config.xml"))};
+    if (attack.tls_refused) config_urls.push_back(server.Url("/new/config.xml"));
+    Files files = {{"/new/config.xml", test::ConfigDocument(url("/patch"), "1.0", "emb.bin")}};
     for (const auto& [name, url_path] : kPublished) {
       files[url_path] = test::ReadFileBytes(test::TestDataPath(std::string(kVersionDir) + name));
     }
@@ -150,7 +165,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     server.ServeFiles(files);
 
     const EcdsaPublicKey key = Key(attack.key);
-    test::EngineHarness harness(game, {server.Url("/new/config.xml")}, [&](PatchEngineOptions& o) {
+    test::EngineHarness harness(game, config_urls, [&](PatchEngineOptions& o) {
       o.trustedKeys = {Key("signing/key_b.pub"), key};  // a second pinned key changes nothing
       if (attack.key == std::string("signing/key_b.pub")) o.trustedKeys = {key};
       o.wallClock = [now = attack.now] { return now; };

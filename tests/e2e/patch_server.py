@@ -1,6 +1,7 @@
 """A patch server on loopback for the end-to-end tests: the configuration
-document, the CRC list and bare-LZ payloads of a small publication, with a
-throttle for payloads and a switch that makes the configuration fail."""
+document, the CRC list (and its signature, if any) and bare-LZ payloads of
+a small publication, with a throttle for payloads and a switch that makes
+the configuration fail."""
 import http.server
 import struct
 import threading
@@ -41,6 +42,7 @@ class Publication:
         self.files = dict(files)  # relative path (with "/") -> bytes
         self.run_path = run_path
         self.payloads = {p: bare_payload(d) for p, d in self.files.items()}
+        self.signature = None  # crclist.sig, served beside the crclist when set
 
     def config(self, port):
         run = ' run_path="%s"' % self.run_path if self.run_path else ""
@@ -119,6 +121,8 @@ class PatchServer:
             return (None if self.fail_config else self.publication.config(self.port)), False
         if path == base + "crclist":
             return self.publication.crclist(), False
+        if path == base + "crclist.sig":
+            return self.publication.signature, False
         if path.startswith(base) and path.endswith(".lz"):
             rel = path[len(base):-3]
             payload = self.publication.payloads.get(rel)

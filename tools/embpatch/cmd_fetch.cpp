@@ -1,5 +1,6 @@
 // fetch: one request through the launcher's own HTTP client, so an operator
 // sees exactly what players' launchers get from a patch server.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "net/http_session.h"
 #include "tools/embpatch/cli.h"
 #include "tools/embpatch/commands.h"
+#include "tools/embpatch/terminal.h"
 
 namespace emberfall::cli {
 
@@ -58,7 +60,18 @@ int RunFetch(const std::vector<std::string>& args) {
     }
     return kExitOk;
   }
-  Out(bytes);
+  if (!StdoutIsTerminal()) {
+    Out(bytes);
+    return kExitOk;
+  }
+  // A server's bytes would reach the terminal as control sequences; line by
+  // line, escaped, the body still reads as text (a crclist, a configuration).
+  size_t start = 0;
+  while (start < bytes.size()) {
+    const size_t end = std::min(bytes.find('\n', start), bytes.size());
+    OutLine(bytes.substr(start, end - start));
+    start = end + 1;
+  }
   return kExitOk;
 }
 

@@ -140,7 +140,9 @@ const std::vector<Command>& Commands() {
        "fetch a URL with the launcher's HTTP client",
        "Requests URL exactly as the launcher does (same client, user agent,\n"
        "time-outs, proxy and certificate rules) and writes the body to stdout,\n"
-       "or to FILE with -o.\n"
+       "or to FILE with -o. On a terminal the body is shown line by line with\n"
+       "control characters and invalid UTF-8 escaped as \\xNN; redirected, it\n"
+       "is written unchanged.\n"
        "  --head         send HEAD instead and print the Content-Length, or -1\n"
        "                 when the server gives none\n"
        "  --max-bytes N  refuse a body larger than N bytes\n"

@@ -10,6 +10,11 @@ namespace emberfall::cli {
 // ANSI cursor controls (enabled on Windows consoles as a side effect).
 bool StdoutIsInteractiveTerminal();
 
+// True when standard output is a terminal of any kind (a console on
+// Windows), whatever it understands: bytes written there are interpreted,
+// not stored.
+bool StdoutIsTerminal();
+
 // Routes Ctrl-C (SIGINT / the console's control handler) to |flag| instead of
 // ending the process. Idempotent.
 void InstallInterruptFlag(std::atomic<bool>* flag);

@@ -17,8 +17,10 @@ void OnInterrupt(int) {
 
 }  // namespace
 
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
 bool StdoutIsInteractiveTerminal() {
-  if (!::isatty(STDOUT_FILENO)) return false;
+  if (!StdoutIsTerminal()) return false;
   const char* term = std::getenv("TERM");
   return term != nullptr && std::strcmp(term, "dumb") != 0;
 }

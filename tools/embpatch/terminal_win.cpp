@@ -20,6 +20,12 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 }  // namespace
 
+bool StdoutIsTerminal() {
+  // _isatty alone also holds for NUL and other character devices.
+  DWORD mode = 0;
+  return _isatty(_fileno(stdout)) && GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+
 bool StdoutIsInteractiveTerminal() {
   if (!_isatty(_fileno(stdout))) return false;
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
