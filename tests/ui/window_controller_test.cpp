@@ -158,6 +158,8 @@ TEST(WindowControllerTest, Scenarios) {
        "working"},
       {"ready then a new run and ready again restarts", {"shown", "r", "t", "w", "r"},
        "timer:on video timer:off timer:on video", 10, "READY"},
+      {"nine ticks leave one second", {"shown", "r", "t", "t", "t", "t", "t", "t", "t", "t", "t"},
+       "timer:on video", 1, "READY"},
       {"countdown expiry starts the game and quits", {"shown", "r", "T"},
        "timer:on video timer:off min launch hide quit", -1, "READY"},
       {"ticks after expiry change nothing", {"shown", "r", "T", "t", "r"},
