@@ -136,8 +136,10 @@ def main():
     os.environ.setdefault("WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
     os.environ.setdefault("WINEDEBUG", "-all")
     os.environ.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-    # SIGTERM ends the run the way Ctrl-C does, through the restoring finally.
+    # SIGTERM ends the run the way Ctrl-C does, through the restoring finally;
+    # Ctrl-C works even where the shell started the run with SIGINT ignored.
     signal.signal(signal.SIGTERM, interrupt)
+    signal.signal(signal.SIGINT, interrupt)
 
     log_path = os.path.splitext(out)[0] + ".log"
     results, started = [], time.time()
