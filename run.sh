@@ -9,6 +9,7 @@
 #   ./run.sh fuzz [SECS]   run every fuzz target for SECS seconds each (default 30)
 #   ./run.sh bench         build and run the benchmarks (Linux, RelWithDebInfo)
 #   ./run.sh stats         lines of tests beside lines of product and tool code
+#   ./run.sh mutation [ID...] how many planted faults the tests catch (tests/mutation)
 #   ./run.sh setup         only install the Debian packages
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
@@ -282,6 +283,20 @@ bench() {
   done
 }
 
+# The mutants of tests/mutation/mutants.py (all, or the given ids) against
+# the tests that should catch them: portable code in build/linux, Windows-only
+# files in build/windows under Wine. Slow; not part of ./run.sh test.
+mutation() {
+  setup
+  cmake --preset linux >/dev/null
+  cmake --preset windows >/dev/null
+  wine_prefix
+  local status=0
+  python3 tests/mutation/run_mutants.py "$@" || status=$?
+  wine_stop
+  return $status
+}
+
 # Source lines (C/C++, Python, shell, CMake, resource scripts) under the
 # given folders, test data excepted.
 count_lines() {
@@ -307,5 +322,6 @@ case "${1:-}" in
   bench) bench ;;
   wineprefix) wine_prefix ;;
   stats) stats ;;
-  *) sed -n '2,12p' "$0"; exit 2 ;;
+  mutation) shift; mutation "$@" ;;
+  *) sed -n '2,13p' "$0"; exit 2 ;;
 esac
