@@ -1,9 +1,10 @@
 // The launcher's only top-level window: a borderless popup with a
 // custom-drawn face over the background video. It owns the patch engine and
-// turns its progress snapshots into what the user sees, runs the auto-launch
-// countdown, starts the game and the settings program, and opens the links.
-// Everything runs on the UI thread except the progress callback, which only
-// posts a copy of the snapshot to the window.
+// carries out what its WindowController decides (the face, the countdown,
+// the boxes, the game and settings starts, the links); the window itself is
+// Win32 plumbing: hit tests, timers, posting and drawing. Everything runs on
+// the UI thread except the progress callback, which only posts a copy of the
+// snapshot to the window.
 #ifndef EMBERFALL_UI_LAUNCHER_WINDOW_H_
 #define EMBERFALL_UI_LAUNCHER_WINDOW_H_
 
