@@ -110,15 +110,11 @@ TEST_F(FileStateTest, HashesAndRecordsFilesWhetherOrNotTheyMatch) {
   // Without a cache the answer is the same.
   EXPECT_TRUE(FileMatchesEntry(Entry(0xCBF43926u, 9, u"good.bin"), Folder(), nullptr));
   EXPECT_FALSE(FileMatchesEntry(Entry(0xCBF43926u, 9, u"bad.bin"), Folder(), nullptr));
-}
 
-TEST_F(FileStateTest, AnEmptyFileMatchesCrcZero) {
+  // An empty file has CRC zero; nested paths use backslash separators.
   Write("empty", "");
   EXPECT_TRUE(FileMatchesEntry(Entry(0, 0, u"empty"), Folder(), &cache_));
   EXPECT_FALSE(FileMatchesEntry(Entry(1, 0, u"empty"), Folder(), &cache_));
-}
-
-TEST_F(FileStateTest, NestedPathsUseBackslashSeparators) {
   Write("data/maps/a.map", "map");
   EXPECT_TRUE(FileMatchesEntry(Entry(CrcOf("map"), 3, u"data\\maps\\a.map"), Folder(), &cache_));
   EXPECT_NE(Record(u"DATA\\MAPS\\A.MAP"), nullptr);

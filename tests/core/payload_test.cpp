@@ -195,6 +195,8 @@ TEST(PayloadTest, RejectsWithTheCodeAndDetailOfTheFirstFailedCheck) {
   const PayloadCase cases[] = {
       {"negative size", test::FrameBare(4, abcd_stream), -1, 6, u"unsupported size -1"},
       {"size past 32 bits", {}, 4294967296, 6, u"unsupported size 4294967296"},
+      {"largest size", test::FrameBare(4, abcd_stream), 4294967295, 6,
+       u"lz header size=4 expected=4294967295"},
       {"three bytes", B("abc"), 0, 8, u"LZ payload too small"},
       {"MCOZ of 19 bytes", Cat(B("MCOZ"), Bytes(15, 0)), 0, 8, u"MCOZ header too small"},
       {"enciphered", test::FrameMcoz(4, Bytes(100, 0), 1), 4, 8, u"MCOZ payload is encrypted"},

@@ -49,6 +49,7 @@ TEST(ReleaseTimeTest, UtcTimesBothWays) {
       {"2027-01-06T00:00:00Z", 1799193600},
       {"9999-12-31T23:59:59Z", 253402300799},
       {"2001-02-29T00:00:00Z", std::nullopt},
+      {"2100-02-29T00:00:00Z", std::nullopt},
       {"2027-13-01T00:00:00Z", std::nullopt},
       {"2027-04-31T00:00:00Z", std::nullopt},
       {"2027-01-06T24:00:00Z", std::nullopt},
@@ -234,6 +235,8 @@ TEST_F(ReleaseVerifyTest, VerdictsForEveryFault) {
       {"crclist edited", document_, {a}, before_expiry, crclist_ + "# more\n", 0,
        ReleaseVerdict::kCrcListMismatch},
       {"rolled back", document_, {a}, before_expiry, crclist_, serial + 1, ReleaseVerdict::kRolledBack},
+      {"rolled back, crclist edited too", document_, {a}, before_expiry, crclist_ + "#\n", serial + 1,
+       ReleaseVerdict::kCrcListMismatch},
       {"expired", document_, {a}, release_.expires, crclist_, serial, ReleaseVerdict::kExpired},
       {"missing", "", {a}, before_expiry, crclist_, 0, ReleaseVerdict::kMalformed},
       {"truncated", document_.substr(0, document_.size() - 1), {a}, before_expiry, crclist_, 0,
@@ -244,10 +247,10 @@ TEST_F(ReleaseVerifyTest, VerdictsForEveryFault) {
     ReleaseDocument document;
     EXPECT_EQ(VerifyReleaseDocument(c.document, c.keys, c.now, c.crclist, c.min_serial, &document),
               c.verdict);
-    if (c.verdict == ReleaseVerdict::kOk) {
-      EXPECT_EQ(document.serial, serial);
-      EXPECT_FALSE(document.files.empty());
-    }
+    // Only an authentic document is handed out.
+    const bool authentic = c.verdict != ReleaseVerdict::kBadSignature && c.verdict != ReleaseVerdict::kMalformed;
+    EXPECT_EQ(document.serial, authentic ? serial : 0u);
+    EXPECT_EQ(document.files.empty(), !authentic);
   }
 }
 

@@ -11,14 +11,11 @@
 namespace emberfall {
 namespace {
 
-TEST(Utf8ToWideTest, ConvertsWellFormedText) {
+TEST(Utf8ToWideTest, ConvertsWellFormedTextUpToTheFirstNul) {
   EXPECT_EQ(Utf8ToWide("plain"), u"plain");
   EXPECT_EQ(Utf8ToWide("\xC3\xBC\xE2\x82\xAC"), u"\u00FC\u20AC");
   EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), u"\U0001F600");  // a surrogate pair
   EXPECT_EQ(Utf8ToWide(""), u"");
-}
-
-TEST(Utf8ToWideTest, StopsAtTheFirstNul) {
   EXPECT_EQ(Utf8ToWide(std::string_view("ab\0cd", 5)), u"ab");
   EXPECT_EQ(Utf8ToWide(std::string_view("\0x", 2)), u"");
 }
@@ -34,6 +31,7 @@ TEST(Utf8ToWideTest, ReplacesInvalidSequencesAndKeepsTheRest) {
 
 TEST(Utf8ToWideLenientTest, KeepsEmbeddedNulsOfValidUtf8) {
   EXPECT_EQ(Utf8ToWideLenient(std::string_view("a\0\xC3\xA7", 4)), std::u16string(u"a\0\u00E7", 3));
+  EXPECT_EQ(Utf8ToWideLenient(""), u"");
 }
 
 TEST(Utf8ToWideLenientTest, FallsBackToTheAnsiCodePageForInvalidUtf8) {
@@ -44,15 +42,10 @@ TEST(Utf8ToWideLenientTest, FallsBackToTheAnsiCodePageForInvalidUtf8) {
   EXPECT_EQ(Utf8ToWideLenient("\xC3\xBC\xFC"), u"\u00C3\u00BC\u00FC");
 }
 
-TEST(Utf8ToWideLenientTest, EmptyInputGivesEmptyText) { EXPECT_EQ(Utf8ToWideLenient(""), u""); }
-
-TEST(WideToUtf8Test, ConvertsAndStopsAtNul) {
+TEST(WideToUtf8Test, ConvertsStopsAtNulAndReplacesUnpairedSurrogates) {
   EXPECT_EQ(WideToUtf8(u"\u00FC\u20AC\U0001F600"), "\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80");
   EXPECT_EQ(WideToUtf8(std::u16string_view(u"ab\0cd", 5)), "ab");
   EXPECT_EQ(WideToUtf8(u""), "");
-}
-
-TEST(WideToUtf8Test, UnpairedSurrogatesBecomeReplacementCharacters) {
   const char16_t lone_high[] = {0xD800, u'a', 0};
   EXPECT_EQ(WideToUtf8(lone_high), "\xEF\xBF\xBD" "a");
   const char16_t lone_low[] = {u'a', 0xDC00, 0};
@@ -88,17 +81,6 @@ TEST(DecimalTextTest, FormatsExtremes) {
   EXPECT_EQ(ToWideDecimal(INT64_MIN), u"-9223372036854775808");
   EXPECT_EQ(ToWideDecimal(0), u"0");
   EXPECT_EQ(ToWideDecimalUnsigned(UINT64_MAX), u"18446744073709551615");
-}
-
-TEST(PathKeyTest, UpperCasesLettersOfTheGameLanguages) {
-  EXPECT_EQ(PathKey(u"data\\maps/town.pak"), u"DATA\\MAPS/TOWN.PAK");
-  // Turkish: the dotted i becomes I, the dotless i stays as it is.
-  EXPECT_EQ(PathKey(u"\u011F\u00FC\u015F\u0131\u00F6\u00E7i"), u"\u011E\u00DC\u015E\u0131\u00D6\u00C7I");
-  EXPECT_EQ(PathKey(u"stra\u00DFe"), u"STRA\u00DFE");  // no single-unit capital sharp s
-  EXPECT_EQ(PathKey(u"\u03B1\u03C9\u03C2"), u"\u0391\u03A9\u03C2");
-  EXPECT_EQ(PathKey(u"\u0430\u044F\u0451"), u"\u0410\u042F\u0401");
-  EXPECT_EQ(PathKey(u"\u00FF"), u"\u0178");
-  EXPECT_EQ(PathKey(u""), u"");
 }
 
 // Every BMP unit against the mapping recorded from CharUpperBuffW.

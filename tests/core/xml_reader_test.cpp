@@ -14,15 +14,9 @@ struct Case {
   const char* expected;
 };
 
-void RunCases(const Case* begin, const Case* end) {
-  for (const Case* c = begin; c != end; ++c) {
-    SCOPED_TRACE(testing::Message() << c->document << " / " << c->element << " / " << c->attribute);
-    EXPECT_EQ(ReadXmlAttribute(c->document, c->element, c->attribute), c->expected);
-  }
-}
-
-TEST(ReadXmlAttributeTest, ReadsQuotedValues) {
+TEST(ReadXmlAttributeTest, Cases) {
   const Case cases[] = {
+      // reads quoted values
       {R"(<a x="1" y='2'/>)", "a", "x", "1"},
       {R"(<a x="1" y='2'/>)", "a", "y", "2"},
       {R"(<a x="1" y='2'/>)", "a", "z", ""},
@@ -36,12 +30,7 @@ TEST(ReadXmlAttributeTest, ReadsQuotedValues) {
       {"<a x=\"\xC3\xBC\xFF\">", "a", "x", "\xC3\xBC\xFF"},  // bytes pass through
       {R"(<a X="1">)", "a", "x", ""},                        // names are case-sensitive
       {R"(<A x="1">)", "a", "x", ""},
-  };
-  RunCases(std::begin(cases), std::end(cases));
-}
-
-TEST(ReadXmlAttributeTest, TakesOnlyOccurrencesPrecededByWhitespace) {
-  const Case cases[] = {
+      // takes only occurrences preceded by whitespace
       {R"(<a data-x="5" x="7">)", "a", "x", "7"},
       {R"(<a title="see x='3'" x="7">)", "a", "x", "3"},
       {R"(<a xx="1" x="2">)", "a", "x", "2"},
@@ -49,22 +38,12 @@ TEST(ReadXmlAttributeTest, TakesOnlyOccurrencesPrecededByWhitespace) {
       {R"(<a x= y="2">)", "a", "x", ""},        // "=" not followed by a quote, no later x
       {"<a \vx=\"1\">", "a", "x", ""},          // vertical tab is not whitespace
       {"<a \fx=\"1\">", "a", "x", ""},          // nor is form feed
-  };
-  RunCases(std::begin(cases), std::end(cases));
-}
-
-TEST(ReadXmlAttributeTest, AValueCutByTheTagEndIsMissing) {
-  const Case cases[] = {
+      // a value cut by the tag end is missing
       {R"(<a x="1>2">)", "a", "x", ""},
       {R"(<a x=">)", "a", "x", ""},  // the quote is the last byte of the tag
       {R"(<a x=')", "a", "x", ""},   // no ">" at all
       {R"(<a x="1")", "a", "x", ""},
-  };
-  RunCases(std::begin(cases), std::end(cases));
-}
-
-TEST(ReadXmlAttributeTest, ChecksTheElementNameBoundary) {
-  const Case cases[] = {
+      // checks the element name boundary
       {R"(<ab x="1"/><a x="2"/>)", "a", "x", "2"},
       {R"(<torrent_config2 run_path="x"/><torrent_config run_path="y"/>)", "torrent_config",
        "run_path", "y"},
@@ -75,12 +54,7 @@ TEST(ReadXmlAttributeTest, ChecksTheElementNameBoundary) {
       {R"(<b t="<a x='1'>">)", "a", "x", "1"},      // no tree: found inside a value
       {"<a", "a", "x", ""},
       {"", "a", "x", ""},
-  };
-  RunCases(std::begin(cases), std::end(cases));
-}
-
-TEST(ReadXmlAttributeTest, SkipsElementsInsideComments) {
-  const Case cases[] = {
+      // skips elements inside comments
       {R"(<!-- <a x="1"/> --><a x="2"/>)", "a", "x", "2"},
       {R"(<!-- <a x="1"/> -->)", "a", "x", ""},
       {R"(<!-- open <a x="1"/>)", "a", "x", ""},
@@ -92,19 +66,17 @@ TEST(ReadXmlAttributeTest, SkipsElementsInsideComments) {
       {R"(<!-- --><!-- <a x="1"/>)", "a", "x", ""},  // a later comment never closes
       {R"(<a x="1"/><!-- unclosed)", "a", "x", "1"},
       {R"(<!-- a --><!-- b --><a x="3"/>)", "a", "x", "3"},
-  };
-  RunCases(std::begin(cases), std::end(cases));
-}
-
-TEST(ReadXmlAttributeTest, DecodesTheFiveEntitiesOnce) {
-  const Case cases[] = {
+      // decodes the five entities once
       {R"(<a x="&lt;&amp;&#65;&unknown;">)", "a", "x", "<&&#65;&unknown;"},
       {R"(<a x="&amp;lt;">)", "a", "x", "&lt;"},
       {R"(<a x="&quot;&apos;&gt;">)", "a", "x", "\"'>"},
       {R"(<a x="&AMP;&lt">)", "a", "x", "&AMP;&lt"},
       {R"(<a x="a&">)", "a", "x", "a&"},
   };
-  RunCases(std::begin(cases), std::end(cases));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.document << " / " << c.element << " / " << c.attribute);
+    EXPECT_EQ(ReadXmlAttribute(c.document, c.element, c.attribute), c.expected);
+  }
 }
 
 TEST(FindXmlStartTagTest, ReturnsTheTagTextWithoutItsEnd) {

@@ -1,23 +1,48 @@
-// Windows will not replace a running executable; the launcher moves its
-// own image aside to ".old" and puts the new one in its place.
-#include "tests/e2e/self_update_fixture.h"
+// Windows will not replace a running executable; the engine moves the
+// launcher's own image aside to ".old" and puts the new one in its place.
+// The file-apply tests cover the move itself; this one checks that the
+// engine hands the running launcher's path down to it.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/text.h"
+#include "tests/support/engine_harness.h"
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/test_publication.h"
+#include "tests/support/test_support.h"
 
 namespace emberfall::test {
 namespace {
 
-TEST_F(SelfUpdateTest, TheRunningLauncherIsReplacedThroughOld) {
-  EngineHarness harness(game_, ConfigUrls(), game_.Wide("launcher.exe"));
+TEST(SelfUpdateTest, TheRunningLauncherIsReplacedThroughOld) {
+  TempDir game;
+  const std::string old_image = ReadFileBytes(BuiltProgram("test_sleeper"));
+  WriteFileBytes(game / "launcher.exe", old_image);
+  std::unique_ptr<ChildProcess> running = StartProcess(game / "launcher.exe", {"60"});
+  ASSERT_NE(running, nullptr);
+
+  const std::string new_image = old_image + std::string(4096, '\x2A');  // the "next version"
+  LoopbackHttpServer server;
+  PublicationSettings settings;
+  settings.crcpatch_url = server.UrlUtf8("/p");
+  settings.config_path = "/new/config.xml";
+  server.ServeFiles(BuildPublication(settings, {{"launcher.exe", new_image}, {"bin/game.exe", "game"}}));
+
+  EngineHarness harness(game, {server.Url("/new/config.xml")}, game.Wide("launcher.exe"));
   ProgressState last = harness.RunToEnd();
   ASSERT_TRUE(last.ready) << WideToUtf8(last.errorText);
-  EXPECT_TRUE(ReadFileBytes(game_ / "launcher.exe") == new_image_);
-  ASSERT_TRUE(std::filesystem::exists(game_ / "launcher.exe.old"));
-  EXPECT_TRUE(ReadFileBytes(game_ / "launcher.exe.old") == old_image_);
-  EXPECT_FALSE(running_->Wait(std::chrono::milliseconds(0)).has_value());  // still running
+  EXPECT_TRUE(ReadFileBytes(game / "launcher.exe") == new_image);
+  ASSERT_TRUE(std::filesystem::exists(game / "launcher.exe.old"));
+  EXPECT_TRUE(ReadFileBytes(game / "launcher.exe.old") == old_image);
+  EXPECT_FALSE(running->Wait(std::chrono::milliseconds(0)).has_value());  // still running
 
-  running_->Kill();
+  running->Kill();
   last = harness.RunToEnd();
   EXPECT_EQ(last.detailText, u"Up to date");
-  EXPECT_FALSE(std::filesystem::exists(game_ / "launcher.exe.old"));
+  EXPECT_FALSE(std::filesystem::exists(game / "launcher.exe.old"));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -26,8 +25,7 @@ std::string Conf(const std::string& dir, const std::string& root, int port, cons
        << "error_log " << dir << "/error.log warn;\n"
        << "events { worker_connections 256; }\n"
        << "http {\n"
-       << "  log_format emb '$request_method $request_uri $status';\n"
-       << "  access_log " << dir << "/access.log emb;\n"
+       << "  access_log off;\n"
        << "  client_body_temp_path " << dir << "/tmp/body;\n"
        << "  proxy_temp_path " << dir << "/tmp/proxy;\n"
        << "  fastcgi_temp_path " << dir << "/tmp/fastcgi;\n"
@@ -39,7 +37,7 @@ std::string Conf(const std::string& dir, const std::string& root, int port, cons
        << "  server {\n"
        << "    listen 127.0.0.1:" << port << ";\n"
        << "    root " << root << ";\n"
-       << "    location = /__emb_probe_" << token << " { access_log off; return 204; }\n"
+       << "    location = /__emb_probe_" << token << " { return 204; }\n"
        << "  }\n"
        << "}\n";
   return conf.str();
@@ -122,20 +120,5 @@ void NginxServer::Stop() {
 }
 
 std::string NginxServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-std::vector<std::string> NginxServer::Requests() const {
-  std::ifstream in(dir_ / "access.log");
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
-
-void NginxServer::ClearRequests() {
-  // nginx keeps its descriptor and appends; truncating in place keeps that valid.
-  std::ofstream(dir_ / "access.log", std::ios::trunc).close();
-}
 
 }  // namespace emberfall::test

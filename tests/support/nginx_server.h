@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -22,14 +21,8 @@ class NginxServer {
   NginxServer& operator=(const NginxServer&) = delete;
 
   bool ok() const { return port_ != 0; }
-  int port() const { return port_; }
   // "http://127.0.0.1:<port>"
   std::string BaseUrl() const;
-
-  // One entry per request so far: "<METHOD> <uri> <status>".
-  std::vector<std::string> Requests() const;
-  // Forgets the requests so far.
-  void ClearRequests();
 
  private:
   bool StartOn(int port, const std::filesystem::path& root);
