@@ -139,7 +139,8 @@ TEST_F(EmbpatchLintTest, UnreadableInputIsOneClearLine) {
   EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
 }
 
-// Every command's argument errors in one table: exit code 2, the problem and
+// Every command's argument errors in one table: exit code 2, the problem in
+// its own words (the usage line names every option anyway) and
 // the usage line on stderr, and nothing done. A row that must pass the
 // argument check fails later with exit code 1 instead.
 TEST_F(EmbpatchLintTest, UsageErrorsOfEveryCommand) {
@@ -170,15 +171,16 @@ TEST_F(EmbpatchLintTest, UsageErrorsOfEveryCommand) {
       {{"fetch", "--bogus", "http://a/"}, 2, "usage: embpatch fetch"},
       {{"fetch", "--head", "-o", "x", "http://a/"}, 2, "usage: embpatch fetch"},
       {{"run"}, 2, "usage: embpatch run"},
-      {{"run", "--game-dir", game, "--lang", "fr"}, 2, "--lang"},
-      {{"run", "--game-dir", game, "--lang", "en", "--lang", "de"}, 2, "--lang"},
+      {{"run", "--game-dir", game, "--lang", "fr"}, 2, "--lang must be"},
+      {{"run", "--game-dir", game, "--lang", "en", "--lang", "de"}, 2, "given twice"},
       {{"run", "--game-dir", game, "extra"}, 2, "usage: embpatch run"},
       {{"run", "--game-dir", game, "--bogus"}, 2, "usage: embpatch run"},
-      {{"run", "--game-dir", game, "--connections", "0"}, 2, "--connections"},
-      {{"run", "--game-dir", game, "--connections", "17"}, 2, "--connections"},
-      {{"run", "--game-dir", game, "--connections", "x"}, 2, "--connections"},
+      {{"run", "--game-dir", game, "--connections", "0"}, 2, "--connections must be"},
+      {{"run", "--game-dir", game, "--connections", "17"}, 2, "--connections must be"},
+      {{"run", "--game-dir", game, "--connections", "x"}, 2, "--connections must be"},
       // 16 is allowed: the next option is the one refused.
-      {{"run", "--game-dir", game, "--connections", "16", "--trust-key", "04abc"}, 2, "--trust-key"},
+      {{"run", "--game-dir", game, "--connections", "16", "--trust-key", "04abc"}, 2,
+       "--trust-key takes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
