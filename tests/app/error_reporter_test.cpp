@@ -70,23 +70,10 @@ TEST(BuildReportJsonTest, WritesTheFourMembersOnOneLine) {
 }
 
 TEST(JsonEscapeTest, EscapesControlBytesQuoteAndBackslashOnly) {
-  const char* named[32] = {};
-  named[0x08] = "\\b";
-  named[0x09] = "\\t";
-  named[0x0A] = "\\n";
-  named[0x0C] = "\\f";
-  named[0x0D] = "\\r";
-  for (int byte = 0; byte < 0x20; ++byte) {
-    SCOPED_TRACE(byte);
-    char hex[8];
-    std::snprintf(hex, sizeof(hex), "\\u%04x", byte);
-    EXPECT_EQ(JsonEscape(std::string(1, static_cast<char>(byte))), named[byte] ? named[byte] : hex);
-  }
-  EXPECT_EQ(JsonEscape("\""), "\\\"");
-  EXPECT_EQ(JsonEscape("\\"), "\\\\");
+  EXPECT_EQ(JsonEscape(std::string("\0\x01\b\t\n\x0B\f\r\x1F\"\\", 11)),
+            "\\u0000\\u0001\\b\\t\\n\\u000b\\f\\r\\u001f\\\"\\\\");
   EXPECT_EQ(JsonEscape("/ \x7F \xC3\xBC \xFF"), "/ \x7F \xC3\xBC \xFF");
   EXPECT_EQ(JsonEscape(""), "");
-  EXPECT_EQ(JsonEscape("\x1f"), "\\u001f");
 }
 
 TEST(CpuDescriptionTest, IsThreeDecimalNumbers) {

@@ -37,10 +37,12 @@ TEST_F(GameLaunchTest, StartsTheEntryInTheGameFolder) {
             kLaunchStarted);
   EXPECT_EQ(launchError, 0u);
   EXPECT_TRUE(reports_.empty());
-  // The working folder is the game folder, not the executable's.
+  // The working folder is the game folder, not the executable's, and the
+  // game gets no arguments.
   const auto marker = test::WaitForGameMarker(game);
   ASSERT_TRUE(marker.has_value());
-  EXPECT_NE(marker->find("Game Folder"), std::string::npos);
+  EXPECT_NE(marker->find("Game Folder"), std::string::npos) << *marker;
+  EXPECT_NE(marker->find("\n0\n"), std::string::npos) << *marker;
 }
 
 TEST_F(GameLaunchTest, MissingEntryIsReportedWithTheRelativePath) {
@@ -78,16 +80,6 @@ TEST_F(GameLaunchTest, FailedStartReportsPathAndError) {
   const std::u16string gamePath = WidePath(dir_.path() / "emb.bin");
   EXPECT_EQ(reports_[0].message, u"Launch failed: " + gamePath + u" | err=2");
   EXPECT_EQ(reports_[0].context, u"LaunchGame");
-}
-
-TEST_F(GameLaunchTest, AFileThatIsNoProgramFailsToStart) {
-  test::WriteFileBytes(dir_ / "emb.bin", "plain text, no program");
-  std::uint32_t launchError = 0;
-  EXPECT_EQ(LaunchGameIn(dir_.Wide(), u"emb.bin", Sink(), &launchError), kLaunchFailed);
-  EXPECT_NE(launchError, 0u);
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_NE(reports_[0].message.find(u" | err=" + ToWideDecimalUnsigned(launchError)),
-            std::u16string::npos);
 }
 
 }  // namespace

@@ -70,9 +70,6 @@ TEST(LoadUiStringsTest, UnknownLanguageValuesGiveTurkish) {
       EXPECT_EQ(UiStringSlot(strings, slot), UiStringSlot(tr, slot));
     }
   }
-  EXPECT_EQ(tr.Support, u"Destek");
-  EXPECT_EQ(LoadUiStrings(Language::German).Support, u"Support");
-  EXPECT_EQ(tr.Discord, u"Discord");
 }
 
 TEST(FormatTest, FillsThePlaceholders) {

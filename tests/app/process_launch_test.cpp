@@ -92,19 +92,6 @@ TEST_F(StartGameProcessTest, EmptyPathStartsNothing) {
   EXPECT_TRUE(starter.attempts().empty());
 }
 
-TEST_F(StartGameProcessTest, StartsARealProgramInAFolderWithSpaces) {
-  const auto folder = dir_ / "Emberfall Game #1";
-  test::InstallTestGame(folder / "emb.bin");
-  std::uint32_t error = 99;
-  ASSERT_TRUE(StartGameProcess(WidePath(folder / "emb.bin"), WidePath(folder), &error));
-  EXPECT_EQ(error, 0u);
-  const auto marker = test::WaitForGameMarker(folder);
-  ASSERT_TRUE(marker.has_value()) << "the game did not run";
-  // It ran in the game folder, without arguments.
-  EXPECT_NE(marker->find("Emberfall Game #1"), std::string::npos) << *marker;
-  EXPECT_NE(marker->find("\n0\n"), std::string::npos) << *marker;
-}
-
 // When the game does not start, its path read up to the first space
 // ("<dir>/Ember") must not start a program planted beside the game folder.
 TEST_F(StartGameProcessTest, NeverStartsAProgramNamedByThePathUpToASpace) {

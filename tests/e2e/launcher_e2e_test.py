@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """launcher.exe from start to game launch under Wine, against a patch server
-on loopback: screenshots and pixel checks at the design coordinates, the
-launch of a stand-in game, the second instance, the update-error box after a
+on loopback: placement, progress and the ready state reaching the real
+window (the face itself is render_screen_test.py's), the launch of a
+stand-in game, the second instance, the update-error box after a
 failed run, and the close button during a download. What the window decides
 is tested without Wine, on the window controller. Run under an X server
 (xvfb-run). Writes its screenshots as PNG files."""
@@ -204,41 +205,20 @@ def test_update_and_launch(c, root):
                 lambda: server.count("GET", "ember%20valley.pak.lz") or server.count("GET", "ember valley.pak.lz"),
                 60) is not None)
             time.sleep(2.0)
+            # The face itself is the render screen test's; here only that the
+            # engine's progress reaches the real window: a partly filled bar,
+            # then the ready start button.
             img = screenshot()
-            shot = save(img, face, "launcher_downloading")
-            check_header(c, img, face)
+            save(img, face, "launcher_downloading")
             left, right, status_top, bar_top = face.panel()
-            c.text(img, "status text while downloading",
-                   face.rect(left, status_top, right - 250 * face.s, status_top + 22 * face.s),
-                   rgb8(BRUSH["status"]), 30)
-            c.text(img, "detail text (bytes)", face.rect(right - 240 * face.s, status_top, right,
-                   status_top + 22 * face.s), rgb8(BRUSH["status"]), 20)
             c.check("main bar partly filled", c.count_near(img, face.rect(left, bar_top, right, bar_top + 14 * face.s),
                     rgb8(BRUSH["fill_main"]), 12) >= 20)
-            c.check("thin bar partly filled", c.count_near(img, face.rect(left, bar_top + 19 * face.s, right,
-                    bar_top + 23 * face.s), rgb8(BRUSH["fill_file"]), 12) >= 5)
-            c.text(img, "speed text on the main bar", face.rect(left, bar_top, right, bar_top + 14 * face.s),
-                   rgb8(BRUSH["text"]), 10)
-            c.text(img, "note line (file name)", face.rect(left, status_top - 18 * face.s, right,
-                   status_top - 2 * face.s), blend(BRUSH["muted"], CLEAR8), 20, 45)
-            sx, sy = face.centre("start")
-            c.colour(img, "start button dimmed", face.button("start")[0] + 4, face.button("start")[1] + 4,
-                     blend(BRUSH["start_disabled"], CLEAR8), 8)
-            # Ready: status, full bars and the countdown on the start button.
             l, t, r, b = face.button("start")
             ready_face = blend(BRUSH["start_ready"], CLEAR8)
             img = wait_for(lambda: (lambda i: i if all(abs(a - e) <= 8 for a, e in zip(
                 i.px(l + 4, t + 4), ready_face)) else None)(screenshot()), 60, 0.5)
             c.check("start button turns ready", img is not None)
-            if img is None:
-                img = screenshot()
-            save(img, face, "launcher_ready")
-            left, right, status_top, bar_top = face.panel()
-            c.text(img, "READY TO PLAY", face.rect(left, status_top, right - 250 * face.s,
-                   status_top + 22 * face.s), rgb8(BRUSH["status"]), 30)
-            c.check("main bar full", c.count_near(img, face.rect(right - 30, bar_top + 2, right - 4, bar_top + 12),
-                    rgb8(BRUSH["fill_main"]), 12) >= 50)
-            c.text(img, "countdown text", (l, t, r, b), rgb8(BRUSH["start_text"]), 60)
+            save(img if img is not None else screenshot(), face, "launcher_ready")
             # The countdown ends, the game starts and the launcher ends with 0.
             c.check("game started by the countdown", wait_for(lambda: os.path.exists(game.marker), 40) is not None)
             try:
@@ -250,18 +230,6 @@ def test_update_and_launch(c, root):
                     "ember valley.pak")) == 3_000_000)
         finally:
             stop(proc)
-
-
-def check_header(c, img, face):
-    s = face.s
-    c.text(img, "title", face.rect(58 * s, 10 * s, 250 * s, 38 * s), rgb8(BRUSH["text"]), 30)
-    for name, rect in (("website", (720, 14, 810, 34)), ("support", (830, 14, 900, 34)),
-                       ("discord", (920, 14, 990, 34))):
-        c.text(img, name + " link", face.rect(*(v * s for v in rect)), blend(BRUSH["link"], CLEAR8), 10)
-    for name in ("settings", "minimise", "close"):
-        l, t, r, b = face.button(name)
-        c.colour(img, name + " face", l + (r - l) / 2, t + 2, blend(BRUSH["button_face"], CLEAR8), 8)
-    c.check("icon", c.count_near(img, face.rect(22 * s, 10 * s, 50 * s, 38 * s), (255, 170, 60), 70) >= 8)
 
 
 def test_second_instance(c, root):

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "core/text.h"
@@ -43,32 +42,14 @@ TEST(EncodeRemotePathTest, KnownAnswers) {
       {"", u".lz"},
       {"a#b?c", u"a%23b%3Fc.lz"},
       {"dir/sub\\file", u"dir/sub/file.lz"},
+      // Everything outside letters, digits and -._~/ is escaped.
+      {" !\"$&'()*+,:;<=>@[]^`{|}",
+       u"%20%21%22%24%26%27%28%29%2A%2B%2C%3A%3B%3C%3D%3E%40%5B%5D%5E%60%7B%7C%7D.lz"},
+      {"\x01\x1F\x7F\x80\xFF", u"%01%1F%7F%80%FF.lz"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(EncodeRemotePath(c.path), c.expected);
-  }
-}
-
-TEST(EncodeRemotePathTest, EveryByteValue) {
-  for (int value = 0; value < 256; ++value) {
-    SCOPED_TRACE(value);
-    const char byte = static_cast<char>(value);
-    const std::u16string encoded = EncodeRemotePath(std::string("x") + byte + "y");
-    const bool plain = (value >= 'A' && value <= 'Z') || (value >= 'a' && value <= 'z') ||
-                       (value >= '0' && value <= '9') || value == '-' || value == '.' ||
-                       value == '_' || value == '~' || value == '/';
-    std::string middle;
-    if (value == '\\') {
-      middle = "/";
-    } else if (plain) {
-      middle = std::string(1, byte);
-    } else {
-      char escape[4];
-      std::snprintf(escape, sizeof(escape), "%%%02X", value);
-      middle = escape;
-    }
-    EXPECT_EQ(WideToUtf8(encoded), "x" + middle + "y.lz");
   }
 }
 
@@ -111,7 +92,7 @@ TEST(CrackHttpUrlTest, SplitsHttpAndHttpsUrls) {
 TEST(CrackHttpUrlTest, RefusesWhatIsNotAnHttpUrl) {
   const std::u16string cases[] = {
       u"ftp://h/x",       u"/plain/path",      u"plain",     u"http:/h/x",  u"http:h",
-      u"file:///c:/x",    u"http://h:99999/x", u"http://h:8a/x", u"",     u"httpx://h/",
+      u"file:///c:/x",    u"http://h:65536/x", u"http://h:8a/x", u"",     u"httpx://h/",
       u"http://[::1/x",   std::u16string(u"http://h/\0x", 11),
   };
   for (const std::u16string& url : cases) {

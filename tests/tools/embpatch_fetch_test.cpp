@@ -74,21 +74,5 @@ TEST_F(EmbpatchFetchTest, FailuresPrintTheClientsReason) {
   }
 }
 
-TEST_F(EmbpatchFetchTest, UsageErrors) {
-  const std::vector<std::string> cases[] = {
-      {"fetch"},
-      {"fetch", "http://a/", "http://b/"},
-      {"fetch", "--max-bytes", "lots", "http://a/"},
-      {"fetch", "--bogus", "http://a/"},
-      {"fetch", "--head", "-o", "x", "http://a/"},
-  };
-  for (const auto& args : cases) {
-    SCOPED_TRACE(args.size());
-    const ProcessResult r = Embpatch(args);
-    EXPECT_EQ(r.exit_code, 2) << r.err;
-  }
-  EXPECT_TRUE(server_.Requests().empty());
-}
-
 }  // namespace
 }  // namespace emberfall

@@ -2,6 +2,7 @@
 // code and the exact bytes it prints.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "core/fs_path.h"
@@ -138,15 +139,56 @@ TEST_F(EmbpatchLintTest, UnreadableInputIsOneClearLine) {
   EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
 }
 
-TEST_F(EmbpatchLintTest, UsageErrorsExitWith2) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"xml-attr", "f", "a"}, {"parse-config"},
-           {"parse-crclist", "a", "b"}, {"parse-config", "--bogus", "f"}, {"help", "nothing"}}) {
-    SCOPED_TRACE(testing::PrintToString(args));
-    ProcessResult r = Embpatch(args);
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_NE(r.err.find("usage: embpatch"), std::string::npos) << r.err;
+// Every command's argument errors in one table: exit code 2, the problem in
+// its own words (the usage line names every option anyway) and
+// the usage line on stderr, and nothing done. A row that must pass the
+// argument check fails later with exit code 1 instead.
+TEST_F(EmbpatchLintTest, UsageErrorsOfEveryCommand) {
+  const std::string in = Write("payload.lz", "x");
+  const std::string out = Utf8Path(dir_ / "o");
+  const std::string game = Utf8Path(dir_.path());
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string says;
+  } cases[] = {
+      {{}, 2, "usage: embpatch"},
+      {{"frobnicate"}, 2, "usage: embpatch"},
+      {{"help", "nothing"}, 2, "usage: embpatch"},
+      {{"xml-attr", "f", "a"}, 2, "usage: embpatch xml-attr"},
+      {{"parse-config"}, 2, "usage: embpatch parse-config"},
+      {{"parse-config", "--bogus", "f"}, 2, "usage: embpatch parse-config"},
+      {{"parse-crclist", "a", "b"}, 2, "usage: embpatch parse-crclist"},
+      {{"crc32"}, 2, "usage: embpatch crc32"},
+      {{"unpack", in, "-o", out}, 2, "usage: embpatch unpack"},
+      {{"unpack", in, "--size", "4"}, 2, "usage: embpatch unpack"},
+      {{"unpack", in, "--size", "-4", "-o", out}, 2, "usage: embpatch unpack"},
+      {{"unpack", "--size", "4", "-o", out}, 2, "usage: embpatch unpack"},
+      {{"unpack", Utf8Path(dir_ / "nope"), "--size", "4", "-o", out}, 1, "nope"},
+      {{"fetch"}, 2, "usage: embpatch fetch"},
+      {{"fetch", "http://a/", "http://b/"}, 2, "usage: embpatch fetch"},
+      {{"fetch", "--max-bytes", "lots", "http://a/"}, 2, "usage: embpatch fetch"},
+      {{"fetch", "--bogus", "http://a/"}, 2, "usage: embpatch fetch"},
+      {{"fetch", "--head", "-o", "x", "http://a/"}, 2, "usage: embpatch fetch"},
+      {{"run"}, 2, "usage: embpatch run"},
+      {{"run", "--game-dir", game, "--lang", "fr"}, 2, "--lang must be"},
+      {{"run", "--game-dir", game, "--lang", "en", "--lang", "de"}, 2, "given twice"},
+      {{"run", "--game-dir", game, "extra"}, 2, "usage: embpatch run"},
+      {{"run", "--game-dir", game, "--bogus"}, 2, "usage: embpatch run"},
+      {{"run", "--game-dir", game, "--connections", "0"}, 2, "--connections must be"},
+      {{"run", "--game-dir", game, "--connections", "17"}, 2, "--connections must be"},
+      {{"run", "--game-dir", game, "--connections", "x"}, 2, "--connections must be"},
+      // 16 is allowed: the next option is the one refused.
+      {{"run", "--game-dir", game, "--connections", "16", "--trust-key", "04abc"}, 2,
+       "--trust-key takes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const ProcessResult r = Embpatch(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "o"));
 }
 
 TEST_F(EmbpatchLintTest, HelpListsCommandsAndDescribesEach) {

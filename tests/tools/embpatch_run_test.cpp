@@ -95,13 +95,5 @@ TEST_F(EmbpatchRunTest, AFailureIsTheLastLineOnStderr) {
       << r.err;
 }
 
-TEST_F(EmbpatchRunTest, RefusesBadArguments) {
-  EXPECT_EQ(test::RunProcess(test::BuiltProgram("embpatch"), {"run"}).exit_code, 2);
-  EXPECT_EQ(Run({"--lang", "fr"}).exit_code, 2);
-  EXPECT_EQ(Run({"extra"}).exit_code, 2);
-  EXPECT_EQ(Run({"--bogus"}).exit_code, 2);
-  for (const char* count : {"0", "17", "x"}) EXPECT_EQ(Run({"--connections", count}).exit_code, 2) << count;
-}
-
 }  // namespace
 }  // namespace emberfall

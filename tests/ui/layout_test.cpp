@@ -149,6 +149,8 @@ TEST(PlaceOnWorkAreaTest, KnownPlacements) {
       {"tiny monitor", WorkArea{0, 0, 800, 600}, 96, {16, 89, 768, 422}},
       {"no room left", WorkArea{10, 20, 40, 50}, 96, {10, 20, 1012, 556}},
       {"margin grows with DPI", WorkArea{0, 0, 60, 2000}, 192, {0, 0, 1012, 556}},
+      // 16 * 100 / 96 = 16.67: a margin of 17 leaves no room, one of 16 would.
+      {"margin rounds half up", WorkArea{0, 0, 34, 2000}, 100, {0, 0, 1012, 556}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
