@@ -220,6 +220,8 @@ def test_update_and_launch(c, root):
                 i.px(l + 4, t + 4), ready_face)) else None)(screenshot()), 60, 0.5)
             c.check("start button turns ready", img is not None)
             save(img if img is not None else screenshot(), face, "launcher_ready")
+            if img is not None:
+                c.text(img, "countdown on the start button", (l, t, r, b), rgb8(BRUSH["start_text"]), 60)
             # The countdown ends, the game starts and the launcher ends with 0.
             c.check("game started by the countdown", wait_for(lambda: os.path.exists(game.marker), 40) is not None)
             try:
