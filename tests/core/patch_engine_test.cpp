@@ -142,6 +142,8 @@ TEST_F(PatchEngineTest, FetchesOnlyWhatChanged) {
   EXPECT_EQ(server_.RequestCount("/p/1/data/maps/Town%20Hall.pak.lz"), 2u);  // HEAD + GET
   EXPECT_EQ(server_.RequestCount("/p/1/empty.dat.lz"), 2u);
   EXPECT_EQ(PayloadRequests("GET"), 2u);
+  test::WriteFileBytes(game_ / "empty.dat", "x");
+  EXPECT_EQ(harness.RunToEnd().detailText, u"1 file updated");
 }
 
 TEST_F(PatchEngineTest, RetriesAPayloadThatArrivesCorruptAfterOneAndTwoSeconds) {
