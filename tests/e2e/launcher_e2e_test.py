@@ -351,7 +351,10 @@ TESTS = [test_update_and_launch, test_second_instance, test_close_during_downloa
          test_retry_and_cancel]
 
 
-def main():
+def run_scenarios(tests, argv=None):
+    """Parses the shared options into ARGS and runs |tests| (each with a
+    Checks and a fresh temporary folder); a broken scenario fails and the
+    others still run. Returns the exit code."""
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
@@ -359,10 +362,10 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--only", default="")
-    ARGS = parser.parse_args()
+    ARGS = parser.parse_args(argv)
     passed = failed = 0
     with WinePrefix(screen_prefix(default_prefix())):
-        for test in TESTS:
+        for test in tests:
             if ARGS.only and ARGS.only not in test.__name__:
                 continue
             c = Checks(test.__name__)
@@ -370,7 +373,7 @@ def main():
                 started = time.monotonic()
                 try:
                     test(c, root)
-                except Exception as e:  # a broken scenario fails, the others still run
+                except Exception as e:
                     c.check("ran without error", False, repr(e))
                 print("%s: %d checks, %d failed (%.0f s)" % (test.__name__, c.count, len(c.failures),
                                                              time.monotonic() - started), flush=True)
@@ -383,4 +386,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios(TESTS))

@@ -5,18 +5,15 @@ server: the genuine release installs and the launcher gets ready; the same
 release with one payload swapped for a same-size file of the same CRC-32
 ends in the Update Error box for a signed hash mismatch, with the installed
 file kept. Run under an X server (xvfb-run)."""
-import argparse
 import hashlib
 import os
 import shutil
 import sys
-import tempfile
-import time
 import zlib
 
 import launcher_e2e_test as e2e
 from patch_server import PatchServer, Publication
-from screen import BRUSH, CLEAR, Checks, WinePrefix, blend, default_prefix, rgb8, screen_prefix, screenshot, wait_for
+from screen import BRUSH, CLEAR, blend, rgb8, screenshot, wait_for
 
 SIGNED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "signing", "www", "patch", "1.0")
 FILES = ("data/Town Hall.pak", "emb.bin", "empty.dat")
@@ -128,30 +125,5 @@ def test_changed_payload_fails(c, root):
 TESTS = [test_genuine_release_installs, test_changed_payload_fails]
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--wine-run", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--port", type=int, required=True)
-    e2e.ARGS = parser.parse_args()  # the shared helpers read their paths from there
-    failed = 0
-    with WinePrefix(screen_prefix(default_prefix())):
-        for test in TESTS:
-            c = Checks(test.__name__)
-            with tempfile.TemporaryDirectory() as root:
-                started = time.monotonic()
-                try:
-                    test(c, root)
-                except Exception as e:  # a broken case fails, the other still runs
-                    c.check("ran without error", False, repr(e))
-                print("%s: %d checks, %d failed (%.0f s)" % (test.__name__, c.count, len(c.failures),
-                                                             time.monotonic() - started), flush=True)
-            for f in c.failures:
-                print("FAIL " + f, flush=True)
-            failed += len(c.failures)
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(e2e.run_scenarios(TESTS))
