@@ -7,8 +7,7 @@ ctest stopping at the first failure. A failing, crashing or hanging test
 kills the mutant; passing tests let it survive. The file is restored after
 every mutant, whatever happens, and checked against git.
 
-    run_mutants.py [ids...] [--linux-build DIR] [--windows-build DIR]
-                   [--timeout S] [--out FILE] [--no-baseline] [--list]
+    run_mutants.py [ids...] [--no-baseline] [--list]
 """
 import argparse
 import json
@@ -25,6 +24,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from mutants import MUTANTS  # noqa: E402
 
 # Files only the Windows build compiles; everything else runs on Linux.
+TIMEOUT = 300  # seconds per mutant's tests; a hang counts as killed
 WINDOWS_ONLY = re.compile(r"(_win\.cpp$|winhttp|^ui/(?!layout|video_file|window_controller)[^/]+\.cpp$)")
 
 
@@ -104,10 +104,6 @@ def try_mutant(mutant, build, timeout, backup_dir, log):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("ids", nargs="*", help="mutant ids (default: all)")
-    parser.add_argument("--linux-build", default="build/linux")
-    parser.add_argument("--windows-build", default="build/windows")
-    parser.add_argument("--timeout", type=int, default=300, help="seconds per mutant's tests")
-    parser.add_argument("--out", default=None, help="result file (default: <linux build>/mutation.json)")
     parser.add_argument("--no-baseline", action="store_true", help="skip the unmutated run of the tests")
     parser.add_argument("--list", action="store_true", help="list the mutants and exit")
     args = parser.parse_args()
@@ -126,8 +122,8 @@ def main():
     for m in selected:
         check(m)
 
-    builds = {"linux": os.path.join(ROOT, args.linux_build), "windows": os.path.join(ROOT, args.windows_build)}
-    out = args.out or os.path.join(builds["linux"], "mutation.json")
+    builds = {p: os.path.join(ROOT, "build", p) for p in ("linux", "windows")}
+    out = os.path.join(builds["linux"], "mutation.json")
     backup_dir = os.path.join(builds["linux"], "mutation-backup")
     os.makedirs(backup_dir, exist_ok=True)
     # A run that was killed outright left its copy behind: put it back first.
@@ -157,12 +153,12 @@ def main():
                 # One ctest call per selection: ctest's regular expressions
                 # allow only a few groups, so they cannot be joined into one.
                 for tests in selections:
-                    if ctest(build, tests, args.timeout, log) != 0:
+                    if ctest(build, tests, TIMEOUT, log) != 0:
                         sys.exit("unmutated, %s fails on %s; see %s" % (tests, platform, log_path))
         for n, m in enumerate(selected, 1):
             t0 = time.time()
             try:
-                status = try_mutant(m, builds[platform_of(m)], args.timeout, backup_dir, log)
+                status = try_mutant(m, builds[platform_of(m)], TIMEOUT, backup_dir, log)
             except KeyboardInterrupt:
                 print("interrupted; %s restored" % m["file"])
                 return 130
