@@ -21,8 +21,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
 import screen_test as e2e  # noqa: E402
-from patch_server import PatchServer, Publication  # noqa: E402
-from screen import ScreenPrefix, screenshot, wait_for  # noqa: E402
+from patch_server import PatchServer  # noqa: E402
+from screen import screen_prefix, screenshot, wait_for  # noqa: E402
 
 TICK = os.sysconf("SC_CLK_TCK")
 PAGE = os.sysconf("SC_PAGE_SIZE")
@@ -76,11 +76,10 @@ def cpu_percent(pid, seconds):
 
 
 def game_folder(root, launcher, config_exe):
-    os.makedirs(root)
-    game = e2e.Game(root, "e2e")
-    shutil.copy(launcher, os.path.join(game.path, "launcher.exe"))
+    game = e2e.game_folder(root, "e2e")
+    shutil.copy(launcher, game / "launcher.exe")
     if config_exe:
-        shutil.copy(os.path.join(e2e.ARGS.bin, "emb_test_game.exe"), os.path.join(game.path, "config.exe"))
+        shutil.copy(os.path.join(e2e.ARGS.bin, "emb_test_game.exe"), game / "config.exe")
     return game
 
 
@@ -90,27 +89,30 @@ def measure(launcher, port):
     with open(os.path.join(e2e.ARGS.bin, "emb_test_game.exe"), "rb") as f:
         game_exe = f.read()
     with tempfile.TemporaryDirectory() as root:
-        pub = Publication({"emb.bin": game_exe, "data/big.pak": bytes((i * 131 + (i >> 9)) & 0xFF for i in range(8_000_000))})
+        big = bytes((i * 131 + (i >> 9)) & 0xFF for i in range(8_000_000))
+        pub = {"emb.bin": game_exe, "data/big.pak": big}
         game = game_folder(os.path.join(root, "update"), launcher, True)
         with PatchServer(port, pub, throttle=250_000) as server:
-            proc = game.start()
+            proc = e2e.start(game)
             try:
                 win = e2e.wait_window()
-                pid = wait_for(lambda: launcher_pid(game.path), 30, 0.3)
+                pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
                 if not win or not pid:
                     raise RuntimeError("no launcher window")
-                at = (win[0], win[1], min(win[2] / 1124, win[3] / 618))
+                x, y, w, h = (int(v) for v in win.split()[:4])
+                at = (x, y, min(w / 1124, h / 618))
                 wait_for(lambda: server.count("GET", "big.pak.lz"), 60)
                 time.sleep(1.0)
                 results["downloading"] = cpu_percent(pid, 5)
-                e2e.click_until(at, (1060, 24), lambda: (e2e.launcher_window() or [0])[-1] == 1)
+                e2e.click_until(at, (1060, 24),
+                                lambda: str(e2e.window_probe("launcher")).endswith(" 1"))
                 time.sleep(1.0)
                 rss_start = rss_mib(pid)
                 results["minimised, downloading"] = cpu_percent(pid, 8)
                 results["minimised RSS start/end MiB"] = (rss_start, rss_mib(pid))
                 # A second start brings the window back; the download then ends.
-                game.start().wait(timeout=60)
-                if not wait_for(lambda: not e2e.look(screenshot(), at, e2e.READY[2:3]), 120, 0.5):
+                e2e.start(game).wait(timeout=60)
+                if not wait_for(lambda: not e2e.look(screenshot(), at, e2e.READY[:1]), 120, 0.5):
                     raise RuntimeError("never ready")
                 results["ready, countdown"] = cpu_percent(pid, 4)
                 # The settings button stops the countdown for good.
@@ -121,13 +123,13 @@ def measure(launcher, port):
                 e2e.stop(proc)
                 subprocess.run(["pkill", "-f", "config.exe"], capture_output=True)
         game = game_folder(os.path.join(root, "failing"), launcher, False)
-        with PatchServer(port, Publication({"emb.bin": game_exe})) as server:
-            server.fail_config = True
-            proc = game.start()
+        with PatchServer(port, {"emb.bin": game_exe}) as server:
+            del server.routes["/new/emb.launcher.config.xml"]  # the configuration fails
+            proc = e2e.start(game)
             try:
                 if wait_for(lambda: e2e.window_probe("box", "Update Error"), 90, 0.5) is None:
                     raise RuntimeError("no update-error box")
-                pid = wait_for(lambda: launcher_pid(game.path), 30, 0.3)
+                pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
                 time.sleep(1.0)
                 results["update-error box open"] = cpu_percent(pid, 5)
             finally:
@@ -148,7 +150,7 @@ def main():
     if args.baseline:
         builds.append(("baseline", args.baseline))
     measured = {}
-    with ScreenPrefix():
+    with screen_prefix():
         for name, exe in builds:
             measured[name] = measure(exe, args.port)
     for state in measured["this build"]:

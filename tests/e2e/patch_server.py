@@ -1,6 +1,5 @@
 """A patch server on loopback for the launcher under Wine: its configuration
-document, a publication's CRC list and bare-LZ payloads, payloads throttled
-and the configuration failing when asked."""
+document, a publication's CRC list and bare-LZ payloads, throttled if asked."""
 import http.server
 import struct
 import threading
@@ -17,10 +16,8 @@ def bare_payload(data):
     if 0 < n <= 238:
         out.append(17 + n)  # a first byte above 17: that many literals minus 17
     elif n > 238:
-        zeros, last = divmod(n - 18, 255)  # opcode 0: 18 + extension literals
-        if last == 0:
-            zeros, last = zeros - 1, 255
-        out += b"\x00" + bytes(zeros) + bytes([last])
+        zeros = (n - 19) // 255  # opcode 0: 18 literals, 255 more per zero byte, then the last
+        out += b"\x00" + bytes(zeros) + bytes([n - 18 - 255 * zeros])
     return bytes(out + data + b"\x11\x00\x00")  # end of stream
 
 
@@ -29,8 +26,7 @@ class PatchServer:
     -> body) may be changed while it runs."""
 
     def __init__(self, port, files, throttle=None):
-        self.throttle = throttle  # payload bytes per second, or None
-        self.fail_config, self.requests = False, []
+        self.throttle, self.requests = throttle, []  # throttle: payload bytes per second
         self.routes = {BASE + p + ".lz": bare_payload(d) for p, d in files.items()}
         self.routes[BASE + "crclist"] = "".join(
             "%08x %d %d 0 %s\n" % (zlib.crc32(d), len(d), len(self.routes[BASE + p + ".lz"]), p)
@@ -53,8 +49,7 @@ class PatchServer:
             def do_GET(self, head=False):
                 path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
                 server.requests.append((self.command, path))
-                failing = server.fail_config and path.startswith("/new/")
-                body = None if failing else server.routes.get(path)
+                body = server.routes.get(path)
                 self.send_response(404 if body is None else 200)
                 body = body or b""
                 self.send_header("Content-Length", str(len(body)))
@@ -64,8 +59,7 @@ class PatchServer:
                 try:
                     for i in range(0, 0 if head else len(body), step):
                         self.wfile.write(body[i:i + step])
-                        if throttled:
-                            time.sleep(0.05)
+                        time.sleep(0.05 if throttled else 0)
                 except (BrokenPipeError, ConnectionResetError):
                     pass
 

@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
-"""The launcher's window under Wine on an X server (xvfb-run), checked by
-screenshots at its design coordinates (1124 x 618, scaled): the face of the
-real drawing code (render), launcher.exe against a patch server on loopback
-(e2e), and with the test key pinned (signed)."""
+"""The launcher's window under Wine on an X server (xvfb-run), checked by screenshots
+at its design coordinates (1124 x 618, scaled): the face of the real drawing code
+(render), launcher.exe against a patch server on loopback (e2e; signed: test key pinned)."""
 import argparse
 import hashlib
 import os
 import pathlib
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -17,11 +15,10 @@ from patch_server import BASE, PatchServer
 from screen import BRUSH, CLEAR, blend, rgb8, screen_prefix, screenshot, wait_for
 
 ARGS = None
-CLEAR8 = rgb8(CLEAR)
 TEXT, STATUS, START_TEXT, FILL, THIN = (
     rgb8(BRUSH[k]) for k in ("text", "status", "start_text", "fill_main", "fill_file"))
-LINK, MUTED, TRACK, FACE, START_OFF, START_READY, START_HOVER = (blend(BRUSH[k], CLEAR8) for k in (
-    "link", "muted", "track", "button_face", "start_disabled", "start_ready", "start_hover"))
+LINK, MUTED, TRACK, FACE, START_OFF, START_READY, START_HOVER = (blend(BRUSH[k], rgb8(CLEAR)) for k
+    in ("link", "muted", "track", "button_face", "start_disabled", "start_ready", "start_hover"))
 # Rows (label, design rect, colour, want): want n > 0 asks for at least n
 # pixels near the colour, 0 for none, "fill" for all of them close to it.
 # Design rows: status 514-536, main bar 556.5-570.5, thin bar 575.5-579.5,
@@ -31,25 +28,21 @@ DOWNLOADING = [
     ("website link", (720, 14, 810, 34), LINK, 15), ("discord link", (920, 14, 990, 34), LINK, 15),
     ("button face", (1084, 12, 1090, 16), FACE, "fill"), ("gear", (1012, 10, 1040, 38), MUTED, 3),
     ("minimise", (1046, 10, 1074, 38), MUTED, 3), ("close", (1080, 10, 1108, 38), MUTED, 3),
-    ("background", (540, 280, 580, 300), CLEAR8, "fill"),
     ("main bar to 50 %", (32, 557, 456, 559), FILL, "fill"),
     ("then track", (464, 557, 888, 559), TRACK, "fill"),
     ("thin bar to 25 %", (32, 576, 240, 579), THIN, "fill"),
     ("then track", (248, 576, 888, 579), TRACK, "fill"),
-    ("speed on the bar", (408, 556, 508, 570), TEXT, 15), ("status", (28, 514, 642, 536), STATUS, 40),
-    ("detail right-aligned", (772, 514, 892, 536), STATUS, 20), ("note", (28, 496, 892, 512), MUTED, 20),
+    ("speed on the bar", (408, 556, 508, 570), TEXT, 15), ("note", (28, 496, 892, 512), MUTED, 20),
+    ("status", (28, 514, 642, 536), STATUS, 40), ("detail right", (772, 514, 892, 536), STATUS, 20),
     ("start dimmed", (912, 546, 930, 552), START_OFF, "fill"),
     ("start text muted", (908, 542, 1096, 594), MUTED, 20)]
 READY = [("start ready", (912, 546, 930, 552), START_READY, "fill"),
-         ("countdown right of START GAME", (1056, 556, 1090, 580), START_TEXT, 5),
-         ("main bar full", (860, 557, 888, 559), FILL, "fill"),
-         ("thin bar full", (860, 576, 888, 579), THIN, "fill")]
+         ("countdown right of START GAME", (1056, 556, 1090, 580), START_TEXT, 5)]
 # A wrapped line would put ink in the band beside its row (rows centre their
 # text, so a second line pushes the first one up as far as it hangs below).
-OVERFLOW = [("failure text", (28, 514, 642, 536), STATUS, 40),
-            ("counter", (652, 514, 892, 536), STATUS, 20), ("note", (28, 496, 892, 512), MUTED, 20),
-            ("status row kept", (28, 536, 892, 556), STATUS, 0),
-            ("note row kept", (28, 474, 892, 496), MUTED, 0)]
+OVERFLOW = [("failure", (28, 514, 642, 536), STATUS, 40), ("note", (28, 496, 892, 512), MUTED, 20),
+            ("count", (652, 514, 892, 536), STATUS, 20), ("below", (28, 536, 892, 556), STATUS, 0),
+            ("above the note", (28, 474, 892, 496), MUTED, 0)]
 
 
 def look(img, at, rows):
@@ -67,8 +60,8 @@ def look(img, at, rows):
 
 
 def look_for(c, label, at, rows, name, timeout=20):
-    """Screenshots until |rows| hold: a software-drawn face can lag seconds
-    behind on a busy machine. The last one is saved as |name|.png."""
+    """Screenshots until |rows| hold (a software-drawn face can lag seconds behind on a
+    busy machine); the last one is saved as |name|.png."""
     shot = []
 
     def attempt():
@@ -88,21 +81,16 @@ def stop(proc, grace=0):
         proc.wait(timeout=30)
 
 
-def wine(*args, **kwargs):
-    return subprocess.Popen([ARGS.wine_run] + list(args), stdin=subprocess.DEVNULL, **kwargs)
-
-
-def text_of(path):
-    return os.path.exists(path) and pathlib.Path(path).read_text().strip()
-
-
 def test_render(c, root):
+    def text_of(path):
+        return os.path.exists(path) and pathlib.Path(path).read_text().strip()
     for scenario, rows, pages in (
             ("downloading", DOWNLOADING, ("de_verifying", "tr_downloads")), ("ready", READY, ()),
             ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill")], ())):
         status = os.path.join(root, scenario)
-        probe = wine(os.path.join(ARGS.bin, "emb_render_probe.exe"), scenario,
-                     "Z:" + status.replace("/", "\\"))
+        probe = subprocess.Popen([ARGS.wine_run, os.path.join(ARGS.bin, "emb_render_probe.exe"),
+                                  scenario, "Z:" + status.replace("/", "\\")],
+                                 stdin=subprocess.DEVNULL)
         try:
             info = wait_for(lambda: text_of(status), 90)
             c(scenario + " drawn, again after a lost device", "recovered=1" in str(info), info)
@@ -118,14 +106,10 @@ def test_render(c, root):
 
 
 def window_probe(*args):
+    """The probe's answer (for "launcher": "x y width height visible iconic"), or None."""
     out = subprocess.run([ARGS.wine_run, os.path.join(ARGS.bin, "emb_window_probe.exe")] +
                          list(args), capture_output=True, timeout=60, stdin=subprocess.DEVNULL)
     return out.stdout.decode("utf-8", "replace").strip() if out.returncode == 0 else None
-
-
-def launcher_window():
-    """[x, y, width, height, visible, iconic] of the launcher's window, or []."""
-    return [int(v) for v in (window_probe("launcher") or "").split()]
 
 
 def x_window(title):
@@ -135,32 +119,28 @@ def x_window(title):
 
 
 def wait_window(timeout=60):
-    """The launcher's window once shown and not minimised. A Wine process
-    started while the launcher's session is still coming up can stall until
-    the launcher ends, so the first look goes through X."""
+    """The launcher's window once shown and not minimised. The first look goes through X:
+    a Wine process started while the launcher's session comes up can stall till it ends."""
     return wait_for(lambda: x_window("Emb Launcher"), timeout, 0.3) and wait_for(
-        lambda: (lambda w: w[4:] == [1, 0] and w)(launcher_window()), timeout, 0.3)
+        lambda: (lambda w: w and w.endswith(" 1 0") and w)(window_probe("launcher")), timeout, 0.3)
 
 
 def click_until(at, point, effect, tries=3, wait=4.0):
-    """Clicks the design |point| until |effect()| holds: a click that reaches
-    a window still busy starting can be lost under load. The time of the
-    click that worked, or None."""
+    """Clicks the design |point| until |effect()| holds (a click that reaches a window
+    still busy starting can be lost under load); the time of the click that worked."""
     for _ in range(tries):
         clicked = time.monotonic()
         subprocess.run(["xdotool", "mousemove", str(int(at[0] + point[0] * at[2])),
                         str(int(at[1] + point[1] * at[2])), "click", "1"], check=True, timeout=30)
         if wait_for(effect, wait, 0.2):
             return clicked
-    return None
 
 
 def game_folder(root, build, entry=None):
-    """A game folder with launcher.exe of |build| in it (and an installed
-    emb.bin |entry|, older than the release)."""
+    """A game folder with launcher.exe of |build| and an installed emb.bin |entry|."""
     game = pathlib.Path(root, "Emberfall Game")
     game.mkdir(parents=True)
-    shutil.copy(os.path.join(ARGS.bin, build, "launcher.exe"), game)
+    (game / "launcher.exe").write_bytes(pathlib.Path(ARGS.bin, build, "launcher.exe").read_bytes())
     if entry:
         (game / "emb.bin").write_bytes(entry)
     return game
@@ -169,13 +149,13 @@ def game_folder(root, build, entry=None):
 def start(game):
     """launcher.exe in |game| started as a player would, its output logged beside it."""
     log = open("%s-%d.log" % (game, time.monotonic_ns()), "w")
-    return wine(str(game / "launcher.exe"), stdout=log, stderr=subprocess.STDOUT)
+    return subprocess.Popen([ARGS.wine_run, game / "launcher.exe"], stdin=subprocess.DEVNULL,
+                            stdout=log, stderr=subprocess.STDOUT)
 
 
 def test_e2e(c, root):
-    """One game folder: a second start brings the minimised window back; a
-    start while the close button ends a download waits for it and carries on
-    to READY, whose countdown starts the game."""
+    """A second start brings the minimised window back; one while the close button ends
+    a download waits for it and carries on to READY, whose countdown starts the game."""
     big = bytes((i * 131 + (i >> 9)) & 0xFF for i in range(6 << 20))
     files = {"emb.bin": pathlib.Path(ARGS.bin, "emb_test_game.exe").read_bytes(),
              "data/maps/ember valley.pak": big, "data/readme.txt": b"Emberfall\n"}
@@ -184,14 +164,14 @@ def test_e2e(c, root):
         try:
             procs.append(start(game))
             win = wait_window()
-            if not c("window at its place on 1920 x 1080", win == [454, 262, 1012, 556, 1, 0], win):
+            if not c("window at its place on 1920 x 1080", win == "454 262 1012 556 1 0", win):
                 return
             at = (454, 262, min(1012 / 1124, 556 / 618))
             look_for(c, "progress drawn", at, [("main bar part", (28, 557, 892, 559), FILL, 20),
                                               ("track", (880, 557, 888, 559), TRACK, "fill")],
                      "launcher_downloading", 60)
             c("minimised by its button",
-              click_until(at, (1060, 24), lambda: launcher_window()[5:] == [1]))
+              click_until(at, (1060, 24), lambda: str(window_probe("launcher")).endswith(" 1")))
             procs.append(start(game))
             c("a second start ends at once", stop(procs[-1], 60) == 0)
             c("and brings the first window back", wait_window(10))
@@ -200,7 +180,8 @@ def test_e2e(c, root):
             spinners = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
                         for _ in range(2 * (os.cpu_count() or 1))]
             time.sleep(2.0)
-            closed = click_until(at, (1094, 24), lambda: launcher_window()[4:5] != [1], 3, 2.0)
+            closed = click_until(at, (1094, 24), lambda: not str(window_probe("launcher")).endswith(
+                " 1 0"), 3, 2.0)
             for p in spinners:
                 stop(p)
             server.throttle = None
@@ -210,8 +191,7 @@ def test_e2e(c, root):
               "exit %s after %.1f s" % (code, took))
             c("a start while it closed shows its window", wait_window(60))
             look_for(c, "READY with the countdown", at, READY[:2], "launcher_ready", 60)
-            c("game started by the countdown",
-              wait_for(lambda: (game / "game_started.txt").exists(), 40))
+            c("game started by the countdown", wait_for((game / "game_started.txt").exists, 40))
             c("launcher exit code 0 after the launch", stop(procs[-1], 30) == 0)
             c("game files installed", all((game / p).read_bytes() == d for p, d in files.items()))
         finally:
@@ -231,29 +211,25 @@ def test_signed(c, root):
                               for p in signed.rglob("*") if p.is_file()})
         game = game_folder(os.path.join(root, "genuine"), "e2e_signed", b"old!!")
         proc = start(game)
+        installed = lambda: {p: hashlib.sha256((game / p).read_bytes()).hexdigest()  # noqa: E731
+                             for p in hashes if (game / p).exists()}
         try:
-            win = wait_window()
-            if c("window shown", win):
-                at = (win[0], win[1], min(win[2] / 1124, win[3] / 618))
-                look_for(c, "READY", at, READY[:1], "launcher_signed_ready", 60)
-            installed = {p: hashlib.sha256((game / p).read_bytes()).hexdigest() for p in hashes}
-            c("installed as signed", installed == hashes, installed)
+            c("installed as signed", wait_for(lambda: installed() == hashes, 60), installed())
         finally:
             stop(proc)
         # XOR with the CRC-32 polynomial (a multiple of itself) keeps the CRC.
         forged = bytes(a ^ b for a, b in zip(b"entry", (0x1DB710641).to_bytes(5, "little")))
-        payload = server.routes[BASE + "emb.bin.lz"]
-        server.routes[BASE + "emb.bin.lz"] = payload.replace(b"entry", forged)
+        server.routes[BASE + "emb.bin.lz"] = server.routes[BASE + "emb.bin.lz"].replace(b"entry",
+                                                                                          forged)
         game = game_folder(os.path.join(root, "changed"), "e2e_signed", b"old!!")
         proc = start(game)
         try:
-            # Through X first: see wait_window.
             if not c("update-error box", wait_for(lambda: x_window("Update Error"), 90, 0.5)):
                 return
             text = window_probe("box", "Update Error")
             c("signed hash mismatch shown", "does not match the signed update" in str(text), text)
             # Its own window: Wine's boxes show black in a capture of the screen.
-            img = screenshot(["-id", x_window("Update Error")])
+            img = screenshot(x_window("Update Error"))
             img.save_png(os.path.join(ARGS.out, "launcher_signed_mismatch_box.png"))
             sums = [sum(img.px(x, y)) for y in range(0, img.height, 2)
                     for x in range(0, img.width, 2)]
@@ -272,31 +248,27 @@ def test_signed(c, root):
             stop(proc)
 
 
-GROUPS = {"render": test_render, "e2e": test_e2e, "signed": test_signed}
-
-
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
     for option in ("--bin", "--wine-run", "--out"):
         parser.add_argument(option, required=True)
     parser.add_argument("--port", type=int, help="the one the launcher was built for")
-    parser.add_argument("group", choices=GROUPS)
-    ARGS = parser.parse_args()
-    failures, count, started = [], [0], time.monotonic()
+    parser.add_argument("group", choices=("render", "e2e", "signed"))
+    ARGS, checks, started = parser.parse_args(), [], time.monotonic()
 
     def check(label, ok, detail=""):
-        count[0] += 1
-        failures.extend([] if ok else ["FAIL %s %s" % (label, detail)])
+        checks.append(None if ok else "FAIL %s %s" % (label, detail))
         return ok
     with screen_prefix(), tempfile.TemporaryDirectory() as root:
         try:
-            GROUPS[ARGS.group](check, root)
+            globals()["test_" + ARGS.group](check, root)
         except Exception as e:
             check("ran without error", False, repr(e))
-    print("\n".join(failures + ["%d checks, %d failed (%.0f s)" % (
-        count[0], len(failures), time.monotonic() - started)]))
-    return 1 if failures else 0
+    failed = [f for f in checks if f]
+    print("\n".join(failed + ["%d checks, %d failed (%.0f s)" % (len(checks), len(failed),
+                                                                 time.monotonic() - started)]))
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
