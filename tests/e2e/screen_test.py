@@ -38,11 +38,11 @@ DOWNLOADING = [
     ("start text muted", (908, 542, 1096, 594), MUTED, 20)]
 READY = [("start ready", (912, 546, 930, 552), START_READY, "fill"),
          ("countdown right of START GAME", (1056, 556, 1090, 580), START_TEXT, 5)]
-# A wrapped line would put ink in the band beside its row (rows centre their
-# text, so a second line pushes the first one up as far as it hangs below).
-OVERFLOW = [("failure", (28, 514, 642, 536), STATUS, 40), ("note", (28, 496, 892, 512), MUTED, 20),
-            ("count", (652, 514, 892, 536), STATUS, 20), ("below", (28, 536, 892, 556), STATUS, 0),
-            ("above the note", (28, 474, 892, 496), MUTED, 0)]
+# The widest texts reach far along their rows and no further: a wrapped line puts ink
+# beside its row (rows centre their text, so a second line pushes the first one up).
+OVERFLOW = [("failure", (460, 514, 642, 536), STATUS, 20),
+            ("count", (652, 514, 760, 536), STATUS, 20), ("below", (28, 536, 892, 556), STATUS, 0),
+            ("note", (600, 496, 892, 512), MUTED, 20), ("above", (28, 474, 892, 496), MUTED, 0)]
 
 
 def look(img, at, rows):
