@@ -47,10 +47,10 @@ class Image:
                                        chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
 
 
-def screenshot(window=None):
-    """The whole X screen, or the X window |window|, as an Image."""
-    data = subprocess.run(["xwd", "-silent"] + (["-id", window] if window else ["-root"]),
-                          check=True, capture_output=True, timeout=60).stdout
+def screenshot():
+    """The whole X screen as an Image."""
+    data = subprocess.run(["xwd", "-silent", "-root"], check=True, capture_output=True,
+                          timeout=60).stdout
     header = struct.unpack(">25I", data[:100])
     width, height, byte_order, bpp, stride = header[4], header[5], header[7], header[11], header[12]
     step, offset = bpp // 8, header[0] + header[19] * 12

@@ -160,7 +160,7 @@ def test_e2e(c, root):
     files = {"emb.bin": pathlib.Path(ARGS.bin, "emb_test_game.exe").read_bytes(),
              "data/maps/ember valley.pak": big, "data/readme.txt": b"Emberfall\n"}
     game, procs = game_folder(root, "e2e"), []
-    with PatchServer(ARGS.port, files, throttle=300_000) as server:
+    with PatchServer(ARGS.port, files, throttle=200_000) as server:  # about 30 s
         try:
             procs.append(start(game))
             win = wait_window()
@@ -186,9 +186,9 @@ def test_e2e(c, root):
                 stop(p)
             server.throttle = None
             procs.append(start(game))
-            code, took = stop(procs[0], 10), time.monotonic() - (closed or 0)
+            code, took = stop(procs[0], 10), closed and round(time.monotonic() - closed, 1)
             c("the close button ends it within about 3 s", closed and code == 0 and took < 4.5,
-              "exit %s after %.1f s" % (code, took))
+              "exit %s after %s s" % (code, took))
             c("a start while it closed shows its window", wait_window(60))
             look_for(c, "READY with the countdown", at, READY[:2], "launcher_ready", 60)
             c("game started by the countdown", wait_for((game / "game_started.txt").exists, 40))
@@ -201,7 +201,7 @@ def test_e2e(c, root):
 
 def test_signed(c, root):
     """The genuine release installs; one with a payload changed but its CRC-32
-    kept ends in the update-error box, which paints and answers."""
+    kept ends in the update-error box, which answers."""
     signed = pathlib.Path(__file__).resolve().parent.parent / "data/signing/www/patch/1.0"
     hashes = {line.split(" ", 3)[3]: line.split(" ")[1] for line in
               (signed / "crclist.sig").read_text().splitlines() if line.startswith("file ")}
@@ -228,13 +228,6 @@ def test_signed(c, root):
                 return
             text = window_probe("box", "Update Error")
             c("signed hash mismatch shown", "does not match the signed update" in str(text), text)
-            # Its own window: Wine's boxes show black in a capture of the screen.
-            img = screenshot(x_window("Update Error"))
-            img.save_png(os.path.join(ARGS.out, "launcher_signed_mismatch_box.png"))
-            sums = [sum(img.px(x, y)) for y in range(0, img.height, 2)
-                    for x in range(0, img.width, 2)]
-            c("box painted: light face, dark text",
-              sum(s > 600 for s in sums) > len(sums) // 2 and sum(s < 200 for s in sums) > 20)
             c("installed entry kept", (game / "emb.bin").read_bytes() == b"old!!")
             runs = server.count("GET", "crclist.sig")
             window_probe("press", "Update Error", "4")
