@@ -17,8 +17,9 @@ from screen import BRUSH, CLEAR, blend, rgb8, screen_prefix, screenshot, wait_fo
 ARGS = None
 TEXT, STATUS, START_TEXT, FILL, THIN = (
     rgb8(BRUSH[k]) for k in ("text", "status", "start_text", "fill_main", "fill_file"))
-LINK, MUTED, TRACK, FACE, START_OFF, START_READY, START_HOVER = (blend(BRUSH[k], rgb8(CLEAR)) for k
-    in ("link", "muted", "track", "button_face", "start_disabled", "start_ready", "start_hover"))
+LINK, MUTED, TRACK, FACE, START_OFF, START_READY, START_HOVER = (
+    blend(BRUSH[k], rgb8(CLEAR)) for k in
+    ("link", "muted", "track", "button_face", "start_disabled", "start_ready", "start_hover"))
 # Rows (label, design rect, colour, want): want n > 0 asks for at least n
 # pixels near the colour, 0 for none, "fill" for all of them close to it.
 # Design rows: status 514-536, main bar 556.5-570.5, thin bar 575.5-579.5,
