@@ -20,9 +20,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
-import launcher_e2e_test as e2e  # noqa: E402
-from patch_server import PatchServer, Publication  # noqa: E402
-from screen import WinePrefix, default_prefix, screen_prefix, wait_for  # noqa: E402
+import screen_test as e2e  # noqa: E402
+from patch_server import PatchServer  # noqa: E402
+from screen import screen_prefix, screenshot, wait_for  # noqa: E402
 
 TICK = os.sysconf("SC_CLK_TCK")
 PAGE = os.sysconf("SC_PAGE_SIZE")
@@ -76,67 +76,65 @@ def cpu_percent(pid, seconds):
 
 
 def game_folder(root, launcher, config_exe):
-    os.makedirs(root)
-    game = e2e.GameFolder(root, config_exe=config_exe)
-    shutil.copy(launcher, os.path.join(game.path, "launcher.exe"))
+    game = e2e.game_folder(root, "e2e")
+    shutil.copy(launcher, game / "launcher.exe")
+    if config_exe:
+        shutil.copy(os.path.join(e2e.ARGS.bin, "emb_test_game.exe"), game / "config.exe")
     return game
 
 
 def measure(launcher, port):
     """The states of one launcher build: {state: (cpu %, wineserver %)}."""
     results = {}
-    game_exe = e2e.game_bytes()
+    with open(os.path.join(e2e.ARGS.bin, "emb_test_game.exe"), "rb") as f:
+        game_exe = f.read()
     with tempfile.TemporaryDirectory() as root:
-        pub = Publication({"emb.bin": game_exe, "data/big.pak": e2e.big_file(8_000_000)})
+        big = bytes((i * 131 + (i >> 9)) & 0xFF for i in range(8_000_000))
+        pub = {"emb.bin": game_exe, "data/big.pak": big}
         game = game_folder(os.path.join(root, "update"), launcher, True)
         with PatchServer(port, pub, throttle=250_000) as server:
-            proc = game.start()
+            proc = e2e.start(game)
             try:
                 win = e2e.wait_window()
-                pid = wait_for(lambda: launcher_pid(game.path), 30, 0.3)
+                pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
                 if not win or not pid:
                     raise RuntimeError("no launcher window")
-                face = e2e.Face(win["x"], win["y"], win["w"], win["h"])
+                x, y, w, h = (int(v) for v in win.split()[:4])
+                at = (x, y, min(w / 1124, h / 618))
                 wait_for(lambda: server.count("GET", "big.pak.lz"), 60)
                 time.sleep(1.0)
                 results["downloading"] = cpu_percent(pid, 5)
-                e2e.click_until(face.centre("minimise"),
-                                lambda: (e2e.launcher_window() or {}).get("iconic"))
+                e2e.click_until(at, (1060, 24),
+                                lambda: str(e2e.window_probe("launcher")).endswith(" 1"))
                 time.sleep(1.0)
                 rss_start = rss_mib(pid)
                 results["minimised, downloading"] = cpu_percent(pid, 8)
                 results["minimised RSS start/end MiB"] = (rss_start, rss_mib(pid))
                 # A second start brings the window back; the download then ends.
-                game.start().wait(timeout=60)
-                if not wait_for(lambda: _ready(face), 120, 0.5):
+                e2e.start(game).wait(timeout=60)
+                if not wait_for(lambda: not e2e.look(screenshot(), at, e2e.READY[:1]), 120, 0.5):
                     raise RuntimeError("never ready")
                 results["ready, countdown"] = cpu_percent(pid, 4)
                 # The settings button stops the countdown for good.
-                e2e.click(*face.centre("settings"))
+                e2e.click_until(at, (1026, 24), lambda: True, 1)
                 time.sleep(2.0)
                 results["ready, no countdown"] = cpu_percent(pid, 5)
             finally:
                 e2e.stop(proc)
                 subprocess.run(["pkill", "-f", "config.exe"], capture_output=True)
         game = game_folder(os.path.join(root, "failing"), launcher, False)
-        with PatchServer(port, Publication({"emb.bin": game_exe})) as server:
-            server.fail_config = True
-            proc = game.start()
+        with PatchServer(port, {"emb.bin": game_exe}) as server:
+            del server.routes["/new/emb.launcher.config.xml"]  # the configuration fails
+            proc = e2e.start(game)
             try:
-                if wait_for(lambda: e2e.box_text("Update Error"), 90, 0.5) is None:
+                if wait_for(lambda: e2e.window_probe("box", "Update Error"), 90, 0.5) is None:
                     raise RuntimeError("no update-error box")
-                pid = wait_for(lambda: launcher_pid(game.path), 30, 0.3)
+                pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
                 time.sleep(1.0)
                 results["update-error box open"] = cpu_percent(pid, 5)
             finally:
                 e2e.stop(proc)
     return results
-
-
-def _ready(face):
-    l, t, r, b = face.button("start")
-    ready_face = e2e.blend(e2e.BRUSH["start_ready"], e2e.CLEAR8)
-    return all(abs(a - e) <= 8 for a, e in zip(e2e.screenshot().px(l + 4, t + 4), ready_face))
 
 
 def main():
@@ -152,7 +150,7 @@ def main():
     if args.baseline:
         builds.append(("baseline", args.baseline))
     measured = {}
-    with WinePrefix(screen_prefix(default_prefix())):
+    with screen_prefix():
         for name, exe in builds:
             measured[name] = measure(exe, args.port)
     for state in measured["this build"]:
