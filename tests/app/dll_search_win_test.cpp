@@ -1,19 +1,12 @@
-// The elevated launcher and DLLs planted in its folder, under Wine: a winhttp
-// stand-in beside the program, loadable in principle (a per-program DLL
-// override lets Wine prefer a native DLL), is loaded only without the
-// start-up restriction.
+// The elevated launcher and DLLs planted in its folder, under Wine.
 #include "app/dll_search.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cstddef>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "core/win/windows_include.h"
 #include "tests/support/test_support.h"
@@ -23,96 +16,49 @@ namespace {
 
 namespace fs = std::filesystem;
 
-template <typename T>
-bool ReadAt(const std::string& image, size_t offset, T& value) {
-  if (offset > image.size() || image.size() - offset < sizeof(T)) return false;
-  std::memcpy(&value, image.data() + offset, sizeof(T));
-  return true;
-}
-
 // The DLLs the loader resolves before a program's first instruction: the
-// names in its import directory, lower case. Empty when |image| is no PE32+.
-std::set<std::string> StartupImports(const std::string& image) {
+// names in its import directory, lower case.
+std::set<std::string> StartupImports(const fs::path& program) {
   std::set<std::string> names;
-  IMAGE_DOS_HEADER dos{};
-  IMAGE_NT_HEADERS64 nt{};
-  if (!ReadAt(image, 0, dos) || !ReadAt(image, static_cast<size_t>(dos.e_lfanew), nt)) return names;
-  const IMAGE_DATA_DIRECTORY directory =
-      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  const size_t sections = static_cast<size_t>(dos.e_lfanew) +
-                          offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-                          nt.FileHeader.SizeOfOptionalHeader;
-  auto file_offset = [&](DWORD rva) -> size_t {
-    for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
-      IMAGE_SECTION_HEADER section{};
-      if (!ReadAt(image, sections + i * sizeof(section), section)) break;
-      if (rva >= section.VirtualAddress && rva < section.VirtualAddress + section.SizeOfRawData) {
-        return section.PointerToRawData + (rva - section.VirtualAddress);
-      }
-    }
-    return image.size();
-  };
-  for (size_t at = file_offset(directory.VirtualAddress);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-    IMAGE_IMPORT_DESCRIPTOR descriptor{};
-    if (directory.VirtualAddress == 0 || !ReadAt(image, at, descriptor) || descriptor.Name == 0) {
-      break;
-    }
-    const size_t name = file_offset(descriptor.Name);
-    if (name >= image.size()) break;
-    std::string text(image.c_str() + name);
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    names.insert(text);
+  const HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module == nullptr) return names;
+  // The low bits of the handle mark an image mapped as a resource.
+  const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
+       imports != 0 && d->Name != 0; ++d) {
+    std::string name(reinterpret_cast<const char*>(base + d->Name));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    names.insert(name);
   }
+  FreeLibrary(module);
   return names;
 }
 
-// Wine's per-program DLL override, set for the lifetime of the object. A
-// child's WINEDLLOVERRIDES comes from the parent's Unix environment, not
-// from SetEnvironmentVariable, so the registry is the way in.
-class ScopedNativeFirst {
- public:
-  ScopedNativeFirst(const wchar_t* program, const wchar_t* dll) : key_(kAppDefaults) {
-    key_ += program;
-    key_ += L"\\DllOverrides";
-    ok_ = RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), dll, REG_SZ, L"native,builtin",
-                          sizeof(L"native,builtin")) == ERROR_SUCCESS;
-  }
-  ~ScopedNativeFirst() {
-    RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, key_.substr(0, key_.rfind(L'\\')).c_str());
-  }
-  ScopedNativeFirst(const ScopedNativeFirst&) = delete;
-  ScopedNativeFirst& operator=(const ScopedNativeFirst&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  static constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
-  std::wstring key_;
-  bool ok_ = false;
-};
-
+// A winhttp stand-in beside the program, loadable in principle, is loaded
+// only without the start-up restriction. Wine prefers a native DLL only when
+// told so per program; a child's WINEDLLOVERRIDES comes from the parent's
+// Unix environment, not from SetEnvironmentVariable, so the registry tells.
 TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    bool loaded;
-  };
-  const Case cases[] = {
-      {"default search", {"--default-search"}, true},
-      {"restricted to System32", {}, false},
-  };
-  const ScopedNativeFirst native_first(L"emb_planted_probe.exe", L"winhttp");
-  ASSERT_TRUE(native_first.ok());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::TempDir folder;
-    fs::copy_file(test::BuiltProgram("emb_dll_probe"), folder / "emb_planted_probe.exe");
-    fs::copy_file(test::ExecutableDir() / "planted" / "winhttp.dll", folder / "winhttp.dll");
-    const test::ProcessResult result = test::RunProcess(folder / "emb_planted_probe.exe", c.args);
+  const std::wstring key = L"Software\\Wine\\AppDefaults\\emb_planted_probe.exe";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), L"winhttp",
+                            REG_SZ, L"native,builtin", sizeof(L"native,builtin")),
+            ERROR_SUCCESS);
+  for (const char* search : {"default", "restricted"}) {
+    SCOPED_TRACE(search);
+    const test::TempDir folder;
+    for (const char* file : {"libemb_detach_probe.dll", "planted/winhttp.dll"}) {
+      fs::copy_file(test::ExecutableDir() / file, folder / fs::path(file).filename().string());
+    }
+    fs::copy_file(test::BuiltProgram("emb_launcher_peer"), folder / "emb_planted_probe.exe");
+    const test::ProcessResult result =
+        test::RunProcess(folder / "emb_planted_probe.exe", {"dll", search});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(fs::exists(folder / "planted.marker"), c.loaded);
+    EXPECT_EQ(fs::exists(folder / "planted.marker"), std::string(search) == "default");
   }
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
 }
 
 // The restriction cannot reach what the loader resolves before the entry
@@ -124,8 +70,7 @@ TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
       "kernel32.dll", "msvcrt.dll",  "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",
       "sechost.dll",  "shcore.dll",  "shell32.dll",  "shlwapi.dll",  "user32.dll",
       "ws2_32.dll"};
-  const std::set<std::string> imports =
-      StartupImports(test::ReadFileBytes(test::BuiltProgram("launcher")));
+  const std::set<std::string> imports = StartupImports(test::BuiltProgram("launcher"));
   ASSERT_FALSE(imports.empty());
   for (const std::string& name : imports) {
     EXPECT_TRUE(known.contains(name)) << name << " is resolved from the launcher's folder first";

@@ -17,40 +17,35 @@ namespace emberfall {
 namespace {
 
 using std::chrono::milliseconds;
-using Clock = std::chrono::steady_clock;
 
 TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
-  struct Case {
-    const char* name;
+  constexpr milliseconds kBudget(1500);
+  const struct {
     const char* mode;
     const char* workerMs;
     milliseconds endsAfter;
     bool detachRuns;
+  } cases[] = {
+      {"stuck", "0", kBudget, false},  // the worker never ends
+      {"stall", "1000", kBudget, false},  // a slow worker, then a teardown that never returns
+      {"orderly", "100", milliseconds(100), true},
   };
-  constexpr milliseconds kBudget(1500);
-  const Case cases[] = {
-      {"the worker never ends", "stuck", "0", kBudget, false},
-      {"a slow worker, then a teardown that never returns", "stall", "1000", kBudget, false},
-      {"an orderly end", "orderly", "100", milliseconds(100), true},
-  };
-  int round = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
     const test::TempDir folder;
     const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER", (folder / "detached").string());
-    const std::string event =
-        "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++round);
-    const std::wstring wideEvent(event.begin(), event.end());
-    const win::ScopedHandle started(CreateEventW(nullptr, TRUE, FALSE, wideEvent.c_str()));
+    const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) +
+                              "." + c.mode;
+    const win::ScopedHandle started(
+        CreateEventW(nullptr, TRUE, FALSE, std::wstring(event.begin(), event.end()).c_str()));
     ASSERT_TRUE(started);
     const auto peer = test::StartProcess(test::BuiltProgram("emb_launcher_peer"),
-                                         {"shutdown", c.mode, std::to_string(kBudget.count()), c.workerMs, event});
+                                         {"shutdown", c.mode, "1500", c.workerMs, event});
     ASSERT_NE(peer, nullptr);
     ASSERT_EQ(WaitForSingleObject(started.get(), 20000), WAIT_OBJECT_0) << "the peer did not start";
-
-    const Clock::time_point start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     const std::optional<int> exitCode = peer->Wait(milliseconds(10000));
-    const auto elapsed = Clock::now() - start;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
     if (!exitCode) peer->Kill();
     ASSERT_TRUE(exitCode.has_value()) << "the process outlived its shutdown";
     EXPECT_EQ(*exitCode, 7);
