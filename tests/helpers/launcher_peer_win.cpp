@@ -9,8 +9,8 @@
 //     for 30 s; "silent" ends at once without answering.
 //   shutdown stuck|stall|orderly <budget ms> <worker ms> <event>
 //     the launcher's shutdown (exit code 7), after setting <event>; the
-//     detach probe DLL marks whether DLL detach code ran. "stuck": the
-//     worker never ends; "stall": it ends after <worker ms>, and then the
+//     detach probe DLL, loaded first, marks whether DLL detach code ran. "stuck":
+//     the worker never ends; "stall": it ends after <worker ms>, and then the
 //     teardown never returns; "orderly": both end after <worker ms>.
 //   dll restricted|default
 //     starts like the launcher (search restricted to System32, unless
@@ -26,8 +26,6 @@
 
 #include <winhttp.h>
 
-extern "C" __declspec(dllimport) void EmbDetachProbeLoaded();
-
 namespace {
 
 bool SetEventNamed(const std::wstring& name) {
@@ -36,7 +34,7 @@ bool SetEventNamed(const std::wstring& name) {
 }
 
 int ShutDown(const std::wstring& mode, DWORD budgetMs, DWORD workerMs, const wchar_t* event) {
-  EmbDetachProbeLoaded();
+  if (LoadLibraryW(L"libemb_detach_probe.dll") == nullptr) return 3;
   if (!SetEventNamed(event)) return 4;
   return emberfall::ShutDownLauncher(
       7, budgetMs,

@@ -1,5 +1,5 @@
-// The embedded video under Wine: extraction into the temporary folder, the
-// content check that decides reuse, and the media engine.
+// The embedded video under Wine: the file in the temporary folder and the
+// media engine.
 #include "ui/background_video.h"
 
 #include <gtest/gtest.h>
@@ -22,17 +22,13 @@ class BackgroundVideoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    resource_ = VideoResourceBytes(nullptr);
-    ASSERT_FALSE(resource_.empty()) << "the test executable carries no RCDATA 101";
   }
   void TearDown() override { CoUninitialize(); }
 
-  std::filesystem::path VideoFile() const { return temp_.path() / "EmbLauncher" / "hero.mp4"; }
-
+  const std::string resource_{VideoResourceBytes(nullptr)};
   test::TempDir temp_;
-  // GetTempPathW reads TMP first.
-  test::ScopedEnvironmentVariable tmp_{"TMP", Utf8Path(temp_.path())};
-  std::string_view resource_;
+  test::ScopedEnvironmentVariable tmp_{"TMP", Utf8Path(temp_.path())};  // read by GetTempPathW
+  const std::filesystem::path file_ = temp_.path() / "EmbLauncher" / "hero.mp4";
 };
 
 // The folder is the user's to write while the launcher runs elevated: only
@@ -40,62 +36,36 @@ class BackgroundVideoTest : public ::testing::Test {
 // long as the engine may read it. (Wine renames a folder whatever handles
 // are open in it, so the hold on the folder is not testable here.)
 TEST_F(BackgroundVideoTest, OnlyAnIdenticalFileIsReusedAndThePreparedOneIsHeld) {
-  EXPECT_TRUE(ExtractVideoResource(GetModuleHandleW(L"kernel32.dll")).empty());  // no RCDATA 101
-  EXPECT_EQ(FsPath(TempVideoPath()), VideoFile());
-  const struct {
-    const char* name;
-    std::optional<std::string> before;  // the file found there
-    bool heldOpen;                      // by someone else, without sharing
-    bool reusable;
-  } cases[] = {
-      {"no file", std::nullopt, false, false},
-      {"identical", std::string(resource_), false, true},
-      {"same size, other contents", std::string(resource_.size(), 'X'), false, false},
-      {"other size", "short", false, false},
-      {"held open", "short", true, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  ASSERT_FALSE(resource_.empty()) << "the test executable carries no RCDATA 101";
+  EXPECT_TRUE(ExtractVideoResource(GetModuleHandleW(L"kernel32.dll")).empty());
+  const std::pair<std::optional<std::string>, bool> cases[] = {
+      {std::nullopt, false}, {resource_, true}, {std::string(resource_.size(), 'X'), false}};
+  for (const auto& [before, reusable] : cases) {
+    SCOPED_TRACE(!before ? "no file" : reusable ? "identical" : "same size, other contents");
     ReleaseVideoFile();
-    std::filesystem::remove_all(VideoFile().parent_path());
-    if (c.before) test::WriteFileBytes(VideoFile(), *c.before);
-    const std::wstring file = VideoFile().wstring();
-    const win::ScopedFileHandle held(
-        c.heldOpen ? CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                   : INVALID_HANDLE_VALUE);
-    EXPECT_EQ(FindReusableVideoFile(nullptr).has_value(), c.reusable);
-    const std::u16string path = ExtractVideoResource(nullptr);
-    EXPECT_EQ(path.empty(), c.heldOpen);
-    if (c.heldOpen) continue;
-    EXPECT_EQ(FsPath(path), VideoFile());
+    std::filesystem::remove_all(file_.parent_path());
+    if (before) test::WriteFileBytes(file_, *before);
+    EXPECT_EQ(FindReusableVideoFile(nullptr).has_value(), reusable);
+    EXPECT_EQ(FsPath(ExtractVideoResource(nullptr)), file_);
+    const std::wstring path = file_.wstring();
     const win::ScopedFileHandle writer(CreateFileW(
-        file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(writer.is_valid());
-    EXPECT_FALSE(DeleteFileW(file.c_str()));
-    EXPECT_FALSE(MoveFileW(file.c_str(), (file + L".moved").c_str()));
-    EXPECT_TRUE(test::ReadFileBytes(VideoFile()) == resource_);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".moved").c_str()));
+    EXPECT_TRUE(test::ReadFileBytes(file_) == resource_);
   }
   ReleaseVideoFile();
 }
 
-// Lets the engine run for |ms| while dispatching messages. Shutting an
-// engine down while its pipeline is still starting can stall Wine's media
-// source, so every start is let settle first.
-void Play(int ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 // Wine's engine decodes and plays the clip, but draws frames only into
 // Direct3D 11 textures: there the start fails and the engine stops decoding.
+// Shutting an engine down while its pipeline is still starting can stall
+// Wine's media source, so each start is let settle first.
 TEST_F(BackgroundVideoTest, AStartPlaysOrRefusesAndStopsTheEngineTheSameWayTwice) {
   ASSERT_TRUE(WaitForBackgroundVideo(nullptr, 15000));  // prepares it
-  EXPECT_TRUE(test::ReadFileBytes(VideoFile()) == resource_);
+  EXPECT_EQ(FsPath(GetVideoPath(nullptr)), file_);
   BackgroundVideo video;
   const bool first = video.StartVideo(nullptr);
   for (const bool again : {false, true}) {
@@ -106,7 +76,11 @@ TEST_F(BackgroundVideoTest, AStartPlaysOrRefusesAndStopsTheEngineTheSameWayTwice
     EXPECT_EQ(video.playing(), first);
     EXPECT_EQ(video.framesRefused(), !first);
     const double at = video.CurrentTime();
-    Play(1500);
+    for (int i = 0; i < 75; ++i) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (!first) {
       EXPECT_LT(video.CurrentTime() - at, 0.5) << "the refused engine went on playing";
     }

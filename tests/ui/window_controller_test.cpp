@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -31,7 +30,7 @@ struct Answers {
   std::uint32_t launchError = 0;
   SettingsStart settings = SettingsStart::Started;
   std::uint32_t settingsError = 0;
-  std::deque<BoxAnswer> boxes;
+  BoxAnswer box = BoxAnswer::Cancel;  // every box's answer
   bool startThrows = false;
   bool failureDuringBox = false;  // dispatched by the modal box, as a real one would
 };
@@ -70,10 +69,7 @@ class FakeHost : public WindowHost {
     Add("box[" + WideToUtf8(caption) + ": " + WideToUtf8(text) + "]");
     if (!controller->boxOpen()) Add("box-not-marked-open");
     if (std::exchange(a_.failureDuringBox, false)) controller->OnSnapshot(Snapshot('f'));
-    if (a_.boxes.empty()) return BoxAnswer::Cancel;
-    const BoxAnswer answer = a_.boxes.front();
-    a_.boxes.pop_front();
-    return answer;
+    return a_.box;
   }
   void RetryVideo() override { Add("video"); }
   void Quit() override { Add("quit"); }
@@ -159,16 +155,22 @@ TEST(WindowControllerTest, Scenarios) {
        {.launch = kLaunchFailed, .launchError = 1223},
        "timer:on video timer:off min launch restore box[LaunchErr: cancelled] timer:on", 10,
        "READY"},
+      {"access denied asks for elevation", "shown r start", {.launch = kLaunchFailed, .launchError = 5},
+       "timer:on video timer:off min launch restore box[LaunchErr: needs admin] timer:on", 10,
+       "READY"},
+      {"elevation required", "shown r start", {.launch = kLaunchFailed, .launchError = 740},
+       "timer:on video timer:off min launch restore box[LaunchErr: needs admin] timer:on", 10,
+       "READY"},
       {"launch after settings: no new countdown", "shown r settings start",
        {.launch = kLaunchFailed, .launchError = 2},
        "timer:on video timer:off settings min launch restore box[LaunchErr: failed]", -1, "READY"},
       {"unknown launch result leaves the window minimised", "shown r start", {.launch = 7},
        "timer:on video timer:off min launch", -1, "READY"},
       // The update-error box.
-      {"retry starts a new check", "shown f", {.boxes = {BoxAnswer::Retry}},
+      {"retry starts a new check", "shown f", {.box = BoxAnswer::Retry},
        "box[UpdErr: broken\n\nhint] engine", -1, "CHECKING"},
       {"retry that cannot start keeps the failure", "shown f",
-       {.boxes = {BoxAnswer::Retry}, .startThrows = true}, "box[UpdErr: broken\n\nhint] engine", -1,
+       {.box = BoxAnswer::Retry, .startThrows = true}, "box[UpdErr: broken\n\nhint] engine", -1,
        "broken"},
       {"no second box during the first", "shown f", {.failureDuringBox = true},
        "box[UpdErr: broken\n\nhint]", -1, "broken"},
@@ -193,17 +195,6 @@ TEST(WindowControllerTest, Scenarios) {
     if (*s.redraws != '\0') {
       EXPECT_EQ(redraws, s.redraws);
     }
-  }
-}
-
-TEST(WindowControllerTest, LaunchErrorTexts) {
-  FakeHost host({});
-  const WindowController controller(host, Texts());
-  const std::pair<std::uint32_t, const char*> cases[] = {
-      {1223, "cancelled"}, {5, "needs admin"}, {740, "needs admin"}, {2, "failed"}, {0, "failed"}};
-  for (const auto& [error, text] : cases) {
-    SCOPED_TRACE(error);
-    EXPECT_EQ(WideToUtf8(controller.LaunchFailureText(error)), text);
   }
 }
 
