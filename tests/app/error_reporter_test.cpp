@@ -28,7 +28,8 @@ TEST(BuildReportJsonTest, WritesTheFourMembersOnOneLine) {
       {u"Download failed | http://h/a.lz | HTTP 404", u"patch",
        "Download failed | http://h/a.lz | HTTP 404 | patch"},
       {u"Video init failed", u"", "Video init failed"},
-      {u"say \"hi\"\t\\ d\u00FCn\n\x01", u"ctx", "say \\\"hi\\\"\\t\\\\ d\xC3\xBCn\\n\\u0001 | ctx"},
+      {u"say \"hi\"\t\\ d\u00FCn\n\x01", u"ctx",
+       "say \\\"hi\\\"\\t\\\\ d\xC3\xBCn\\n\\u0001 | ctx"},
       {lone, u"", "\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {

@@ -37,7 +37,8 @@ std::set<std::string> StartupImports(const fs::path& program) {
   const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  const DWORD imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
   for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
        imports != 0 && d->Name != 0; ++d) {
     std::string name(reinterpret_cast<const char*>(base + d->Name));
@@ -145,7 +146,8 @@ TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     const test::TempDir folder;
-    const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER", Utf8Path(folder / "detached"));
+    const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER",
+                                                 Utf8Path(folder / "detached"));
     const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) +
                               "." + c.mode;
     const win::ScopedHandle started(

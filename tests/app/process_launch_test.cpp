@@ -83,7 +83,7 @@ TEST_F(LaunchTest, RealStartsFailWithTheSystemsError) {
   EXPECT_FALSE(StartGameProcess(dir_.Wide("absent.exe"), dir_.Wide(), &error));
   EXPECT_EQ(error, kErrorFileNotFound);
   error = 0;
-  EXPECT_FALSE(StartProcess(u"\"" + dir_.Wide("Ember") + u"\"", dir_.Wide("no such folder"), &error));
+  EXPECT_FALSE(StartProcess(u"\"" + dir_.Wide("Ember") + u"\"", dir_.Wide("absent"), &error));
   EXPECT_NE(error, 0u);
 }
 
@@ -95,7 +95,8 @@ TEST_F(LaunchTest, LaunchGameInReportsEachFailureOnce) {
   const std::pair<std::u16string, const char*> cases[] = {
       {u"absent.bin", "1 error=0 | Game binary missing: absent.bin @ LaunchGame"},
       {u"emb.bin", "1 error=0 | Game binary missing: emb.bin @ LaunchGame"},
-      {u"bin/bad.bin", "2 error=2 | in <game> | in <game> | Launch failed: <path> | err=2 @ LaunchGame"},
+      {u"bin/bad.bin",
+       "2 error=2 | in <game> | in <game> | Launch failed: <path> | err=2 @ LaunchGame"},
   };
   for (const auto& [runPath, expected] : cases) {
     SCOPED_TRACE(expected);

@@ -39,7 +39,8 @@ TEST(SingleInstanceTest, WaitsOnlyForAnInstanceThatIsClosing) {
   int round = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.window << " window, held " << c.holdMs << " ms");
-    const std::string suffix = std::to_string(GetCurrentProcessId()) + "." + std::to_string(++round);
+    const std::string suffix =
+        std::to_string(GetCurrentProcessId()) + "." + std::to_string(++round);
     const std::string mutexName = "Local\\EmbTestInstance." + suffix;
     const std::string className = "EmbLauncherNative." + suffix;
     const std::wstring wideMutex(mutexName.begin(), mutexName.end());

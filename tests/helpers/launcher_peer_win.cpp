@@ -92,7 +92,8 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc == 3 && command == L"dll") {
-    if (std::wcscmp(argv[2], L"default") != 0 && !emberfall::RestrictDllSearchToSystem32()) return 2;
+    const bool restrict = std::wcscmp(argv[2], L"default") != 0;
+    if (restrict && !emberfall::RestrictDllSearchToSystem32()) return 2;
     return WinHttpCheckPlatform() ? 0 : 1;
   }
   return 1;

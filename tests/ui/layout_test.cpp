@@ -21,7 +21,9 @@ TEST(LayoutTest, ScaleButtonsPanelAndCrop) {
     float scale;
   } scales[] = {{1124, 618, 1}, {2248, 1236, 2}, {2248, 618, 1}, {562, 1236, 0.5f},
                 {1012, 556, 556.0f / 618}, {0, 618, 1}, {1124, 0, 1}};
-  for (const auto& c : scales) EXPECT_NEAR(LayoutScale(c.w, c.h), c.scale, 1e-6f) << c.w << "x" << c.h;
+  for (const auto& c : scales) {
+    EXPECT_NEAR(LayoutScale(c.w, c.h), c.scale, 1e-6f) << c.w << "x" << c.h;
+  }
   EXPECT_EQ(Text(FontSize(13, 1), FontSize(14, 1.5f), TitleBarHeight(1), TitleBarHeight(0.5f)),
             "13 21 48 24");
   // In ButtonId order. The header row keeps its design place on a wide
@@ -57,10 +59,10 @@ TEST(HitTestTest, FindsButtonsWithInclusiveEdgesFirstMatchFirst) {
     float x, y;
     ButtonId expected;
   } cases[] = {
-      {908, 542, ButtonId::Start},    {1096, 594, ButtonId::Start},   {907.9f, 560, ButtonId::None},
-      {720, 14, ButtonId::Website},   {810, 34, ButtonId::Website},   {820, 20, ButtonId::None},
-      {850, 20, ButtonId::Support},   {990, 34, ButtonId::Community}, {1026, 24, ButtonId::Settings},
-      {1060, 24, ButtonId::Minimise}, {1108, 38, ButtonId::Close},    {1108.1f, 38, ButtonId::None},
+      {908, 542, ButtonId::Start},   {1096, 594, ButtonId::Start},     {907.9f, 560, ButtonId::None},
+      {720, 14, ButtonId::Website},  {810, 34, ButtonId::Website},     {820, 20, ButtonId::None},
+      {850, 20, ButtonId::Support},  {990, 34, ButtonId::Community},   {1026, 24, ButtonId::Settings},
+      {1060, 24, ButtonId::Minimise}, {1108, 38, ButtonId::Close},     {1108.1f, 38, ButtonId::None},
       {-5, -5, ButtonId::None},
   };
   for (const auto& c : cases) EXPECT_EQ(HitTest(r, c.x, c.y), c.expected) << c.x << "," << c.y;

@@ -105,7 +105,9 @@ void DrawFrame(Probe& p) {
   p.videoSeen = p.videoSeen || p.render.lastFrameHadVideo();
   std::error_code ec;
   if (p.frames > 20) {
-    if (std::filesystem::remove(p.Signal(".next"), ec) && p.page < 1) ShowOverflowPage(p, p.page + 1);
+    if (std::filesystem::remove(p.Signal(".next"), ec) && p.page < 1) {
+      ShowOverflowPage(p, p.page + 1);
+    }
     // The page was drawn by the frame before this one as well.
     if (p.page >= 0 && ++p.pageFrames == 2) std::ofstream(p.Signal(".page")) << p.page << "\n";
   }
