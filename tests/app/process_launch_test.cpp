@@ -1,122 +1,121 @@
-#include "app/process_launch.h"
+// Starting the game: the attempts StartGameProcess makes, real starts that
+// must fail, and what LaunchGameIn reports.
+#include "app/game_launch.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/fs_path.h"
-#include "tests/app/launch_test_util.h"
+#include "core/text.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
 namespace {
 
-struct Attempt {
-  std::u16string commandLine;
-  std::u16string folder;
-};
+namespace fs = std::filesystem;
 
-// Records each attempt and answers from a script of (success, error) pairs.
-class ScriptedStarter {
- public:
-  explicit ScriptedStarter(std::vector<std::pair<bool, std::uint32_t>> answers)
-      : answers_(std::move(answers)) {}
-  ProcessStarter AsStarter() {
-    return [this](const std::u16string& line, const std::u16string& folder, std::uint32_t* error) {
-      attempts_.push_back({line, folder});
-      const auto [ok, code] = answers_.at(attempts_.size() - 1);
-      if (!ok && error != nullptr) *error = code;
-      return ok;
-    };
+std::string Replace(std::string text, const std::u16string& from, const char* to) {
+  const std::string needle = WideToUtf8(from);
+  for (size_t at; !needle.empty() && (at = text.find(needle)) != std::string::npos;) {
+    text.replace(at, needle.size(), to);
   }
-  const std::vector<Attempt>& attempts() const { return attempts_; }
+  return text;
+}
 
- private:
-  std::vector<std::pair<bool, std::uint32_t>> answers_;
-  std::vector<Attempt> attempts_;
-};
+std::u16string Absolute(const std::u16string& path) { return WidePath(fs::absolute(FsPath(path))); }
 
-class StartGameProcessTest : public ::testing::Test {
+class LaunchTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
 };
 
-TEST_F(StartGameProcessTest, QuotedAttemptFirstThenBarePath) {
-  const std::u16string exe = dir_.Wide("game dir/emb.bin");
-  const std::u16string folder = dir_.Wide("game dir");
-  const std::u16string absExe = WidePath(std::filesystem::absolute(FsPath(exe)));
-  const std::u16string absFolder = WidePath(std::filesystem::absolute(FsPath(folder)));
-  struct Case {
-    const char* name;
-    std::vector<std::pair<bool, std::uint32_t>> answers;
-    bool expected;
-    std::size_t attempts;
-    std::uint32_t error;
+// Both made absolute; the quoted path first, then the bare one.
+TEST_F(LaunchTest, StartGameProcessTriesTheQuotedPathThenTheBareOne) {
+  const struct {
+    std::u16string exe, folder;
+    std::vector<std::pair<bool, std::uint32_t>> answers;  // per attempt
+    const char* outcome;
   } cases[] = {
-      {"quoted form accepted", {{true, 0}}, true, 1, 0},
-      {"bare form accepted", {{false, 2}, {true, 0}}, true, 2, 2},
-      {"both refused: error of the last", {{false, 2}, {false, 5}}, false, 2, 5},
+      {dir_.Wide("game dir/emb.bin"), dir_.Wide("game dir"), {{true, 0}},
+       "1 error=0: \"<exe>\" in <folder>;"},
+      {dir_.Wide("game dir/emb.bin"), dir_.Wide("game dir"), {{false, 2}, {true, 0}},
+       "1 error=2: \"<exe>\" in <folder>; <exe> in <folder>;"},
+      {dir_.Wide("a.bin"), dir_.Wide(), {{false, 2}, {false, 5}},
+       "0 error=5: \"<exe>\" in <folder>; <exe> in <folder>;"},
+      {u"emb.bin", u".", {{true, 0}}, "1 error=0: \"<exe>\" in <folder>;"},
+      {u"", dir_.Wide(), {}, "0 error=161:"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScriptedStarter starter(c.answers);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.outcome);
+    std::string attempts;
+    const ProcessStarter starter = [&](const std::u16string& line, const std::u16string& folder,
+                                       std::uint32_t* error) {
+      attempts += " " + WideToUtf8(line) + " in " + WideToUtf8(folder) + ";";
+      const auto [ok, code] = c.answers.at(std::count(attempts.begin(), attempts.end(), ';') - 1);
+      if (!ok) *error = code;
+      return ok;
+    };
     std::uint32_t error = 12345;
-    EXPECT_EQ(StartGameProcess(exe, folder, &error, starter.AsStarter()), c.expected);
-    ASSERT_EQ(starter.attempts().size(), c.attempts);
-    EXPECT_EQ(starter.attempts()[0].commandLine, u"\"" + absExe + u"\"");
-    EXPECT_EQ(starter.attempts()[0].folder, absFolder);
-    if (c.attempts > 1) {
-      EXPECT_EQ(starter.attempts()[1].commandLine, absExe);
-    }
-    EXPECT_EQ(error, c.error);
+    const bool started = StartGameProcess(c.exe, c.folder, &error, starter);
+    const std::string outcome =
+        std::to_string(started) + " error=" + std::to_string(error) + ":" + attempts;
+    const std::u16string exe = c.exe.empty() ? u"" : Absolute(c.exe);
+    EXPECT_EQ(Replace(Replace(outcome, exe, "<exe>"), Absolute(c.folder), "<folder>"), c.outcome);
   }
 }
 
-TEST_F(StartGameProcessTest, RelativePathsResolveAgainstTheCurrentFolder) {
-  ScriptedStarter starter({{true, 0}});
-  const std::u16string cwd = WidePath(std::filesystem::current_path());
-  EXPECT_TRUE(StartGameProcess(u"emb.bin", u".", nullptr, starter.AsStarter()));
-  ASSERT_EQ(starter.attempts().size(), 1u);
-  const std::u16string& line = starter.attempts()[0].commandLine;
-  EXPECT_EQ(line.front(), u'"');
-  EXPECT_EQ(line.substr(1, cwd.size()), cwd);
-}
-
-TEST_F(StartGameProcessTest, EmptyPathStartsNothing) {
-  ScriptedStarter starter({});
+TEST_F(LaunchTest, RealStartsFailWithTheSystemsError) {
+  // The game's path read up to its first space ("<dir>/Ember") must never
+  // start a program planted beside the game folder.
+  test::WriteFileBytes(dir_ / "Ember Fall" / "emb.bin", "not a program");
+  fs::permissions(dir_ / "Ember Fall" / "emb.bin", fs::perms::owner_all);
+  for (const char* planted : {"Ember", "Ember.exe"}) {
+    fs::copy_file(test::BuiltProgram("emb_test_game"), dir_ / planted);
+    fs::permissions(dir_ / planted, fs::perms::owner_all);
+  }
   std::uint32_t error = 0;
-  EXPECT_FALSE(StartGameProcess(u"", dir_.Wide(), &error, starter.AsStarter()));
-  EXPECT_EQ(error, kErrorBadPathname);
-  EXPECT_TRUE(starter.attempts().empty());
-}
-
-// When the game does not start, its path read up to the first space
-// ("<dir>/Ember") must not start a program planted beside the game folder.
-TEST_F(StartGameProcessTest, NeverStartsAProgramNamedByThePathUpToASpace) {
-  const auto folder = dir_ / "Ember Fall";
-  std::filesystem::create_directories(folder);
-  test::WriteFileBytes(folder / "emb.bin", "not a program");
-  std::filesystem::permissions(folder / "emb.bin", std::filesystem::perms::owner_all);
-  for (const char* planted : {"Ember", "Ember.exe"}) test::InstallTestGame(dir_ / planted);
-  std::uint32_t error = 0;
-  EXPECT_FALSE(StartGameProcess(WidePath(folder / "emb.bin"), WidePath(folder), &error));
+  EXPECT_FALSE(StartGameProcess(dir_.Wide("Ember Fall/emb.bin"), dir_.Wide("Ember Fall"), &error));
   EXPECT_NE(error, 0u);
-}
-
-TEST_F(StartGameProcessTest, MissingProgramFailsWithFileNotFound) {
-  std::uint32_t error = 0;
   EXPECT_FALSE(StartGameProcess(dir_.Wide("absent.exe"), dir_.Wide(), &error));
   EXPECT_EQ(error, kErrorFileNotFound);
+  error = 0;
+  EXPECT_FALSE(StartProcess(u"\"" + dir_.Wide("Ember") + u"\"", dir_.Wide("absent"), &error));
+  EXPECT_NE(error, 0u);
 }
 
-TEST_F(StartGameProcessTest, StartProcessReportsAMissingWorkingFolder) {
-  test::InstallTestGame(dir_ / "emb.bin");
-  std::uint32_t error = 0;
-  EXPECT_FALSE(StartProcess(u"\"" + dir_.Wide("emb.bin") + u"\"", dir_.Wide("no such folder"),
-                            &error));
-  EXPECT_NE(error, 0u);
+// In the game folder, not the executable's; one report per failure.
+TEST_F(LaunchTest, LaunchGameInReportsEachFailureOnce) {
+  fs::create_directories(dir_ / "game" / "emb.bin");  // a folder is not an entry file
+  test::WriteFileBytes(dir_ / "game" / "bin" / "bad.bin", "not a program");
+  const std::u16string game = dir_.Wide("game");
+  const std::pair<std::u16string, const char*> cases[] = {
+      {u"absent.bin", "1 error=0 | Game binary missing: absent.bin @ LaunchGame"},
+      {u"emb.bin", "1 error=0 | Game binary missing: emb.bin @ LaunchGame"},
+      {u"bin/bad.bin",
+       "2 error=2 | in <game> | in <game> | Launch failed: <path> | err=2 @ LaunchGame"},
+  };
+  for (const auto& [runPath, expected] : cases) {
+    SCOPED_TRACE(expected);
+    std::string outcome;
+    const ErrorReportSink sink = [&](const std::u16string& message, const std::u16string& context) {
+      outcome += " | " + WideToUtf8(message + u" @ " + context);
+    };
+    const ProcessStarter refuse = [&](const std::u16string&, const std::u16string& folder,
+                                      std::uint32_t* error) {
+      outcome += " | in " + WideToUtf8(folder);
+      *error = kErrorFileNotFound;
+      return false;
+    };
+    std::uint32_t error = 77;
+    const int result = LaunchGameIn(game, runPath, sink, &error, refuse);
+    outcome = std::to_string(result) + " error=" + std::to_string(error) + outcome;
+    outcome = Replace(outcome, WidePath(FsPath(game) / FsPath(runPath)), "<path>");
+    EXPECT_EQ(Replace(outcome, Absolute(game), "<game>"), expected);
+  }
 }
 
 }  // namespace

@@ -17,25 +17,9 @@
 #include "core/text.h"
 #include "core/win/wide.h"
 
-namespace {
-
-std::wstring Wide(const char* utf8) {
-  return emberfall::win::ToWinString(emberfall::Utf8ToWide(utf8));
-}
-
-void PrintUtf8(const std::wstring& text) {
-  const std::string utf8 = emberfall::WideToUtf8(emberfall::win::FromWinString(text));
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-  std::fputc('\n', stdout);
-}
-
-HWND FindBox(const char* caption) { return FindWindowW(L"#32770", Wide(caption).c_str()); }
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc < 2) return 2;
-  const std::string command = argv[1];
+  using emberfall::win::FromWinString;
+  const std::string command = argc > 1 ? argv[1] : "";
   if (command == "launcher") {
     HWND window = FindWindowW(L"EmbLauncherNative", nullptr);
     if (window == nullptr) return 1;
@@ -45,29 +29,26 @@ int main(int argc, char** argv) {
                 IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0);
     return 0;
   }
-  if (command == "box" && argc >= 3) {
-    HWND box = FindBox(argv[2]);
-    if (box == nullptr) return 1;
+  const bool known =
+      command == "press" ? argc >= 4 : (command == "box" || command == "boxrect") && argc >= 3;
+  if (!known) return 2;
+  const std::wstring caption = emberfall::win::ToWinString(emberfall::Utf8ToWide(argv[2]));
+  HWND box = FindWindowW(L"#32770", caption.c_str());
+  if (box == nullptr) return 1;
+  if (command == "box") {
     wchar_t text[2048] = {};
     GetDlgItemTextW(box, 0xFFFF, text, 2048);
-    PrintUtf8(text);
+    std::puts(emberfall::WideToUtf8(FromWinString(text)).c_str());
     return 0;
   }
-  if (command == "boxrect" && argc >= 3) {
-    HWND box = FindBox(argv[2]);
-    if (box == nullptr) return 1;
+  if (command == "boxrect") {
     RECT r{};
     GetWindowRect(box, &r);
     std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     return 0;
   }
-  if (command == "press" && argc >= 4) {
-    HWND box = FindBox(argv[2]);
-    if (box == nullptr) return 1;
-    const int id = std::atoi(argv[3]);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
-    return 0;
-  }
-  return 2;
+  const int id = std::atoi(argv[3]);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+  return 0;
 }

@@ -1,5 +1,5 @@
-// Plays the other launcher process in the single-instance, relaunch and
-// shutdown tests.
+// Plays the other launcher process in the single-instance, relaunch,
+// shutdown and DLL search tests.
 //   hold <mutex> <class> none|hidden|visible|minimised|closing <ms> exit|release
 //     owns the mutex, shows a window of <class> as asked, sets the event
 //     "<mutex>.ready", keeps serving its window for <ms>, then releases the
@@ -9,96 +9,92 @@
 //     for 30 s; "silent" ends at once without answering.
 //   shutdown stuck|stall|orderly <budget ms> <worker ms> <event>
 //     the launcher's shutdown (exit code 7), after setting <event>; the
-//     detach probe DLL marks whether DLL detach code ran. "stuck": the
-//     worker never ends; "stall": it ends after <worker ms>, and then the
+//     detach probe DLL, loaded first, marks whether DLL detach code ran. "stuck":
+//     the worker never ends; "stall": it ends after <worker ms>, and then the
 //     teardown never returns; "orderly": both end after <worker ms>.
+//   dll restricted|default
+//     starts like the launcher (search restricted to System32, unless
+//     "default"), then calls winhttp.dll through a delay-loaded import.
 #include <cwchar>
 #include <string>
 
+#include "app/dll_search.h"
 #include "app/launcher_shutdown.h"
 #include "app/relaunch_marker.h"
 #include "app/single_instance.h"
 #include "core/win/windows_include.h"
 
-extern "C" __declspec(dllimport) void EmbDetachProbeLoaded();
+#include <winhttp.h>
 
 namespace {
 
-HWND MakeWindow(const wchar_t* className, const std::wstring& mode) {
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = DefWindowProcW;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = className;
-  if (RegisterClassW(&windowClass) == 0) return nullptr;
-  HWND window = CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr,
-                                windowClass.hInstance, nullptr);
-  if (window == nullptr) return nullptr;
-  if (mode == L"visible" || mode == L"closing") ShowWindow(window, SW_SHOW);
-  if (mode == L"minimised") ShowWindow(window, SW_SHOWMINNOACTIVE);
-  if (mode == L"closing") {
-    SetPropW(window, emberfall::kClosingWindowProperty, reinterpret_cast<HANDLE>(1));
-  }
-  return window;
+bool SetEventNamed(const std::wstring& name) {
+  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+  return event != nullptr && SetEvent(event);
 }
 
-// Serves the window's messages: the test restores and shows it from another
-// process, which waits on this thread.
-void Serve(DWORD ms) {
-  const ULONGLONG end = GetTickCount64() + ms;
-  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-  }
-}
-
-int ShutDown(wchar_t** argv) {
-  const std::wstring mode = argv[2];
-  const DWORD budgetMs = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
-  const DWORD workerMs = static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10));
-  EmbDetachProbeLoaded();
-  HANDLE started = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[5]);
-  if (started == nullptr || !SetEvent(started)) return 4;
+int ShutDown(const std::wstring& mode, DWORD budgetMs, DWORD workerMs, const wchar_t* event) {
+  if (LoadLibraryW(L"libemb_detach_probe.dll") == nullptr) return 3;
+  if (!SetEventNamed(event)) return 4;
   return emberfall::ShutDownLauncher(
       7, budgetMs,
       [&mode, workerMs](DWORD left) {
-        if (mode == L"stuck") {
-          Sleep(left);
-          return false;
-        }
-        Sleep(workerMs);
-        return true;
+        Sleep(mode == L"stuck" ? left : workerMs);
+        return mode != L"stuck";
       },
       [&mode] {
         if (mode == L"stall") Sleep(INFINITE);
       });
 }
 
-int Hold(wchar_t** argv) {
-  const std::wstring mutexName = argv[2];
-  const std::wstring mode = argv[4];
+int Hold(const std::wstring& mutexName, const wchar_t* className, const std::wstring& mode,
+         DWORD ms, const std::wstring& end) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
   if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return 2;
-  if (mode != L"none" && MakeWindow(argv[3], mode) == nullptr) return 3;
-  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (mutexName + L".ready").c_str());
-  if (ready == nullptr || !SetEvent(ready)) return 4;
-  Serve(static_cast<DWORD>(std::wcstoul(argv[5], nullptr, 10)));
-  if (std::wcscmp(argv[6], L"release") == 0) ReleaseMutex(mutex);
+  if (mode != L"none") {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+    if (window == nullptr) return 3;
+    if (mode == L"visible" || mode == L"closing") ShowWindow(window, SW_SHOW);
+    if (mode == L"minimised") ShowWindow(window, SW_SHOWMINNOACTIVE);
+    if (mode == L"closing") SetPropW(window, emberfall::kClosingWindowProperty, HANDLE(1));
+  }
+  if (!SetEventNamed(mutexName + L".ready")) return 4;
+  // Serves the window's messages: the test restores and shows it from its
+  // own process, which waits on this thread.
+  for (ULONGLONG now = GetTickCount64(), stop = now + ms; now < stop; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(stop - now), QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  if (end == L"release") ReleaseMutex(mutex);
   return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 7 && std::wcscmp(argv[1], L"hold") == 0) return Hold(argv);
-  if (argc == 3 && std::wcscmp(argv[1], L"answer") == 0) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  auto number = [argv](int i) { return static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)); };
+  if (argc == 7 && command == L"hold") return Hold(argv[2], argv[3], argv[4], number(5), argv[6]);
+  if (argc == 6 && command == L"shutdown") return ShutDown(argv[2], number(3), number(4), argv[5]);
+  if (argc == 3 && command == L"silent") return 0;
+  if (argc == 3 && command == L"answer") {
     const emberfall::RelaunchMarker parent = emberfall::RelaunchMarker::Open(argv[2]);
     if (!parent) return 5;
     parent.Answer();
     Sleep(30000);
     return 0;
   }
-  if (argc == 3 && std::wcscmp(argv[1], L"silent") == 0) return 0;
-  if (argc == 6 && std::wcscmp(argv[1], L"shutdown") == 0) return ShutDown(argv);
+  if (argc == 3 && command == L"dll") {
+    const bool restrict = std::wcscmp(argv[2], L"default") != 0;
+    if (restrict && !emberfall::RestrictDllSearchToSystem32()) return 2;
+    return WinHttpCheckPlatform() ? 0 : 1;
+  }
   return 1;
 }

@@ -17,7 +17,6 @@
 #include <objbase.h>
 
 #include <cstdio>
-#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,89 +36,22 @@ struct Probe {
   BackgroundVideo* video = nullptr;
   ProgressState state;
   UiStrings strings = LoadUiStrings(Language::English);
-  bool ready = false;
   ButtonId hover = ButtonId::None;
   int countdown = -1;
   int frames = 0;
-  int videoFrames = 0;
+  bool videoSeen = false;
   bool recovered = false;
   std::filesystem::path status;
   int page = -1;  // the overflow page shown; -1: the scenario's own face
   int pageFrames = 0;
+
+  std::filesystem::path Signal(const char* suffix) const {
+    std::filesystem::path path = status;
+    return path += suffix;
+  }
 };
 
 Probe* g_probe = nullptr;
-
-// The widest texts the face's one-line rows get: the longest failure message
-// on the status row, a counter with six-digit counts on the detail row, a
-// deep path on the note row.
-struct OverflowPage {
-  Language language;
-  bool verifying;  // the verification counter, else the download one
-};
-constexpr OverflowPage kOverflowPages[] = {{Language::German, true}, {Language::Turkish, false}};
-constexpr int kOverflowPageCount = static_cast<int>(std::size(kOverflowPages));
-
-void ShowOverflowPage(Probe& probe, int page) {
-  const OverflowPage& p = kOverflowPages[page];
-  probe.strings = LoadUiStrings(p.language);
-  ProgressState& s = probe.state;
-  s.statusText.clear();
-  for (std::uint32_t code = 0; code < 18; ++code) {
-    std::u16string failure = ErrorMessageForCode(probe.strings, code);
-    if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
-  }
-  s.detailText = p.verifying ? FormatVerifyingFiles(probe.strings, 999999, 999999)
-                             : FormatPreparingDownloads(probe.strings, 999999, 999999);
-  s.noteText = u"data/maps/";
-  for (int i = 0; i < 5; ++i) s.noteText += u"ember valley north ridge/";
-  s.noteText += u"terrain.pak";
-  probe.page = page;
-  probe.pageFrames = 0;
-}
-
-// After the first report: turns to the next overflow page when the screen
-// test asks, and tells it once that page is on screen.
-void StepOverflowPages(Probe& probe) {
-  std::error_code ec;
-  auto next = probe.status;
-  next += ".next";
-  if (std::filesystem::remove(next, ec) && probe.page + 1 < kOverflowPageCount) {
-    ShowOverflowPage(probe, probe.page + 1);
-  }
-  // The page was drawn by the frame before this one as well.
-  if (probe.page >= 0 && ++probe.pageFrames == 2) {
-    auto current = probe.status;
-    current += ".page";
-    std::ofstream(current) << probe.page << "\n";
-  }
-}
-
-LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_probe != nullptr && message == WM_TIMER) {
-    // Halfway to the first report the device is lost, as a driver reset
-    // would do: the next frame must build the target again.
-    if (g_probe->frames == 10) g_probe->render.DiscardDeviceResources();
-    g_probe->render.Render(g_probe->state, g_probe->strings, g_probe->ready, g_probe->hover,
-                           g_probe->video, g_probe->countdown);
-    ++g_probe->frames;
-    if (g_probe->frames == 11) g_probe->recovered = g_probe->render.hasRenderTarget();
-    if (g_probe->render.lastFrameHadVideo()) ++g_probe->videoFrames;
-    if (g_probe->frames > 20) StepOverflowPages(*g_probe);
-    if (g_probe->frames == 20) {
-      std::ofstream(g_probe->status) << "frames=" << g_probe->frames
-                                     << " video=" << (g_probe->videoFrames > 0 ? 1 : 0)
-                                     << " recovered=" << (g_probe->recovered ? 1 : 0) << "\n";
-    }
-    std::error_code ec;
-    auto stop = g_probe->status;
-    stop += ".stop";
-    if (std::filesystem::exists(stop, ec) || g_probe->frames > 60000 / 33) PostQuitMessage(0);
-    return 0;
-  }
-  if (message == WM_ERASEBKGND) return 1;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
 
 void SetScenario(Probe& probe, const std::string& scenario) {
   ProgressState& s = probe.state;
@@ -131,17 +63,68 @@ void SetScenario(Probe& probe, const std::string& scenario) {
     s.noteText = u"data/maps/ember_valley.pak";
     s.overallPercent = 50;
     s.filePercent = 25;
-  } else {
-    s.stage = static_cast<std::uint32_t>(PatchStage::Done);
-    s.statusText = probe.strings.ReadyToPlay;
-    s.detailText = probe.strings.UpToDate;
-    s.overallPercent = 100;
-    s.filePercent = 100;
-    s.ready = true;
-    probe.ready = true;
-    probe.countdown = 7;
-    if (scenario == "hover") probe.hover = ButtonId::Start;
+    return;
   }
+  s.stage = static_cast<std::uint32_t>(PatchStage::Done);
+  s.statusText = probe.strings.ReadyToPlay;
+  s.detailText = probe.strings.UpToDate;
+  s.overallPercent = s.filePercent = 100;
+  s.ready = true;
+  probe.countdown = 7;
+  if (scenario == "hover") probe.hover = ButtonId::Start;
+}
+
+// The widest texts the face's one-line rows get: the longest failure message
+// on the status row, a counter with six-digit counts on the detail row, a
+// deep path on the note row. Page 0 is German with the verification
+// counter, page 1 Turkish with the download one.
+void ShowOverflowPage(Probe& probe, int page) {
+  probe.strings = LoadUiStrings(page == 0 ? Language::German : Language::Turkish);
+  ProgressState& s = probe.state;
+  s.statusText.clear();
+  for (std::uint32_t code = 0; code < 18; ++code) {
+    std::u16string failure = ErrorMessageForCode(probe.strings, code);
+    if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
+  }
+  s.detailText = page == 0 ? FormatVerifyingFiles(probe.strings, 999999, 999999)
+                           : FormatPreparingDownloads(probe.strings, 999999, 999999);
+  s.noteText = u"data/maps/";
+  for (int i = 0; i < 5; ++i) s.noteText += u"ember valley north ridge/";
+  s.noteText += u"terrain.pak";
+  probe.page = page;
+  probe.pageFrames = 0;
+}
+
+void DrawFrame(Probe& p) {
+  // Halfway to the first report the device is lost, as a driver reset
+  // would do: the next frame must build the target again.
+  if (p.frames == 10) p.render.DiscardDeviceResources();
+  p.render.Render(p.state, p.strings, p.state.ready, p.hover, p.video, p.countdown);
+  ++p.frames;
+  if (p.frames == 11) p.recovered = p.render.hasRenderTarget();
+  p.videoSeen = p.videoSeen || p.render.lastFrameHadVideo();
+  std::error_code ec;
+  if (p.frames > 20) {
+    if (std::filesystem::remove(p.Signal(".next"), ec) && p.page < 1) {
+      ShowOverflowPage(p, p.page + 1);
+    }
+    // The page was drawn by the frame before this one as well.
+    if (p.page >= 0 && ++p.pageFrames == 2) std::ofstream(p.Signal(".page")) << p.page << "\n";
+  }
+  if (p.frames == 20) {
+    std::ofstream(p.status) << "frames=20 video=" << p.videoSeen << " recovered=" << p.recovered
+                            << "\n";
+  }
+  if (std::filesystem::exists(p.Signal(".stop"), ec) || p.frames > 60000 / 33) PostQuitMessage(0);
+}
+
+LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_probe != nullptr && message == WM_TIMER) {
+    DrawFrame(*g_probe);
+    return 0;
+  }
+  if (message == WM_ERASEBKGND) return 1;
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 int Run(int argc, char** argv) {
@@ -149,26 +132,23 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "usage: emb_render_probe <scenario> <status file> [width height]\n");
     return 2;
   }
-  const int width = argc >= 5 ? std::atoi(argv[3]) : 1124;
-  const int height = argc >= 5 ? std::atoi(argv[4]) : 618;
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   auto probe = std::make_unique<Probe>();
   probe->status = argv[2];
   SetScenario(*probe, argv[1]);
-
-  HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = ProbeProc;
-  windowClass.hInstance = instance;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = L"EmbRenderProbe";
   RegisterClassExW(&windowClass);
   HWND window = CreateWindowExW(WS_EX_APPWINDOW, L"EmbRenderProbe", L"Emb Render Probe", WS_POPUP,
-                                0, 0, width, height, nullptr, nullptr, instance, nullptr);
-  if (window == nullptr) return 1;
-  if (!probe->render.InitRendering(window)) {
-    std::fprintf(stderr, "InitRendering failed\n");
+                                0, 0, argc >= 5 ? std::atoi(argv[3]) : 1124,
+                                argc >= 5 ? std::atoi(argv[4]) : 618, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
+  if (window == nullptr || !probe->render.InitRendering(window)) {
+    std::fprintf(stderr, "no window or InitRendering failed\n");
     return 1;
   }
   BackgroundVideo video;

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "app/game_launch.h"
 #include "core/text.h"
@@ -13,262 +14,189 @@
 namespace emberfall {
 namespace {
 
-std::string Narrow(const std::u16string& text) { return WideToUtf8(text); }
+// r: ready, f: failed, anything else: a run in progress.
+ProgressState Snapshot(char kind) {
+  ProgressState s;
+  s.ready = kind == 'r';
+  const PatchStage stage =
+      kind == 'r' ? PatchStage::Done : kind == 'f' ? PatchStage::Failed : PatchStage::Download;
+  s.stage = static_cast<std::uint32_t>(stage);
+  s.statusText = kind == 'r' ? u"READY" : kind == 'f' ? u"broken" : u"working";
+  return s;
+}
 
-// Records what the controller asks for, in one line, and answers from a
-// script.
-class FakeHost : public WindowHost {
- public:
-  std::string log;
-  std::deque<BoxAnswer> answers;
-  int launchResult = kLaunchStarted;
+struct Answers {
+  int launch = kLaunchStarted;
   std::uint32_t launchError = 0;
   SettingsStart settings = SettingsStart::Started;
   std::uint32_t settingsError = 0;
+  BoxAnswer box = BoxAnswer::Cancel;  // every box's answer
   bool startThrows = false;
-  bool timerRunning = false;
-  const WindowController* controller = nullptr;
-  // Run inside the next box, as messages dispatched by a modal box would be.
-  std::vector<ProgressState> snapshotsDuringBox;
+  bool failureDuringBox = false;  // dispatched by the modal box, as a real one would
+};
+
+// Records what the controller asks for, in one line, and answers as told.
+class FakeHost : public WindowHost {
+ public:
+  explicit FakeHost(Answers answers) : a_(std::move(answers)) {}
+  std::string log;
+  WindowController* controller = nullptr;
 
   void StartEngine() override {
     Add("engine");
-    if (startThrows) throw std::runtime_error("no thread");
+    if (a_.startThrows) throw std::runtime_error("no thread");
   }
   void CancelEngine() override { Add("cancel"); }
   int LaunchGame(std::uint32_t* error) override {
     Add("launch");
-    *error = launchError;
-    return launchResult;
+    *error = a_.launchError;
+    return a_.launch;
   }
   SettingsStart StartSettings(std::uint32_t* error) override {
     Add("settings");
-    *error = settingsError;
-    return settings;
+    *error = a_.settingsError;
+    return a_.settings;
   }
-  void OpenUrl(const std::u16string& url) override { Add("url:" + Narrow(url)); }
+  void OpenUrl(const std::u16string& url) override { Add("url:" + WideToUtf8(url)); }
   void SetCountdownTimer(bool running) override {
-    if (running != timerRunning) Add(running ? "timer:on" : "timer:off");
-    timerRunning = running;
+    if (running != timer_) Add(running ? "timer:on" : "timer:off");
+    timer_ = running;
   }
   void ShowWindowAs(WindowShow show) override {
     Add(show == WindowShow::Minimised ? "min" : show == WindowShow::Hidden ? "hide" : "restore");
   }
-  BoxAnswer ShowBox(const std::u16string& text, const std::u16string& caption,
-                    BoxKind) override {
-    Add("box[" + Narrow(caption) + ": " + Narrow(text) + "]");
-    if (controller != nullptr && !controller->boxOpen()) Add("box-not-marked-open");
-    std::vector<ProgressState> pending;
-    pending.swap(snapshotsDuringBox);
-    for (ProgressState& s : pending) inner->OnSnapshot(std::move(s));
-    if (answers.empty()) return BoxAnswer::Cancel;
-    const BoxAnswer answer = answers.front();
-    answers.pop_front();
-    return answer;
+  BoxAnswer ShowBox(const std::u16string& text, const std::u16string& caption, BoxKind) override {
+    Add("box[" + WideToUtf8(caption) + ": " + WideToUtf8(text) + "]");
+    if (!controller->boxOpen()) Add("box-not-marked-open");
+    if (std::exchange(a_.failureDuringBox, false)) controller->OnSnapshot(Snapshot('f'));
+    return a_.box;
   }
   void RetryVideo() override { Add("video"); }
   void Quit() override { Add("quit"); }
 
-  WindowController* inner = nullptr;
-
  private:
-  void Add(const std::string& entry) {
-    if (!log.empty()) log += ' ';
-    log += entry;
-  }
+  void Add(const std::string& entry) { log += (log.empty() ? "" : " ") + entry; }
+  Answers a_;
+  bool timer_ = false;
 };
 
 ControllerTexts Texts() {
-  ControllerTexts t;
-  t.strings.Checking = u"CHECKING";
-  t.strings.UpdateErrorTitle = u"UpdErr";
-  t.strings.UpdateErrorHint = u"hint";
-  t.strings.LaunchEntryMissing = u"no entry";
-  t.strings.LaunchFailed = u"failed";
-  t.strings.LaunchErrorTitle = u"LaunchErr";
-  t.launchCancelled = u"cancelled";
-  t.elevationRequired = u"needs admin";
-  t.websiteUrl = u"https://site.example//";
-  t.communityUrl = u"https://chat.example/x";
-  return t;
+  return {{.Checking = u"CHECKING", .UpdateErrorTitle = u"UpdErr", .UpdateErrorHint = u"hint",
+           .LaunchEntryMissing = u"no entry", .LaunchFailed = u"failed",
+           .LaunchErrorTitle = u"LaunchErr"},
+          u"cancelled", u"needs admin", u"https://site.example//", u"https://chat.example/x"};
 }
 
-ProgressState Snapshot(char kind) {
-  ProgressState s;
-  switch (kind) {
-    case 'r':
-      s.stage = static_cast<std::uint32_t>(PatchStage::Done);
-      s.statusText = u"READY";
-      s.ready = true;
-      break;
-    case 'f':
-      s.stage = static_cast<std::uint32_t>(PatchStage::Failed);
-      s.statusText = u"broken";
-      break;
-    default:
-      s.stage = static_cast<std::uint32_t>(PatchStage::Download);
-      s.statusText = u"working";
-  }
-  return s;
-}
-
-// Events: "shown", snapshots "r" (ready), "w" (working), "f" (failed),
-// "t" (countdown tick), "T" (ten ticks), "close" (the launcher closes),
-// and "start", "settings", "website", "support", "community", "minimise",
-// "x" (close button) for clicks.
-void Drive(WindowController& c, const std::vector<std::string>& events) {
-  for (const std::string& e : events) {
+// Events: "shown", snapshots r/w/f, "t" a countdown tick, "T" ten ticks,
+// "close" (the launcher closes), "hover:<button>", and clicks by button name.
+// Returns per event (the first frame first) whether the face must be redrawn.
+std::string Drive(WindowController& c, const std::string& events) {
+  static const std::map<std::string, ButtonId> kButtons = {
+      {"-", ButtonId::None},           {"start", ButtonId::Start},
+      {"website", ButtonId::Website},  {"support", ButtonId::Support},
+      {"community", ButtonId::Community}, {"minimise", ButtonId::Minimise},
+      {"x", ButtonId::Close},          {"settings", ButtonId::Settings}};
+  std::string redraws(1, c.TakeRedraw() ? '1' : '0');
+  std::istringstream in(events);
+  for (std::string e; in >> e;) {
     if (e == "shown") c.OnShown();
     else if (e == "r" || e == "w" || e == "f") c.OnSnapshot(Snapshot(e[0]));
     else if (e == "t") c.OnCountdownTick();
     else if (e == "T") for (int i = 0; i < 10; ++i) c.OnCountdownTick();
     else if (e == "close") c.OnClosing();
-    else if (e == "start") c.OnButton(ButtonId::Start);
-    else if (e == "settings") c.OnButton(ButtonId::Settings);
-    else if (e == "website") c.OnButton(ButtonId::Website);
-    else if (e == "support") c.OnButton(ButtonId::Support);
-    else if (e == "community") c.OnButton(ButtonId::Community);
-    else if (e == "minimise") c.OnButton(ButtonId::Minimise);
-    else if (e == "x") c.OnButton(ButtonId::Close);
-    else FAIL() << "unknown event " << e;
+    else if (e.starts_with("hover:")) c.OnHover(kButtons.at(e.substr(6)));
+    else c.OnButton(kButtons.at(e));
+    redraws += c.TakeRedraw() ? '1' : '0';
   }
+  return redraws;
 }
-
-struct Scenario {
-  const char* name;
-  std::vector<std::string> events;
-  std::string log;
-  std::int32_t countdown;
-  const char* status;
-  void (*setup)(FakeHost&) = nullptr;
-};
 
 TEST(WindowControllerTest, Scenarios) {
-  const Scenario scenarios[] = {
+  const struct {
+    const char* name;
+    const char* events;
+    Answers answers;
+    const char* log;
+    std::int32_t countdown;
+    const char* status;
+    const char* redraws = "";  // checked when given
+  } scenarios[] = {
       // Nothing is acted on before the window is seen; then only the newest.
-      {"failure before shown", {"w", "f"}, "", -1, "CHECKING"},
-      {"failure shown once visible", {"w", "f", "shown"}, "box[UpdErr: broken\n\nhint]", -1,
-       "broken"},
-      {"ready before shown counts from shown", {"r", "shown"}, "timer:on video", 10, "READY"},
-      {"older early snapshots are dropped", {"f", "r", "shown"}, "timer:on video", 10, "READY"},
-      // Countdown transitions.
-      {"ready twice starts the countdown once", {"shown", "r", "t", "r"},
-       "timer:on video video", 9, "READY"},
-      {"not ready stops the countdown", {"shown", "r", "t", "w"}, "timer:on video timer:off", -1,
+      {"failure before shown", "w f", {}, "", -1, "CHECKING"},
+      {"failure shown once visible", "w f shown", {}, "box[UpdErr: broken\n\nhint]", -1, "broken"},
+      {"only the newest early snapshot counts", "f r shown", {}, "timer:on video", 10, "READY"},
+      {"ready twice starts the countdown once", "shown r t r", {}, "timer:on video video", 9,
+       "READY"},
+      {"not ready stops the countdown", "shown r t w", {}, "timer:on video timer:off", -1,
        "working"},
-      {"ready then a new run and ready again restarts", {"shown", "r", "t", "w", "r"},
+      {"ready again after a new run restarts", "shown r t w r", {},
        "timer:on video timer:off timer:on video", 10, "READY"},
-      {"nine ticks leave one second", {"shown", "r", "t", "t", "t", "t", "t", "t", "t", "t", "t"},
-       "timer:on video", 1, "READY"},
-      {"countdown expiry starts the game and quits", {"shown", "r", "T"},
+      {"nine ticks leave one second", "shown r t t t t t t t t t", {}, "timer:on video", 1,
+       "READY"},
+      {"the tenth tick starts the game; later ticks change nothing", "shown r T t r", {},
        "timer:on video timer:off min launch hide quit", -1, "READY"},
-      {"ticks after expiry change nothing", {"shown", "r", "T", "t", "r"},
-       "timer:on video timer:off min launch hide quit", -1, "READY"},
-      {"start before ready does nothing", {"shown", "w", "start"}, "", -1, "working"},
+      {"start before ready does nothing", "shown w start", {}, "", -1, "working"},
+      {"redraws only on change", "w shown hover:- t hover:website r t", {}, "timer:on video", 9,
+       "READY", "10100111"},
       // Settings turn the automatic start off for good.
-      {"settings during the countdown", {"shown", "r", "settings", "w", "r"},
+      {"settings during the countdown", "shown r settings w r", {},
        "timer:on video timer:off settings video", -1, "READY"},
-      {"settings missing", {"shown", "settings"},
-       "settings box[LaunchErr: config.exe bulunamadi.]", -1, "CHECKING",
-       [](FakeHost& h) { h.settings = SettingsStart::Missing; }},
-      {"settings failing with a code", {"shown", "settings"},
-       "settings box[LaunchErr: failed\n\nWin32: 1155]", -1, "CHECKING",
-       [](FakeHost& h) {
-         h.settings = SettingsStart::Failed;
-         h.settingsError = 1155;
-       }},
-      {"settings failing without a code", {"shown", "settings"},
-       "settings box[LaunchErr: failed]", -1, "CHECKING",
-       [](FakeHost& h) { h.settings = SettingsStart::Failed; }},
+      {"settings missing", "shown settings", {.settings = SettingsStart::Missing},
+       "settings box[LaunchErr: config.exe bulunamadi.]", -1, "CHECKING"},
+      {"settings failing with a code", "shown settings",
+       {.settings = SettingsStart::Failed, .settingsError = 1155},
+       "settings box[LaunchErr: failed\n\nWin32: 1155]", -1, "CHECKING"},
+      {"settings failing without a code", "shown settings", {.settings = SettingsStart::Failed},
+       "settings box[LaunchErr: failed]", -1, "CHECKING"},
       // Launch failures: the box, then the countdown from ten again.
-      {"entry missing", {"shown", "r", "start"},
-       "timer:on video timer:off min launch restore box[LaunchErr: no entry] timer:on", 10,
-       "READY", [](FakeHost& h) { h.launchResult = kLaunchEntryMissing; }},
-      {"launch refused at the prompt", {"shown", "r", "start"},
+      {"entry missing", "shown r start", {.launch = kLaunchEntryMissing},
+       "timer:on video timer:off min launch restore box[LaunchErr: no entry] timer:on", 10, "READY"},
+      {"launch refused at the prompt", "shown r start",
+       {.launch = kLaunchFailed, .launchError = 1223},
        "timer:on video timer:off min launch restore box[LaunchErr: cancelled] timer:on", 10,
-       "READY",
-       [](FakeHost& h) {
-         h.launchResult = kLaunchFailed;
-         h.launchError = 1223;
-       }},
-      {"launch after settings: no new countdown", {"shown", "r", "settings", "start"},
-       "timer:on video timer:off settings min launch restore box[LaunchErr: failed]", -1, "READY",
-       [](FakeHost& h) {
-         h.launchResult = kLaunchFailed;
-         h.launchError = 2;
-       }},
-      {"unknown launch result leaves the window minimised", {"shown", "r", "start"},
-       "timer:on video timer:off min launch", -1, "READY",
-       [](FakeHost& h) { h.launchResult = 7; }},
+       "READY"},
+      {"access denied asks for elevation", "shown r start",
+       {.launch = kLaunchFailed, .launchError = 5},
+       "timer:on video timer:off min launch restore box[LaunchErr: needs admin] timer:on", 10,
+       "READY"},
+      {"elevation required", "shown r start", {.launch = kLaunchFailed, .launchError = 740},
+       "timer:on video timer:off min launch restore box[LaunchErr: needs admin] timer:on", 10,
+       "READY"},
+      {"launch after settings: no new countdown", "shown r settings start",
+       {.launch = kLaunchFailed, .launchError = 2},
+       "timer:on video timer:off settings min launch restore box[LaunchErr: failed]", -1, "READY"},
+      {"unknown launch result leaves the window minimised", "shown r start", {.launch = 7},
+       "timer:on video timer:off min launch", -1, "READY"},
       // The update-error box.
-      {"retry starts a new check", {"shown", "f"}, "box[UpdErr: broken\n\nhint] engine", -1,
-       "CHECKING", [](FakeHost& h) { h.answers = {BoxAnswer::Retry}; }},
-      {"retry that cannot start keeps the failure", {"shown", "f"},
-       "box[UpdErr: broken\n\nhint] engine", -1, "broken",
-       [](FakeHost& h) {
-         h.answers = {BoxAnswer::Retry};
-         h.startThrows = true;
-       }},
-      {"a second failure during the box opens no second box", {"shown", "f"},
-       "box[UpdErr: broken\n\nhint]", -1, "broken",
-       [](FakeHost& h) { h.snapshotsDuringBox = {Snapshot('f')}; }},
+      {"retry starts a new check", "shown f", {.box = BoxAnswer::Retry},
+       "box[UpdErr: broken\n\nhint] engine", -1, "CHECKING"},
+      {"retry that cannot start keeps the failure", "shown f",
+       {.box = BoxAnswer::Retry, .startThrows = true}, "box[UpdErr: broken\n\nhint] engine", -1,
+       "broken"},
+      {"no second box during the first", "shown f", {.failureDuringBox = true},
+       "box[UpdErr: broken\n\nhint]", -1, "broken"},
       // Links, minimise and closing.
-      {"links", {"shown", "website", "support", "community", "minimise"},
+      {"links", "shown website support community minimise", {},
        "url:https://site.example/new url:https://chat.example/x url:https://chat.example/x min",
        -1, "CHECKING"},
-      {"close button", {"shown", "r", "x", "r", "t", "start"},
-       "timer:on video cancel timer:off quit", -1, "READY"},
-      {"nothing starts after closing", {"shown", "w", "close", "r", "T"}, "", -1, "working"},
+      {"close button", "shown r x r t start", {}, "timer:on video cancel timer:off quit", -1,
+       "READY"},
+      {"nothing starts after closing", "shown w close r T", {}, "", -1, "working"},
   };
-  for (const Scenario& s : scenarios) {
+  for (const auto& s : scenarios) {
     SCOPED_TRACE(s.name);
-    FakeHost host;
-    if (s.setup != nullptr) s.setup(host);
+    FakeHost host(s.answers);
     WindowController controller(host, Texts());
     host.controller = &controller;
-    host.inner = &controller;
-    Drive(controller, s.events);
+    const std::string redraws = Drive(controller, s.events);
     EXPECT_EQ(host.log, s.log);
     EXPECT_EQ(controller.countdown(), s.countdown);
-    EXPECT_EQ(Narrow(controller.state().statusText), s.status);
+    EXPECT_EQ(WideToUtf8(controller.state().statusText), s.status);
     EXPECT_FALSE(controller.boxOpen());
+    if (*s.redraws != '\0') {
+      EXPECT_EQ(redraws, s.redraws);
+    }
   }
-}
-
-TEST(WindowControllerTest, LaunchErrorTexts) {
-  FakeHost host;
-  WindowController controller(host, Texts());
-  const struct {
-    std::uint32_t error;
-    const char* text;
-  } cases[] = {{1223, "cancelled"}, {5, "needs admin"}, {740, "needs admin"},
-               {2, "failed"},       {0, "failed"},    {1224, "failed"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.error);
-    EXPECT_EQ(Narrow(controller.LaunchFailureText(c.error)), c.text);
-  }
-}
-
-TEST(WindowControllerTest, RedrawOnlyOnChange) {
-  FakeHost host;
-  WindowController controller(host, Texts());
-  host.inner = &controller;
-  EXPECT_TRUE(controller.TakeRedraw());  // the first frame
-  EXPECT_FALSE(controller.TakeRedraw());
-  controller.OnSnapshot(Snapshot('w'));  // kept until shown
-  EXPECT_FALSE(controller.TakeRedraw());
-  controller.OnShown();
-  EXPECT_TRUE(controller.TakeRedraw());
-  controller.OnHover(ButtonId::None);
-  controller.OnCountdownTick();  // no countdown running
-  EXPECT_FALSE(controller.TakeRedraw());
-  controller.OnHover(ButtonId::Website);
-  EXPECT_TRUE(controller.TakeRedraw());
-  controller.OnSnapshot(Snapshot('r'));
-  EXPECT_TRUE(controller.TakeRedraw());
-  controller.OnCountdownTick();
-  EXPECT_TRUE(controller.TakeRedraw());
-  EXPECT_EQ(controller.countdown(), 9);
 }
 
 }  // namespace

@@ -1,0 +1,208 @@
+// The launcher process's Windows parts under Wine, against real processes
+// (the peer helper plays the other launcher process) and the real system:
+// the DLL search restriction, the relaunch marker, the bounded shutdown and
+// the links.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "app/dll_search.h"
+#include "app/launcher_shutdown.h"
+#include "app/relaunch_marker.h"
+#include "app/shell_open.h"
+#include "core/fs_path.h"
+#include "core/win/scoped_handle.h"
+#include "core/win/windows_include.h"
+#include "tests/support/test_support.h"
+
+namespace emberfall {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// The DLLs the loader resolves before a program's first instruction: the
+// names in its import directory, lower case.
+std::set<std::string> StartupImports(const fs::path& program) {
+  std::set<std::string> names;
+  const HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module == nullptr) return names;
+  // The low bits of the handle mark an image mapped as a resource.
+  const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
+       imports != 0 && d->Name != 0; ++d) {
+    std::string name(reinterpret_cast<const char*>(base + d->Name));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    names.insert(name);
+  }
+  FreeLibrary(module);
+  return names;
+}
+
+// A winhttp stand-in beside the program, loadable in principle, is loaded
+// only without the start-up restriction. Wine prefers a native DLL only when
+// told so per program; a child's WINEDLLOVERRIDES comes from the parent's
+// Unix environment, not from SetEnvironmentVariable, so the registry tells.
+TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
+  const std::wstring key = L"Software\\Wine\\AppDefaults\\emb_planted_probe.exe";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), L"winhttp",
+                            REG_SZ, L"native,builtin", sizeof(L"native,builtin")),
+            ERROR_SUCCESS);
+  for (const char* search : {"default", "restricted"}) {
+    SCOPED_TRACE(search);
+    const test::TempDir folder;
+    fs::copy_file(test::ExecutableDir() / "planted" / "winhttp.dll", folder / "winhttp.dll");
+    fs::copy_file(test::BuiltProgram("emb_launcher_peer"), folder / "emb_planted_probe.exe");
+    const test::ProcessResult result =
+        test::RunProcess(folder / "emb_planted_probe.exe", {"dll", search});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(fs::exists(folder / "planted.marker"), std::string(search) == "default");
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+// The restriction cannot reach what the loader resolves before the entry
+// point runs, so the launcher imports nothing but Known DLLs, which always
+// come from System32, and delay-loads the rest.
+TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
+  const std::set<std::string> known = {
+      "advapi32.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imm32.dll",
+      "kernel32.dll", "msvcrt.dll",  "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",
+      "sechost.dll",  "shcore.dll",  "shell32.dll",  "shlwapi.dll",  "user32.dll",
+      "ws2_32.dll"};
+  const std::set<std::string> imports = StartupImports(test::BuiltProgram("launcher"));
+  ASSERT_FALSE(imports.empty());
+  for (const std::string& name : imports) {
+    EXPECT_TRUE(known.contains(name)) << name << " is resolved from the launcher's folder first";
+  }
+}
+
+// A copy started by the relaunch finds its parent's marker: one per
+// executable path, held only while the parent waits.
+const std::wstring kFolder = L"\\EmbTest\\" + std::to_wstring(GetCurrentProcessId());
+
+TEST(RelaunchMarkerTest, OneMarkerPerExecutableWhateverTheCase) {
+  const std::wstring path = L"C:" + kFolder + L"\\launcher.exe";
+  EXPECT_EQ(RelaunchMarkerName(path).rfind(L"Local\\EmbLauncherRelaunch.", 0), 0u);
+  EXPECT_FALSE(RelaunchMarker::Open(path));
+  {
+    const RelaunchMarker parent = RelaunchMarker::Create(path);
+    ASSERT_TRUE(parent);
+    EXPECT_TRUE(RelaunchMarker::Open(L"c:" + kFolder + L"\\LAUNCHER.EXE"));
+    EXPECT_FALSE(RelaunchMarker::Open(L"D:" + kFolder + L"\\launcher.exe"));
+  }
+  EXPECT_FALSE(RelaunchMarker::Open(path));
+}
+
+TEST(RelaunchMarkerTest, TheParentWaitsUntilTheCopyAnswersOrEnds) {
+  const std::wstring path = L"C:" + kFolder + L"\\copy.exe";
+  for (const wchar_t* copy : {L"answer", L"silent"}) {
+    SCOPED_TRACE(std::string(copy, copy + 6));
+    const RelaunchMarker parent = RelaunchMarker::Create(path);
+    ASSERT_TRUE(parent);
+    const std::wstring program = test::BuiltProgram("emb_launcher_peer").wstring();
+    std::wstring commandLine = L"\"" + program + L"\" " + copy + L" \"" + path + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &info));
+    const win::ScopedHandle process(info.hProcess);
+    const win::ScopedHandle thread(info.hThread);
+    const auto start = std::chrono::steady_clock::now();
+    // "answer" answers and runs on; "silent" ends without answering.
+    EXPECT_EQ(parent.WaitForAnswer(process.get(), 20000), copy[0] == L'a');
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), 5000);
+  }
+}
+
+// Gone by the end of the budget, with the loop's exit code; when the budget
+// ran out, by TerminateProcess: no DLL detach code runs, which could wait for
+// ever on a lock a killed worker held. The detach probe DLL tells.
+TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
+  constexpr milliseconds kBudget(1500);
+  const struct {
+    const char* mode;
+    const char* workerMs;
+    milliseconds endsAfter;
+    bool detachRuns;
+  } cases[] = {
+      {"stuck", "0", kBudget, false},  // the worker never ends
+      {"stall", "1000", kBudget, false},  // a slow worker, then a teardown that never returns
+      {"orderly", "100", milliseconds(100), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const test::TempDir folder;
+    const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER",
+                                                 Utf8Path(folder / "detached"));
+    const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) +
+                              "." + c.mode;
+    const win::ScopedHandle started(
+        CreateEventW(nullptr, TRUE, FALSE, std::wstring(event.begin(), event.end()).c_str()));
+    ASSERT_TRUE(started);
+    const auto peer = test::StartProcess(test::BuiltProgram("emb_launcher_peer"),
+                                         {"shutdown", c.mode, "1500", c.workerMs, event});
+    ASSERT_NE(peer, nullptr);
+    ASSERT_EQ(WaitForSingleObject(started.get(), 20000), WAIT_OBJECT_0) << "the peer did not start";
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<int> exitCode = peer->Wait(milliseconds(10000));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    if (!exitCode) peer->Kill();
+    ASSERT_TRUE(exitCode.has_value()) << "the process outlived its shutdown";
+    EXPECT_EQ(*exitCode, 7);
+    EXPECT_GE(elapsed, c.endsAfter - milliseconds(100));
+    EXPECT_LT(elapsed, c.endsAfter + milliseconds(800));
+    EXPECT_EQ(std::filesystem::exists(folder / "detached"), c.detachRuns);
+  }
+}
+
+// Links go through the desktop shell, so that the browser does not inherit
+// the launcher's elevation, and straight from the launcher when the shell
+// refuses. Not a real host: the direct route is recorded, never taken.
+constexpr char16_t kUrl[] = u"https://emberfall.invalid/news?id=7&lang=tr#\u00e7ay yolu";
+
+// Without COM on the thread the real shell route cannot ask the shell. (With
+// COM, whether Wine's desktop takes the request depends on what else runs in
+// the prefix, and a test must not open a browser.)
+TEST(ShellOpenTest, TheDirectRouteOnlyWhenTheShellRefuses) {
+  const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+  const struct {
+    const char* name;
+    std::function<bool(const std::u16string&)> shell;
+    const char* calls;
+  } cases[] = {
+      {"the shell opens it", [](const std::u16string&) { return true; }, "shell"},
+      {"the shell refuses", [](const std::u16string&) { return false; }, "shell direct"},
+      {"no COM on the thread", OpenUrlUnelevated, "shell direct"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string calls;
+    UrlOpeners openers;
+    openers.unelevated = [&](const std::u16string& url) {
+      calls += url == kUrl ? "shell" : "shell(another URL)";
+      return c.shell(url);
+    };
+    openers.direct = [&](HWND window, const std::u16string& url) {
+      calls += url == kUrl && window == owner ? " direct" : " direct(another URL or owner)";
+    };
+    OpenUrl(owner, kUrl, openers);
+    EXPECT_EQ(calls, c.calls);
+  }
+}
+
+}  // namespace
+}  // namespace emberfall
