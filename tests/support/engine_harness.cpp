@@ -12,26 +12,12 @@ namespace emberfall::test {
 
 using namespace std::chrono_literals;
 
-EngineHarness::EngineHarness(const TempDir& game, std::vector<std::u16string> config_urls,
-                             std::u16string exe_path,
-                             const std::function<void(PatchEngineOptions&)>& adjust) {
-  if (exe_path.empty()) exe_path = game.Wide("launcher.exe");
-  Init(game.Wide(), std::move(config_urls), std::move(exe_path), adjust);
-}
-
 EngineHarness::EngineHarness(const std::filesystem::path& game,
                              std::vector<std::u16string> config_urls,
                              const std::function<void(PatchEngineOptions&)>& adjust) {
-  Init(WidePath(game), std::move(config_urls), {}, adjust);
-}
-
-void EngineHarness::Init(const std::u16string& game, std::vector<std::u16string> config_urls,
-                         std::u16string exe_path,
-                         const std::function<void(PatchEngineOptions&)>& adjust) {
   LauncherPaths paths;
-  paths.gameFolder = game;
-  paths.exeFolder = game;
-  paths.exePath = exe_path.empty() ? JoinRelativePath(game, u"launcher.exe") : exe_path;
+  paths.gameFolder = paths.exeFolder = WidePath(game);
+  paths.exePath = WidePath(game / "launcher.exe");
   PatchEngineOptions options;
   options.configUrls = std::move(config_urls);
   options.reportError = [this](const std::u16string& message, const std::u16string& context) {
@@ -39,13 +25,11 @@ void EngineHarness::Init(const std::u16string& game, std::vector<std::u16string>
     reports_.push_back(WideToUtf8(message) + " || " + WideToUtf8(context));
   };
   options.sleep = [this](std::chrono::milliseconds slice) {
-    std::function<void()> hook;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       slept_ += slice;
-      hook = on_pause_;
     }
-    if (hook) hook();
+    Hook(nullptr);
   };
   options.sessionFactory = [] {
     HttpTimeouts timeouts;
@@ -61,14 +45,24 @@ void EngineHarness::Init(const std::u16string& game, std::vector<std::u16string>
   engine_ = std::make_unique<PatchEngine>(
       paths, LoadUiStrings(Language::English),
       [this](const ProgressState& state) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        snapshots_.push_back(state);
-        if (state.stage >= 3) finished_.notify_all();
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          snapshots_.push_back(state);
+          if (state.stage >= 3) finished_.notify_all();
+        }
+        Hook(&state);
       },
       options);
 }
 
-EngineHarness::~EngineHarness() { engine_.reset(); }
+void EngineHarness::Hook(const ProgressState* state) {
+  std::function<void(const ProgressState*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hook = hook_;
+  }
+  if (hook) hook(state);
+}
 
 ProgressState EngineHarness::RunToEnd() {
   {
@@ -101,9 +95,9 @@ std::chrono::milliseconds EngineHarness::slept() {
   return slept_;
 }
 
-void EngineHarness::OnPause(std::function<void()> hook) {
+void EngineHarness::OnEvent(std::function<void(const ProgressState*)> hook) {
   std::lock_guard<std::mutex> lock(mutex_);
-  on_pause_ = std::move(hook);
+  hook_ = std::move(hook);
 }
 
 }  // namespace emberfall::test

@@ -14,22 +14,16 @@
 #include <vector>
 
 #include "core/patch_engine.h"
-#include "tests/support/test_support.h"
 
 namespace emberfall::test {
 
 class EngineHarness {
  public:
-  // An engine for the game folder |game| (exePath defaults to
-  // game/launcher.exe) that reads its configuration from |config_urls|.
-  // |adjust| may change the options last (keys, clocks).
-  EngineHarness(const TempDir& game, std::vector<std::u16string> config_urls,
-                std::u16string exe_path = {},
-                const std::function<void(PatchEngineOptions&)>& adjust = {});
-  // The same for a game folder given by path.
+  // An engine for the game folder |game| (the launcher is game/launcher.exe)
+  // that reads its configuration from |config_urls|. |adjust| may change the
+  // options last (keys, clocks).
   EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
-                const std::function<void(PatchEngineOptions&)>& adjust);
-  ~EngineHarness();
+                const std::function<void(PatchEngineOptions&)>& adjust = {});
 
   PatchEngine& engine() { return *engine_; }
 
@@ -41,20 +35,20 @@ class EngineHarness {
   std::vector<std::string> reports();
   // The pauses of the last run, summed.
   std::chrono::milliseconds slept();
-  // Called on every pause slice, on the worker thread.
-  void OnPause(std::function<void()> hook);
+  // Called on the worker thread with every snapshot, and with nullptr at
+  // every pause slice.
+  void OnEvent(std::function<void(const ProgressState*)> hook);
 
  private:
-  void Init(const std::u16string& game, std::vector<std::u16string> config_urls,
-            std::u16string exe_path, const std::function<void(PatchEngineOptions&)>& adjust);
+  void Hook(const ProgressState* state);
 
   std::mutex mutex_;
   std::condition_variable finished_;
   std::vector<ProgressState> snapshots_;
   std::vector<std::string> reports_;
   std::chrono::milliseconds slept_{0};
-  std::function<void()> on_pause_;
-  std::unique_ptr<PatchEngine> engine_;
+  std::function<void(const ProgressState*)> hook_;
+  std::unique_ptr<PatchEngine> engine_;  // last: its worker ends before the rest goes
 };
 
 }  // namespace emberfall::test
