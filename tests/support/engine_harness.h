@@ -17,38 +17,27 @@
 
 namespace emberfall::test {
 
-class EngineHarness {
- public:
+// The engine's worker writes the recordings: read them once its run ended
+// (RunToEnd returned, or StopAndWait succeeded).
+struct EngineHarness {
   // An engine for the game folder |game| (the launcher is game/launcher.exe)
   // that reads its configuration from |config_urls|. |adjust| may change the
   // options last (keys, clocks).
   EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
                 const std::function<void(PatchEngineOptions&)>& adjust = {});
 
-  PatchEngine& engine() { return *engine_; }
-
   // Starts a run and waits (at most a minute) for its final snapshot.
   ProgressState RunToEnd();
 
-  std::vector<ProgressState> snapshots();
-  // "message || context" per report.
-  std::vector<std::string> reports();
-  // The pauses of the last run, summed.
-  std::chrono::milliseconds slept();
-  // Called on the worker thread with every snapshot, and with nullptr at
-  // every pause slice.
-  void OnEvent(std::function<void(const ProgressState*)> hook);
-
- private:
-  void Hook(const ProgressState* state);
-
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  std::vector<ProgressState> snapshots_;
-  std::vector<std::string> reports_;
-  std::chrono::milliseconds slept_{0};
-  std::function<void(const ProgressState*)> hook_;
-  std::unique_ptr<PatchEngine> engine_;  // last: its worker ends before the rest goes
+  std::vector<ProgressState> snapshots;
+  std::vector<std::string> reports;  // "message || context"
+  std::chrono::milliseconds slept{0};
+  // Set before a run: called on the worker with every snapshot, and with
+  // nullptr at every pause slice.
+  std::function<void(const ProgressState*)> hook;
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::unique_ptr<PatchEngine> engine;  // last: its worker ends before the rest goes
 };
 
 }  // namespace emberfall::test

@@ -15,6 +15,7 @@ void PutLittleEndian32(std::string& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(value >> shift));
 }
 
+// |path| percent-encoded as the launcher requests it.
 std::string UrlPath(std::string_view path) {
   std::string encoded;
   for (const unsigned char c : path) {

@@ -16,7 +16,6 @@ using Served = std::map<std::string, std::string>;  // URL path -> body
 // |data| as an MCOZ payload holding one literal run.
 std::string StoredPayload(std::string_view data);
 
-// The configuration document.
 std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
                            const std::string& run_path = "bin/game.exe");
 
@@ -26,8 +25,7 @@ Served BuildPublication(const std::string& crcpatch_url,
                         const std::map<std::string, std::string>& files,
                         const std::string& version = "1");
 
-// Every file below |root|, keyed the way a static server maps URL paths to
-// them: "/" + the relative path, percent-encoded as the launcher requests it.
+// Every file below |root| at the URL path a static server maps to it.
 Served ReadFolder(const std::filesystem::path& root);
 
 }  // namespace emberfall::test
