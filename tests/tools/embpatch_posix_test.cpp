@@ -155,9 +155,7 @@ TEST_F(EmbpatchPublishTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLau
 TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAreEdited) {
   const std::string key_a = Keygen("a.pem");
   const std::string key_b = Keygen("b.pem");
-  EXPECT_EQ(key_a.size(), 130u);
-  EXPECT_TRUE(key_a.starts_with("04"));
-  EXPECT_NE(key_a, key_b);
+  EXPECT_TRUE(key_a.size() == 130 && key_a.starts_with("04") && key_a != key_b) << key_a;
   struct stat info {};
   ASSERT_EQ(::stat((keys_ / "a.pem").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -198,19 +196,14 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   }
   EXPECT_EQ(test::ReadFileBytes(player / "EmbLauncher.trust"), "EMBTR1\nserial 1\n");
 
-  const auto verify = [&](const std::vector<std::string>& keys) {
-    std::vector<std::string> args = {"verify-publication", "--web-root",
-                                     Utf8Path(web_root_.path()), "--version", "3.1"};
-    for (const std::string& key : keys) args.insert(args.end(), {"--trust-key", key});
-    return Embpatch(args);
+  const auto verify = [&](const std::string& key) {
+    return Embpatch({"verify-publication", "--web-root", Utf8Path(web_root_.path()), "--version",
+                     "3.1", "--trust-key", key});
   };
-  r = verify({key_a});
+  r = verify(key_a);
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "ok: serial 1, 4 files, expires " + expires + "\n");
-  r = verify({key_b});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "crclist.sig: no trusted key verifies the release signature\n");
-  EXPECT_EQ(verify({key_b, key_a}).exit_code, 0);
+  EXPECT_EQ(verify(key_b).out, "crclist.sig: no trusted key verifies the release signature\n");
 
   // Re-signing takes the next serial by default.
   const std::vector<std::string> sign = {"sign", "--web-root", Utf8Path(web_root_.path()),
@@ -226,7 +219,7 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   bytes[bytes.size() - 5] ^= 0x20;
   test::WriteFileBytes(payload, bytes);
   const std::string document = test::ReadFileBytes(VersionDir() / "crclist.sig");
-  r = verify({key_a});
+  r = verify(key_a);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(r.out.starts_with("data/Town Hall.pak: ")) << r.out;
   r = Embpatch(sign);
@@ -241,7 +234,7 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   r = Publish("http://h/patch");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.err.find("crclist.sig no longer matches"), std::string::npos) << r.err;
-  r = verify({key_a});
+  r = verify(key_a);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out,
             "crclist.sig: crclist does not match the signed release\n"
