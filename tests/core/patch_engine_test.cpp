@@ -137,17 +137,6 @@ class PatchEngineTest : public testing::Test {
     }
   }
 
-  // Starts a run and stops it once |ready| holds (a hook may have cancelled
-  // it already): it ends without a report, a final snapshot or a staged file.
-  void ExpectCancelled(EngineHarness& harness, const std::function<bool()>& ready) {
-    harness.engine->Start();
-    ASSERT_TRUE(Waited(ready));
-    EXPECT_TRUE(harness.engine->StopAndWait(3000));
-    EXPECT_TRUE(harness.reports.empty());
-    for (const ProgressState& s : harness.snapshots) EXPECT_LT(s.stage, 3u);
-    ExpectNothingStaged();
-  }
-
   std::map<std::string, std::string> files_;
   std::optional<test::TempDir> game_;
   std::optional<test::LoopbackHttpServer> server_;
@@ -316,33 +305,6 @@ TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
   EXPECT_NE(cache.find(" data\\maps\\Town Hall.pak\n"), std::string::npos) << cache;
 }
 
-TEST_F(PatchEngineTest, ACancelDuringAPauseEndsTheRunThere) {
-  server_->Serve("/p/1/empty.dat.lz", Response::Status(500));
-  EngineHarness harness(Game(), urls_);
-  std::atomic<bool> paused{false};
-  harness.hook = [&](const ProgressState* snapshot) {
-    if (snapshot != nullptr) return;
-    harness.engine->RequestCancel();
-    paused = true;
-  };
-  ExpectCancelled(harness, [&] { return paused.load(); });
-  EXPECT_EQ(harness.slept, 100ms);  // stopped before the second slice
-}
-
-TEST_F(PatchEngineTest, APayloadArrivingAfterACancelIsDropped) {
-  files_ = {{"a.bin", "new contents"}};
-  Publish();
-  EngineHarness harness(Game(), urls_);
-  std::atomic<bool> arrived{false};
-  harness.hook = [&](const ProgressState* snapshot) {
-    if (snapshot == nullptr || snapshot->stage != 2) return;
-    harness.engine->RequestCancel();
-    arrived = true;
-  };
-  ExpectCancelled(harness, [&] { return arrived.load(); });
-  EXPECT_FALSE(fs::exists(Game("a.bin")));
-}
-
 TEST_F(PatchEngineTest, StopAndWaitGivesUpWhileARequestHangs) {
   server_->Serve("/c.xml", Response::Stall(4500ms));
   EngineHarness harness(Game(), urls_);
@@ -415,12 +377,46 @@ TEST_F(ConnectionsTest, TheFirstFailingJobInListOrderIsReported) {
   ExpectNothingStaged();
 }
 
-TEST_F(ConnectionsTest, ACancelStopsEveryTransfer) {
-  PublishTrickled(8, 500ms);  // about four seconds a file
-  EngineHarness harness(Game(), urls_, With(128 * 1048576));
-  ExpectCancelled(harness, [this] { return Requests("GET") == 6; });
-  EXPECT_EQ(Requests("GET"), 6u);  // nothing started after the cancel
-  EXPECT_FALSE(fs::exists(Game("f0.bin")));
+// A cancelled run ends without a report, a final snapshot or a staged file,
+// and writes nothing more: not a payload arriving just then, nor the ones
+// still on their way, nor one waiting for its next attempt.
+TEST_F(ConnectionsTest, ACancelledRunReportsAndWritesNothingMore) {
+  const struct {
+    const char* name;
+    std::function<void()> setup;
+    std::function<bool(const ProgressState*)> cancel_at;  // on the worker
+    std::string after;
+  } cases[] = {
+      {"during a pause", [this] { server_->Serve("/p/1/a.bin.lz", Response::Status(500)); },
+       [](const ProgressState* s) { return s == nullptr; }, "slept 100 | GET 1"},
+      {"as a payload arrives", nullptr,
+       [](const ProgressState* s) { return s != nullptr && s->stage == 2; }, "slept 0 | GET 1"},
+      {"while transfers run", [this] { PublishTrickled(8, 500ms); },  // about four seconds a file
+       [this](const ProgressState*) { return Requests("GET") == 6; }, "slept 0 | GET 6"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    files_ = {{"a.bin", "new contents"}};
+    Publish();
+    if (c.setup) c.setup();
+    EngineHarness harness(Game(), urls_, With(128 * 1048576));
+    std::atomic<bool> cancelled{false};
+    harness.hook = [&](const ProgressState* s) {
+      if (cancelled || !c.cancel_at(s)) return;
+      harness.engine->RequestCancel();
+      cancelled = true;
+    };
+    harness.engine->Start();
+    ASSERT_TRUE(Waited([&] { return cancelled.load(); }));
+    EXPECT_TRUE(harness.engine->StopAndWait(3000));
+    EXPECT_EQ("slept " + std::to_string(harness.slept.count()) + " | GET " +
+                  std::to_string(Requests("GET")), c.after);
+    EXPECT_TRUE(harness.reports.empty());
+    for (const ProgressState& s : harness.snapshots) EXPECT_LT(s.stage, 3u);
+    for (const auto& [path, contents] : files_) EXPECT_FALSE(fs::exists(Game(path))) << path;
+    ExpectNothingStaged();
+  }
 }
 
 }  // namespace
