@@ -32,7 +32,8 @@ TEST(PinnedKeyTest, ABuildWithAKeyInstallsOnlyWhatItSigned) {
     const ProgressState last = harness.RunToEnd();
     EXPECT_EQ(last.ready, with_signature) << WideToUtf8(last.errorText);
     EXPECT_EQ(std::filesystem::exists(game / "emb.bin"), with_signature);
-    EXPECT_EQ(WideToUtf8(last.errorText).starts_with("Release signature invalid | "), !with_signature);
+    EXPECT_EQ(WideToUtf8(last.errorText).starts_with("Release signature invalid | "),
+              !with_signature);
   }
 }
 

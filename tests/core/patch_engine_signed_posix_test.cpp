@@ -46,7 +46,8 @@ TEST(SignedPublicationPosixTest, EveryListedFileNeedsItsSignedSizeBeforeAnyDownl
     document.expires = ParseUtcTime("2099-01-01T00:00:00Z").value();
     document.crclist_sha256 = Sha256Of(files["/p/1/crclist"]);
     for (const auto& [path, contents] : game) {
-      if (path != c.drop) document.files[path] = {Sha256Of(contents), static_cast<std::int64_t>(contents.size())};
+      const auto size = static_cast<std::int64_t>(contents.size());
+      if (path != c.drop) document.files[path] = {Sha256Of(contents), size};
     }
     document.files["data/b.bin"].size = c.b_size;
     const std::string body = FormatReleaseDocument(document);
@@ -60,10 +61,11 @@ TEST(SignedPublicationPosixTest, EveryListedFileNeedsItsSignedSizeBeforeAnyDownl
                                 [&](PatchEngineOptions& o) { o.trustedKeys = {key}; });
     const ProgressState last = harness.RunToEnd();
     std::string failure = WideToUtf8(last.errorText);
-    if (!failure.empty()) failure.erase(failure.find(server.UrlUtf8("")), server.UrlUtf8("").size());
+    const std::string url = server.UrlUtf8("");
+    if (!failure.empty()) failure.erase(failure.find(url), url.size());
     EXPECT_EQ(failure, c.failure);
     size_t downloads = 0;
-    for (const test::RecordedRequest& request : server.Requests()) downloads += request.target.ends_with(".lz");
+    for (const test::RecordedRequest& r : server.Requests()) downloads += r.target.ends_with(".lz");
     EXPECT_EQ(downloads > 0, *c.failure == '\0');  // a refused release fetches no payload
     EXPECT_EQ(last.ready ? test::ReadFileBytes(folder / "data/b.bin") : "bravo!", "bravo!");
   }

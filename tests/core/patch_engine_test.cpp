@@ -116,7 +116,8 @@ class PatchEngineTest : public testing::Test {
     EXPECT_EQ(last.barText, u"");
     if (!last.ready) {
       EXPECT_EQ(last.stage, 4u);
-      EXPECT_EQ(harness.reports, std::vector<std::string>{WideToUtf8(last.errorText) + " || patch"});
+      const std::string report = WideToUtf8(last.errorText) + " || patch";
+      EXPECT_EQ(harness.reports, std::vector<std::string>{report});
       return;
     }
     EXPECT_EQ(last.statusText, u"READY TO PLAY");
@@ -201,7 +202,8 @@ TEST_F(PatchEngineTest, Outcomes) {
        "Checksum mismatch | $U/p/1/empty.dat.lz | expected=ca0dc758 got=8963dc81 | slept 3000 | "
        "HEAD 4 GET 6"},
       {"an undecodable payload", serve("/p/1/empty.dat.lz", Response::Ok("MCO")),
-       "Decompress failed | $U/p/1/empty.dat.lz | LZ payload too small | slept 3000 | HEAD 4 GET 6"},
+       "Decompress failed | $U/p/1/empty.dat.lz | LZ payload too small | slept 3000 | "
+       "HEAD 4 GET 6"},
       {"https refused", [this] { Publish("https" + Url("/p").substr(4)); },
        installed + "3000 | HEAD 4 GET 4"},
       {"redirected by the environment",

@@ -25,7 +25,8 @@ TEST(SelfUpdateTest, TheRunningLauncherIsReplacedThroughOld) {
 
   const std::string new_image = old_image + std::string(4096, '\x2A');  // the "next version"
   LoopbackHttpServer server;
-  server.ServeFiles(BuildPublication(server.UrlUtf8("/p"), {{"launcher.exe", new_image}, {"bin/game.exe", "game"}}));
+  server.ServeFiles(BuildPublication(server.UrlUtf8("/p"),
+                                     {{"launcher.exe", new_image}, {"bin/game.exe", "game"}}));
 
   EngineHarness harness(game.path(), {server.Url("/c.xml")});
   ProgressState last = harness.RunToEnd();

@@ -36,7 +36,8 @@ class EmbpatchPublishTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string text;
-    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i % 97) + " of the hall\n";
+    for (int i = 0; text.size() < 200000; ++i)
+      text += "line " + std::to_string(i % 97) + " of the hall\n";
     files_ = {
         {"bin/game.exe", std::string(50000, '\x90') + "entry"},
         {"data/Town Hall.pak", text},
@@ -128,8 +129,8 @@ TEST_F(EmbpatchPublishTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLau
   EXPECT_EQ(bare.substr(0, 4), std::string("\x55\xC3\0\0", 4));  // the size, 50005
 
   const std::string& contents = files_["data/Town Hall.pak"];
-  test::ProcessResult r =
-      Embpatch({"pack", Utf8Path(source_ / "data/Town Hall.pak"), "-o", Utf8Path(keys_ / "one.lz")});
+  test::ProcessResult r = Embpatch(
+      {"pack", Utf8Path(source_ / "data/Town Hall.pak"), "-o", Utf8Path(keys_ / "one.lz")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::string packed = test::ReadFileBytes(keys_ / "one.lz");
   char line[64];
@@ -142,7 +143,8 @@ TEST_F(EmbpatchPublishTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLau
   fs::remove_all(web_root_.path());
   r = Publish("ftp://h/p");
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(test::LastLine(r.err), "Invalid torrent config | crcpatch_url is not http(s): ftp://h/p/");
+  EXPECT_EQ(test::LastLine(r.err),
+            "Invalid torrent config | crcpatch_url is not http(s): ftp://h/p/");
   test::WriteFileBytes(source_ / "lpt1.txt", "device");  // a device name on Windows
   r = Publish("http://h/p");
   EXPECT_EQ(r.exit_code, 1);
@@ -206,8 +208,9 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   EXPECT_EQ(verify(key_b).out, "crclist.sig: no trusted key verifies the release signature\n");
 
   // Re-signing takes the next serial by default.
-  const std::vector<std::string> sign = {"sign", "--web-root", Utf8Path(web_root_.path()),
-                                         "--version", "3.1", "--sign-key", Utf8Path(keys_ / "a.pem")};
+  const std::vector<std::string> sign = {"sign", "--version", "3.1", "--sign-key",
+                                         Utf8Path(keys_ / "a.pem"), "--web-root",
+                                         Utf8Path(web_root_.path())};
   r = Embpatch(sign);
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_TRUE(r.out.starts_with("signed 4 files: serial 2, ")) << r.out;
@@ -248,9 +251,9 @@ TEST(EmbpatchPosixTest, CtrlCCancelsTheRunWithExitCode130) {
   server.Serve("/c.xml", test::Response::Stall(std::chrono::seconds(20)));
   test::TempDir game;
   const test::ProcessResult r = test::RunProcess(
-      "/usr/bin/timeout", {"--preserve-status", "-s", "INT", "3", test::BuiltProgram("embpatch").string(),
-                           "run", "--game-dir", Utf8Path(game.path()), "--config-url",
-                           server.UrlUtf8("/c.xml")},
+      "/usr/bin/timeout",
+      {"--preserve-status", "-s", "INT", "3", test::BuiltProgram("embpatch").string(), "run",
+       "--game-dir", Utf8Path(game.path()), "--config-url", server.UrlUtf8("/c.xml")},
       std::chrono::seconds(11));
   EXPECT_EQ(server.RequestCount("/c.xml"), 1u);
   EXPECT_FALSE(r.timed_out);

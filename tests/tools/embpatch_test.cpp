@@ -97,7 +97,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"parse-config", "$D/bad.xml"}, 1, "", "missing crcpatch_url"},
       {{"parse-crclist", "$D/list"}, 0,
        "1a2b3c4d 1048576 310211 0 data\\maps\\town.pak\n00000005 0 -1 -2 my file.txt\n", ""},
-      {{"parse-crclist", "$D/badlist"}, 1, "", "Invalid crclist response | crclist line 3: not a line"},
+      {{"parse-crclist", "$D/badlist"}, 1, "",
+       "Invalid crclist response | crclist line 3: not a line"},
       // What a server wrote reaches the operator's terminal escaped: controls,
       // C1 controls and broken UTF-8 as text, everything else as it is.
       {{"xml-attr", "$D/esc.xml", "a", "x"}, 0,
@@ -112,7 +113,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"crc32", "$D/missing", "$D/a.txt", "$D/folder"}, 1, "cbf43926  $D/a.txt\n",
        "embpatch crc32: cannot read '$D/folder': is a directory"},
       {{"crc32", "$D/missing"}, 1, "", "embpatch crc32: cannot read '$D/missing': "},
-      {{"unpack", "$D/a.lz", "--size", "4", "-o", "$D/a.out"}, 0, "unpacked 4 bytes, crc32 ed82cd11\n", ""},
+      {{"unpack", "$D/a.lz", "--size", "4", "-o", "$D/a.out"}, 0,
+       "unpacked 4 bytes, crc32 ed82cd11\n", ""},
       {{"unpack", "$D/a.lz", "--size", "5", "-o", "$D/o"}, 1, "",
        "Unpack size mismatch | lz header size=4 expected=5"},
       {{"fetch", "$U/a.lz"}, 0, body, ""},
@@ -128,7 +130,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {with(verify, {"$V", "--trust-key", key_b}), 1,
        "crclist.sig: no trusted key verifies the release signature\n", "1 problem(s)"},
       {with(verify, {"$D/www", "--trust-key", key_a}), 1,
-       "emb.bin: CRC-32 5c26ade6 of the decoded payload, the crclist says 2b219d70\n", "1 problem(s)"},
+       "emb.bin: CRC-32 5c26ade6 of the decoded payload, the crclist says 2b219d70\n",
+       "1 problem(s)"},
       {with(verify, {"$V", "--trust-key", key_a.substr(2)}), 2, "", "--trust-key takes"},
       // Usage errors: exit code 2, the problem in its own words and the
       // usage line, and nothing done. A row that passes the argument check
@@ -176,8 +179,9 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   for (const test::RecordedRequest& r : server_.Requests()) {
     requests.push_back(r.method + " " + r.target + " " + r.Header("Pragma").value_or("-"));
   }
-  EXPECT_EQ(requests, (std::vector<std::string>{"GET /a.lz -", "GET /a.lz no-cache", "HEAD /a.lz -",
-                                                "HEAD /unsized -", "GET /missing -", "GET /a.lz -"}));
+  EXPECT_EQ(requests, (std::vector<std::string>{"GET /a.lz -", "GET /a.lz no-cache",
+                                                "HEAD /a.lz -", "HEAD /unsized -",
+                                                "GET /missing -", "GET /a.lz -"}));
 
   for (const auto& [args, says] :
        {std::pair<std::vector<std::string>, std::string>{{"--help"}, "parse-crclist"},
