@@ -11,10 +11,6 @@
 namespace emberfall::test {
 namespace {
 
-void PutLittleEndian32(std::string& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(value >> shift));
-}
-
 // |path| percent-encoded as the launcher requests it.
 std::string UrlPath(std::string_view path) {
   std::string encoded;
@@ -48,8 +44,8 @@ std::string StoredPayload(std::string_view data) {
   stream.append(data);
   stream.append("\x11\x00\x00", 3);
   std::string payload = "MCOZ";
-  for (const size_t word : {size_t{0}, stream.size(), n, size_t{0}}) {
-    PutLittleEndian32(payload, static_cast<std::uint32_t>(word));
+  for (const size_t word : {size_t{0}, stream.size(), n, size_t{0}}) {  // little-endian
+    for (int shift = 0; shift < 32; shift += 8) payload.push_back(static_cast<char>(word >> shift));
   }
   return payload + stream;
 }
