@@ -171,8 +171,6 @@ TEST_F(PatchEngineTest, Outcomes) {
       }
     };
   };
-  std::string big = test::ConfigDocument(Url("/p"), "1");
-  big.resize(1048577, ' ');
   std::string corrupt = test::StoredPayload(kFiles.at("bin/game.exe"));
   corrupt[corrupt.size() / 2] ^= 0x55;  // a literal byte: decodes, wrong checksum
   const std::string installed = "4 files updated | slept ";
@@ -217,7 +215,12 @@ TEST_F(PatchEngineTest, Outcomes) {
        [this] { urls_ = {Utf8ToWide(closed_ + "/a.xml"), Utf8ToWide(closed_ + "/b.xml")}; },
        load + "$C/a.xml | WinHTTP connect: cannot connect (12029) || $C/b.xml | WinHTTP connect: "
               "cannot connect (12029) | slept 6000 | HEAD 0 GET 0"},
-      {"configuration over 1 MiB", serve("/c.xml", Response::Ok(big)),
+      {"configuration over 1 MiB",
+       [this] {
+         std::string big = test::ConfigDocument(Url("/p"), "1");
+         big.resize(1048577, ' ');  // valid XML, one byte too many
+         server_->Serve("/c.xml", Response::Ok(big));
+       },
        load + "$U/c.xml | response too large (1048577 bytes) | slept 3000 | HEAD 0 GET 0"},
       {"unsafe run path", serve("/c.xml", Response::Ok("<torrent_config run_path=\"..\\x.exe\"/>")),
        "Invalid torrent config | unsafe run_path: ..\\x.exe | slept 0 | HEAD 0 GET 0"},

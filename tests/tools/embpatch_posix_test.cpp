@@ -47,11 +47,10 @@ class EmbpatchPublishTest : public testing::Test {
     for (const auto& [path, contents] : files_) test::WriteFileBytes(source_ / path, contents);
   }
 
-  test::ProcessResult Publish(const std::string& crcpatch_url, std::vector<std::string> extra = {},
-                              const std::string& version = "3.1") {
+  test::ProcessResult Publish(const std::string& url, std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"publish", "--from", Utf8Path(source_.path()), "--web-root",
-                                     Utf8Path(web_root_.path()), "--crcpatch-url", crcpatch_url,
-                                     "--version", version, "--run-path", "bin/game.exe"};
+                                     Utf8Path(web_root_.path()), "--crcpatch-url", url,
+                                     "--version", "3.1", "--run-path", "bin/game.exe"};
     args.insert(args.end(), extra.begin(), extra.end());
     return Embpatch(args);
   }

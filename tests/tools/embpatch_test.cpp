@@ -122,6 +122,7 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"fetch", "--head", "$U/a.lz"}, 0, "70000\n", ""},
       {{"fetch", "--head", "$U/unsized"}, 0, "-1\n", ""},
       {{"fetch", "$U/missing"}, 1, "", "HTTP 404"},
+      {{"fetch", "--head", "$U/missing"}, 1, "", "HTTP 404"},
       {{"fetch", "--max-bytes", "1000", "$U/a.lz"}, 1, "", "response too large (70000 bytes)"},
       // The committed publication, signed by the Linux build; the Windows
       // build checks it with BCrypt, as the launcher will.
@@ -181,7 +182,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   }
   EXPECT_EQ(requests, (std::vector<std::string>{"GET /a.lz -", "GET /a.lz no-cache",
                                                 "HEAD /a.lz -", "HEAD /unsized -",
-                                                "GET /missing -", "GET /a.lz -"}));
+                                                "GET /missing -", "HEAD /missing -",
+                                                "GET /a.lz -"}));
 
   for (const auto& [args, says] :
        {std::pair<std::vector<std::string>, std::string>{{"--help"}, "parse-crclist"},
