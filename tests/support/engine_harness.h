@@ -14,47 +14,30 @@
 #include <vector>
 
 #include "core/patch_engine.h"
-#include "tests/support/test_support.h"
 
 namespace emberfall::test {
 
-class EngineHarness {
- public:
-  // An engine for the game folder |game| (exePath defaults to
-  // game/launcher.exe) that reads its configuration from |config_urls|.
-  // |adjust| may change the options last (keys, clocks).
-  EngineHarness(const TempDir& game, std::vector<std::u16string> config_urls,
-                std::u16string exe_path = {},
-                const std::function<void(PatchEngineOptions&)>& adjust = {});
-  // The same for a game folder given by path.
+// The engine's worker writes the recordings: read them once its run ended
+// (RunToEnd returned, or StopAndWait succeeded).
+struct EngineHarness {
+  // An engine for the game folder |game| (the launcher is game/launcher.exe)
+  // that reads its configuration from |config_urls|. |adjust| may change the
+  // options last (keys, clocks).
   EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
-                const std::function<void(PatchEngineOptions&)>& adjust);
-  ~EngineHarness();
-
-  PatchEngine& engine() { return *engine_; }
+                const std::function<void(PatchEngineOptions&)>& adjust = {});
 
   // Starts a run and waits (at most a minute) for its final snapshot.
   ProgressState RunToEnd();
 
-  std::vector<ProgressState> snapshots();
-  // "message || context" per report.
-  std::vector<std::string> reports();
-  // The pauses of the last run, summed.
-  std::chrono::milliseconds slept();
-  // Called on every pause slice, on the worker thread.
-  void OnPause(std::function<void()> hook);
-
- private:
-  void Init(const std::u16string& game, std::vector<std::u16string> config_urls,
-            std::u16string exe_path, const std::function<void(PatchEngineOptions&)>& adjust);
-
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  std::vector<ProgressState> snapshots_;
-  std::vector<std::string> reports_;
-  std::chrono::milliseconds slept_{0};
-  std::function<void()> on_pause_;
-  std::unique_ptr<PatchEngine> engine_;
+  std::vector<ProgressState> snapshots;
+  std::vector<std::string> reports;  // "message || context"
+  std::chrono::milliseconds slept{0};
+  // Set before a run: called on the worker with every snapshot, and with
+  // nullptr at every pause slice.
+  std::function<void(const ProgressState*)> hook;
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::unique_ptr<PatchEngine> engine;  // last: its worker ends before the rest goes
 };
 
 }  // namespace emberfall::test

@@ -1,44 +1,20 @@
 #include "tests/support/test_publication.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/crc32.h"
 #include "core/fs_path.h"
-#include "tests/support/stored_payload.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall::test {
 namespace {
 
-// The path part of |url| without a trailing slash: "http://h:1/p/" -> "/p".
-std::string UrlPathOf(const std::string& url) {
-  const size_t scheme = url.find("://");
-  const size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-  std::string path = slash == std::string::npos ? "" : url.substr(slash);
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
-}
-
-}  // namespace
-
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
-                           const std::string& run_path) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
-         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
-         "\"/>\n</torrent_config>\n";
-}
-
-std::string CrcListLine(const std::string& path, const std::string& contents, long long packed) {
-  char prefix[80];
-  std::snprintf(prefix, sizeof(prefix), "%08x %zu %lld 0 ",
-                Crc32Buffer(contents.data(), contents.size()), contents.size(), packed);
-  return prefix + path + "\n";
-}
-
-std::string PayloadUrlPath(const std::string& path) {
+// |path| percent-encoded as the launcher requests it.
+std::string UrlPath(std::string_view path) {
   std::string encoded;
-  for (const unsigned char c : path + ".lz") {
+  for (const unsigned char c : path) {
     if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
       encoded.push_back(static_cast<char>(c));
     } else {
@@ -50,43 +26,65 @@ std::string PayloadUrlPath(const std::string& path) {
   return encoded;
 }
 
-namespace {
+}  // namespace
 
-// Every file of a publication: its URL path, its path below the web root
-// (what a static server maps the URL to) and its body.
-template <typename Sink>
-void ForEachPublished(const PublicationSettings& settings,
-                      const std::map<std::string, std::string>& files, Sink sink) {
-  const std::string base = UrlPathOf(settings.crcpatch_url) + "/" + settings.version + "/";
+std::string StoredPayload(std::string_view data) {
+  std::string stream;
+  const size_t n = data.size();
+  if (n > 0 && n <= 238) {
+    // A first byte above 17 opens the stream with that many literals, minus 17.
+    stream.push_back(static_cast<char>(n + 17));
+  } else if (n > 238) {
+    // Opcode 0: 18 literals plus 255 per zero byte plus the last byte's value.
+    stream.push_back('\0');
+    size_t rest = n - 18;
+    for (; rest > 255; rest -= 255) stream.push_back('\0');
+    stream.push_back(static_cast<char>(rest));
+  }
+  stream.append(data);
+  stream.append("\x11\x00\x00", 3);
+  std::string payload = "MCOZ";
+  for (const size_t word : {size_t{0}, stream.size(), n, size_t{0}}) {  // little-endian
+    for (int shift = 0; shift < 32; shift += 8) payload.push_back(static_cast<char>(word >> shift));
+  }
+  return payload + stream;
+}
+
+std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
+                           const std::string& run_path) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
+         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
+         "\"/>\n</torrent_config>\n";
+}
+
+Served BuildPublication(const std::string& crcpatch_url,
+                        const std::map<std::string, std::string>& files,
+                        const std::string& version) {
+  const size_t host = crcpatch_url.find('/', crcpatch_url.find("://") + 3);
+  const std::string base = crcpatch_url.substr(host) + "/" + version + "/";
+  Served served = {{"/c.xml", ConfigDocument(crcpatch_url, version)}};
   std::string list = "# test publication\n";
   for (const auto& [path, contents] : files) {
     const std::string payload = StoredPayload(contents);
-    list += CrcListLine(path, contents, static_cast<long long>(payload.size()));
-    sink(base + PayloadUrlPath(path), base + path + ".lz", payload);
+    char line[80];
+    std::snprintf(line, sizeof(line), "%08x %zu %zu 0 ",
+                  Crc32Buffer(contents.data(), contents.size()), contents.size(), payload.size());
+    list += line + path + "\n";
+    served[UrlPath(base + path + ".lz")] = payload;
   }
-  sink(base + "crclist", base + "crclist", list);
-  sink(settings.config_path, settings.config_path,
-       ConfigDocument(settings.crcpatch_url, settings.version, settings.run_path));
-}
-
-}  // namespace
-
-std::map<std::string, std::string> BuildPublication(const PublicationSettings& settings,
-                                                    const std::map<std::string, std::string>& files) {
-  std::map<std::string, std::string> served;
-  ForEachPublished(settings, files,
-                   [&](const std::string& url_path, const std::string&, const std::string& body) {
-                     served[url_path] = body;
-                   });
+  served[base + "crclist"] = list;
   return served;
 }
 
-void WritePublication(const std::filesystem::path& web_root, const PublicationSettings& settings,
-                      const std::map<std::string, std::string>& files) {
-  ForEachPublished(settings, files,
-                   [&](const std::string&, const std::string& file_path, const std::string& body) {
-                     WriteFileBytes(web_root / FsPathFromUtf8(file_path.substr(1)), body);
-                   });
+Served ReadFolder(const std::filesystem::path& root) {
+  Served served;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+    if (!item.is_regular_file()) continue;
+    std::string url_path;
+    for (const auto& part : item.path().lexically_relative(root)) url_path += "/" + Utf8Path(part);
+    served[UrlPath(url_path)] = ReadFileBytes(item.path());
+  }
+  return served;
 }
 
 }  // namespace emberfall::test

@@ -7,12 +7,12 @@
 namespace emberfall {
 namespace {
 
-TEST(EmbpatchPublishWinTest, ExplainsThatPublishingNeedsTheLinuxBuild) {
-  test::TempDir source, web_root;
+TEST(EmbpatchWinTest, ExplainsThatPublishingNeedsTheLinuxBuild) {
+  test::TempDir source;
   test::WriteFileBytes(source / "a.bin", "data");
   const test::ProcessResult r = test::RunProcess(
       test::BuiltProgram("embpatch"),
-      {"publish", "--from", Utf8Path(source.path()), "--web-root", Utf8Path(web_root.path()),
+      {"publish", "--from", Utf8Path(source.path()), "--web-root", Utf8Path(source / "www"),
        "--crcpatch-url", "http://h/p", "--version", "1"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("not available in the Windows build"), std::string::npos) << r.err;
