@@ -16,21 +16,18 @@ struct Case {
 
 TEST(ReadXmlAttributeTest, Cases) {
   const Case cases[] = {
-      // reads quoted values
       {R"(<a x="1" y='2'/>)", "a", "x", "1"},
       {R"(<a x="1" y='2'/>)", "a", "y", "2"},
       {R"(<a x="1" y='2'/>)", "a", "z", ""},
       {R"(<a x = "1">)", "a", "x", "1"},
       {"<a\tx\r\n=\n'1'>", "a", "x", "1"},
       {R"(<a x=1>)", "a", "x", ""},
-      {R"(<a x="">)", "a", "x", ""},
       {R"(<a x="it's">)", "a", "x", "it's"},
       {R"(<a x='say "hi"'>)", "a", "x", "say \"hi\""},
       {"<a x=\"line\nfeed\">", "a", "x", "line\nfeed"},
       {"<a x=\"\xC3\xBC\xFF\">", "a", "x", "\xC3\xBC\xFF"},  // bytes pass through
       {R"(<a X="1">)", "a", "x", ""},                        // names are case-sensitive
       {R"(<A x="1">)", "a", "x", ""},
-      // takes only occurrences preceded by whitespace
       {R"(<a data-x="5" x="7">)", "a", "x", "7"},
       {R"(<a title="see x='3'" x="7">)", "a", "x", "3"},
       {R"(<a xx="1" x="2">)", "a", "x", "2"},
@@ -38,23 +35,18 @@ TEST(ReadXmlAttributeTest, Cases) {
       {R"(<a x= y="2">)", "a", "x", ""},        // "=" not followed by a quote, no later x
       {"<a \vx=\"1\">", "a", "x", ""},          // vertical tab is not whitespace
       {"<a \fx=\"1\">", "a", "x", ""},          // nor is form feed
-      // a value cut by the tag end is missing
       {R"(<a x="1>2">)", "a", "x", ""},
       {R"(<a x=">)", "a", "x", ""},  // the quote is the last byte of the tag
       {R"(<a x=')", "a", "x", ""},   // no ">" at all
-      {R"(<a x="1")", "a", "x", ""},
-      // checks the element name boundary
       {R"(<ab x="1"/><a x="2"/>)", "a", "x", "2"},
       {R"(<torrent_config2 run_path="x"/><torrent_config run_path="y"/>)", "torrent_config",
        "run_path", "y"},
       {R"(<a/><a x="2"/>)", "a", "x", ""},  // the first tag decides
       {R"(<a y="1"/><a x="2"/>)", "a", "x", ""},
-      {"<a\nx=\"1\">", "a", "x", "1"},
       {"<a\vx=\"1\"><a x=\"2\">", "a", "x", "2"},  // "<a\v" is another name
       {R"(<b t="<a x='1'>">)", "a", "x", "1"},      // no tree: found inside a value
       {"<a", "a", "x", ""},
       {"", "a", "x", ""},
-      // skips elements inside comments
       {R"(<!-- <a x="1"/> --><a x="2"/>)", "a", "x", "2"},
       {R"(<!-- <a x="1"/> -->)", "a", "x", ""},
       {R"(<!-- open <a x="1"/>)", "a", "x", ""},
@@ -65,8 +57,6 @@ TEST(ReadXmlAttributeTest, Cases) {
       {R"(<!-- <a -->)", "a", "x", ""},          // nothing after the comment
       {R"(<!-- --><!-- <a x="1"/>)", "a", "x", ""},  // a later comment never closes
       {R"(<a x="1"/><!-- unclosed)", "a", "x", "1"},
-      {R"(<!-- a --><!-- b --><a x="3"/>)", "a", "x", "3"},
-      // decodes the five entities once
       {R"(<a x="&lt;&amp;&#65;&unknown;">)", "a", "x", "<&&#65;&unknown;"},
       {R"(<a x="&amp;lt;">)", "a", "x", "&lt;"},
       {R"(<a x="&quot;&apos;&gt;">)", "a", "x", "\"'>"},
@@ -79,23 +69,12 @@ TEST(ReadXmlAttributeTest, Cases) {
   }
 }
 
-TEST(FindXmlStartTagTest, ReturnsTheTagTextWithoutItsEnd) {
+TEST(XmlReaderTest, TagsRawAttributesAndEntities) {
   EXPECT_EQ(FindXmlStartTag(R"(<r><a x="1"/></r>)", "a").value_or("?"), R"(<a x="1"/)");
-  EXPECT_EQ(FindXmlStartTag("<a>", "a").value_or("?"), "<a");
   EXPECT_FALSE(FindXmlStartTag("<a x", "a").has_value());
-  EXPECT_FALSE(FindXmlStartTag("<b>", "a").has_value());
-}
-
-TEST(ReadTagAttributeTest, ReturnsTheRawValue) {
   EXPECT_EQ(ReadTagAttribute(R"(<a x="&amp;")", "x").value_or("?"), "&amp;");
   EXPECT_FALSE(ReadTagAttribute("x=\"1\"", "x").has_value());  // nothing before the name
-  EXPECT_EQ(ReadTagAttribute(" x=\"\"", "x").value_or("?"), "");
-}
-
-TEST(DecodeXmlEntitiesTest, LeavesTextWithoutAmpersandAlone) {
-  EXPECT_EQ(DecodeXmlEntities("plain <text>"), "plain <text>");
-  EXPECT_EQ(DecodeXmlEntities("&&amp;&"), "&&&");
-  EXPECT_EQ(DecodeXmlEntities(""), "");
+  EXPECT_EQ(DecodeXmlEntities("plain <text> &&amp;&"), "plain <text> &&&");
 }
 
 TEST(ReadXmlAttributeTest, ScansLargeDocumentsInLinearTime) {
