@@ -86,64 +86,6 @@ Bytes BinaryLikeBytes(size_t size, std::uint32_t seed) {
   return out;
 }
 
-Bytes RunBytes(size_t size, size_t max_run, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out;
-  out.reserve(size);
-  while (out.size() < size) {
-    const size_t run = 1 + Below(rng, static_cast<std::uint32_t>(max_run));
-    out.insert(out.end(), std::min(run, size - out.size()), static_cast<std::uint8_t>(rng()));
-  }
-  return out;
-}
-
-Bytes PatternBytes(size_t size, size_t period, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  const Bytes pattern = RandomBytes(period, seed + 1);
-  Bytes out(size);
-  for (size_t i = 0; i < size; ++i) {
-    out[i] = Below(rng, 997) == 0 ? static_cast<std::uint8_t>(rng()) : pattern[i % period];
-  }
-  return out;
-}
-
-Bytes DistanceBytes(std::uint32_t seed) {
-  static constexpr std::array<size_t, 16> kDistances = {2047,  2048,  2049,  2050,  3071,  3072,
-                                                        3073,  16383, 16384, 16385, 16386, 32768,
-                                                        49150, 49151, 49152, 49153};
-  std::mt19937 rng(seed);
-  Bytes out = RandomBytes(60000, seed);
-  for (size_t distance : kDistances) {
-    for (size_t length : {2, 3, 4, 9, 34, 300}) {
-      const size_t start = out.size() - distance;
-      for (size_t i = 0; i < length; ++i) out.push_back(out[start + i]);
-      // A little noise between copies keeps the compressor from chaining them.
-      for (int i = 0; i < 5; ++i) out.push_back(static_cast<std::uint8_t>(rng()));
-    }
-  }
-  return out;
-}
-
-std::vector<CorpusPart> SmallCorpus() {
-  std::vector<CorpusPart> parts;
-  parts.push_back({"empty", {}});
-  parts.push_back({"one-byte", {0x42}});
-  parts.push_back({"two-bytes", {0x00, 0xFF}});
-  parts.push_back({"zeros-300k", Bytes(300000, 0)});
-  parts.push_back({"runs", RunBytes(100000, 5000, 11)});
-  parts.push_back({"short-runs", RunBytes(20000, 12, 12)});
-  for (size_t period : {1, 2, 3, 5, 7, 8, 13, 16, 31}) {
-    parts.push_back({"pattern-" + std::to_string(period), PatternBytes(20000, period, 20 + period)});
-  }
-  parts.push_back({"random-1", RandomBytes(1, 30)});
-  parts.push_back({"random-17", RandomBytes(17, 31)});
-  parts.push_back({"random-20k", RandomBytes(20000, 32)});
-  parts.push_back({"text", TextBytes(60000, 40)});
-  parts.push_back({"binary-like", BinaryLikeBytes(60000, 50)});
-  parts.push_back({"distances", DistanceBytes(60)});
-  return parts;
-}
-
 // Sized up front and filled in place: GCC 12 at -O3 takes an insert after a
 // push_back for a write past the end (-Wstringop-overflow) and stops the build.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream) {
