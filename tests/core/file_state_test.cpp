@@ -27,42 +27,31 @@ CrcListEntry Entry(const std::string& contents, std::u16string path_wide) {
   return entry;
 }
 
-void Touch(const fs::path& path) { fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(10)); }
-
 // The records as "path crc size time index; ", in key order.
 std::string Dump(const std::unordered_map<std::u16string, CacheRecord>& records) {
   std::string out;
-  for (const auto& [key, r] : std::map<std::u16string, CacheRecord>(records.begin(), records.end())) {
-    out += WideToUtf8(r.path) + " " + FormatCrcHex(r.crc) + " " + std::to_string(r.state.size) + " " +
-           std::to_string(r.state.lastWriteTime) + " " + std::to_string(r.state.fileIndex) + "; ";
+  for (const auto& [key, r] : std::map(records.begin(), records.end())) {
+    out += WideToUtf8(r.path) + " " + FormatCrcHex(r.crc) + " " + std::to_string(r.state.size) +
+           " " + std::to_string(r.state.lastWriteTime) + " " + std::to_string(r.state.fileIndex) +
+           "; ";
   }
   return out;
 }
 
 class FileStateTest : public testing::Test {
  protected:
+  // What Dump shows for the record of |file| as it is now.
+  std::string Record(const std::string& path, const char* file, const char* crc) const {
+    const FileState state = QueryFileState(dir_.Wide(file)).value_or(FileState{});
+    return path + " " + crc + " " + std::to_string(state.size) + " " +
+           std::to_string(state.lastWriteTime) + " " + std::to_string(state.fileIndex) + "; ";
+  }
+
   test::TempDir dir_;
   FileStateCache cache_{dir_.Wide("EmbLauncher.cache"), {}};
 };
 
-TEST_F(FileStateTest, StateIsSizeTimeAndIndexOfRegularFilesOnly) {
-  test::WriteFileBytes(dir_ / "f.bin", std::string(1234, 'x'));
-  test::WriteFileBytes(dir_ / "g.bin", "two");
-  fs::create_directories(dir_ / "folder");
-  const FileState before = *QueryFileState(dir_.Wide("f.bin"));
-  EXPECT_EQ(before.size, 1234u);
-  Touch(dir_ / "f.bin");
-  const FileState touched = *QueryFileState(dir_.Wide("f.bin"));
-  EXPECT_NE(touched.lastWriteTime, before.lastWriteTime);
-  EXPECT_EQ(touched.fileIndex, before.fileIndex);
-  fs::rename(dir_ / "g.bin", dir_ / "f.bin");
-  EXPECT_NE(QueryFileState(dir_.Wide("f.bin"))->fileIndex, before.fileIndex);
-  EXPECT_FALSE(QueryFileState(dir_.Wide("folder")));
-  EXPECT_FALSE(QueryFileState(dir_.Wide("missing")));
-  EXPECT_FALSE(QueryFileState(FileHandle()));
-}
-
-// Each step checks one entry and shows the answer and the records after it.
+// Each step checks entries and shows the records after it.
 TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   test::WriteFileBytes(dir_ / "short.bin", "abc");
   test::WriteFileBytes(dir_ / "Data/File.TXT", "123456789");
@@ -70,15 +59,11 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   fs::create_directories(dir_ / "dir.bin");
   const std::u16string folder = dir_.Wide();
   const CrcListEntry data = Entry("123456789", u"Data\\File.TXT");
-  const auto record = [&](const std::string& path, const char* file, const char* crc) {
-    const FileState state = *QueryFileState(dir_.Wide(file));
-    return path + " " + crc + " " + std::to_string(state.size) + " " + std::to_string(state.lastWriteTime) +
-           " " + std::to_string(state.fileIndex) + "; ";
-  };
   // Missing, short or a folder: no match, and nothing to record.
   EXPECT_FALSE(FileMatchesEntry(Entry("abc", u"missing.bin"), folder, &cache_));
   EXPECT_FALSE(FileMatchesEntry(Entry("abcd", u"short.bin"), folder, &cache_));
   EXPECT_FALSE(FileMatchesEntry(Entry("", u"dir.bin"), folder, &cache_));
+  EXPECT_FALSE(QueryFileState(dir_.Wide("dir.bin")) || QueryFileState(FileHandle()));
   EXPECT_EQ(Dump(cache_.records), "");
   // Hashed and recorded whether or not it matches; the same answers without
   // a cache.
@@ -87,101 +72,95 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   EXPECT_FALSE(FileMatchesEntry(Entry("abd", u"short.bin"), folder, &cache_));
   EXPECT_TRUE(FileMatchesEntry(data, folder, nullptr));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records), record("Data\\File.TXT", "Data/File.TXT", "cbf43926") +
-                                      record("empty", "empty", "00000000") +
-                                      record("short.bin", "short.bin", "352441c2"));
+  const std::string empty = Record("empty", "empty", "00000000");
+  EXPECT_EQ(Dump(cache_.records), Record("Data\\File.TXT", "Data/File.TXT", "cbf43926") + empty +
+                                      Record("short.bin", "short.bin", "352441c2"));
   cache_.records.erase(PathKey(u"short.bin"));
   // A record of the file's exact state is trusted without reading the file,
   // whatever the case of its path.
-  RecordFileState(cache_, u"DATA\\file.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), 0x1234u);
+  RecordFileState(cache_, u"DATA\\file.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), 0x1234);
   EXPECT_FALSE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records), record("DATA\\file.txt", "Data/File.TXT", "00001234") +
-                                      record("empty", "empty", "00000000"));
-  // A touched file is hashed once more and its record refreshed.
-  Touch(dir_ / "Data/File.TXT");
+  EXPECT_EQ(Dump(cache_.records), Record("DATA\\file.txt", "Data/File.TXT", "00001234") + empty);
+  // A touched file keeps its index, gets a new time, and is hashed again.
+  const FileState before = *QueryFileState(dir_.Wide("Data/File.TXT"));
+  fs::last_write_time(dir_ / "Data/File.TXT", fs::last_write_time(dir_ / "Data/File.TXT") + std::chrono::seconds(10));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records), record("Data\\File.TXT", "Data/File.TXT", "cbf43926") +
-                                      record("empty", "empty", "00000000"));
+  EXPECT_EQ(Dump(cache_.records), Record("Data\\File.TXT", "Data/File.TXT", "cbf43926") + empty);
+  EXPECT_EQ(QueryFileState(dir_.Wide("Data/File.TXT"))->fileIndex, before.fileIndex);
+  EXPECT_NE(QueryFileState(dir_.Wide("Data/File.TXT"))->lastWriteTime, before.lastWriteTime);
+  // A file replaced by a rename has another index.
+  fs::rename(dir_ / "short.bin", dir_ / "Data/File.TXT");
+  EXPECT_NE(QueryFileState(dir_.Wide("Data/File.TXT"))->fileIndex, before.fileIndex);
+  test::WriteFileBytes(dir_ / "Data/File.TXT", "123456789");
+  EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
 
   // Saved and loaded, poisoned records show that the next run answers from
   // the cache alone.
   ASSERT_TRUE(SaveCache(cache_, {Entry("", u"EMPTY"), Entry("", u"no-record"), data}));
+  EXPECT_FALSE(fs::exists(dir_ / "EmbLauncher.cache.tmp"));
   FileStateCache next{cache_.cachePath, {}};
   LoadCache(next);
   EXPECT_EQ(Dump(next.records), Dump(cache_.records));
   for (auto& [key, r] : next.records) r.crc ^= 1;
   EXPECT_FALSE(FileMatchesEntry(data, folder, &next));
-  EXPECT_FALSE(fs::exists(dir_ / "EmbLauncher.cache.tmp"));
 }
 
 TEST_F(FileStateTest, CacheFileBytes) {
   RecordFileState(cache_, u"b\\second.bin", {12, 34, 56}, 0xABCDu);
-  RecordFileState(cache_, u"first file.txt", {0, 132000000000000000u, 18446744073709551615u}, 0xFFFFFFFFu);
+  RecordFileState(cache_, u"first file.txt", {0, 132000000000000000u, 18446744073709551615u},
+                  0xFFFFFFFFu);
   RecordFileState(cache_, u"gone.bin", {1, 2, 3}, 1);
   RecordFileState(cache_, u"\u00fcber.dat", {9223372036854775813u, 5, 6}, 0);
   const std::vector<CrcListEntry> entries = {Entry("", u"FIRST FILE.TXT"), Entry("", u"no-record"),
                                              Entry("", u"b\\second.bin"), Entry("", u"\u00dcBER.DAT")};
-  const std::string bytes = FormatCacheFile(cache_, entries);
-  EXPECT_EQ(bytes,
+  EXPECT_EQ(FormatCacheFile(cache_, entries),
             "EMBVC1\n"
             "ffffffff 0 132000000000000000 18446744073709551615 first file.txt\n"
             "0000abcd 12 34 56 b\\second.bin\n"
             "00000000 -9223372036854775803 5 6 \xC3\xBC" "ber.dat\n");
-  std::unordered_map<std::u16string, CacheRecord> records;
-  ParseCacheFile(bytes, records);
-  EXPECT_EQ(Dump(records), "b\\second.bin 0000abcd 12 34 56; first file.txt ffffffff 0 132000000000000000 "
-                           "18446744073709551615; \xC3\xBC" "ber.dat 00000000 9223372036854775813 5 6; ");
-
   // A failed save leaves the previous file and no temporary: the move fails
-  // when a folder holds the cache's name, the write when its folder is missing.
+  // when a folder holds the cache's name, the write when its folder is
+  // missing.
   fs::create_directories(dir_ / "blocked.cache");
   EXPECT_FALSE(SaveCache(FileStateCache{dir_.Wide("blocked.cache"), cache_.records}, entries));
-  EXPECT_FALSE(SaveCache(FileStateCache{dir_.Wide("missing/EmbLauncher.cache"), cache_.records}, entries));
+  EXPECT_FALSE(SaveCache(FileStateCache{dir_.Wide("missing/x.cache"), cache_.records}, entries));
   EXPECT_TRUE(fs::is_directory(dir_ / "blocked.cache"));
   EXPECT_FALSE(fs::exists(dir_ / "blocked.cache.tmp"));
-}
 
-TEST(CacheFileTest, DamagedLinesAreSkippedOneByOne) {
   const std::pair<const char*, bool> lines[] = {  // a line before "next.bin", kept?
-      {"0000abcd 12 34 56 a b.txt", true},    {"0000abcd 12 34 56", false},
-      {"0000abcd 12 34 56 ", false},          {"0000abcd 12 34 56  ", true},  // the path is a space
-      {"0000abcg 12 34 56 x", false},         {"0x1f 12 34 56 x", true},
-      {"0x 12 34 56 x", false},               {"-1 12 34 56 x", true},
-      {"0000abcd 1x 34 56 x", false},         {"0000abcd 12 34 56x", false},
-      {"0000abcd 12 -34 56 x", true},         {"0000abcd 9223372036854775808 34 56 x", false},
-      {"0000abcd 12 18446744073709551616 56 x", false}, {"0000abcd 12 34", false},
-      {"", false},                            {"0000abcd\t12  34\t56 tabbed", true},
+      {"0000abcd 12 34 56 a b.txt", true},   {"0000abcd 12 34 56", false},
+      {"0000abcd 12 34 56 ", false},         {"0000abcd 12 34 56  ", true},  // the path " "
+      {"0000abcg 12 34 56 x", false},        {"0x1f 12 34 56 x", true},
+      {"0x 12 34 56 x", false},              {"-1 12 34 56 x", true},
+      {"0000abcd 1x 34 56 x", false},        {"0000abcd 12 34 56x", false},
+      {"0000abcd 12 -34 56 x", true},        {"0000abcd 9223372036854775808 34 56 x", false},
+      {"0000abcd 12 34", false},             {"0000abcd 12 18446744073709551616 56 x", false},
+      {"", false},                           {"0000abcd\t12  34\t56 tabbed", true},
   };
   std::unordered_map<std::u16string, CacheRecord> records;
   for (const auto& [line, kept] : lines) {
-    SCOPED_TRACE(line);
     ParseCacheFile(std::string("EMBVC1\n") + line + "\nffffffff 1 2 3 next.bin\n", records);
-    EXPECT_EQ(records.size(), kept ? 2u : 1u);
-    EXPECT_EQ(records.count(u"NEXT.BIN"), 1u);
+    EXPECT_EQ(records.size(), kept ? 2u : 1u) << line;
+    EXPECT_EQ(records.count(u"NEXT.BIN"), 1u) << line;
   }
-  const std::string crlf = "EMBVC1\r\n0000abcd 12 34 56 a.txt\r\n00000001 1 2 3 b c.txt\r\n";
+  const std::string both = "a.txt 0000abcd 12 34 56; b c.txt 00000001 1 2 3; ";
   const std::pair<std::string, std::string> cases[] = {
       {"EMBVC1\n-1 12 18446744073709551615 -1 x\n",
        "x ffffffff 12 18446744073709551615 18446744073709551615; "},
-      {crlf, "a.txt 0000abcd 12 34 56; b c.txt 00000001 1 2 3; "},
-      {"EMBVC1\n0000abcd 12 34 56 a.txt\n00000001 1 2 3 b c.txt", "a.txt 0000abcd 12 34 56; b c.txt 00000001 1 2 3; "},
+      {"EMBVC1\r\n0000abcd 12 34 56 a.txt\r\n00000001 1 2 3 b c.txt\r\n", both},
+      {"EMBVC1\n0000abcd 12 34 56 a.txt\n00000001 1 2 3 b c.txt", both},
       {"EMBVC1\n00000001 1 1 1 Dup.bin\n00000002 2 2 2 DUP.BIN\n", "DUP.BIN 00000002 2 2 2; "},
-      {"", ""},
   };
   for (const auto& [bytes, expected] : cases) {
-    SCOPED_TRACE(bytes);
     ParseCacheFile(bytes, records);
-    EXPECT_EQ(Dump(records), expected);
+    EXPECT_EQ(Dump(records), expected) << bytes;
   }
   for (const char* header : {"EMBVC2", "embvc1", "EMBVC1 ", " EMBVC1", "EMBVC", "EMBVC1\r\r", ""}) {
     ParseCacheFile(std::string(header) + "\n0000abcd 12 34 56 a.txt\n", records);
     EXPECT_TRUE(records.empty()) << header;
   }
-  // A missing file empties the cache too.
-  FileStateCache cache{u"/nonexistent/EmbLauncher.cache", {}};
-  RecordFileState(cache, u"stale", {}, 0);
-  LoadCache(cache);
-  EXPECT_TRUE(cache.records.empty());
+  LoadCache(cache_);  // no such file
+  EXPECT_TRUE(cache_.records.empty());
 }
 
 // Workers hash and end, one after another, as the engine's worker does once
@@ -209,22 +188,24 @@ TEST_F(FileStateTest, CheckFilesAnswersInListOrderOnAnyNumberOfThreads) {
   std::vector<CrcListEntry> entries;
   std::string expected;
   for (int i = 0; i < 40; ++i) {
-    const std::string name = "f" + std::to_string(i);
     const std::string bytes(static_cast<size_t>(100 + i), static_cast<char>('a' + i % 26));
-    if (i % 5 != 4) test::WriteFileBytes(dir_ / name, bytes);  // every fifth file is missing
-    entries.push_back(Entry(bytes, Utf8ToWide(name)));
+    entries.push_back(Entry(bytes, u"f" + ToWideDecimal(i)));
+    if (i % 5 == 4) {  // every fifth file is missing
+      expected += "- ";
+      continue;
+    }
+    test::WriteFileBytes(dir_ / ("f" + std::to_string(i)), bytes);
     if (i % 3 == 0) entries.back().crc ^= 1;  // every third has another CRC
-    expected += i % 5 == 4 ? "- " : (i % 3 == 0 ? "n" : "y") + FormatCrcHex(Crc32Buffer(bytes.data(), bytes.size())) + " ";
+    expected += (i % 3 == 0 ? "n" : "y") + FormatCrcHex(Crc32Buffer(bytes.data(), bytes.size())) + " ";
   }
   for (const unsigned threads : {1u, 2u, 8u}) {
-    SCOPED_TRACE(threads);
     size_t calls = 0;
     std::string answers;
     for (const FileCheck& check : CheckFiles(entries, dir_.Wide(), &cache_, threads, nullptr,
                                              [&](size_t, size_t) { ++calls; })) {
       answers += check.hashedState ? (check.matches ? "y" : "n") + FormatCrcHex(check.crc) + " " : "- ";
     }
-    EXPECT_EQ(answers, expected);
+    EXPECT_EQ(answers, expected) << threads;
     EXPECT_EQ(calls, threads == 1 ? entries.size() : calls);
   }
   EXPECT_TRUE(cache_.records.empty());  // only read
