@@ -12,89 +12,63 @@ namespace {
 
 using test::Bytes;
 
-// All bytes of a literal, embedded NULs included.
+// All bytes of a literal, embedded NULs included, then more.
 template <size_t N>
-Bytes B(const char (&bytes)[N]) {
-  return Bytes(bytes, bytes + N - 1);
-}
-Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+Bytes B(const char (&bytes)[N], const Bytes& more = {}) {
+  Bytes out(bytes, bytes + N - 1);
+  out.insert(out.end(), more.begin(), more.end());
+  return out;
 }
 
 const Bytes kEnd = {0x11, 0x00, 0x00};
-// 4 literals "abcd", then the end of the stream.
-const Bytes kAbcd = Cat(B("\x15" "abcd"), kEnd);
+const Bytes kAbcd = B("\x15" "abcd", kEnd);  // four literals, then the end
 
-struct Decoded {
-  LzoResult result;
-  Bytes output;
-};
-
-// Decodes into a buffer of exactly |capacity| bytes, so that the sanitizer
-// sees any write past it.
-Decoded Decode(const Bytes& stream, size_t capacity) {
-  Bytes out(capacity);
+// The result's text and the bytes produced, decoded into a buffer of exactly
+// |capacity| bytes so that the sanitizer sees any write past it.
+std::string Decoded(const Bytes& stream, size_t capacity) {
+  std::string out(capacity, '\0');
   size_t produced = 12345;
-  const LzoResult result = Lzo1xDecompressSafe(stream.data(), stream.size(), out.data(), capacity, produced);
+  const LzoResult result = Lzo1xDecompressSafe(
+      stream.data(), stream.size(), reinterpret_cast<std::uint8_t*>(out.data()), capacity, produced);
   EXPECT_LE(produced, capacity);
-  out.resize(std::min(produced, capacity));
-  return {result, out};
+  return WideToUtf8(LzoResultText(result)) + ": " + out.substr(0, produced);
 }
 
 // Hand-assembled streams, one per instruction form and per result code.
 TEST(Lzo1xTest, HandAssembledStreams) {
-  const Bytes lit2100 = test::RandomBytes(2100, 3);
-  // A literal run of 2100 bytes: 0x00, 8 zero bytes and 42 extend it
-  // (18 + 8 * 255 + 42), then a 3-byte match 2049 back (state after a run).
-  Bytes long_run = {0x00, 0, 0, 0, 0, 0, 0, 0, 0, 42};
-  long_run.insert(long_run.end(), lit2100.begin(), lit2100.end());
-  long_run.insert(long_run.end(), {0x00, 0x00});
-  long_run.insert(long_run.end(), kEnd.begin(), kEnd.end());
-  Bytes long_run_out = lit2100;
-  for (size_t i = 0; i < 3; ++i) long_run_out.push_back(lit2100[2100 - 2049 + i]);
-
-  struct Case {
-    const char* name;
-    Bytes stream;
-    size_t capacity;
-    LzoResult result;
-    Bytes output;
+  // A literal run of 2100 bytes (0x00, then 8 zero bytes and 42 extend it:
+  // 18 + 8 * 255 + 42), then a 3-byte match 2049 back.
+  const std::string run(2100, 'r');
+  Bytes long_run = B("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x2A");
+  long_run.insert(long_run.end(), run.begin(), run.end() - 2049);
+  long_run.insert(long_run.end(), {'x', 'y', 'z'});
+  long_run.insert(long_run.end(), run.begin(), run.begin() + 2046);
+  long_run.insert(long_run.end(), {0x00, 0x00, 0x11, 0x00, 0x00});
+  const std::string long_run_out = std::string(51, 'r') + "xyz" + std::string(2046, 'r') + "xyz";
+  const std::tuple<Bytes, size_t, std::string> cases[] = {
+      {kEnd, 0, "ok: "},
+      {{}, 10, "input overrun: "},
+      {kAbcd, 4, "ok: abcd"},
+      {B("\x12" "a\xE0\x00", kEnd), 9, "ok: aaaaaaaaa"},  // a match reaching the first byte
+      {B("\x12" "a\x20\x00\x05\x00\x00", kEnd), 294, "ok: " + std::string(294, 'a')},
+      {B("\x12" "a\xE1\x00" "b\x04\x00", kEnd), 12, "ok: aaaaaaaaabab"},
+      {long_run, 2103, "ok: " + long_run_out},
+      {B("\x10\x00\x03\x00\x00"), 0, "ok: "},
+      {B("\x15" "ab"), 4, "input overrun: "},
+      {B("\x12" "a\x20\x00\x00"), 500, "input overrun: a"},
+      {B("\x12" "a\x20\x05"), 500, "input overrun: a"},
+      {B("\x12" "a\xE2\x00" "b"), 500, "input overrun: a"},
+      {kAbcd, 3, "output overrun: "},
+      {B("\x12" "a\xE0\x00", kEnd), 8, "output overrun: a"},
+      {B("\x12" "a\xE1\x00" "b", kEnd), 9, "output overrun: aaaaaaaaa"},
+      {B("\x12" "a\x44\x00", kEnd), 100, "lookbehind overrun: a"},
+      {B("\x12" "a\x11\x04\x00", kEnd), 100000, "lookbehind overrun: a"},
+      {B("\x15" "abcd"), 10, "eof not found: abcd"},
+      {B("\x12" "a\xE0\x00"), 10, "eof not found: aaaaaaaaa"},
+      {B("\x15" "abcd\x11\x00\x00x"), 4, "input not consumed: abcd"},
   };
-  const Case cases[] = {
-      {"end only", kEnd, 0, LzoResult::Ok, {}},
-      {"empty input", {}, 10, LzoResult::InputOverrun, {}},
-      {"first-byte literals", kAbcd, 4, LzoResult::Ok, B("abcd")},
-      {"run-length match", Cat(B("\x12" "a\xE0\x00"), kEnd), 9, LzoResult::Ok, B("aaaaaaaaa")},
-      {"extended match", Cat(B("\x12" "a\x20\x00\x05\x00\x00"), kEnd), 294, LzoResult::Ok,
-       Bytes(294, 'a')},
-      {"two-byte match after trailing literal",
-       Cat(B("\x12" "a\xE1\x00" "b\x04\x00"), kEnd), 12, LzoResult::Ok, B("aaaaaaaaabab")},
-      {"three-byte match after a literal run", long_run, 2103, LzoResult::Ok, long_run_out},
-      {"input ends inside literals", B("\x15" "ab"), 4, LzoResult::InputOverrun, {}},
-      {"input ends inside a length extension", B("\x12" "a\x20\x00\x00"), 500,
-       LzoResult::InputOverrun, B("a")},
-      {"input ends inside a distance", B("\x12" "a\x20\x05"), 500, LzoResult::InputOverrun, B("a")},
-      {"input ends inside trailing literals", B("\x12" "a\xE2\x00" "b"), 500,
-       LzoResult::InputOverrun, B("a")},
-      {"no room for literals", kAbcd, 3, LzoResult::OutputOverrun, {}},
-      {"no room for a match", Cat(B("\x12" "a\xE0\x00"), kEnd), 8, LzoResult::OutputOverrun, B("a")},
-      {"no room for trailing literals", Cat(B("\x12" "a\xE1\x00" "b"), kEnd), 9,
-       LzoResult::OutputOverrun, B("aaaaaaaaa")},
-      {"match before the start", Cat(B("\x12" "a\x44\x00"), kEnd), 100,
-       LzoResult::LookbehindOverrun, B("a")},
-      {"far match before the start", Cat(B("\x12" "a\x11\x04\x00"), kEnd), 100000,
-       LzoResult::LookbehindOverrun, B("a")},
-      {"no end after literals", B("\x15" "abcd"), 10, LzoResult::EofNotFound, B("abcd")},
-      {"no end after a match", B("\x12" "a\xE0\x00"), 10, LzoResult::EofNotFound, B("aaaaaaaaa")},
-      {"bytes after the end", Cat(kAbcd, B("x")), 4, LzoResult::InputNotConsumed, B("abcd")},
-      {"end with a length extension", B("\x10\x00\x03\x00\x00"), 0, LzoResult::Ok, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Decoded decoded = Decode(c.stream, c.capacity);
-    EXPECT_EQ(decoded.result, c.result);
-    EXPECT_EQ(decoded.output, c.output);
+  for (const auto& [stream, capacity, expected] : cases) {
+    EXPECT_EQ(Decoded(stream, capacity), expected) << expected.substr(0, 40);
   }
 }
 
@@ -113,25 +87,22 @@ TEST(PayloadTest, ChecksInOrderAndDecodesBothFramings) {
   using test::FrameMcoz;
   Bytes reserved = FrameMcoz(4, kAbcd);
   reserved[16] = 0xEE;  // the reserved word is never read
-  const struct {
-    Bytes payload;
-    std::int64_t expected;
-    std::string outcome;
-  } cases[] = {
+  Bytes trailing = FrameMcoz(4, kAbcd);
+  trailing.push_back('!');  // nor what follows the container
+  const std::tuple<Bytes, std::int64_t, std::string> cases[] = {
       {FrameBare(0, kEnd), 0, "ok "},
       {FrameBare(4, kAbcd), 4, "ok abcd"},
       {FrameMcoz(4, kAbcd), 4, "ok abcd"},
-      {Cat(FrameMcoz(4, kAbcd), B("trailing junk")), 4, "ok abcd"},
+      {trailing, 4, "ok abcd"},
       {reserved, 4, "ok abcd"},
       {FrameBare(4, kAbcd), -1, "6 unsupported size -1"},
       {{}, 4294967296, "6 unsupported size 4294967296"},
       {FrameBare(4, kAbcd), 4294967295, "6 lz header size=4 expected=4294967295"},
       {B("abc"), 0, "8 LZ payload too small"},
-      {Cat(B("MCOZ"), Bytes(15, 0)), 0, "8 MCOZ header too small"},
+      {B("MCOZ", Bytes(15, 0)), 0, "8 MCOZ header too small"},
       {FrameMcoz(4, Bytes(100, 0), 1), 4, "8 MCOZ payload is encrypted"},
-      {Cat(B("MCOZ"), {1, 0, 0, 0, 0xFF, 0xFF, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0}), 4, "8 MCOZ payload is encrypted"},
-      {Cat(B("MCOZ"), {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 0,
-       "8 MCOZ compressed size exceeds payload"},
+      {B("MCOZ\x01\0\0\0\xFF\xFF\0\0\x04\0\0\0\0\0\0\0"), 4, "8 MCOZ payload is encrypted"},
+      {B("MCOZ\0\0\0\0\x01\0\0\0\0\0\0\0\0\0\0\0"), 0, "8 MCOZ compressed size exceeds payload"},
       {B("MCOZ\x11\x00\x00"), 0x5A4F434D, "8 MCOZ header too small"},
       {FrameBare(5, kAbcd), 6, "6 lz header size=5 expected=6"},
       {FrameMcoz(4, kAbcd), 3, "6 lz header size=4 expected=3"},
@@ -139,14 +110,13 @@ TEST(PayloadTest, ChecksInOrderAndDecodesBothFramings) {
       {FrameMcoz(0, {}), 0, "8 lzo input overrun"},
       {FrameBare(5, kAbcd), 5, "6 lzo output=4 expected=5"},
       {FrameBare(3, kAbcd), 3, "8 lzo output overrun"},
-      {FrameBare(4, Cat(kAbcd, B("!"))), 4, "8 lzo input not consumed"},
-      {FrameMcoz(4, Cat(kAbcd, B("!"))), 4, "8 lzo input not consumed"},
+      {FrameBare(4, B("\x15" "abcd\x11\x00\x00!")), 4, "8 lzo input not consumed"},
+      {FrameMcoz(4, B("\x15" "abcd\x11\x00\x00!")), 4, "8 lzo input not consumed"},
       {FrameBare(4, B("\x15" "abcd")), 4, "8 lzo eof not found"},
-      {FrameBare(9, Cat(B("\x12" "a\x44\x00"), kEnd)), 9, "8 lzo lookbehind overrun"},
+      {FrameBare(9, B("\x12" "a\x44\x00", kEnd)), 9, "8 lzo lookbehind overrun"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.outcome);
-    EXPECT_EQ(Outcome(c.payload, c.expected), c.outcome);
+  for (const auto& [payload, expected, outcome] : cases) {
+    EXPECT_EQ(Outcome(payload, expected), outcome) << outcome;
   }
 }
 

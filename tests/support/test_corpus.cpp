@@ -8,16 +8,14 @@
 namespace emberfall::test {
 namespace {
 
-// A value in [0, bound) from the raw generator output; the slight bias does
-// not matter for test data, and unlike the distributions it is portable.
-std::uint32_t Below(std::mt19937& rng, std::uint32_t bound) { return rng() % bound; }
-
 void AppendLe32(Bytes& out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 }  // namespace
 
+// Values in [0, n) come from the raw generator output as rng() % n: unlike
+// the distributions it is portable, and the slight bias does not matter.
 Bytes RandomBytes(size_t size, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out(size);
@@ -39,20 +37,16 @@ Bytes FastRandomBytes(size_t size, std::uint64_t seed) {
 }
 
 Bytes TextBytes(size_t size, std::uint32_t seed) {
-  static constexpr std::array<std::string_view, 48> kWords = {
-      "the",    "patch",   "launcher", "file",    "server",  "game",    "of",      "and",
-      "to",     "a",       "in",       "is",      "that",    "for",     "it",      "with",
-      "as",     "was",     "on",       "be",      "at",      "by",      "this",    "have",
-      "from",   "or",      "one",      "had",     "not",     "but",     "what",    "all",
-      "were",   "when",    "we",       "there",   "can",     "an",      "your",    "which",
-      "their",  "said",    "if",       "Emberfall", "world", "dragon",  "checksum", "download"};
+  static constexpr std::array<std::string_view, 24> kWords = {
+      "the", "patch", "launcher", "file", "server", "game", "of",     "and",      "to",       "a",
+      "in",  "is",    "that",     "for",  "it",     "with", "dragon", "Emberfall", "checksum", "download",
+      "was", "on",    "be",       "at"};
   std::mt19937 rng(seed);
   Bytes out;
-  out.reserve(size + 16);
   while (out.size() < size) {
-    const std::string_view word = kWords[Below(rng, kWords.size())];
+    const std::string_view word = kWords[rng() % kWords.size()];
     out.insert(out.end(), word.begin(), word.end());
-    const std::uint32_t roll = Below(rng, 100);
+    const std::uint32_t roll = rng() % 100;
     if (roll < 6) out.push_back('.');
     if (roll < 9) out.push_back(',');
     out.push_back(roll > 96 ? '\n' : ' ');
@@ -66,18 +60,17 @@ Bytes BinaryLikeBytes(size_t size, std::uint32_t seed) {
                                                             0x83, 0xC3, 0x55, 0x41, 0x31, 0x74};
   std::mt19937 rng(seed);
   Bytes out;
-  out.reserve(size + 32);
   std::uint32_t address = 0x401000;
   while (out.size() < size) {
-    const std::uint32_t roll = Below(rng, 100);
-    out.push_back(kOpcodes[Below(rng, kOpcodes.size())]);
+    const std::uint32_t roll = rng() % 100;
+    out.push_back(kOpcodes[rng() % kOpcodes.size()]);
     if (roll < 40) {
-      out.push_back(static_cast<std::uint8_t>(Below(rng, 16) << 3 | Below(rng, 8)));
+      out.push_back(static_cast<std::uint8_t>((rng() % 16) << 3 | rng() % 8));
     } else if (roll < 70) {
-      address += Below(rng, 256);
+      address += rng() % 256;
       AppendLe32(out, address);
     } else if (roll < 80) {
-      out.insert(out.end(), Below(rng, 24), 0);
+      out.insert(out.end(), rng() % 24, 0);
     } else {
       out.push_back(static_cast<std::uint8_t>(rng()));
     }
@@ -98,10 +91,9 @@ Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> s
 Bytes FrameMcoz(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream,
                 std::uint32_t marker) {
   Bytes out = {'M', 'C', 'O', 'Z'};
-  AppendLe32(out, marker);
-  AppendLe32(out, static_cast<std::uint32_t>(stream.size()));
-  AppendLe32(out, uncompressed_size);
-  AppendLe32(out, 0);
+  for (std::uint32_t word : {marker, static_cast<std::uint32_t>(stream.size()), uncompressed_size, 0u}) {
+    AppendLe32(out, word);
+  }
   out.resize(20 + stream.size());
   std::copy(stream.begin(), stream.end(), out.begin() + 20);
   return out;
