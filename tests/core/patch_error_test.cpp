@@ -7,70 +7,54 @@
 namespace emberfall {
 namespace {
 
-// Code, the code's text, and a foreign exception text classified as it (in
-// the classification's search order).
-struct Row {
-  std::uint32_t code;
-  const char16_t* text;
-  const char* found;
-};
-constexpr Row kRows[] = {
-    {0, u"Could not load torrent config", "Could not load torrent config"},
-    {1, u"Could not download crclist", "Could not download crclist"},
-    {2, u"Invalid crclist response", "Invalid crclist response"},
-    {3, u"Empty crclist", "Empty crclist"},
-    {4, u"missing crcpatch_url", "missing crcpatch_url"},
-    {5, u"Download failed", "Download failed"},
-    {6, u"Unpack size mismatch", "Unpack size mismatch"},
-    {7, u"Write failed", "Write failed"},
-    {8, u"Decompress failed", "LZ payload too small"},
-    {8, u"Decompress failed", "kv5lz decompress failed"},
-    {8, u"Decompress failed", "kv5lz size mismatch"},
-    {8, u"Decompress failed", "MCOZ header too small"},
-    {9, u"Checksum mismatch", "Checksum mismatch"},
-    {10, u"File in use", "File in use"},
-    {11, u"Invalid torrent config", "Invalid torrent config"},
-    {13, u"Release signature invalid", "Release signature invalid"},
-    {14, u"Release expired", "Release expired"},
-    {15, u"Release rolled back", "Release rolled back"},
-    {16, u"Signed hash mismatch", "Signed hash mismatch"},
-    {17, u"File not in signed release", "File not in signed release"},
-    {12, u"Unknown patch error", "download failed"},  // case matters
-    {18, u"Unknown patch error", "Write faile"},
-    {UINT32_MAX, u"Unknown patch error", ""},
-};
-
-TEST(PatchErrorTest, TextsAndClassification) {
-  for (const Row& row : kRows) {
-    SCOPED_TRACE(row.found);
-    EXPECT_EQ(PatchErrorText(row.code), row.text);
-    const std::uint32_t classified = row.code <= 17 ? row.code : 12;
-    EXPECT_EQ(ClassifyExceptionText(std::runtime_error(std::string("x: ") + row.found + " (y)")),
-              classified);
+TEST(PatchErrorTest, TextsAndWhatTheyShow) {
+  const char16_t* texts[] = {
+      u"Could not load torrent config", u"Could not download crclist", u"Invalid crclist response",
+      u"Empty crclist", u"missing crcpatch_url", u"Download failed", u"Unpack size mismatch",
+      u"Write failed", u"Decompress failed", u"Checksum mismatch", u"File in use",
+      u"Invalid torrent config", u"Unknown patch error", u"Release signature invalid",
+      u"Release expired", u"Release rolled back", u"Signed hash mismatch",
+      u"File not in signed release", u"Unknown patch error"};
+  for (std::uint32_t code = 0; code < std::size(texts); ++code) {
+    EXPECT_EQ(PatchErrorText(code), texts[code]) << code;
   }
-  // An earlier row wins wherever it stands in the text.
-  for (size_t first = 0; first < 20; ++first) {
-    for (size_t later = first + 1; later < 20; ++later) {
-      const std::string text = std::string(kRows[later].found) + " / " + kRows[first].found;
-      SCOPED_TRACE(text);
-      EXPECT_EQ(ClassifyExceptionText(std::runtime_error(text)), kRows[first].code);
+  EXPECT_EQ(PatchErrorText(UINT32_MAX), u"Unknown patch error");
+  EXPECT_STREQ(PatchFailure(PatchErrorCode::DownloadFailed, u"d\u00FC | 404").what(), "d\xC3\xBC | 404");
+  EXPECT_STREQ(PatchFailure(42, u"").what(), "Unknown patch error");
+  EXPECT_EQ(PatchFailure(42, u"").code(), 42u);
+  EXPECT_EQ(PatchFailureMessage(4, u""), u"missing crcpatch_url");
+  EXPECT_EQ(PatchFailureMessage(5, u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
+}
+
+TEST(PatchErrorTest, ClassifiesForeignTextsByTheFirstRowFoundAnywhere) {
+  // The classification table in its search order.
+  const std::pair<const char*, std::uint32_t> rows[] = {
+      {"Could not load torrent config", 0}, {"Could not download crclist", 1},
+      {"Invalid crclist response", 2},      {"Empty crclist", 3},
+      {"missing crcpatch_url", 4},          {"Download failed", 5},
+      {"Unpack size mismatch", 6},          {"Write failed", 7},
+      {"LZ payload too small", 8},          {"kv5lz decompress failed", 8},
+      {"kv5lz size mismatch", 8},           {"MCOZ header too small", 8},
+      {"Checksum mismatch", 9},             {"File in use", 10},
+      {"Invalid torrent config", 11},       {"Release signature invalid", 13},
+      {"Release expired", 14},              {"Release rolled back", 15},
+      {"Signed hash mismatch", 16},         {"File not in signed release", 17},
+  };
+  for (size_t first = 0; first < std::size(rows); ++first) {
+    const std::string text = std::string("x: ") + rows[first].first + " (y)";
+    EXPECT_EQ(ClassifyExceptionText(std::runtime_error(text)), rows[first].second) << text;
+    for (size_t later = first + 1; later < std::size(rows); ++later) {
+      const std::string both = std::string(rows[later].first) + " / " + rows[first].first;
+      EXPECT_EQ(ClassifyExceptionText(std::runtime_error(both)), rows[first].second) << both;
     }
+  }
+  for (const char* text : {"", "download failed", "Write faile"}) {  // case matters
+    EXPECT_EQ(ClassifyExceptionText(std::runtime_error(text)), 12u) << text;
   }
   struct NoText : std::exception {
     const char* what() const noexcept override { return nullptr; }
   };
   EXPECT_EQ(ClassifyExceptionText(NoText()), 12u);
-}
-
-TEST(PatchErrorTest, WhatAndMessageShowTheDetailOrElseTheCodeText) {
-  const PatchFailure with_detail(PatchErrorCode::DownloadFailed, u"d\u00FC | HTTP 404");
-  EXPECT_STREQ(with_detail.what(), "d\xC3\xBC | HTTP 404");
-  EXPECT_EQ(with_detail.code(), 5u);
-  EXPECT_STREQ(PatchFailure(42, u"").what(), "Unknown patch error");
-  EXPECT_STREQ(PatchFailure(PatchErrorCode::PatchUrlMissing, u"").what(), "missing crcpatch_url");
-  EXPECT_EQ(PatchFailureMessage(4, u""), u"missing crcpatch_url");
-  EXPECT_EQ(PatchFailureMessage(5, u"http://h/a.lz | HTTP 404"),
-            u"Download failed | http://h/a.lz | HTTP 404");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Child process of the crash-safety test: puts the contents of OLD and NEW
-// into TARGET by turns until it is killed, or one time each with "once", so
-// the test can measure how long a cycle takes.
+// into TARGET by turns until it is killed, or each one time with "once".
 //
 //   file_apply_child TARGET OLD NEW [once]
 #include <cstdio>
@@ -8,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "core/file_apply.h"
 #include "core/fs_path.h"
@@ -23,8 +21,7 @@ int main(int argc, char** argv) {
   const std::u16string target = emberfall::WidePath(emberfall::FsPathFromUtf8(argv[1]));
   try {
     do {
-      emberfall::ApplyFile(target, contents[1], u"");
-      emberfall::ApplyFile(target, contents[0], u"");
+      for (int i : {1, 0}) emberfall::ApplyFile(target, contents[i], u"");
     } while (argc < 5 || std::string(argv[4]) != "once");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "file_apply_child: %s\n", error.what());
