@@ -1,6 +1,6 @@
-// File apply against the real Win32 file system: sharing violations and the
-// running executable. (FileApplyTest.Scenarios covers the read-only
-// attribute here too: std::filesystem's permissions are that attribute.)
+// A real sharing violation under Win32. (FileApplyTest.Scenarios covers the
+// read-only attribute here too: std::filesystem's permissions are that
+// attribute; the running executable is replaced in e2e/self_update_win_test.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +8,6 @@
 #include "core/file_apply.h"
 #include "core/patch_error.h"
 #include "core/win/scoped_handle.h"
-#include "core/win/wide.h"
 #include "core/win/windows_include.h"
 #include "tests/support/test_support.h"
 
@@ -48,23 +47,6 @@ TEST(FileApplyWinTest, ATargetHeldWithoutDeleteSharingIsInUse) {
   EXPECT_FALSE(std::filesystem::exists(dir / "held.bin.emb-new"));
   holder.reset();
   EXPECT_EQ(test::ReadFileBytes(dir / "held.bin"), "old");
-}
-
-TEST(FileApplyWinTest, TheRunningExecutableIsReplacedThroughItsOldCopy) {
-  std::wstring buffer(32768, L'\0');
-  buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
-  const std::u16string exe = win::FromWinString(buffer);
-  const std::filesystem::path backup = buffer + L".old";
-  const std::string image = test::ReadFileBytes(buffer);
-  // The same bytes again, so that other test processes started from this
-  // executable meanwhile run the same program either way.
-  WatchedPlatform platform;
-  ApplyFile(exe, std::vector<std::uint8_t>(image.begin(), image.end()), exe, platform);
-  EXPECT_EQ(platform.log, "M32 M0 M0 ");
-  EXPECT_TRUE(test::ReadFileBytes(buffer) == image);
-  EXPECT_TRUE(test::ReadFileBytes(backup) == image);
-  // What the next run does first; it may not succeed while this image runs.
-  RemoveFileIfExists(exe + u".old");
 }
 
 }  // namespace
