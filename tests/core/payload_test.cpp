@@ -28,8 +28,9 @@ const Bytes kAbcd = B("\x15" "abcd", kEnd);  // four literals, then the end
 std::string Decoded(const Bytes& stream, size_t capacity) {
   std::string out(capacity, '\0');
   size_t produced = 12345;
-  const LzoResult result = Lzo1xDecompressSafe(
-      stream.data(), stream.size(), reinterpret_cast<std::uint8_t*>(out.data()), capacity, produced);
+  auto* destination = reinterpret_cast<std::uint8_t*>(out.data());
+  const LzoResult result =
+      Lzo1xDecompressSafe(stream.data(), stream.size(), destination, capacity, produced);
   EXPECT_LE(produced, capacity);
   return WideToUtf8(LzoResultText(result)) + ": " + out.substr(0, produced);
 }
@@ -56,7 +57,6 @@ TEST(Lzo1xTest, HandAssembledStreams) {
       {B("\x10\x00\x03\x00\x00"), 0, "ok: "},
       {B("\x15" "ab"), 4, "input overrun: "},
       {B("\x12" "a\x20\x00\x00"), 500, "input overrun: a"},
-      {B("\x12" "a\x20\x05"), 500, "input overrun: a"},
       {B("\x12" "a\xE2\x00" "b"), 500, "input overrun: a"},
       {kAbcd, 3, "output overrun: "},
       {B("\x12" "a\xE0\x00", kEnd), 8, "output overrun: a"},
@@ -101,17 +101,14 @@ TEST(PayloadTest, ChecksInOrderAndDecodesBothFramings) {
       {B("abc"), 0, "8 LZ payload too small"},
       {B("MCOZ", Bytes(15, 0)), 0, "8 MCOZ header too small"},
       {FrameMcoz(4, Bytes(100, 0), 1), 4, "8 MCOZ payload is encrypted"},
-      {B("MCOZ\x01\0\0\0\xFF\xFF\0\0\x04\0\0\0\0\0\0\0"), 4, "8 MCOZ payload is encrypted"},
       {B("MCOZ\0\0\0\0\x01\0\0\0\0\0\0\0\0\0\0\0"), 0, "8 MCOZ compressed size exceeds payload"},
       {B("MCOZ\x11\x00\x00"), 0x5A4F434D, "8 MCOZ header too small"},
       {FrameBare(5, kAbcd), 6, "6 lz header size=5 expected=6"},
       {FrameMcoz(4, kAbcd), 3, "6 lz header size=4 expected=3"},
       {Bytes(4, 0), 0, "8 lzo input overrun"},
-      {FrameMcoz(0, {}), 0, "8 lzo input overrun"},
       {FrameBare(5, kAbcd), 5, "6 lzo output=4 expected=5"},
       {FrameBare(3, kAbcd), 3, "8 lzo output overrun"},
       {FrameBare(4, B("\x15" "abcd\x11\x00\x00!")), 4, "8 lzo input not consumed"},
-      {FrameMcoz(4, B("\x15" "abcd\x11\x00\x00!")), 4, "8 lzo input not consumed"},
       {FrameBare(4, B("\x15" "abcd")), 4, "8 lzo eof not found"},
       {FrameBare(9, B("\x12" "a\x44\x00", kEnd)), 9, "8 lzo lookbehind overrun"},
   };

@@ -11,13 +11,11 @@ namespace {
 TEST(ReadXmlAttributeTest, Cases) {
   const std::pair<std::string, const char*> cases[] = {
       {R"(<a y='2' x="1"/>)", "1"},
-      {R"(<a x = '1'>)", "1"},
       {"<a\tx\r\n=\n'1'>", "1"},
       {R"(<a x=1>)", ""},
       {R"(<a x='say "it's"'>)", "say \"it"},
       {"<a x=\"line\nfeed \xC3\xBC\xFF\">", "line\nfeed \xC3\xBC\xFF"},  // bytes pass through
       {R"(<a X="1">)", ""},  // names are case-sensitive
-      {R"(<A x="1">)", ""},
       // Only a name after white space counts, and only with "=" and a quote.
       {R"(<a data-x="5" xx="6" x="7">)", "7"},
       {R"(<a title="see x='3'" x="7">)", "3"},
@@ -26,22 +24,17 @@ TEST(ReadXmlAttributeTest, Cases) {
       {"<a \vx=\"1\" \fx=\"2\">", ""},  // vertical tab and form feed are not white space
       // A value cut by the end of the tag or the document is missing.
       {R"(<a x="1>2">)", ""},
-      {R"(<a x=">)", ""},
       {R"(<a x=')", ""},
       {"<a", ""},
       // The first tag of the element decides; there is no tree.
       {R"(<ab x="1"/><a x="2"/>)", "2"},
-      {R"(<a/><a x="2"/>)", ""},
       {"<a\vx=\"1\"><a x=\"2\">", "2"},  // "<a\v" is another name
       {R"(<b t="<a x='1'>">)", "1"},
       // Elements inside comments are skipped.
       {R"(<!-- <a x="1"/> --><a x="2"/>)", "2"},
       {R"(<!-- open <a x="1"/>)", ""},
       {R"(<!-- c --><!-- d <a x="1"/> --><a x="2"/>)", "2"},
-      {R"(<!-- c --><a x="1"/><!-- <a x="2"/> -->)", "1"},
-      {R"(<!--<a x="1"/>--><a x="2"/>)", "2"},
       {R"(<!--><a x="1"/>)", "1"},  // "<!-->" closes itself
-      {R"(<!-- <a -->)", ""},
       {R"(<!-- --><!-- <a x="1"/>)", ""},  // a later comment never closes
       // The five entities are decoded once.
       {R"(<a x="&lt;&amp;&#65;&unknown;&quot;&apos;&gt;">)", "<&&#65;&unknown;\"'>"},
@@ -55,12 +48,11 @@ TEST(ReadXmlAttributeTest, Cases) {
             "y");
 }
 
-TEST(XmlReaderTest, TagsRawAttributesAndEntities) {
+TEST(XmlReaderTest, TagsAndRawAttributes) {
   EXPECT_EQ(FindXmlStartTag(R"(<r><a x="1"/></r>)", "a").value_or("?"), R"(<a x="1"/)");
   EXPECT_FALSE(FindXmlStartTag("<a x", "a").has_value());
   EXPECT_EQ(ReadTagAttribute(R"(<a x="&amp;")", "x").value_or("?"), "&amp;");
   EXPECT_FALSE(ReadTagAttribute("x=\"1\"", "x").has_value());  // nothing before the name
-  EXPECT_EQ(DecodeXmlEntities("plain <text> &&amp;&"), "plain <text> &&&");
 }
 
 TEST(ReadXmlAttributeTest, ScansLargeDocumentsInLinearTime) {

@@ -29,6 +29,8 @@ int LzoDecompressSafe(const std::uint8_t* source, size_t source_length, std::uin
   return result;
 }
 
-const char* LevelName(LzoLevel level) { return level == LzoLevel::Lzo1x1 ? "lzo1x_1" : "lzo1x_999"; }
+const char* LevelName(LzoLevel level) {
+  return level == LzoLevel::Lzo1x1 ? "lzo1x_1" : "lzo1x_999";
+}
 
 }  // namespace emberfall::oracle

@@ -31,16 +31,18 @@ Bytes FastRandomBytes(size_t size, std::uint64_t seed) {
     state ^= state << 25;
     state ^= state >> 27;
     const std::uint64_t value = state * 0x2545F4914F6CDD1Dull;
-    for (size_t i = 0; i < 8 && at + i < size; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (size_t i = 0; i < 8 && at + i < size; ++i) {
+      out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
   }
   return out;
 }
 
 Bytes TextBytes(size_t size, std::uint32_t seed) {
   static constexpr std::array<std::string_view, 24> kWords = {
-      "the", "patch", "launcher", "file", "server", "game", "of",     "and",      "to",       "a",
-      "in",  "is",    "that",     "for",  "it",     "with", "dragon", "Emberfall", "checksum", "download",
-      "was", "on",    "be",       "at"};
+      "the", "patch", "launcher", "file", "server", "game",   "of",        "and",
+      "to",  "a",     "in",       "is",   "that",   "dragon", "Emberfall", "checksum",
+      "was", "on",    "be",       "at",   "for",    "it",     "with",      "download"};
   std::mt19937 rng(seed);
   Bytes out;
   while (out.size() < size) {
@@ -56,24 +58,15 @@ Bytes TextBytes(size_t size, std::uint32_t seed) {
 }
 
 Bytes BinaryLikeBytes(size_t size, std::uint32_t seed) {
-  static constexpr std::array<std::uint8_t, 12> kOpcodes = {0x48, 0x89, 0x8B, 0xE8, 0xFF, 0x0F,
-                                                            0x83, 0xC3, 0x55, 0x41, 0x31, 0x74};
+  static constexpr std::uint8_t kOpcodes[] = {0x48, 0x89, 0x8B, 0xE8, 0xFF, 0x0F, 0x83, 0xC3};
   std::mt19937 rng(seed);
   Bytes out;
-  std::uint32_t address = 0x401000;
   while (out.size() < size) {
-    const std::uint32_t roll = rng() % 100;
-    out.push_back(kOpcodes[rng() % kOpcodes.size()]);
-    if (roll < 40) {
-      out.push_back(static_cast<std::uint8_t>((rng() % 16) << 3 | rng() % 8));
-    } else if (roll < 70) {
-      address += rng() % 256;
-      AppendLe32(out, address);
-    } else if (roll < 80) {
-      out.insert(out.end(), rng() % 24, 0);
-    } else {
-      out.push_back(static_cast<std::uint8_t>(rng()));
-    }
+    out.push_back(kOpcodes[rng() % 8]);
+    const std::uint32_t roll = rng() % 4;
+    if (roll == 0) out.insert(out.end(), rng() % 24, 0);           // padding
+    if (roll == 1) AppendLe32(out, 0x401000 + rng() % 65536);     // an address
+    if (roll >= 2) out.push_back(static_cast<std::uint8_t>(rng() % 128));  // an immediate
   }
   out.resize(size);
   return out;
@@ -91,9 +84,8 @@ Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> s
 Bytes FrameMcoz(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream,
                 std::uint32_t marker) {
   Bytes out = {'M', 'C', 'O', 'Z'};
-  for (std::uint32_t word : {marker, static_cast<std::uint32_t>(stream.size()), uncompressed_size, 0u}) {
-    AppendLe32(out, word);
-  }
+  const auto compressed = static_cast<std::uint32_t>(stream.size());
+  for (std::uint32_t word : {marker, compressed, uncompressed_size, 0u}) AppendLe32(out, word);
   out.resize(20 + stream.size());
   std::copy(stream.begin(), stream.end(), out.begin() + 20);
   return out;
