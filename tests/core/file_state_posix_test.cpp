@@ -24,9 +24,7 @@ TEST(FileStatePosixTest, StateIsInodeAndMtimeAsFileTimeOfRegularFilesOnly) {
   // A pipe would block a reader.
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   EXPECT_FALSE(QueryFileState(dir.Wide("pipe")));
-  CrcListEntry entry;
-  entry.path_wide = u"pipe";
-  EXPECT_FALSE(FileMatchesEntry(entry, dir.Wide(), nullptr));
+  EXPECT_FALSE(FileMatchesEntry(CrcListEntry{.path_wide = u"pipe"}, dir.Wide(), nullptr));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -20,22 +18,20 @@ namespace {
 namespace fs = std::filesystem;
 
 CrcListEntry Entry(const std::string& contents, std::u16string path_wide) {
-  CrcListEntry entry;
-  entry.crc = Crc32Buffer(contents.data(), contents.size());
-  entry.size = static_cast<std::int64_t>(contents.size());
-  entry.path_wide = std::move(path_wide);
-  return entry;
+  return {.crc = Crc32Buffer(contents.data(), contents.size()),
+          .size = static_cast<std::int64_t>(contents.size()), .path_wide = std::move(path_wide)};
 }
 
-// "path crc size time index; " for a record, or for every one in key order.
-std::string Dump(const std::u16string& path, std::uint32_t crc, const FileState& state) {
-  return WideToUtf8(path) + " " + FormatCrcHex(crc) + " " + std::to_string(state.size) + " " +
-         std::to_string(state.lastWriteTime) + " " + std::to_string(state.fileIndex) + "; ";
-}
-std::string Dump(const std::unordered_map<std::u16string, CacheRecord>& records) {
+// "path crc size time index; " for every record in key order, or without
+// the state.
+std::string Dump(const std::unordered_map<std::u16string, CacheRecord>& records, bool state = true) {
   std::string out;
-  for (const auto& [key, r] : std::map(records.begin(), records.end()))
-    out += Dump(r.path, r.crc, r.state);
+  for (const auto& [key, r] : std::map(records.begin(), records.end())) {
+    out += WideToUtf8(r.path) + " " + FormatCrcHex(r.crc);
+    if (state) out += " " + std::to_string(r.state.size) + " " + std::to_string(r.state.lastWriteTime) +
+                      " " + std::to_string(r.state.fileIndex);
+    out += "; ";
+  }
   return out;
 }
 
@@ -51,13 +47,6 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   fs::create_directories(dir_ / "dir.bin");
   const std::u16string folder = dir_.Wide();
   const CrcListEntry data = Entry("123456789", u"Data\\File.TXT");
-  // What Dump shows for |file| as it is now, recorded under its own name
-  // or under |path|.
-  const auto record = [&](const char* file, std::uint32_t crc, std::u16string path = u"") {
-    if (path.empty())
-      std::replace_copy(file, file + strlen(file), std::back_inserter(path), '/', '\\');
-    return Dump(path, crc, QueryFileState(dir_.Wide(file)).value());
-  };
   // Missing, short or a folder: no match, and nothing to record.
   EXPECT_FALSE(FileMatchesEntry(Entry("abc", u"missing.bin"), folder, &cache_));
   EXPECT_FALSE(FileMatchesEntry(Entry("abcd", u"short.bin"), folder, &cache_));
@@ -70,22 +59,22 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   EXPECT_FALSE(FileMatchesEntry(Entry("abd", u"short.bin"), folder, &cache_));
   EXPECT_TRUE(FileMatchesEntry(data, folder, nullptr));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records),
-            record("Data/File.TXT", 0xCBF43926) + record("short.bin", 0x352441C2));
+  EXPECT_EQ(Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
+  EXPECT_EQ(cache_.records[PathKey(u"short.bin")].state, QueryFileState(dir_.Wide("short.bin")));
   // A record of the file's exact state is trusted without reading the file,
   // whatever the case of its path.
   RecordFileState(cache_, u"DATA\\file.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), 0x1234);
   EXPECT_FALSE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records),
-            record("Data/File.TXT", 0x1234, u"DATA\\file.txt") + record("short.bin", 0x352441C2));
+  EXPECT_EQ(Dump(cache_.records, false), "DATA\\file.txt 00001234; short.bin 352441c2; ");
   // A touched file keeps its index and is hashed again.
   const FileState before = *QueryFileState(dir_.Wide("Data/File.TXT"));
   fs::last_write_time(dir_ / "Data/File.TXT",
                       fs::last_write_time(dir_ / "short.bin") + std::chrono::hours(1));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(Dump(cache_.records),
-            record("Data/File.TXT", 0xCBF43926) + record("short.bin", 0x352441C2));
-  EXPECT_EQ(QueryFileState(dir_.Wide("Data/File.TXT"))->fileIndex, before.fileIndex);
+  EXPECT_EQ(Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
+  const FileState after = *QueryFileState(dir_.Wide("Data/File.TXT"));
+  EXPECT_EQ(cache_.records[PathKey(u"data\\file.txt")].state, after);
+  EXPECT_TRUE(after.fileIndex == before.fileIndex && after.lastWriteTime != before.lastWriteTime);
 
   // Saved and loaded, poisoned records show that the next run answers from
   // the cache alone.

@@ -16,10 +16,7 @@ namespace {
 TEST(FileStateWinTest, AFileHeldWithoutSharingMatchesOnlyThroughTheCache) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "locked", "abc");
-  CrcListEntry entry;
-  entry.crc = Crc32Buffer("abc", 3);
-  entry.size = 3;
-  entry.path_wide = u"locked";
+  const CrcListEntry entry{.crc = Crc32Buffer("abc", 3), .size = 3, .path_wide = u"locked"};
   FileStateCache cache;
   ASSERT_TRUE(FileMatchesEntry(entry, dir.Wide(), &cache));
   win::ScopedFileHandle exclusive(

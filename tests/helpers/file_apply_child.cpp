@@ -2,8 +2,6 @@
 // into TARGET by turns until it is killed, or each one time with "once".
 //
 //   file_apply_child TARGET OLD NEW [once]
-#include <cstdio>
-#include <exception>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,13 +17,8 @@ int main(int argc, char** argv) {
     contents[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   const std::u16string target = emberfall::WidePath(emberfall::FsPathFromUtf8(argv[1]));
-  try {
-    do {
-      for (int i : {1, 0}) emberfall::ApplyFile(target, contents[i], u"");
-    } while (argc < 5 || std::string(argv[4]) != "once");
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "file_apply_child: %s\n", error.what());
-    return 1;
-  }
+  do {
+    for (int i : {1, 0}) emberfall::ApplyFile(target, contents[i], u"");  // throws on failure
+  } while (argc < 5 || std::string(argv[4]) != "once");
   return 0;
 }

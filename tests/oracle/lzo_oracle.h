@@ -1,6 +1,5 @@
-// liblzo2 as a reference for tests and benchmarks only (the launcher never
-// links it): the compressors whose streams our decoder must read, and its
-// safe decoder as the speed baseline.
+// liblzo2 for the benchmarks only (the launcher never links it): the
+// compressors whose streams our decoder reads, and its decoder as baseline.
 #ifndef EMBERFALL_TESTS_ORACLE_LZO_ORACLE_H_
 #define EMBERFALL_TESTS_ORACLE_LZO_ORACLE_H_
 

@@ -14,13 +14,11 @@ namespace emberfall::test {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes RandomBytes(size_t size, std::uint32_t seed);
-// Pseudo-random too, but eight bytes per step (xorshift64*): for the
-// multi-megabyte files of the apply tests, where generation time counts.
+// Eight bytes per step (xorshift64*), for multi-megabyte files.
 Bytes FastRandomBytes(size_t size, std::uint64_t seed);
 // English-like words, punctuation and line breaks.
 Bytes TextBytes(size_t size, std::uint32_t seed);
-// Machine-code-like records: a small set of opcodes, small immediates,
-// addresses and zero padding.
+// Machine-code-like: opcodes, small immediates, addresses, zero padding.
 Bytes BinaryLikeBytes(size_t size, std::uint32_t seed);
 // The two framings of a payload.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream);
