@@ -31,9 +31,8 @@ TEST(Crc32Test, EveryLengthUpTo4096AgreesWithTheBitwiseDefinition) {
   }
 }
 
-// Every file starts with two bytes the hash must skip: it starts at the
-// handle's position. One buffer for all sizes, so that what a longer file
-// left in it would show.
+// Hashing starts at the handle's position, past two bytes; one buffer for
+// all sizes shows anything a longer file left in it.
 TEST(Crc32Test, FileHashAcrossReadBoundariesAndReadFailures) {
   test::TempDir dir;
   HashBuffer buffer;
@@ -47,7 +46,6 @@ TEST(Crc32Test, FileHashAcrossReadBoundariesAndReadFailures) {
     ASSERT_TRUE(Crc32File(file, crc, buffer));
     EXPECT_EQ(crc, Crc32Buffer(data.data(), data.size())) << size;
   }
-  // An attribute-only handle cannot read; the value stays as it was.
   std::uint32_t crc = 0x5A5A5A5Au;
   EXPECT_FALSE(Crc32File(OpenForAttributes(dir.Wide("f")), crc, buffer));
   EXPECT_FALSE(Crc32File(FileHandle(), crc, buffer));

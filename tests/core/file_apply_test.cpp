@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -26,8 +27,7 @@ void SetReadOnly(const fs::path& path, bool read_only) {
                   read_only ? fs::perm_options::remove : fs::perm_options::add);
 }
 
-// Every entry as "name=contents" ("!" after a read-only file), "name/" (a
-// folder) or "name>" (a link), sorted and joined by spaces.
+// Every entry as "name=contents" (read-only: "!" after it), "name/" or "name>" (a link).
 std::string Listing(const fs::path& root) {
   std::map<std::string, std::string> items;
   for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
@@ -42,9 +42,8 @@ std::string Listing(const fs::path& root) {
   return out;
 }
 
-// The real platform with replace failures scripted, and every move and pause
-// logged (not slept): "R" staged file onto the target, "A" executable aside,
-// "B" executable back, each with its flags; "p" and the pause.
+// The real platform with replace failures scripted, moves logged ("R" staged
+// file onto target, "A" executable aside, "B" back, with flags) and pauses too.
 class ScriptedPlatform : public FileApplyPlatform {
  public:
   std::uint32_t Move(const std::u16string& from, const std::u16string& to,
@@ -57,8 +56,7 @@ class ScriptedPlatform : public FileApplyPlatform {
     return FileApplyPlatform::Move(from, to, flags);
   }
   void Pause(std::uint32_t ms) override { log += "p" + std::to_string(ms) + " "; }
-  // Plays another process that plants a link between the removal of a
-  // leftover and the creation of the new file.
+  // Plays another process planting a link just after a leftover went.
   void RemoveFileIfExists(const std::u16string& path) override {
     FileApplyPlatform::RemoveFileIfExists(path);
     if (!plant_to.empty() && path.ends_with(kStagedSuffix)) {
@@ -80,11 +78,9 @@ std::string Times(int count, const std::string& text) {
   return out;
 }
 
-// Each row plants files, folders and links to a file outside the game
-// folder ("name>", to a read-only one "name>!"), then writes |target|: the
-// cache and trust files are saved, anything else gets the contents "new".
-// The elevated launcher must never write through a link the player planted:
-// the outside file keeps its bytes and mode whatever happens.
+// Each row plants what Listing shows (links lead to a file outside, "name>!"
+// makes it read-only), then saves the cache or trust file or applies "new".
+// The elevated launcher never writes through a link the player planted.
 TEST(FileApplyTest, Scenarios) {
   const std::string tries = Times(8, "R9 p250 ") + "R9 ";
   const struct {
@@ -103,14 +99,14 @@ TEST(FileApplyTest, Scenarios) {
       // A folder under the staged name can be neither removed nor written.
       {"f=old f.emb-new/", "f", "", 0, 0, false, "7 f | write err=*", "", "f=old f.emb-new/"},
       // In use: nine tries, eight pauses; other files are never moved aside.
-      {"f=old l.exe=x", "f", "l.exe", 100, 33, false, "10 f | replace err=33", tries, "f=old l.exe=x"},
+      {"f=old l.exe=", "f", "l.exe", 100, 33, false, "10 f | replace err=33", tries,
+       "f=old l.exe="},
       {"f=old", "f", "", 100, 5, false, "10 f | replace err=5", tries, "f=old"},
       {"f=old", "f", "", 100, 1224, false, "10 f | replace err=1224", tries, "f=old"},
       {"f=old", "f", "", 3, 32, false, "ok", Times(3, "R9 p250 ") + "R9 ", "f=new"},
       {"f=old", "f", "", 100, 2, false, "7 f | replace err=2", "R9 ", "f=old"},
-      // The running executable, in another spelling, is moved aside without
-      // a pause, over an older read-only copy or a link; moved back when the
-      // replace still fails; or waited for like any file when it cannot move.
+      // The running executable, in any spelling, is moved aside (over a copy or
+      // link), moved back when the replace still fails, or waited for.
       {"l.exe=old l.exe.old=x!", "l.exe", "./l.exe", 1, 32, false, "ok", "R9 A1 R9 ",
        "l.exe=new l.exe.old=old"},
       {"l.exe=old l.exe.old>", "l.exe", "l.exe", 1, 32, false, "ok", "R9 A1 R9 ",
@@ -119,7 +115,6 @@ TEST(FileApplyTest, Scenarios) {
        "R9 A1 " + Times(7, "R9 p250 ") + "R9 B1 ", "l.exe=old"},
       {"l.exe=old", "l.exe", "l.exe", 100, 32, true, "10 l.exe | replace err=32",
        Times(8, "R9 A1 p250 ") + "R9 A1 ", "l.exe=old"},
-      // Links at every name the launcher writes.
       {"f>!", "f", "", 0, 0, false, "ok", "R9 ", "f=new"},
       {"f=old", "f", "", 0, 0, true, "7 f | write err=*", "", "f=old"},
       {"EmbLauncher.cache.tmp>", "EmbLauncher.cache", "", 0, 0, false, "ok", "",
@@ -134,7 +129,7 @@ TEST(FileApplyTest, Scenarios) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.before << " -> " << c.target);
     const bool plants = c.fail_move_aside && *c.exe == '\0';
-    if (no_links && (plants || std::string_view(c.before).find('>') != std::string_view::npos)) continue;
+    if (no_links && (plants || std::strchr(c.before, '>') != nullptr)) continue;
     fs::remove_all(dir.path());
     fs::create_directories(dir.path());
     fs::remove(outside / "file");
@@ -180,9 +175,8 @@ TEST(FileApplyTest, Scenarios) {
   }
 }
 
-// A child process replaces a file over and over and is killed at moments
-// spread over one and a half measured cycles: whatever the moment, the
-// target holds one complete version. The new one takes more than one write.
+// A child replacing a file over and over is killed at moments spread over
+// 1.5 measured cycles: the target always holds one complete version.
 TEST(FileApplyTest, KillingTheWriterNeverLeavesAPartialTarget) {
   test::TempDir dir;
   const test::Bytes old_bytes = test::FastRandomBytes(6 * 1048576 + 11, 1);
@@ -209,7 +203,6 @@ TEST(FileApplyTest, KillingTheWriterNeverLeavesAPartialTarget) {
     ASSERT_TRUE(now == contents[0] || now == contents[1]) << "kill " << kill;
     ++seen[now == contents[1] ? 1 : 0];
   }
-  // Both versions showing up proves the kills fell inside the replace loop.
   EXPECT_TRUE(seen[0] > 0 && seen[1] > 0) << seen[0] << " old, " << seen[1] << " new";
 }
 

@@ -1,6 +1,4 @@
-// A real sharing violation under Win32. (FileApplyTest.Scenarios covers the
-// read-only attribute here too: std::filesystem's permissions are that
-// attribute; the running executable is replaced in e2e/self_update_win_test.)
+// A real sharing violation; e2e/self_update_win_test replaces the running exe.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -22,15 +22,13 @@ CrcListEntry Entry(const std::string& contents, std::u16string path_wide) {
           .size = static_cast<std::int64_t>(contents.size()), .path_wide = std::move(path_wide)};
 }
 
-// "path crc size time index; " for every record in key order, or without
-// the state.
-std::string Dump(const std::unordered_map<std::u16string, CacheRecord>& records, bool state = true) {
+// "path crc size time index; " per record in key order (|with| the state).
+std::string Dump(const std::unordered_map<std::u16string, CacheRecord>& records, bool with = true) {
   std::string out;
   for (const auto& [key, r] : std::map(records.begin(), records.end())) {
-    out += WideToUtf8(r.path) + " " + FormatCrcHex(r.crc);
-    if (state) out += " " + std::to_string(r.state.size) + " " + std::to_string(r.state.lastWriteTime) +
-                      " " + std::to_string(r.state.fileIndex);
-    out += "; ";
+    const FileState& s = r.state;
+    out += WideToUtf8(r.path) + " " + FormatCrcHex(r.crc) + (with ? " " + std::to_string(s.size) +
+           " " + std::to_string(s.lastWriteTime) + " " + std::to_string(s.fileIndex) : "") + "; ";
   }
   return out;
 }
@@ -53,16 +51,14 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   EXPECT_FALSE(FileMatchesEntry(Entry("", u"dir.bin"), folder, &cache_));
   EXPECT_FALSE(QueryFileState(dir_.Wide("dir.bin")) || QueryFileState(FileHandle()));
   EXPECT_EQ(Dump(cache_.records), "");
-  // Hashed and recorded whether or not it matches; the same answers without
-  // a cache.
+  // Hashed and recorded whether or not it matches; the same without a cache.
   EXPECT_FALSE(FileMatchesEntry(Entry("x", u"short.bin"), folder, nullptr));
   EXPECT_FALSE(FileMatchesEntry(Entry("abd", u"short.bin"), folder, &cache_));
   EXPECT_TRUE(FileMatchesEntry(data, folder, nullptr));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
   EXPECT_EQ(Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
   EXPECT_EQ(cache_.records[PathKey(u"short.bin")].state, QueryFileState(dir_.Wide("short.bin")));
-  // A record of the file's exact state is trusted without reading the file,
-  // whatever the case of its path.
+  // A record of the exact state is trusted unread, whatever the path's case.
   RecordFileState(cache_, u"DATA\\file.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), 0x1234);
   EXPECT_FALSE(FileMatchesEntry(data, folder, &cache_));
   EXPECT_EQ(Dump(cache_.records, false), "DATA\\file.txt 00001234; short.bin 352441c2; ");
@@ -76,8 +72,7 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   EXPECT_EQ(cache_.records[PathKey(u"data\\file.txt")].state, after);
   EXPECT_TRUE(after.fileIndex == before.fileIndex && after.lastWriteTime != before.lastWriteTime);
 
-  // Saved and loaded, poisoned records show that the next run answers from
-  // the cache alone.
+  // Poisoned after a save and load, the records alone answer the next run.
   ASSERT_TRUE(SaveCache(cache_, {Entry("", u"SHORT.BIN"), Entry("", u"no-record"), data}));
   EXPECT_FALSE(fs::exists(dir_ / "EmbLauncher.cache.tmp"));
   FileStateCache next{cache_.cachePath, {}};
@@ -88,20 +83,16 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
 }
 
 TEST_F(FileStateTest, CacheFileBytes) {
-  RecordFileState(cache_, u"b\\second.bin", {12, 34, 56}, 0xABCDu);
+  RecordFileState(cache_, u"b\\2nd", {12, 34, 56}, 0xABCDu);
   RecordFileState(cache_, u"first file.txt", {0, 1, 18446744073709551615u}, 0xFFFFFFFFu);
   RecordFileState(cache_, u"gone.bin", {1, 2, 3}, 1);
   RecordFileState(cache_, u"\u00fcber.dat", {9223372036854775813u, 5, 6}, 0);
-  const std::vector<CrcListEntry> entries = {Entry("", u"FIRST FILE.TXT"), Entry("", u"no-record"),
-                                             Entry("", u"b\\second.bin"),
-                                             Entry("", u"\u00dcBER.DAT")};
-  EXPECT_EQ(
-      FormatCacheFile(cache_, entries),
-      "EMBVC1\nffffffff 0 1 18446744073709551615 first file.txt\n0000abcd 12 34 56 b\\second.bin\n"
-      "00000000 -9223372036854775803 5 6 \xC3\xBC"
-      "ber.dat\n");
-  // A failed save leaves no temporary: the move fails when a folder holds
-  // the cache's name, the write when its folder is missing.
+  const std::vector<CrcListEntry> entries = {Entry("", u"FIRST FILE.TXT"), Entry("", u"none"),
+                                             Entry("", u"b\\2nd"), Entry("", u"\u00dcBER.DAT")};
+  EXPECT_EQ(FormatCacheFile(cache_, entries),
+            "EMBVC1\nffffffff 0 1 18446744073709551615 first file.txt\n0000abcd 12 34 56 b\\2nd\n"
+            "00000000 -9223372036854775803 5 6 \xC3\xBC" "ber.dat\n");
+  // A failed move or write leaves no temporary.
   fs::create_directories(dir_ / "blocked.cache");
   EXPECT_FALSE(SaveCache(FileStateCache{dir_.Wide("blocked.cache"), cache_.records}, entries));
   EXPECT_FALSE(SaveCache(FileStateCache{dir_.Wide("missing/x.cache"), cache_.records}, entries));
@@ -141,9 +132,8 @@ TEST_F(FileStateTest, CacheFileBytes) {
   EXPECT_TRUE(cache_.records.empty());
 }
 
-// Workers hash and end one after another, as the engine's does once a run.
-// Its ctest twin runs under Wine with WINEDEBUG=warn+heap, where a
-// per-thread destructor that frees a stale pointer crashes the process.
+// Hashing threads end one after another; the ctest twin under Wine's heap
+// checks crashes on a per-thread destructor that frees a stale pointer.
 TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
   test::WriteFileBytes(dir_ / "f.bin", std::string(100000, 'f'));
   const CrcListEntry entry = Entry(std::string(100000, 'f'), u"f.bin");

@@ -1,5 +1,4 @@
-// An attribute-only open works on a file held without read sharing, so such
-// a file still matches through its cached record.
+// A file held without read sharing still matches through its cached record.
 #include <gtest/gtest.h>
 
 #include "core/crc32.h"

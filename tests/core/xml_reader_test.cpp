@@ -12,7 +12,6 @@ TEST(ReadXmlAttributeTest, Cases) {
   const std::pair<std::string, const char*> cases[] = {
       {R"(<a y='2' x="1"/>)", "1"},
       {"<a\tx\r\n=\n'1'>", "1"},
-      {R"(<a x=1>)", ""},
       {R"(<a x='say "it's"'>)", "say \"it"},
       {"<a x=\"line\nfeed \xC3\xBC\xFF\">", "line\nfeed \xC3\xBC\xFF"},  // bytes pass through
       {R"(<a X="1">)", ""},  // names are case-sensitive
@@ -25,7 +24,6 @@ TEST(ReadXmlAttributeTest, Cases) {
       // A value cut by the end of the tag or the document is missing.
       {R"(<a x="1>2">)", ""},
       {R"(<a x=')", ""},
-      {"<a", ""},
       // The first tag of the element decides; there is no tree.
       {R"(<ab x="1"/><a x="2"/>)", "2"},
       {"<a\vx=\"1\"><a x=\"2\">", "2"},  // "<a\v" is another name
@@ -33,7 +31,6 @@ TEST(ReadXmlAttributeTest, Cases) {
       // Elements inside comments are skipped.
       {R"(<!-- <a x="1"/> --><a x="2"/>)", "2"},
       {R"(<!-- open <a x="1"/>)", ""},
-      {R"(<!-- c --><!-- d <a x="1"/> --><a x="2"/>)", "2"},
       {R"(<!--><a x="1"/>)", "1"},  // "<!-->" closes itself
       {R"(<!-- --><!-- <a x="1"/>)", ""},  // a later comment never closes
       // The five entities are decoded once.
@@ -48,16 +45,8 @@ TEST(ReadXmlAttributeTest, Cases) {
             "y");
 }
 
-TEST(XmlReaderTest, TagsAndRawAttributes) {
-  EXPECT_EQ(FindXmlStartTag(R"(<r><a x="1"/></r>)", "a").value_or("?"), R"(<a x="1"/)");
-  EXPECT_FALSE(FindXmlStartTag("<a x", "a").has_value());
-  EXPECT_EQ(ReadTagAttribute(R"(<a x="&amp;")", "x").value_or("?"), "&amp;");
-  EXPECT_FALSE(ReadTagAttribute("x=\"1\"", "x").has_value());  // nothing before the name
-}
-
+// Many near-miss names after a comment: a backwards search per match would be quadratic.
 TEST(ReadXmlAttributeTest, ScansLargeDocumentsInLinearTime) {
-  // Many near-miss names after a comment; a backwards search per match
-  // would make this quadratic.
   std::string document = "<!-- c -->";
   for (int i = 0; i < 200000; ++i) document += "<ab";
   EXPECT_EQ(ReadXmlAttribute(document + R"(<a x="found"/>)", "a", "x"), "found");

@@ -1,6 +1,5 @@
-// Child process of the crash-safety test: puts the contents of OLD and NEW
-// into TARGET by turns until it is killed, or each one time with "once".
-//
+// The crash test's child: puts the contents of OLD and NEW into TARGET by
+// turns until killed, or each one time with "once".
 //   file_apply_child TARGET OLD NEW [once]
 #include <fstream>
 #include <iterator>

@@ -14,8 +14,7 @@ void AppendLe32(Bytes& out, std::uint32_t value) {
 
 }  // namespace
 
-// Values in [0, n) come from the raw generator output as rng() % n: unlike
-// the distributions it is portable, and the slight bias does not matter.
+// rng() % n rather than the distributions, which are not portable.
 Bytes RandomBytes(size_t size, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out(size);

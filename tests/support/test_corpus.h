@@ -1,5 +1,4 @@
-// Deterministic test data for the checksum, apply and payload tests and the
-// benchmarks: the same bytes on every platform and every run
+// Test and benchmark data: the same bytes on every platform and run
 // (std::mt19937's raw output is fixed by the standard).
 #ifndef EMBERFALL_TESTS_SUPPORT_TEST_CORPUS_H_
 #define EMBERFALL_TESTS_SUPPORT_TEST_CORPUS_H_
