@@ -121,6 +121,13 @@ _TABLE = [
      r"^(PayloadTest|Lzo1xTest)", "the 3-byte match after literals reaches 2049 to 3072 back"),
     ("lzo-extension", "core/lzo1x.cpp", "length += zeros * 255 + *ip++;", "length += zeros * 256 + *ip++;",
      CORE, r"^(PayloadTest|Lzo1xTest)", "each zero byte of a length extension adds 255"),
+    ("lzo-m4-distance", "core/lzo1x.cpp", "distance += 0x4000;", "distance += 0x4001;",
+     "emb_oracle_tests", r"^Lzo1xOracleTest", "a far match (16 KiB and more) reaches exactly as far as liblzo2 says"),
+    ("posix-state-epoch", "core/file_state_posix.cpp", "kEpochDifferenceSeconds = 11644473600;",
+     "kEpochDifferenceSeconds = 11644473600 - 86400;", CORE, r"^FileStatePosixTest",
+     "last-write times count from 1601, as the Windows build's cache records them"),
+    ("posix-state-fifo", "core/file_state_posix.cpp", "  if (!S_ISREG(info.st_mode)) return std::nullopt;\n",
+     "", CORE, r"^FileStatePosixTest", "a FIFO or device in the game folder is never read"),
     # core/crc_list.cpp, core/patch_config.cpp: list and configuration rules.
     ("crclist-quote", "core/crc_list.cpp", "kQuotedLineBytes = 160;", "kQuotedLineBytes = 159;", CORE,
      r"^ParseCrcList", "a bad line is quoted up to 160 bytes"),

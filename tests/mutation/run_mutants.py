@@ -166,6 +166,11 @@ def main():
             results.append({"id": m["id"], "file": m["file"], "platform": platform_of(m),
                             "status": status, "seconds": seconds})
             print("[%d/%d] %-28s %-18s %6.1fs" % (n, len(selected), m["id"], status, seconds), flush=True)
+        # The last mutant's binaries stay in the build until it is rebuilt.
+        for platform, build in builds.items():
+            targets = sorted({t for m in selected if platform_of(m) == platform for t in m["targets"].split()})
+            if targets:
+                run(["cmake", "--build", build, "--target", *targets, "-j2"], 3600, log)
 
     killed = sum(r["status"].startswith("killed") for r in results)
     valid = sum(r["status"] != "build-error" for r in results)

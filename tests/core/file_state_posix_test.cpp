@@ -1,0 +1,38 @@
+// The POSIX stand-ins for the Windows file identity (inode for the file
+// index, mtime in 100-ns units since 1601), and a FIFO in a folder anyone can
+// write, which must never block the elevated launcher.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "core/crc_list.h"
+#include "core/file_state.h"
+#include "tests/support/test_support.h"
+
+namespace emberfall {
+namespace {
+
+TEST(FileStatePosixTest, StateIsInodeAndMtimeAsFileTimeAndAFifoHasNone) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "f", "12345");
+  // 2020-01-01T00:00:00.1234567Z
+  const struct timespec times[2] = {{1577836800, 123456789}, {1577836800, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "f").c_str(), times, 0), 0);
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "f").c_str(), &info), 0);
+  const std::optional<FileState> state = QueryFileState(dir.Wide("f"));
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->size, 5u);
+  EXPECT_EQ(state->fileIndex, static_cast<std::uint64_t>(info.st_ino));
+  EXPECT_EQ(state->lastWriteTime, 132223104001234567u);
+
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(QueryFileState(dir.Wide("pipe")));
+  CrcListEntry entry;
+  entry.path_wide = u"pipe";
+  EXPECT_FALSE(FileMatchesEntry(entry, dir.Wide(), nullptr));
+}
+
+}  // namespace
+}  // namespace emberfall
