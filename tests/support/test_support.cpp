@@ -9,6 +9,7 @@
 #include "core/environment.h"
 #include "core/fs_path.h"
 #include "core/text.h"
+#include "tests/support/unix_shell.h"
 
 namespace emberfall::test {
 namespace {
@@ -50,9 +51,7 @@ std::filesystem::path TestDataPath(std::string_view name) {
 }
 
 std::filesystem::path BuiltProgram(std::string_view name) {
-  std::string file(name);
-  if (IsWindowsBuild()) file += ".exe";
-  return ExecutableDir() / file;
+  return ExecutableDir() / (std::string(name) + (IsWindowsBuild() ? ".exe" : ""));
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
@@ -67,6 +66,29 @@ void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   EXPECT_TRUE(out.good()) << "cannot write " << Utf8Path(path);
+}
+
+ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         std::chrono::milliseconds timeout) {
+  // Files rather than pipes: nothing has to drain them while the child runs.
+  const TempDir output;
+  ProcessResult result;
+  std::unique_ptr<ChildProcess> child = StartProcess(program, args, output / "out", output / "err");
+  if (!child) {
+    result.err = "cannot start " + Utf8Path(program);
+    return result;
+  }
+  result.exit_code = child->Wait(timeout).value_or(-1);
+  child.reset();
+  result.out = ReadFileBytes(output / "out");
+  result.err = ReadFileBytes(output / "err");
+  return result;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 std::string LastLine(const std::string& text) {
