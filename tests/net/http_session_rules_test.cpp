@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <map>
 
 #include "core/text.h"
 #include "net/http_session.h"
@@ -17,8 +18,7 @@ namespace {
 // What the transport answers, and what the session asked of it.
 struct Script {
   bool open = true;
-  std::uint32_t connect_error = 0, open_error = 0, send_error = 0, receive_error = 0;
-  std::uint32_t query_error = 0, read_error = 0;
+  std::map<std::string, std::uint32_t> errors;  // by call: "connect", "open", "send", ...
   int status = 200;
   std::optional<std::u16string> content_length;
   std::deque<std::string> chunks;
@@ -37,15 +37,15 @@ class ScriptedTransport : public HttpTransport {
   }
   std::uint32_t Connect(const std::u16string& host, std::uint16_t port, bool secure) override {
     s_.connects.push_back(WideToUtf8(host) + ":" + std::to_string(port) + (secure ? ":s" : ":p"));
-    return s_.connect_error;
+    return s_.errors["connect"];
   }
   void Disconnect() override { ++s_.disconnects; }
   std::uint32_t OpenRequest(std::u16string_view, const std::u16string&, bool, bool) override {
-    s_.opened_requests += s_.open_error == 0;
-    return s_.open_error;
+    s_.opened_requests += s_.errors["open"] == 0;
+    return s_.errors["open"];
   }
-  std::uint32_t Send() override { return s_.send_error; }
-  std::uint32_t Receive() override { return s_.receive_error; }
+  std::uint32_t Send() override { return s_.errors["send"]; }
+  std::uint32_t Receive() override { return s_.errors["receive"]; }
   int StatusCode() override { return s_.status; }
   bool ContentLengthHeader(std::size_t, std::u16string& text) override {
     text = s_.content_length.value_or(u"");
@@ -54,10 +54,10 @@ class ScriptedTransport : public HttpTransport {
   std::uint32_t QueryAvailable(std::uint32_t& available) override {
     if (s_.on_query) s_.on_query();
     available = s_.chunks.empty() ? 0 : static_cast<std::uint32_t>(s_.chunks.front().size());
-    return s_.query_error;
+    return s_.errors["query"];
   }
   std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t, std::uint32_t& read) override {
-    if (s_.read_error != 0) return s_.read_error;
+    if (s_.errors["read"] != 0) return s_.errors["read"];
     body.insert(body.end(), s_.chunks.front().begin(), s_.chunks.front().end());
     read = static_cast<std::uint32_t>(s_.chunks.front().size());
     s_.chunks.pop_front();
@@ -92,37 +92,34 @@ class HttpSessionRulesTest : public testing::Test {
 };
 
 TEST_F(HttpSessionRulesTest, AFailedCallNamesStageAndKindAndDropsTheConnection) {
-  constexpr auto kConnect = &Script::connect_error, kOpen = &Script::open_error;
-  constexpr auto kSend = &Script::send_error, kReceive = &Script::receive_error;
-  constexpr auto kQuery = &Script::query_error, kRead = &Script::read_error;
   struct Case {
-    std::uint32_t Script::*call;
+    std::string call;
     std::uint32_t code;
     std::string text;
   } cases[] = {
-      {kConnect, 12029, "WinHTTP connect: cannot connect (12029)"},
-      {kOpen, 12005, "WinHTTP open: error (12005)"},
-      {kSend, 12030, "WinHTTP send: connection reset (12030)"},
+      {"connect", 12029, "WinHTTP connect: cannot connect (12029)"},
+      {"open", 12005, "WinHTTP open: error (12005)"},
+      {"send", 12030, "WinHTTP send: connection reset (12030)"},
       // WinHTTP only reaches the server inside the send call.
-      {kSend, 12029, "WinHTTP connect: cannot connect (12029)"},
-      {kSend, 12007, "WinHTTP connect: name not resolved (12007)"},
-      {kSend, 12175, "WinHTTP send: tls/certificate failure (12175)"},
-      {kReceive, 12002, "WinHTTP receive: timeout (12002)"},
-      {kReceive, 10060, "WinHTTP receive: timeout (10060)"},
-      {kReceive, 12017, "WinHTTP receive: cancelled (12017)"},
-      {kReceive, 10054, "WinHTTP receive: connection reset (10054)"},
-      {kReceive, 12152, "WinHTTP receive: invalid server response (12152)"},
-      {kReceive, 12045, "WinHTTP receive: tls/certificate failure (12045)"},
-      {kReceive, 12157, "WinHTTP receive: tls/certificate failure (12157)"},
-      {kReceive, 12156, "WinHTTP receive: error (12156)"},
-      {kReceive, 5, "WinHTTP receive: error (5)"},
-      {kQuery, 12002, "WinHTTP read: timeout (12002)"},
-      {kRead, 12030, "WinHTTP read: connection reset (12030)"},
+      {"send", 12029, "WinHTTP connect: cannot connect (12029)"},
+      {"send", 12007, "WinHTTP connect: name not resolved (12007)"},
+      {"send", 12175, "WinHTTP send: tls/certificate failure (12175)"},
+      {"receive", 12002, "WinHTTP receive: timeout (12002)"},
+      {"receive", 10060, "WinHTTP receive: timeout (10060)"},
+      {"receive", 12017, "WinHTTP receive: cancelled (12017)"},
+      {"receive", 10054, "WinHTTP receive: connection reset (10054)"},
+      {"receive", 12152, "WinHTTP receive: invalid server response (12152)"},
+      {"receive", 12045, "WinHTTP receive: tls/certificate failure (12045)"},
+      {"receive", 12157, "WinHTTP receive: tls/certificate failure (12157)"},
+      {"receive", 12156, "WinHTTP receive: error (12156)"},
+      {"receive", 5, "WinHTTP receive: error (5)"},
+      {"query", 12002, "WinHTTP read: timeout (12002)"},
+      {"read", 12030, "WinHTTP read: connection reset (12030)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     script_ = Script{.chunks = {"abc"}};
-    script_.*c.call = c.code;
+    script_.errors[c.call] = c.code;
     EXPECT_EQ(Get(), c.text + " []");
     EXPECT_EQ(script_.connects.size(), 1u) << "the failure before forces a new connect";
     EXPECT_EQ(script_.opened_requests, script_.closed_requests);
@@ -182,7 +179,7 @@ TEST_F(HttpSessionRulesTest, CancelStopsTheRequestAndKeepsTheConnection) {
     script_.on_query = [&, error] {
       if (script_.chunks.size() != 2) return;
       cancel = true;
-      script_.query_error = error;
+      script_.errors["query"] = error;
     };
     EXPECT_EQ(Get(), error ? "cancelled [abc] 3/-1" : "cancelled [abcdef] 3/-1 6/-1");
   }

@@ -27,7 +27,8 @@ TEST(HttpTransportCurlTest, ChunkedBodyCutMidStreamIsAConnectionReset) {
     chunked.headers.emplace_back("Transfer-Encoding", "chunked");
     server.Serve("/chunked", chunked);
     const bool ok = session.Get(server.Url("/chunked"), body, nullptr, {});
-    EXPECT_EQ(ok ? std::string(body.begin(), body.end()) : WideToUtf8(session.last_error()), expected);
+    EXPECT_EQ(ok ? std::string(body.begin(), body.end()) : WideToUtf8(session.last_error()),
+              expected);
   }
 }
 

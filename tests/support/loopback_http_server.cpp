@@ -162,7 +162,8 @@ bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& req
   // Clients read only the code, so one reason phrase does for every status.
   std::string out = "HTTP/1.1 " + std::to_string(r.status) + " Scripted\r\n";
   if (has_length) {
-    const auto& announced = head && r.head_content_length ? r.head_content_length : r.content_length;
+    const auto& announced =
+        head && r.head_content_length ? r.head_content_length : r.content_length;
     out += "Content-Length: " + announced.value_or(std::to_string(r.body.size())) + "\r\n";
   }
   for (const auto& [name, value] : r.headers) out += name + ": " + value + "\r\n";

@@ -16,11 +16,10 @@ namespace {
 
 std::filesystem::path UniqueTempPath() {
   static std::atomic<unsigned> counter{0};
-  std::random_device device;
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const std::string name = "emb-test-" + std::to_string(device()) + "-" +
-                           std::to_string(counter++) + "-" + std::to_string(stamp % 1000000);
-  return std::filesystem::temp_directory_path() / name;
+  return std::filesystem::temp_directory_path() /
+         ("emb-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++) +
+          "-" + std::to_string(stamp % 1000000));
 }
 
 }  // namespace
@@ -92,28 +91,20 @@ std::string ShellQuote(const std::string& text) {
 }
 
 std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
+  const std::size_t end = text.find_last_not_of("\r\n") + 1;  // 0 when there is none
+  const std::size_t start = end == 0 ? 0 : text.rfind('\n', end - 1) + 1;  // npos + 1 is 0
+  return text.substr(start, end - start);
 }
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
                                                      std::optional<std::string> value)
-    : name_(std::move(name)) {
-  const std::u16string wide_name = Utf8ToWide(name_);
-  previous_ = ReadEnvironmentVariable(wide_name, 32768);
-  if (value) {
-    const std::u16string wide_value = Utf8ToWide(*value);
-    SetEnvironmentVariableText(wide_name, &wide_value);
-  } else {
-    SetEnvironmentVariableText(wide_name, nullptr);
-  }
+    : name_(std::move(name)), previous_(ReadEnvironmentVariable(Utf8ToWide(name_), 32768)) {
+  const std::u16string wide = Utf8ToWide(value.value_or(""));
+  SetEnvironmentVariableText(Utf8ToWide(name_), value ? &wide : nullptr);
 }
 
 ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  const std::u16string wide_name = Utf8ToWide(name_);
-  SetEnvironmentVariableText(wide_name, previous_ ? &*previous_ : nullptr);
+  SetEnvironmentVariableText(Utf8ToWide(name_), previous_ ? &*previous_ : nullptr);
 }
 
 }  // namespace emberfall::test

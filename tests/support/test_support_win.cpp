@@ -60,8 +60,8 @@ class WinChild : public ChildProcess {
 template <typename Fn>
 Fn WineExport(const char* name) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  return kernel == nullptr ? nullptr
-                           : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
 }
 
 }  // namespace
@@ -87,7 +87,9 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
   };
   const win::ScopedFileHandle out_file = open(out), err_file = open(err);
   std::wstring line = QuoteArgument(program.native());
-  for (const std::string& arg : args) line += L' ' + QuoteArgument(win::ToWinString(Utf8ToWide(arg)));
+  for (const std::string& arg : args) {
+    line += L' ' + QuoteArgument(win::ToWinString(Utf8ToWide(arg)));
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
