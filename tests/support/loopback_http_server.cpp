@@ -3,136 +3,46 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace emberfall::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 // How often blocked loops look at the stop flag.
 constexpr int kPollMs = 20;
 // A request head larger than this is not something a client of ours sends.
 constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+bool SameText(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-    text.remove_suffix(1);
+// |head| is the request line and the header lines, each ended by CRLF.
+RecordedRequest ParseHead(std::string_view head, int connection) {
+  RecordedRequest request{.connection = connection};
+  std::size_t end = head.find("\r\n");
+  const std::string_view line = head.substr(0, end);
+  const std::size_t space = line.find(' ');
+  request.method = line.substr(0, space);
+  request.target = line.substr(space + 1, line.rfind(' ') - space - 1);
+  for (std::size_t pos = end + 2; (end = head.find("\r\n", pos)) != head.npos; pos = end + 2) {
+    const std::string_view field = head.substr(pos, end - pos);
+    const std::size_t colon = field.find(':');
+    if (colon == field.npos) continue;
+    std::string_view value = field.substr(colon + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+    request.headers.emplace_back(field.substr(0, colon), value);
   }
-  return text;
-}
-
-const char* Reason(int status) {
-  switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
-  }
-}
-
-bool ParseRequestHead(std::string_view head, RecordedRequest& request) {
-  const std::size_t line_end = head.find("\r\n");
-  const std::string_view line = head.substr(0, line_end);
-  const std::size_t first_space = line.find(' ');
-  const std::size_t second_space = line.find(' ', first_space + 1);
-  if (first_space == std::string_view::npos || second_space == std::string_view::npos) {
-    return false;
-  }
-  request.method = std::string(line.substr(0, first_space));
-  request.target = std::string(line.substr(first_space + 1, second_space - first_space - 1));
-  std::size_t pos = line_end == std::string_view::npos ? head.size() : line_end + 2;
-  while (pos < head.size()) {
-    std::size_t end = head.find("\r\n", pos);
-    if (end == std::string_view::npos) end = head.size();
-    const std::string_view header = head.substr(pos, end - pos);
-    const std::size_t colon = header.find(':');
-    if (colon != std::string_view::npos) {
-      request.headers.emplace_back(std::string(Trim(header.substr(0, colon))),
-                                   std::string(Trim(header.substr(colon + 1))));
-    }
-    pos = end + 2;
-  }
-  return true;
+  return request;
 }
 
 }  // namespace
 
-Response Response::Ok(std::string body) {
-  Response r;
-  r.body = std::move(body);
-  return r;
-}
-
-Response Response::Status(int status, std::string body) {
-  Response r;
-  r.status = status;
-  r.body = std::move(body);
-  return r;
-}
-
-Response Response::Truncated(std::string body, std::size_t sent) {
-  Response r = Ok(std::move(body));
-  r.fault = Fault::kCloseAfter;
-  r.fault_after = sent;
-  return r;
-}
-
-Response Response::ResetMidBody(std::string body, std::size_t sent) {
-  Response r = Ok(std::move(body));
-  r.fault = Fault::kResetAfter;
-  r.fault_after = sent;
-  return r;
-}
-
-Response Response::WithoutLength(std::string body) {
-  Response r = Ok(std::move(body));
-  r.send_content_length = false;
-  return r;
-}
-
-Response Response::Stall(std::chrono::milliseconds delay) {
-  Response r;
-  r.fault = Fault::kStallBeforeHeaders;
-  r.delay = delay;
-  return r;
-}
-
-Response Response::Trickle(std::string body, std::size_t bytes, std::chrono::milliseconds delay) {
-  Response r = Ok(std::move(body));
-  r.fault = Fault::kTrickle;
-  r.trickle_bytes = std::max<std::size_t>(bytes, 1);
-  r.delay = delay;
-  return r;
-}
-
-Response Response::Redirect(int status, std::string location) {
-  Response r = Status(status);
-  r.headers.emplace_back("Location", std::move(location));
-  return r;
-}
-
 std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (EqualsIgnoringCase(key, name)) return value;
+    if (SameText(key, name)) return value;
   }
   return std::nullopt;
 }
@@ -145,25 +55,17 @@ std::string PatternBody(std::size_t size) {
   return body;
 }
 
-LoopbackHttpServer::LoopbackHttpServer() {
-  listener_ = sock::ListenLoopback(port_);
-  if (listener_ == sock::kInvalid) {
-    ADD_FAILURE() << "cannot listen on 127.0.0.1";
-    return;
-  }
+LoopbackHttpServer::LoopbackHttpServer() : listener_(sock::ListenLoopback(port_)) {
+  EXPECT_NE(listener_, sock::kInvalid) << "cannot listen on 127.0.0.1";
   accept_thread_ = std::thread([this] { AcceptLoop(); });
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() {
   stopping_ = true;
-  if (accept_thread_.joinable()) accept_thread_.join();
+  accept_thread_.join();
   sock::Close(listener_);
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    threads.swap(connection_threads_);
-  }
-  for (std::thread& thread : threads) thread.join();
+  // Only the accept thread adds to the list, and it has ended.
+  for (std::thread& thread : connection_threads_) thread.join();
 }
 
 std::string LoopbackHttpServer::UrlUtf8(std::string_view path) const {
@@ -218,157 +120,99 @@ void LoopbackHttpServer::AcceptLoop() {
   }
 }
 
-Response LoopbackHttpServer::Pick(const std::string& method, const std::string& target) {
+Response LoopbackHttpServer::Pick(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = scripts_.find(target);
-  if (it == scripts_.end()) it = scripts_.find(target.substr(0, target.find('?')));
-  if (it == scripts_.end() || it->second.responses.empty()) {
-    return Response::Status(404, "not found");
-  }
+  auto it = scripts_.find(request.target);
+  if (it == scripts_.end()) it = scripts_.find(request.target.substr(0, request.target.find('?')));
+  if (it == scripts_.end() || it->second.responses.empty()) return Response::Status(404);
   Script& script = it->second;
-  std::size_t& used = script.used[method];
-  const std::size_t index = std::min(used, script.responses.size() - 1);
-  ++used;
-  return script.responses[index];
+  return script.responses[std::min(script.used[request.method]++, script.responses.size() - 1)];
 }
 
 bool LoopbackHttpServer::SendAll(sock::Socket socket, std::string_view data) {
-  while (!data.empty()) {
-    if (stopping_) return false;
+  while (!data.empty() && !stopping_) {
     const int ready = sock::WaitWritable(socket, kPollMs);
-    if (ready < 0) return false;
-    if (ready == 0) continue;
-    const long sent = sock::SendSome(socket, data.data(), std::min<std::size_t>(data.size(), 1 << 20));
-    if (sent < 0) return false;
+    const long sent = ready == 1 ? sock::SendSome(socket, data.data(), data.size()) : 0;
+    if (ready < 0 || sent < 0) return false;
     data.remove_prefix(static_cast<std::size_t>(sent));
   }
-  return true;
+  return data.empty();
 }
 
-bool LoopbackHttpServer::SleepUnlessStopping(std::chrono::milliseconds delay) {
-  const auto deadline = std::chrono::steady_clock::now() + delay;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (stopping_) return false;
-    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
-        std::chrono::milliseconds(kPollMs),
-        std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()) + 1ms));
+bool LoopbackHttpServer::Sleep(std::chrono::milliseconds delay) {
+  const auto end = std::chrono::steady_clock::now() + delay;
+  while (!stopping_ && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return !stopping_;
 }
 
-bool LoopbackHttpServer::Respond(sock::Socket socket, const std::string& method,
-                                 const Response& response, bool client_wants_close,
-                                 bool& keep_open) {
+bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& request, bool& reset) {
   using Fault = Response::Fault;
-  keep_open = false;
-  if (response.fault == Fault::kCloseWithoutResponse) return true;
-  if (response.fault == Fault::kStallBeforeHeaders) {
-    SleepUnlessStopping(response.delay);
-    return true;
+  const Response r = Pick(request);
+  if (r.fault == Fault::kStall) {
+    Sleep(r.delay);
+    return false;
   }
+  const bool head = request.method == "HEAD";
   // A 204 carries no body and, by the protocol, no Content-Length.
-  const bool has_length = response.send_content_length && response.status != 204;
-  const bool close = response.close || client_wants_close || !has_length ||
-                     response.fault != Fault::kNone;
-  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                     Reason(response.status) + "\r\n";
+  const bool has_length = r.send_content_length && r.status != 204;
+  const bool keep = has_length && r.fault == Fault::kNone &&
+                    !SameText(request.Header("Connection").value_or(""), "close");
+  // Clients read only the code, so one reason phrase does for every status.
+  std::string out = "HTTP/1.1 " + std::to_string(r.status) + " Scripted\r\n";
   if (has_length) {
-    std::string length = response.content_length.value_or(std::to_string(response.body.size()));
-    if (method == "HEAD" && response.head_content_length) length = *response.head_content_length;
-    head += "Content-Length: " + length + "\r\n";
+    const auto& announced =
+        head && r.head_content_length ? r.head_content_length : r.content_length;
+    out += "Content-Length: " + announced.value_or(std::to_string(r.body.size())) + "\r\n";
   }
-  for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-  if (close) head += "Connection: close\r\n";
-  head += "\r\n";
-  if (!SendAll(socket, head)) return false;
-  if (method == "HEAD" || response.status == 204) {
-    keep_open = !close;
-    return true;
+  for (const auto& [name, value] : r.headers) out += name + ": " + value + "\r\n";
+  out += keep ? "\r\n" : "Connection: close\r\n\r\n";
+  std::string_view body = head || r.status == 204 ? std::string_view() : r.body;
+  if (r.fault == Fault::kCloseAfter || r.fault == Fault::kResetAfter) {
+    body = body.substr(0, r.fault_after);
   }
-  const std::string_view body = response.body;
-  switch (response.fault) {
-    case Fault::kNone:
-      if (!SendAll(socket, body)) return false;
-      keep_open = !close;
-      return true;
-    case Fault::kCloseAfter:
-      SendAll(socket, body.substr(0, response.fault_after));
-      return true;
-    case Fault::kResetAfter:
-      SendAll(socket, body.substr(0, response.fault_after));
-      // Let the bytes reach the client before the reset overtakes them.
-      SleepUnlessStopping(100ms);
-      return false;
-    case Fault::kStallAfter:
-      SendAll(socket, body.substr(0, response.fault_after));
-      SleepUnlessStopping(response.delay);
-      return true;
-    case Fault::kTrickle:
-      for (std::size_t pos = 0; pos < body.size(); pos += response.trickle_bytes) {
-        if (pos > 0 && !SleepUnlessStopping(response.delay)) return true;
-        if (!SendAll(socket, body.substr(pos, response.trickle_bytes))) return true;
-      }
-      return true;
-    default:
-      return true;
+  const std::size_t step = r.fault == Fault::kTrickle ? std::max<std::size_t>(r.trickle_bytes, 1)
+                                                      : body.size();
+  bool sent = SendAll(socket, out);
+  for (std::size_t pos = 0; sent && pos < body.size(); pos += step) {
+    sent = (pos == 0 || Sleep(r.delay)) && SendAll(socket, body.substr(pos, step));
   }
+  if (r.fault == Fault::kCloseAfter) Sleep(r.delay);
+  // The pause lets the bytes reach the client before the reset overtakes them.
+  reset = r.fault == Fault::kResetAfter && Sleep(std::chrono::milliseconds(100));
+  return sent && keep;
 }
 
 void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
   std::string buffer;
-  bool reset = false;
-  while (!stopping_) {
-    // A TLS handshake (record type 0x16) can never become a request: close
-    // at once, as an http-only server does, so an https client fails fast.
-    if (!buffer.empty() && static_cast<unsigned char>(buffer[0]) == 0x16) break;
+  bool open = true, reset = false;
+  while (open && !stopping_) {
     const std::size_t head_end = buffer.find("\r\n\r\n");
     if (head_end == std::string::npos) {
-      if (buffer.size() > kMaxRequestHead) break;
-      const int ready = sock::WaitReadable(socket, kPollMs);
-      if (ready < 0) break;
-      if (ready == 0) continue;
+      // A TLS handshake (record type 0x16) never becomes a request: close at
+      // once, as an http-only server does, so an https client fails fast.
+      if (buffer.starts_with('\x16') || buffer.size() > kMaxRequestHead) break;
       char chunk[8192];
-      const long n = sock::Receive(socket, chunk, sizeof(chunk));
-      if (n == -2) continue;
-      if (n <= 0) break;
-      buffer.append(chunk, static_cast<std::size_t>(n));
+      const int ready = sock::WaitReadable(socket, kPollMs);
+      const long n = ready == 1 ? sock::Receive(socket, chunk, sizeof(chunk)) : -2;
+      if (ready < 0 || n == 0 || n == -1) break;
+      if (n > 0) buffer.append(chunk, static_cast<std::size_t>(n));
       continue;
     }
-    RecordedRequest request;
-    const bool parsed = ParseRequestHead(std::string_view(buffer).substr(0, head_end), request);
+    const RecordedRequest request = ParseHead(std::string_view(buffer).substr(0, head_end + 2),
+                                              connection);
     buffer.erase(0, head_end + 4);
-    if (!parsed) break;
-    request.connection = connection;
+    const bool get = request.method == "GET";
     {
       std::lock_guard<std::mutex> lock(mutex_);
       log_.push_back(request);
+      if (get) max_gets_in_flight_ = std::max(max_gets_in_flight_.load(), ++gets_in_flight_);
     }
-    const Response response = Pick(request.method, request.target);
-    const std::optional<std::string> connection_header = request.Header("Connection");
-    const bool client_wants_close =
-        connection_header && EqualsIgnoringCase(*connection_header, "close");
-    bool keep_open = false;
-    const bool get = request.method == "GET";
-    if (get) {
-      const int now = ++gets_in_flight_;
-      for (int seen = max_gets_in_flight_.load(); now > seen;) {
-        if (max_gets_in_flight_.compare_exchange_weak(seen, now)) break;
-      }
-    }
-    const bool sent = Respond(socket, request.method, response, client_wants_close, keep_open);
+    open = Respond(socket, request, reset);
     if (get) --gets_in_flight_;
-    if (!sent) {
-      reset = response.fault == Response::Fault::kResetAfter;
-      break;
-    }
-    if (!keep_open) break;
   }
-  if (reset) {
-    sock::CloseWithReset(socket);
-  } else {
-    sock::Close(socket);
-  }
+  (reset ? sock::CloseWithReset : sock::Close)(socket);
 }
 
 }  // namespace emberfall::test

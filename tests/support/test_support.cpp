@@ -9,17 +9,17 @@
 #include "core/environment.h"
 #include "core/fs_path.h"
 #include "core/text.h"
+#include "tests/support/unix_shell.h"
 
 namespace emberfall::test {
 namespace {
 
 std::filesystem::path UniqueTempPath() {
   static std::atomic<unsigned> counter{0};
-  std::random_device device;
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const std::string name = "emb-test-" + std::to_string(device()) + "-" +
-                           std::to_string(counter++) + "-" + std::to_string(stamp % 1000000);
-  return std::filesystem::temp_directory_path() / name;
+  return std::filesystem::temp_directory_path() /
+         ("emb-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++) +
+          "-" + std::to_string(stamp % 1000000));
 }
 
 }  // namespace
@@ -50,9 +50,7 @@ std::filesystem::path TestDataPath(std::string_view name) {
 }
 
 std::filesystem::path BuiltProgram(std::string_view name) {
-  std::string file(name);
-  if (IsWindowsBuild()) file += ".exe";
-  return ExecutableDir() / file;
+  return ExecutableDir() / (std::string(name) + (IsWindowsBuild() ? ".exe" : ""));
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
@@ -69,29 +67,44 @@ void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
   EXPECT_TRUE(out.good()) << "cannot write " << Utf8Path(path);
 }
 
+ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         std::chrono::milliseconds timeout) {
+  // Files rather than pipes: nothing has to drain them while the child runs.
+  const TempDir output;
+  ProcessResult result;
+  std::unique_ptr<ChildProcess> child = StartProcess(program, args, output / "out", output / "err");
+  if (!child) {
+    result.err = "cannot start " + Utf8Path(program);
+    return result;
+  }
+  result.exit_code = child->Wait(timeout).value_or(-1);
+  child.reset();
+  result.out = ReadFileBytes(output / "out");
+  result.err = ReadFileBytes(output / "err");
+  return result;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  const size_t newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
+  const std::size_t end = text.find_last_not_of("\r\n") + 1;  // 0 when there is none
+  const std::size_t start = end == 0 ? 0 : text.rfind('\n', end - 1) + 1;  // npos + 1 is 0
+  return text.substr(start, end - start);
 }
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
                                                      std::optional<std::string> value)
-    : name_(std::move(name)) {
-  const std::u16string wide_name = Utf8ToWide(name_);
-  previous_ = ReadEnvironmentVariable(wide_name, 32768);
-  if (value) {
-    const std::u16string wide_value = Utf8ToWide(*value);
-    SetEnvironmentVariableText(wide_name, &wide_value);
-  } else {
-    SetEnvironmentVariableText(wide_name, nullptr);
-  }
+    : name_(std::move(name)), previous_(ReadEnvironmentVariable(Utf8ToWide(name_), 32768)) {
+  const std::u16string wide = Utf8ToWide(value.value_or(""));
+  SetEnvironmentVariableText(Utf8ToWide(name_), value ? &wide : nullptr);
 }
 
 ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  const std::u16string wide_name = Utf8ToWide(name_);
-  SetEnvironmentVariableText(wide_name, previous_ ? &*previous_ : nullptr);
+  SetEnvironmentVariableText(Utf8ToWide(name_), previous_ ? &*previous_ : nullptr);
 }
 
 }  // namespace emberfall::test

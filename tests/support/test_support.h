@@ -47,8 +47,7 @@ std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
 
 struct ProcessResult {
-  int exit_code = -1;
-  bool timed_out = false;
+  int exit_code = -1;  // -1 when it could not start or ran out of time
   std::string out;
   std::string err;
 };
@@ -58,7 +57,8 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
-// A started child process that the test may kill at any moment.
+// A started child process that the test may kill at any moment; the
+// destructor kills it too.
 class ChildProcess {
  public:
   virtual ~ChildProcess() = default;
@@ -68,9 +68,12 @@ class ChildProcess {
   virtual std::optional<int> Wait(std::chrono::milliseconds timeout) = 0;
 };
 
-// Starts |program| with output discarded; nullptr if it could not start.
+// Starts |program| with its output written to the files |out| and |err|
+// (discarded when empty); nullptr if it could not start.
 std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
-                                           const std::vector<std::string>& args);
+                                           const std::vector<std::string>& args,
+                                           const std::filesystem::path& out = {},
+                                           const std::filesystem::path& err = {});
 
 // Sets an environment variable for the lifetime of the object and restores
 // the previous value afterwards. Children started meanwhile inherit it.
