@@ -87,4 +87,15 @@ Served ReadFolder(const std::filesystem::path& root) {
   return served;
 }
 
+Served SignedPublication(const std::string& patch_url) {
+  Served served = ReadFolder(TestDataPath("signing/www"));
+  served["/c.xml"] = ConfigDocument(patch_url, "1.0", "emb.bin");
+  return served;
+}
+
+std::string TestKeyHex(const std::string& name) {
+  const std::string text = ReadFileBytes(TestDataPath("signing/" + name + ".pub"));
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
 }  // namespace emberfall::test

@@ -28,6 +28,13 @@ Served BuildPublication(const std::string& crcpatch_url,
 // Every file below |root| at the URL path a static server maps to it.
 Served ReadFolder(const std::filesystem::path& root);
 
+// The committed signed publication (testdata/signing/www), its configuration
+// document at /c.xml naming |patch_url| and emb.bin to run.
+Served SignedPublication(const std::string& patch_url);
+
+// The public key testdata/signing/|name|.pub as hex text.
+std::string TestKeyHex(const std::string& name);
+
 }  // namespace emberfall::test
 
 #endif  // EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_

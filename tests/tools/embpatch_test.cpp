@@ -48,11 +48,6 @@ class EmbpatchTest : public testing::Test {
   test::ScopedEnvironmentVariable no_override_{"EMBERFALL_PATCH_URL", std::nullopt};
 };
 
-std::string Key(const char* name) {
-  const std::string text = test::ReadFileBytes(test::TestDataPath(name));
-  return text.substr(0, text.find_first_of("\r\n"));
-}
-
 TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   Write("c.xml", R"(<a x="1 &amp; 2" y=''/>)");
   Write("config.xml", R"(<torrent_config run_path="bin/game.exe"><foreground_patch )"
@@ -75,8 +70,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   std::string payload = test::ReadFileBytes(dir_ / "www/patch/1.0/emb.bin.lz");
   payload[payload.size() - 4] ^= 0x01;  // the last literal byte, before the end marker
   Write("www/patch/1.0/emb.bin.lz", payload);
-  const std::string key_a = Key("signing/key_a.pub");
-  const std::string key_b = Key("signing/key_b.pub");
+  const std::string key_a = test::TestKeyHex("key_a");
+  const std::string key_b = test::TestKeyHex("key_b");
   const std::vector<std::string> verify = {"verify-publication", "--version", "1.0", "--web-root"};
   const auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
     args.insert(args.end(), more.begin(), more.end());
@@ -107,12 +102,10 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"parse-crclist", "$D/escbad"}, 1, "",
        "Invalid crclist response | crclist line 1: bad\\x0Dline\\x1B[2J\\x09end"},
       {{"xml-attr", "$D/nope.xml", "a", "b"}, 1, "", "cannot read '$D/nope.xml'"},
-      {{"parse-crclist", "$D/nope.xml"}, 1, "", "cannot read '$D/nope.xml'"},
       {{"parse-config", "$D/folder"}, 1, "", "cannot read '$D/folder'"},
       {{"crc32", "$D/a.txt", "$D/empty"}, 0, "cbf43926  $D/a.txt\n00000000  $D/empty\n", ""},
       {{"crc32", "$D/missing", "$D/a.txt", "$D/folder"}, 1, "cbf43926  $D/a.txt\n",
        "embpatch crc32: cannot read '$D/folder': is a directory"},
-      {{"crc32", "$D/missing"}, 1, "", "embpatch crc32: cannot read '$D/missing': "},
       {{"unpack", "$D/a.lz", "--size", "4", "-o", "$D/a.out"}, 0,
        "unpacked 4 bytes, crc32 ed82cd11\n", ""},
       {{"unpack", "$D/a.lz", "--size", "5", "-o", "$D/o"}, 1, "",
@@ -145,12 +138,10 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"parse-crclist", "a", "b"}, 2, "", "usage: embpatch parse-crclist"},
       {{"crc32"}, 2, "", "usage: embpatch crc32"},
       {{"unpack", "$D/a.lz", "-o", "$D/o"}, 2, "", "usage: embpatch unpack"},
-      {{"unpack", "$D/a.lz", "--size", "4"}, 2, "", "usage: embpatch unpack"},
       {{"unpack", "$D/a.lz", "--size", "-4", "-o", "$D/o"}, 2, "", "usage: embpatch unpack"},
       {{"unpack", "--size", "4", "-o", "$D/o"}, 2, "", "usage: embpatch unpack"},
       {{"unpack", "$D/nope", "--size", "4", "-o", "$D/o"}, 1, "", "nope"},
       {{"fetch"}, 2, "", "usage: embpatch fetch"},
-      {{"fetch", "http://a/", "http://b/"}, 2, "", "usage: embpatch fetch"},
       {{"fetch", "--max-bytes", "lots", "http://a/"}, 2, "", "usage: embpatch fetch"},
       {{"fetch", "--bogus", "http://a/"}, 2, "", "usage: embpatch fetch"},
       {{"fetch", "--head", "-o", "x", "http://a/"}, 2, "", "usage: embpatch fetch"},
@@ -176,27 +167,24 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   EXPECT_EQ(test::ReadFileBytes(dir_ / "a.out"), "abcd");
   EXPECT_TRUE(test::ReadFileBytes(dir_ / "fetched") == body);
   EXPECT_FALSE(fs::exists(dir_ / "o"));
-  std::vector<std::string> requests;
+  std::string requests;
   for (const test::RecordedRequest& r : server_.Requests()) {
-    requests.push_back(r.method + " " + r.target + " " + r.Header("Pragma").value_or("-"));
+    requests += r.method + " " + r.target + " " + r.Header("Pragma").value_or("-") + ", ";
   }
-  EXPECT_EQ(requests, (std::vector<std::string>{"GET /a.lz -", "GET /a.lz no-cache",
-                                                "HEAD /a.lz -", "HEAD /unsized -",
-                                                "GET /missing -", "HEAD /missing -",
-                                                "GET /a.lz -"}));
+  EXPECT_EQ(requests, "GET /a.lz -, GET /a.lz no-cache, HEAD /a.lz -, HEAD /unsized -, "
+                      "GET /missing -, HEAD /missing -, GET /a.lz -, ");
 
   for (const auto& [args, says] :
        {std::pair<std::vector<std::string>, std::string>{{"--help"}, "parse-crclist"},
         {{"parse-config", "--help"}, "usage: embpatch parse-config FILE"},
         {{"help", "parse-crclist"}, "usage: embpatch parse-crclist FILE"}}) {
     const ProcessResult r = Embpatch(args);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
+    EXPECT_TRUE(r.exit_code == 0 && r.out.find(says) != std::string::npos) << r.out;
   }
   test::ScopedEnvironmentVariable mirror("EMBERFALL_PATCH_URL", "http://mirror/x");
-  const ProcessResult r = Embpatch({"parse-config", "$D/config.xml"});
-  EXPECT_NE(r.out.find("crcpatch_url=http://mirror/x/\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("base_url=http://mirror/x/1.0.0.7/\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Embpatch({"parse-config", "$D/config.xml"}).out,
+            "run_path=bin\\game.exe\ncrcpatch_url=http://mirror/x/\ncrcversion=1.0.0.7\n"
+            "base_url=http://mirror/x/1.0.0.7/\n");
 }
 
 // embpatch run against a publication on the loopback server. Each round
