@@ -30,24 +30,22 @@ namespace fs = std::filesystem;
 // the last four table lookups of a CRC decide its value whatever came
 // before, so they are chosen from the target backwards.
 std::string ForgeCrc(std::string data, std::uint32_t target) {
-  std::uint32_t table[256];
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t c = i;
+  const auto table = [](std::uint32_t c) {
     for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-    table[i] = c;
-  }
+    return c;
+  };
   std::uint32_t want = ~target;
   std::uint8_t index[4];
   for (int k = 3; k >= 0; --k) {
     for (std::uint32_t i = 0; i < 256; ++i) {
-      if ((table[i] >> 24) == (want >> 24)) index[k] = static_cast<std::uint8_t>(i);
+      if ((table(i) >> 24) == (want >> 24)) index[k] = static_cast<std::uint8_t>(i);
     }
-    want = (want ^ table[index[k]]) << 8;
+    want = (want ^ table(index[k])) << 8;
   }
   std::uint32_t reg = ~Crc32Buffer(data.data(), data.size());
-  for (std::uint8_t i : index) {
+  for (const std::uint8_t i : index) {
     data.push_back(static_cast<char>((reg ^ i) & 0xFF));
-    reg = (reg >> 8) ^ table[i];
+    reg = (reg >> 8) ^ table(i);
   }
   return data;
 }

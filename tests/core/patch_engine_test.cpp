@@ -1,6 +1,5 @@
 // The patch engine end to end against the loopback server: real HTTP, real
-// files, real decoding; only the pauses between attempts are recorded
-// instead of slept, so that retries cost no wall time.
+// files, real decoding.
 #include "core/patch_engine.h"
 
 #include <gtest/gtest.h>
@@ -77,10 +76,10 @@ class PatchEngineTest : public testing::Test {
     std::string text = WideToUtf8(last.ready ? last.detailText : last.errorText) + " | slept " +
                        std::to_string(harness.slept.count()) + " | HEAD " +
                        std::to_string(Requests("HEAD")) + " GET " + std::to_string(Requests("GET"));
-    for (const ProgressState& s : harness.snapshots) {
-      if (s.stage != 1) continue;
-      if (s.bytesTotal != last.bytesTotal) text += " | estimated " + std::to_string(s.bytesTotal);
-      break;
+    const auto& all = harness.snapshots;
+    const auto first = std::find_if(all.begin(), all.end(), [](auto& s) { return s.stage == 1; });
+    if (first != all.end() && first->bytesTotal != last.bytesTotal) {
+      text += " | estimated " + std::to_string(first->bytesTotal);
     }
     for (const auto& [from, to] : {std::pair{Url(""), "$U"}, std::pair{closed_, "$C"}}) {
       for (size_t at; !from.empty() && (at = text.find(from)) != std::string::npos;) {

@@ -26,15 +26,13 @@ EngineHarness::EngineHarness(const std::filesystem::path& game,
     slept += slice;
     if (hook) hook(nullptr);
   };
-  options.sessionFactory = [] {
-    HttpTimeouts timeouts;
-    timeouts.receive_ms = 5000;  // no test waits on a silent server for long
-    return std::make_unique<HttpSession>(timeouts);
+  options.sessionFactory = [] {  // no test waits on a silent server for long
+    return std::make_unique<HttpSession>(HttpTimeouts{.receive_ms = 5000});
   };
   // The suites run once more with the launcher's connections (see
   // tests/CMakeLists.txt); a test that sets its own count keeps it.
   if (const char* connections = std::getenv("EMB_TEST_CONNECTIONS")) {
-    options.connections = static_cast<unsigned>(std::strtoul(connections, nullptr, 10));
+    options.connections = static_cast<unsigned>(std::atoi(connections));
   }
   if (adjust) adjust(options);
   engine = std::make_unique<PatchEngine>(

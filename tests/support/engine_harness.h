@@ -4,7 +4,6 @@
 #ifndef EMBERFALL_TESTS_SUPPORT_ENGINE_HARNESS_H_
 #define EMBERFALL_TESTS_SUPPORT_ENGINE_HARNESS_H_
 
-#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -17,12 +16,11 @@
 
 namespace emberfall::test {
 
-// The engine's worker writes the recordings: read them once its run ended
-// (RunToEnd returned, or StopAndWait succeeded).
+// The engine's worker writes the recordings: read them once its run ended.
 struct EngineHarness {
   // An engine for the game folder |game| (the launcher is game/launcher.exe)
-  // that reads its configuration from |config_urls|. |adjust| may change the
-  // options last (keys, clocks).
+  // that reads its configuration from |config_urls|; |adjust| may change the
+  // options last.
   EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
                 const std::function<void(PatchEngineOptions&)>& adjust = {});
 
