@@ -54,7 +54,8 @@ TEST(SignedPublicationPosixTest, EveryListedFileNeedsItsSignedSizeBeforeAnyDownl
     test::EngineHarness harness(folder.path(), {server.Url("/c.xml")},
                                 [&](PatchEngineOptions& o) { o.trustedKeys = {key}; });
     std::string failure = WideToUtf8(harness.RunToEnd().errorText);
-    if (!failure.empty()) failure.erase(failure.find(server.UrlUtf8("")), server.UrlUtf8("").size());
+    const std::string url = server.UrlUtf8("");
+    if (!failure.empty()) failure.erase(failure.find(url), url.size());
     EXPECT_EQ(failure, c.failure);
     // A refused release fetches no payload.
     EXPECT_EQ(server.RequestCount("/p/1/a.bin.lz") > 0, *c.failure == '\0');

@@ -27,8 +27,6 @@ TEST(SelfUpdateTest, TheRunningLauncherIsReplacedThroughOld) {
   EXPECT_TRUE(ReadFileBytes(game / "launcher.exe.old") == old_image);
   EXPECT_FALSE(running->Wait(std::chrono::milliseconds(0)).has_value());  // still running
   running->Kill();
-  EXPECT_EQ(harness.RunToEnd().detailText, u"Up to date");
-  EXPECT_FALSE(std::filesystem::exists(game / "launcher.exe.old"));
 }
 
 }  // namespace

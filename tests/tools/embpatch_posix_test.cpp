@@ -34,7 +34,7 @@ class EmbpatchPublishTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string text;
-    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i % 97) + " of it\n";
+    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i % 97) + "\n";
     files_ = {{"bin/game.exe", std::string(50000, '\x90') + "entry"},
               {"data/Town Hall.pak", text},
               {"data/m\xC3\xBCzik.txt", "ate\xC5\x9F\n"},
@@ -58,7 +58,8 @@ class EmbpatchPublishTest : public testing::Test {
     server_.ServeFiles(test::ReadFolder(web_root_.path()));
     fs::remove_all(player_);
     std::vector<std::string> args = {"run", "--game-dir", Utf8Path(player_), "--lang", "en",
-                                     "--config-url", server_.UrlUtf8("/new/emb.launcher.config.xml")};
+                                     "--config-url",
+                                     server_.UrlUtf8("/new/emb.launcher.config.xml")};
     args.insert(args.end(), trust.begin(), trust.end());
     const test::ProcessResult r = Embpatch(args);
     EXPECT_EQ(test::LastLine(r.out), std::to_string(files_.size()) + " files updated") << r.err;
