@@ -63,6 +63,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   Write("empty", "");
   fs::create_directories(dir_ / "folder");
   Write("a.lz", test::StoredPayload("abcd"));
+  Write("pub/a.bin", "data");
+  const bool windows = test::IsWindowsBuild();  // which has no compressor, so cannot publish
   const std::string body = test::PatternBody(70000);
   server_.Serve("/a.lz", Response::Ok(body));
   server_.Serve("/unsized", Response::WithoutLength("abc"));
@@ -97,6 +99,12 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"crc32", "$D/a.txt", "$D/empty"}, 0, "cbf43926  $D/a.txt\n00000000  $D/empty\n", ""},
       {{"crc32", "$D/missing", "$D/a.txt", "$D/folder"}, 1, "cbf43926  $D/a.txt\n",
        "embpatch crc32: cannot read '$D/folder': is a directory"},
+      {{"publish", "--from", "$D/pub", "--web-root", "$D/www", "--crcpatch-url", "http://h/p",
+        "--version", "1"}, windows ? 1 : 0,
+       windows ? "" : "published 1 files: 1 payloads written, 0 unchanged, 0 removed\n"
+                      "configuration: $D/www/new/emb.launcher.config.xml\n"
+                      "crclist: $D/www/p/1/crclist\n",
+       windows ? "not available in the Windows build" : "'emb.bin' is not among the published"},
       {{"unpack", "$D/a.lz", "--size", "4", "-o", "$D/a.out"}, 0,
        "unpacked 4 bytes, crc32 ed82cd11\n", ""},
       {{"unpack", "$D/a.lz", "--size", "5", "-o", "$D/o"}, 1, "",
