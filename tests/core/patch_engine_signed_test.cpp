@@ -1,6 +1,7 @@
 // The engine with a pinned key against the committed signed publication, so
 // both builds run it: each way of tampering ends in its own failure with no
-// good file lost.
+// good file lost. Documents that disagree with their own crclist, which only
+// a publisher's mistake makes, are signed here (only the Linux build signs).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/test_publication.h"
 #include "tests/support/test_support.h"
+#include "tools/embpatch/release_signer.h"
 
 namespace emberfall {
 namespace {
@@ -66,13 +68,31 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   };
   const std::string invalid = "Release signature invalid | $U/patch/1.0/crclist.sig | ";
   const std::string hash = "Signed hash mismatch | $U/patch/1.0/emb.bin.lz | expected=923fe539";
+  const std::string unsigned_file = "File not in signed release | $U/patch/1.0/crclist.sig | ";
+  test::TempDir keys;
+  const std::string pem = Utf8Path(keys / "own.pem");
+  EcdsaPublicKey own{};
+  std::string error;
+  const bool can_sign = cli::GenerateSigningKey(pem, own, error);
+  ASSERT_TRUE(can_sign || test::IsWindowsBuild()) << error;
+  const auto resign = [&](const char* path, std::int64_t size) {  // size < 0: path left out
+    return [&, path, size](Served& f, auto&) {
+      ReleaseDocument document = genuine->document;
+      if (size < 0) document.files.erase(path);
+      if (size >= 0) document.files[path].size = size;
+      const std::string body = FormatReleaseDocument(document);
+      EcdsaSignature signature{};
+      ASSERT_TRUE(cli::SignWithKeyFile(pem, body, signature, own, error)) << error;
+      f["/patch/1.0/crclist.sig"] = body + FormatSignatureLine(signature);
+    };
+  };
 
   struct Attack {
     const char* name;
     std::function<void(Served&, test::LoopbackHttpServer&)> tamper;
     std::string failure;  // how the error text starts; empty: the run succeeds
     std::uint64_t serial_after = 0;  // in the trust file after the run
-    const char* key = "key_a";
+    const char* key = "key_a";  // "own": the key made above
     const char* now = "2030-01-01T00:00:00Z";
     std::uint64_t accepted = 0;  // in the trust file before the run; 0: none
     // The configuration and the patch base are https URLs of a port that
@@ -81,6 +101,12 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     bool tls_refused = false;
   } attacks[] = {
       {.name = "genuine", .serial_after = 7},
+      {.name = "re-signed as it is", .tamper = resign("emb.bin", 5), .serial_after = 7,
+       .key = "own"},
+      {.name = "a file left out of the document", .tamper = resign("empty.dat", -1),
+       .failure = unsigned_file + "empty.dat | not listed", .key = "own"},
+      {.name = "a signed size that differs", .tamper = resign("emb.bin", 6),
+       .failure = unsigned_file + "emb.bin | expected=6 got=5", .key = "own"},
       {.name = "same CRC-32 and size", .tamper = forge, .failure = hash, .serial_after = 7},
       {.name = "https refused, a forged payload over the http fallback", .tamper = forge,
        .failure = hash, .serial_after = 7, .tls_refused = true},
@@ -117,6 +143,8 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
 
   for (const Attack& attack : attacks) {
     SCOPED_TRACE(attack.name);
+    const bool own_key = attack.key == std::string("own");
+    if (own_key && !can_sign) continue;
     test::TempDir root;
     const fs::path game = root.path();
     test::WriteFileBytes(game / "emb.bin", "old!!");  // a good file of the installed game
@@ -134,14 +162,14 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     server.ServeFiles(files);
 
     test::EngineHarness harness(game, config_urls, [&](PatchEngineOptions& o) {
-      o.trustedKeys = {Key(attack.key)};
+      o.trustedKeys = {own_key ? own : Key(attack.key)};
       if (attack.key == std::string("key_a")) {
         o.trustedKeys.insert(o.trustedKeys.begin(), Key("key_b"));  // a second key changes nothing
       }
       o.wallClock = [now = ParseUtcTime(attack.now).value()] { return now; };
     });
     const ProgressState last = harness.RunToEnd();
-    std::string error = WideToUtf8(last.errorText);
+    error = WideToUtf8(last.errorText);
     if (const size_t at = error.find(plain); at != std::string::npos) {
       error.replace(at, plain.size(), "$U");
     }
@@ -155,6 +183,10 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     }
     EXPECT_EQ(test::ReadFileBytes(game / "save/slot1.dat"), "progress");
     EXPECT_EQ(LoadAcceptedSerial(trust_path), attack.serial_after);
+    size_t payloads = 0;
+    for (const test::RecordedRequest& r : server.Requests()) payloads += r.target.ends_with(".lz");
+    // A release refused as a whole fetches no payload.
+    EXPECT_EQ(payloads > 0, last.ready || error.find(".lz | ") != std::string::npos);
   }
 }
 
