@@ -322,6 +322,26 @@ TEST_F(PatchEngineTest, StopAndWaitGivesUpWhileARequestHangs) {
   EXPECT_TRUE(harness.reports.empty());
 }
 
+// Windows will not overwrite a running executable: the engine hands the
+// launcher's own path to the file apply, which moves it aside to ".old".
+TEST_F(PatchEngineTest, TheRunningLauncherIsReplaced) {
+  fs::copy_file(test::BuiltProgram("test_sleeper"), Game("launcher.exe"));
+  const std::string old_image = test::ReadFileBytes(Game("launcher.exe"));
+  const std::unique_ptr<test::ChildProcess> running =
+      test::StartProcess(Game("launcher.exe"), {"60"});
+  ASSERT_NE(running, nullptr);
+  files_ = {{"launcher.exe", old_image + std::string(4096, '\x2A')}};
+  Publish();
+  EngineHarness harness(Game(), urls_);
+  const ProgressState last = harness.RunToEnd();
+  EXPECT_EQ(Outcome(harness, last), "1 file updated | slept 0 | HEAD 1 GET 1");
+  ExpectConsistent(harness, last);
+  EXPECT_TRUE(test::IsWindowsBuild() ? test::ReadFileBytes(Game("launcher.exe.old")) == old_image
+                                     : !fs::exists(Game("launcher.exe.old")));
+  EXPECT_FALSE(running->Wait(0ms).has_value());  // still running
+  running->Kill();
+}
+
 // Several connections: payloads trickle, so transfers overlap unless the
 // memory budget holds them back.
 class ConnectionsTest : public PatchEngineTest {
