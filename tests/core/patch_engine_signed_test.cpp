@@ -17,7 +17,6 @@
 #include "core/release_document.h"
 #include "core/text.h"
 #include "core/trust_state.h"
-#include "tests/support/engine_harness.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/test_publication.h"
 #include "tests/support/test_support.h"

@@ -14,7 +14,6 @@
 
 #include "core/fs_path.h"
 #include "core/text.h"
-#include "tests/support/engine_harness.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/test_publication.h"
 #include "tests/support/test_support.h"
