@@ -1,13 +1,23 @@
 // What a patch server serves, built in the test without a compressor: the
 // payloads are stored (an LZO1X stream of one literal run), which the
-// launcher decodes like any other, so both builds run the same tests.
+// launcher decodes like any other, so both builds run the same tests. And a
+// PatchEngine that installs it, with its snapshots and failure reports
+// recorded and its pauses between attempts counted instead of slept, so that
+// retry paths cost no wall time and their pauses can be checked exactly.
 #ifndef EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_
 #define EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_
 
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/patch_engine.h"
 
 namespace emberfall::test {
 
@@ -27,6 +37,35 @@ Served BuildPublication(const std::string& crcpatch_url,
 
 // Every file below |root| at the URL path a static server maps to it.
 Served ReadFolder(const std::filesystem::path& root);
+
+// The committed signed publication (testdata/signing/www), its configuration
+// document at /c.xml naming |patch_url| and emb.bin to run.
+Served SignedPublication(const std::string& patch_url);
+
+// The public key testdata/signing/|name|.pub as hex text.
+std::string TestKeyHex(const std::string& name);
+
+// The engine's worker writes the recordings: read them once its run ended.
+struct EngineHarness {
+  // An engine for the game folder |game| (the launcher is game/launcher.exe)
+  // that reads its configuration from |config_urls|; |adjust| may change the
+  // options last.
+  EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
+                const std::function<void(PatchEngineOptions&)>& adjust = {});
+
+  // Starts a run and waits (at most a minute) for its final snapshot.
+  ProgressState RunToEnd();
+
+  std::vector<ProgressState> snapshots;
+  std::vector<std::string> reports;  // "message || context"
+  std::chrono::milliseconds slept{0};
+  // Set before a run: called on the worker with every snapshot, and with
+  // nullptr at every pause slice.
+  std::function<void(const ProgressState*)> hook;
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::unique_ptr<PatchEngine> engine;  // last: its worker ends before the rest goes
+};
 
 }  // namespace emberfall::test
 
