@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "core/crc_list.h"
 #include "core/file_state_cache.h"
@@ -14,7 +13,6 @@
 #include "core/patch_error.h"
 #include "core/text.h"
 #include "core/trust_state.h"
-#include "tests/support/test_corpus.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
@@ -173,37 +171,6 @@ TEST(FileApplyTest, Scenarios) {
     EXPECT_EQ(fs::status(outside / "file").permissions(), mode);
     SetReadOnly(outside / "file", false);
   }
-}
-
-// A child replacing a file over and over is killed at moments spread over
-// 1.5 measured cycles: the target always holds one complete version.
-TEST(FileApplyTest, KillingTheWriterNeverLeavesAPartialTarget) {
-  test::TempDir dir;
-  const test::Bytes old_bytes = test::FastRandomBytes(6 * 1048576 + 11, 1);
-  const test::Bytes new_bytes = test::FastRandomBytes(kLargestWriteBytes + 5, 2);
-  const std::string contents[] = {{old_bytes.begin(), old_bytes.end()},
-                                  {new_bytes.begin(), new_bytes.end()}};
-  test::WriteFileBytes(dir / "old", contents[0]);
-  test::WriteFileBytes(dir / "new", contents[1]);
-  test::WriteFileBytes(dir / "big.bin", contents[0]);
-  const fs::path child = test::BuiltProgram("file_apply_child");
-  std::vector<std::string> args = {Utf8Path(dir / "big.bin"), Utf8Path(dir / "old"),
-                                   Utf8Path(dir / "new"), "once"};
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(test::RunProcess(child, args).exit_code, 0);
-  const auto cycle = std::chrono::steady_clock::now() - start;
-  args.pop_back();
-  int seen[2] = {0, 0};
-  for (int kill = 0; kill < 60; ++kill) {
-    std::unique_ptr<test::ChildProcess> process = test::StartProcess(child, args);
-    ASSERT_NE(process, nullptr);
-    std::this_thread::sleep_for(cycle * 3 / 2 * kill / 60);
-    process->Kill();
-    const std::string now = test::ReadFileBytes(dir / "big.bin");
-    ASSERT_TRUE(now == contents[0] || now == contents[1]) << "kill " << kill;
-    ++seen[now == contents[1] ? 1 : 0];
-  }
-  EXPECT_TRUE(seen[0] > 0 && seen[1] > 0) << seen[0] << " old, " << seen[1] << " new";
 }
 
 }  // namespace
