@@ -55,7 +55,7 @@ void Prepare() {
   const std::pair<std::string, Bytes> parts[] = {
       {"binaries", Gather("/usr/bin", [](const fs::path&) { return true; })},
       {"text", Gather("/usr/include", [](const fs::path& p) { return p.extension() == ".h"; })},
-      {"random", emberfall::test::RandomBytes(kPartBytes, 3)},
+      {"random", emberfall::test::FastRandomBytes(kPartBytes, 3)},
   };
   for (const auto& [name, data] : parts) {
     for (LzoLevel level : {LzoLevel::Lzo1x1, LzoLevel::Lzo1x999}) {

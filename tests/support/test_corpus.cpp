@@ -14,14 +14,6 @@ void AppendLe32(Bytes& out, std::uint32_t value) {
 
 }  // namespace
 
-// rng() % n rather than the distributions, which are not portable.
-Bytes RandomBytes(size_t size, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(size);
-  for (auto& b : out) b = static_cast<std::uint8_t>(rng() >> 24);
-  return out;
-}
-
 Bytes FastRandomBytes(size_t size, std::uint64_t seed) {
   std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
   Bytes out(size);
@@ -37,6 +29,7 @@ Bytes FastRandomBytes(size_t size, std::uint64_t seed) {
   return out;
 }
 
+// rng() % n rather than the distributions, which are not portable.
 Bytes TextBytes(size_t size, std::uint32_t seed) {
   static constexpr std::array<std::string_view, 24> kWords = {
       "the", "patch", "launcher", "file", "server", "game",   "of",        "and",
