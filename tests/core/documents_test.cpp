@@ -270,23 +270,6 @@ TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
   EXPECT_EQ(verify("", {a}), "release document missing or malformed");
 }
 
-// The entries as "crc size packed reserved local-path (path as written)", or
-// the failure as "error CODE: DETAIL".
-std::string ParsedList(std::string_view text) {
-  try {
-    std::string out;
-    for (const CrcListEntry& e : ParseCrcList(text)) {
-      const std::string local = WideToUtf8(e.path_wide);
-      out += FormatCrcHex(e.crc) + " " + std::to_string(e.size) + " " +
-             std::to_string(e.packed_size) + " " + std::to_string(e.reserved) + " " + local +
-             (local == e.path ? "" : " (" + e.path + ")") + "; ";
-    }
-    return out;
-  } catch (const PatchFailure& failure) {
-    return "error " + std::to_string(failure.code()) + ": " + WideToUtf8(failure.detail());
-  }
-}
-
 TEST(ParseCrcListTest, Lists) {
   const std::string long_line = "1 2 3 4 " + std::string(200, 'p') + ":";
   const std::string line_of_160 = "x " + std::string(158, 'q');
@@ -318,7 +301,21 @@ TEST(ParseCrcListTest, Lists) {
       {long_line, bad + "1: " + long_line.substr(0, 160)},
       {line_of_160, bad + "1: " + line_of_160},
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(ParsedList(text), expected) << text;
+  // The entries as "crc size packed reserved local-path (path as written)".
+  for (const auto& [text, expected] : cases) {
+    std::string out;
+    try {
+      for (const CrcListEntry& e : ParseCrcList(text)) {
+        const std::string local = WideToUtf8(e.path_wide);
+        out += FormatCrcHex(e.crc) + " " + std::to_string(e.size) + " " +
+               std::to_string(e.packed_size) + " " + std::to_string(e.reserved) + " " + local +
+               (local == e.path ? "" : " (" + e.path + ")") + "; ";
+      }
+    } catch (const PatchFailure& failure) {
+      out = "error " + std::to_string(failure.code()) + ": " + WideToUtf8(failure.detail());
+    }
+    EXPECT_EQ(out, expected) << text;
+  }
   for (const char* line : {
            "000000001 1 1 1 a", "0x1f 1 1 1 a", "g1 1 1 1 a", "-1 1 1 1 a", "+1 1 1 1 a",
            "1 -5 1 1 a", "1 +5 1 1 a", "1 1.0 1 1 a", "1 - 1 1 a", "1 1 - 1 a", "1 1 1 +1 a",

@@ -23,17 +23,6 @@ Bytes B(const char (&bytes)[N], const Bytes& more = {}) {
 const Bytes kEnd = {0x11, 0x00, 0x00};
 const Bytes kAbcd = B("\x15" "abcd", kEnd);  // four literals, then the end
 
-// The result and the bytes produced into exactly |capacity| bytes.
-std::string Decoded(const Bytes& stream, size_t capacity) {
-  std::string out(capacity, '\0');
-  size_t produced = 12345;
-  auto* destination = reinterpret_cast<std::uint8_t*>(out.data());
-  const LzoResult result =
-      Lzo1xDecompressSafe(stream.data(), stream.size(), destination, capacity, produced);
-  EXPECT_LE(produced, capacity);
-  return WideToUtf8(LzoResultText(result)) + ": " + out.substr(0, produced);
-}
-
 // Hand-assembled streams, one per instruction form and per result code.
 TEST(Lzo1xTest, HandAssembledStreams) {
   // 2100 literals (18 + 8 zero bytes * 255 + 42), then a 3-byte match 2049 back.
@@ -66,17 +55,14 @@ TEST(Lzo1xTest, HandAssembledStreams) {
       {B("\x15" "abcd\x11\x00\x00x"), 4, "input not consumed: abcd"},
   };
   for (const auto& [stream, capacity, expected] : cases) {
-    EXPECT_EQ(Decoded(stream, capacity), expected) << expected.substr(0, 40);
-  }
-}
-
-// "ok" and the decoded bytes, or "CODE DETAIL".
-std::string Outcome(const Bytes& payload, std::int64_t expected) {
-  try {
-    const Bytes decoded = DecodePayload(std::span<const std::uint8_t>(payload), expected);
-    return "ok " + std::string(decoded.begin(), decoded.end());
-  } catch (const PatchFailure& failure) {
-    return std::to_string(failure.code()) + " " + WideToUtf8(failure.detail());
+    std::string out(capacity, '\0');  // exactly |capacity| bytes
+    size_t produced = 12345;
+    const LzoResult result = Lzo1xDecompressSafe(stream.data(), stream.size(),
+                                                 reinterpret_cast<std::uint8_t*>(out.data()),
+                                                 capacity, produced);
+    ASSERT_LE(produced, capacity);
+    EXPECT_EQ(WideToUtf8(LzoResultText(result)) + ": " + out.substr(0, produced), expected)
+        << expected.substr(0, 40);
   }
 }
 
@@ -107,7 +93,12 @@ TEST(PayloadTest, ChecksInOrderAndDecodesBothFramings) {
       {FrameBare(4, B("\x15" "abcd\x11\x00\x00!")), 4, "8 lzo input not consumed"},
   };
   for (const auto& [payload, expected, outcome] : cases) {
-    EXPECT_EQ(Outcome(payload, expected), outcome) << outcome;
+    try {
+      const Bytes decoded = DecodePayload(std::span<const std::uint8_t>(payload), expected);
+      EXPECT_EQ("ok " + std::string(decoded.begin(), decoded.end()), outcome);
+    } catch (const PatchFailure& failure) {
+      EXPECT_EQ(std::to_string(failure.code()) + " " + WideToUtf8(failure.detail()), outcome);
+    }
   }
 }
 
