@@ -37,12 +37,7 @@ std::string Document(const std::string& root_attrs, const std::string& patch_att
          "/></torrent_config>";
 }
 
-class PatchConfigTest : public testing::Test {
- protected:
-  test::ScopedEnvironmentVariable no_override_{"EMBERFALL_PATCH_URL", std::nullopt};
-};
-
-TEST_F(PatchConfigTest, Documents) {
+TEST(PatchConfigTest, Documents) {
   const std::string missing = "error 0: torrent config missing <torrent_config>: ";
   const std::string long_document = "<?xml version=\"1.0\"?>" + std::string(300, 'x');
   const std::pair<std::string, std::string> cases[] = {
@@ -77,7 +72,7 @@ TEST_F(PatchConfigTest, Documents) {
   }
 }
 
-TEST_F(PatchConfigTest, OverrideReplacesOnlyAnHttpUrlOfAtMost2047Units) {
+TEST(PatchConfigTest, OverrideReplacesOnlyAnHttpUrlOfAtMost2047Units) {
   const std::string document = Document("", R"( crcpatch_url="http://h/p" crcversion="7")");
   const std::string longest = "http://" + std::string(2040, 'm');
   const std::pair<std::optional<std::string>, std::string> cases[] = {
@@ -226,13 +221,12 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
 
 // A release embpatch signed with OpenSSL, checked by the build's own verifier.
 TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
-  const std::string document =
-      test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"));
-  const std::string crclist =
-      test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist"));
+  const auto read = [](const char* name) { return test::ReadFileBytes(test::TestDataPath(name)); };
+  const std::string document = read("signing/www/patch/1.0/crclist.sig");
+  const std::string crclist = read("signing/www/patch/1.0/crclist");
   std::vector<EcdsaPublicKey> keys;  // A signed the document, B did not
   for (const char* name : {"signing/key_a.pub", "signing/key_b.pub"}) {
-    const std::string text = test::ReadFileBytes(test::TestDataPath(name));
+    const std::string text = read(name);
     keys.push_back(ParsePublicKeyText(text.substr(0, text.find_first_of("\r\n"))).value());
   }
   std::string reason;

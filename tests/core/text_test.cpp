@@ -103,7 +103,7 @@ TEST(ReadXmlAttributeTest, ScansLargeDocumentsInLinearTime) {
   EXPECT_EQ(ReadXmlAttribute(document + R"(<a x="found"/>)", "a", "x"), "found");
 }
 
-TEST(PatchErrorTest, TextsAndWhatTheyShow) {
+TEST(PatchErrorTest, TextsAndTheClassificationOfForeignTexts) {
   for (std::uint32_t code : {12u, 18u, UINT32_MAX}) {
     EXPECT_EQ(PatchErrorText(code), u"Unknown patch error");
   }
@@ -112,10 +112,7 @@ TEST(PatchErrorTest, TextsAndWhatTheyShow) {
   EXPECT_EQ(PatchFailure(42, u"").code(), 42u);
   EXPECT_EQ(PatchFailureMessage(4, u""), u"missing crcpatch_url");
   EXPECT_EQ(PatchFailureMessage(5, u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
-}
-
-// The classification table in its search order; the texts are the codes' own.
-TEST(PatchErrorTest, ClassifiesForeignTextsByTheFirstRowFoundAnywhere) {
+  // The classification table in its search order; the texts are the codes' own.
   const std::pair<const char*, std::uint32_t> rows[] = {
       {"Could not load torrent config", 0}, {"Could not download crclist", 1},
       {"Invalid crclist response", 2},      {"Empty crclist", 3},
