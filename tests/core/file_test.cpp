@@ -25,11 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void SetReadOnly(const fs::path& path, bool read_only) {
-  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  read_only ? fs::perm_options::remove : fs::perm_options::add);
-}
-
 // Every entry as "name=contents" (read-only: "!" after it), "name/" or "name>" (a link).
 std::string Listing(const fs::path& root) {
   std::map<std::string, std::string> items;
@@ -125,7 +120,6 @@ TEST(FileApplyTest, Scenarios) {
       {"EmbLauncher.trust.tmp>", "EmbLauncher.trust", "", 0, 0, false, "ok", "",
        "EmbLauncher.trust=EMBTR1\nserial 9\n"},
   };
-  test::TempDir dir;
   test::TempDir outside;
   std::error_code no_links;  // the Windows build's std::filesystem makes none
   fs::create_symlink(outside / "file", outside / "link", no_links);
@@ -133,8 +127,7 @@ TEST(FileApplyTest, Scenarios) {
     SCOPED_TRACE(testing::Message() << c.before << " -> " << c.target);
     const bool plants = c.fail_move_aside && *c.exe == '\0';
     if (no_links && (plants || std::strchr(c.before, '>') != nullptr)) continue;
-    fs::remove_all(dir.path());
-    fs::create_directories(dir.path());
+    test::TempDir dir;
     fs::remove(outside / "file");
     test::WriteFileBytes(outside / "file", "outside");
     std::istringstream items{c.before};
@@ -146,7 +139,10 @@ TEST(FileApplyTest, Scenarios) {
       if (item.ends_with('/')) fs::create_directories(path);
       if (item.ends_with('>')) fs::create_symlink(outside / "file", path);
       if (equals != std::string::npos) test::WriteFileBytes(path, item.substr(equals + 1));
-      if (read_only) SetReadOnly(fs::canonical(path), true);
+      if (read_only) {
+        fs::permissions(fs::canonical(path), fs::perms::owner_write | fs::perms::group_write |
+                        fs::perms::others_write, fs::perm_options::remove);
+      }
     }
     const fs::perms mode = fs::status(outside / "file").permissions();
     ScriptedPlatform platform;
@@ -174,7 +170,6 @@ TEST(FileApplyTest, Scenarios) {
     EXPECT_EQ(Listing(dir.path()), c.after);
     EXPECT_EQ(test::ReadFileBytes(outside / "file"), "outside");
     EXPECT_EQ(fs::status(outside / "file").permissions(), mode);
-    SetReadOnly(outside / "file", false);
   }
 }
 

@@ -26,13 +26,9 @@ const Bytes kAbcd = B("\x15" "abcd", kEnd);  // four literals, then the end
 // Hand-assembled streams, one per instruction form and per result code.
 TEST(Lzo1xTest, HandAssembledStreams) {
   // 2100 literals (18 + 8 zero bytes * 255 + 42), then a 3-byte match 2049 back.
-  const std::string run(2100, 'r');
-  Bytes long_run = B("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x2A");
-  long_run.insert(long_run.end(), run.begin(), run.end() - 2049);
-  long_run.insert(long_run.end(), {'x', 'y', 'z'});
-  long_run.insert(long_run.end(), run.begin(), run.begin() + 2046);
+  const std::string run = std::string(51, 'r') + "xyz" + std::string(2046, 'r');
+  Bytes long_run = B("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x2A", Bytes(run.begin(), run.end()));
   long_run.insert(long_run.end(), {0x00, 0x00, 0x11, 0x00, 0x00});
-  const std::string long_run_out = std::string(51, 'r') + "xyz" + std::string(2046, 'r') + "xyz";
   const std::tuple<Bytes, size_t, std::string> cases[] = {
       {kEnd, 0, "ok: "},
       {{}, 10, "input overrun: "},
@@ -40,7 +36,7 @@ TEST(Lzo1xTest, HandAssembledStreams) {
       {B("\x12" "a\xE0\x00", kEnd), 9, "ok: aaaaaaaaa"},  // a match reaching the first byte
       {B("\x12" "a\x20\x00\x05\x00\x00", kEnd), 294, "ok: " + std::string(294, 'a')},
       {B("\x12" "a\xE1\x00" "b\x04\x00", kEnd), 12, "ok: aaaaaaaaabab"},
-      {long_run, 2103, "ok: " + long_run_out},
+      {long_run, 2103, "ok: " + run + "xyz"},
       {B("\x10\x00\x03\x00\x00"), 0, "ok: "},
       {B("\x15" "ab"), 4, "input overrun: "},
       {B("\x12" "a\x20\x00\x00"), 500, "input overrun: a"},
