@@ -7,9 +7,33 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "tests/support/test_corpus.h"
+
+namespace {
+
+// Machine-code-like: opcodes, small immediates, addresses, zero padding.
+emberfall::test::Bytes BinaryLikeBytes(size_t size, std::uint32_t seed) {
+  static constexpr std::uint8_t kOpcodes[] = {0x48, 0x89, 0x8B, 0xE8, 0xFF, 0x0F, 0x83, 0xC3};
+  std::mt19937 rng(seed);
+  emberfall::test::Bytes out;
+  while (out.size() < size) {
+    out.push_back(kOpcodes[rng() % 8]);
+    const std::uint32_t roll = rng() % 4;
+    if (roll == 0) out.insert(out.end(), rng() % 24, 0);  // padding
+    if (roll == 1) {  // an address
+      const std::uint32_t address = 0x401000 + rng() % 65536;
+      for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+    }
+    if (roll >= 2) out.push_back(static_cast<std::uint8_t>(rng() % 128));  // an immediate
+  }
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -28,7 +52,7 @@ int main(int argc, char** argv) {
     emberfall::test::Bytes data;
     switch (i % 3) {
       case 0: data = emberfall::test::TextBytes(static_cast<size_t>(size), i); break;
-      case 1: data = emberfall::test::BinaryLikeBytes(static_cast<size_t>(size), i); break;
+      case 1: data = BinaryLikeBytes(static_cast<size_t>(size), i); break;
       default: data = emberfall::test::FastRandomBytes(static_cast<size_t>(size), i); break;
     }
     const std::filesystem::path file =

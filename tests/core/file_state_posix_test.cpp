@@ -1,6 +1,5 @@
-// The POSIX stand-ins for the Windows file identity (inode for the file
-// index, mtime in 100-ns units since 1601), and a FIFO in a folder anyone can
-// write, which must never block the elevated launcher.
+// The POSIX stand-ins for the Windows file identity, and a FIFO in a folder
+// anyone can write, which must never block the elevated launcher.
 #include <fcntl.h>
 #include <sys/stat.h>
 

@@ -23,27 +23,12 @@ Bytes B(const char (&bytes)[N], const Bytes& more = {}) {
 const Bytes kEnd = {0x11, 0x00, 0x00};
 const Bytes kAbcd = B("\x15" "abcd", kEnd);  // four literals, then the end
 
-// The result and the bytes produced into exactly |capacity| bytes.
-std::string Decoded(const Bytes& stream, size_t capacity) {
-  std::string out(capacity, '\0');
-  size_t produced = 12345;
-  auto* destination = reinterpret_cast<std::uint8_t*>(out.data());
-  const LzoResult result =
-      Lzo1xDecompressSafe(stream.data(), stream.size(), destination, capacity, produced);
-  EXPECT_LE(produced, capacity);
-  return WideToUtf8(LzoResultText(result)) + ": " + out.substr(0, produced);
-}
-
 // Hand-assembled streams, one per instruction form and per result code.
 TEST(Lzo1xTest, HandAssembledStreams) {
   // 2100 literals (18 + 8 zero bytes * 255 + 42), then a 3-byte match 2049 back.
-  const std::string run(2100, 'r');
-  Bytes long_run = B("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x2A");
-  long_run.insert(long_run.end(), run.begin(), run.end() - 2049);
-  long_run.insert(long_run.end(), {'x', 'y', 'z'});
-  long_run.insert(long_run.end(), run.begin(), run.begin() + 2046);
+  const std::string run = std::string(51, 'r') + "xyz" + std::string(2046, 'r');
+  Bytes long_run = B("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x2A", Bytes(run.begin(), run.end()));
   long_run.insert(long_run.end(), {0x00, 0x00, 0x11, 0x00, 0x00});
-  const std::string long_run_out = std::string(51, 'r') + "xyz" + std::string(2046, 'r') + "xyz";
   const std::tuple<Bytes, size_t, std::string> cases[] = {
       {kEnd, 0, "ok: "},
       {{}, 10, "input overrun: "},
@@ -51,7 +36,7 @@ TEST(Lzo1xTest, HandAssembledStreams) {
       {B("\x12" "a\xE0\x00", kEnd), 9, "ok: aaaaaaaaa"},  // a match reaching the first byte
       {B("\x12" "a\x20\x00\x05\x00\x00", kEnd), 294, "ok: " + std::string(294, 'a')},
       {B("\x12" "a\xE1\x00" "b\x04\x00", kEnd), 12, "ok: aaaaaaaaabab"},
-      {long_run, 2103, "ok: " + long_run_out},
+      {long_run, 2103, "ok: " + run + "xyz"},
       {B("\x10\x00\x03\x00\x00"), 0, "ok: "},
       {B("\x15" "ab"), 4, "input overrun: "},
       {B("\x12" "a\x20\x00\x00"), 500, "input overrun: a"},
@@ -66,17 +51,14 @@ TEST(Lzo1xTest, HandAssembledStreams) {
       {B("\x15" "abcd\x11\x00\x00x"), 4, "input not consumed: abcd"},
   };
   for (const auto& [stream, capacity, expected] : cases) {
-    EXPECT_EQ(Decoded(stream, capacity), expected) << expected.substr(0, 40);
-  }
-}
-
-// "ok" and the decoded bytes, or "CODE DETAIL".
-std::string Outcome(const Bytes& payload, std::int64_t expected) {
-  try {
-    const Bytes decoded = DecodePayload(std::span<const std::uint8_t>(payload), expected);
-    return "ok " + std::string(decoded.begin(), decoded.end());
-  } catch (const PatchFailure& failure) {
-    return std::to_string(failure.code()) + " " + WideToUtf8(failure.detail());
+    std::string out(capacity, '\0');  // exactly |capacity| bytes
+    size_t produced = 12345;
+    const LzoResult result = Lzo1xDecompressSafe(stream.data(), stream.size(),
+                                                 reinterpret_cast<std::uint8_t*>(out.data()),
+                                                 capacity, produced);
+    ASSERT_LE(produced, capacity);
+    EXPECT_EQ(WideToUtf8(LzoResultText(result)) + ": " + out.substr(0, produced), expected)
+        << expected.substr(0, 40);
   }
 }
 
@@ -107,7 +89,12 @@ TEST(PayloadTest, ChecksInOrderAndDecodesBothFramings) {
       {FrameBare(4, B("\x15" "abcd\x11\x00\x00!")), 4, "8 lzo input not consumed"},
   };
   for (const auto& [payload, expected, outcome] : cases) {
-    EXPECT_EQ(Outcome(payload, expected), outcome) << outcome;
+    try {
+      const Bytes decoded = DecodePayload(std::span<const std::uint8_t>(payload), expected);
+      EXPECT_EQ("ok " + std::string(decoded.begin(), decoded.end()), outcome);
+    } catch (const PatchFailure& failure) {
+      EXPECT_EQ(std::to_string(failure.code()) + " " + WideToUtf8(failure.detail()), outcome);
+    }
   }
 }
 

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/patch_error.h"
+#include "core/xml_reader.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
@@ -57,6 +59,88 @@ TEST(PathKeyTest, MatchesTheRecordedWindowsMappingForEveryUnit) {
   ASSERT_EQ(key.size(), all.size());
   const size_t at = std::mismatch(key.begin(), key.end(), want.begin()).first - key.begin();
   EXPECT_EQ(at, key.size()) << std::hex << "U+" << unsigned(all[at]) << " to " << unsigned(key[at]);
+}
+
+// Attribute "x" of the first element "a".
+TEST(ReadXmlAttributeTest, Cases) {
+  const std::pair<std::string, const char*> cases[] = {
+      {R"(<a y='2' x="1"/>)", "1"},
+      {"<a\tx\r\n=\n'1'>", "1"},
+      {R"(<a x='say "it's"'>)", "say \"it"},
+      {"<a x=\"line\nfeed \xC3\xBC\xFF\">", "line\nfeed \xC3\xBC\xFF"},  // bytes pass through
+      {R"(<a X="1">)", ""},  // names are case-sensitive
+      // Only a name after white space counts, and only with "=" and a quote.
+      {R"(<a data-x="5" xx="6" x="7">)", "7"},
+      {R"(<a title="see x='3'" x="7">)", "3"},
+      {R"(<a x y="2" x="3">)", "3"},
+      {R"(<a x= y="2">)", ""},
+      {"<a \vx=\"1\" \fx=\"2\">", ""},  // vertical tab and form feed are not white space
+      // A value cut by the end of the tag or the document is missing.
+      {R"(<a x="1>2">)", ""},
+      {R"(<a x=')", ""},
+      // The first tag of the element decides; there is no tree.
+      {R"(<ab x="1"/><a x="2"/>)", "2"},
+      {"<a\vx=\"1\"><a x=\"2\">", "2"},  // "<a\v" is another name
+      {R"(<b t="<a x='1'>">)", "1"},
+      // Elements inside comments are skipped.
+      {R"(<!-- <a x="1"/> --><a x="2"/>)", "2"},
+      {R"(<!-- open <a x="1"/>)", ""},
+      {R"(<!--><a x="1"/>)", "1"},  // "<!-->" closes itself
+      {R"(<!-- --><!-- <a x="1"/>)", ""},  // a later comment never closes
+      // The five entities are decoded once.
+      {R"(<a x="&lt;&amp;&#65;&unknown;&quot;&apos;&gt;">)", "<&&#65;&unknown;\"'>"},
+      {R"(<a x="&amp;lt;&AMP;&lt a&">)", "&lt;&AMP;&lt a&"},
+  };
+  for (const auto& [document, expected] : cases) {
+    EXPECT_EQ(ReadXmlAttribute(document, "a", "x"), expected) << document;
+  }
+}
+
+// Many near-miss names after a comment: a backwards search per match would be quadratic.
+TEST(ReadXmlAttributeTest, ScansLargeDocumentsInLinearTime) {
+  std::string document = "<!-- c -->";
+  for (int i = 0; i < 200000; ++i) document += "<ab";
+  EXPECT_EQ(ReadXmlAttribute(document + R"(<a x="found"/>)", "a", "x"), "found");
+}
+
+TEST(PatchErrorTest, TextsAndTheClassificationOfForeignTexts) {
+  for (std::uint32_t code : {12u, 18u, UINT32_MAX}) {
+    EXPECT_EQ(PatchErrorText(code), u"Unknown patch error");
+  }
+  EXPECT_STREQ(PatchFailure(PatchErrorCode::DownloadFailed, u"d\u00FC").what(), "d\xC3\xBC");
+  EXPECT_STREQ(PatchFailure(42, u"").what(), "Unknown patch error");
+  EXPECT_EQ(PatchFailure(42, u"").code(), 42u);
+  EXPECT_EQ(PatchFailureMessage(4, u""), u"missing crcpatch_url");
+  EXPECT_EQ(PatchFailureMessage(5, u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
+  // The classification table in its search order; the texts are the codes' own.
+  const std::pair<const char*, std::uint32_t> rows[] = {
+      {"Could not load torrent config", 0}, {"Could not download crclist", 1},
+      {"Invalid crclist response", 2},      {"Empty crclist", 3},
+      {"missing crcpatch_url", 4},          {"Download failed", 5},
+      {"Unpack size mismatch", 6},          {"Write failed", 7},
+      {"LZ payload too small", 8},          {"kv5lz decompress failed", 8},
+      {"kv5lz size mismatch", 8},           {"MCOZ header too small", 8},
+      {"Checksum mismatch", 9},             {"File in use", 10},
+      {"Invalid torrent config", 11},       {"Release signature invalid", 13},
+      {"Release expired", 14},              {"Release rolled back", 15},
+      {"Signed hash mismatch", 16},         {"File not in signed release", 17},
+  };
+  for (size_t first = 0; first < std::size(rows); ++first) {
+    const auto [text, code] = rows[first];
+    EXPECT_EQ(code == 8 ? "Decompress failed" : text, WideToUtf8(PatchErrorText(code)));
+    EXPECT_EQ(ClassifyExceptionText(std::runtime_error(std::string("x: ") + text + " (y)")), code);
+    for (size_t later = first + 1; later < std::size(rows); ++later) {
+      const std::string both = std::string(rows[later].first) + " / " + text;
+      EXPECT_EQ(ClassifyExceptionText(std::runtime_error(both)), code) << both;
+    }
+  }
+  for (const char* text : {"", "download failed", "Write faile"}) {  // case matters
+    EXPECT_EQ(ClassifyExceptionText(std::runtime_error(text)), 12u) << text;
+  }
+  struct NoText : std::exception {
+    const char* what() const noexcept override { return nullptr; }
+  };
+  EXPECT_EQ(ClassifyExceptionText(NoText()), 12u);
 }
 
 }  // namespace

@@ -1,13 +1,10 @@
 // Our LZO1X decoder against streams liblzo2 makes on the spot: every match
-// and literal form its two compressors emit, in both payload framings, past
-// 16 MiB, and the same bytes wherever liblzo2 accepts a damaged stream.
+// and literal form its two compressors emit, in both payload framings.
 // Linux only: liblzo2 is a test dependency.
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 
-#include "core/lzo1x.h"
 #include "core/payload.h"
 #include "tests/oracle/lzo_oracle.h"
 #include "tests/support/test_corpus.h"
@@ -19,24 +16,16 @@ namespace {
 using oracle::LzoLevel;
 using test::Bytes;
 
-TEST(Lzo1xOracleTest, DecodesWhatLiblzo2MakesAndAgreesOnDamage) {
+TEST(Lzo1xOracleTest, DecodesWhatLiblzo2Makes) {
   std::ifstream program(test::BuiltProgram("embpatch"), std::ios::binary);
-  Bytes mixed = test::TextBytes(9 * 1048576, 3);
-  for (const Bytes& more : {test::BinaryLikeBytes(5 * 1048576, 4), test::RandomBytes(1048576, 5),
-                            Bytes(2 * 1048576 + 17, 0)}) {
-    mixed.insert(mixed.end(), more.begin(), more.end());
-  }
   const std::pair<const char*, Bytes> parts[] = {
-      {"empty", {}},
-      {"one byte", {42}},
       {"text", test::TextBytes(70000, 1)},
-      {"random", test::RandomBytes(70000, 2)},
+      {"random", test::FastRandomBytes(70000, 2)},
       {"embpatch", Bytes(std::istreambuf_iterator<char>(program), {})},
-      {"mixed 17 MiB", std::move(mixed)},
+      {"zeros", Bytes(300000, 0)},
   };
   for (const auto& [name, data] : parts) {
     for (LzoLevel level : {LzoLevel::Lzo1x1, LzoLevel::Lzo1x999}) {
-      if (level == LzoLevel::Lzo1x999 && data.size() > 8 * 1048576) continue;  // slow, adds nothing
       SCOPED_TRACE(std::string(name) + " / " + oracle::LevelName(level));
       const Bytes stream = oracle::LzoCompress(data, level);
       const auto size = static_cast<std::uint32_t>(data.size());
@@ -44,27 +33,6 @@ TEST(Lzo1xOracleTest, DecodesWhatLiblzo2MakesAndAgreesOnDamage) {
       EXPECT_TRUE(DecodePayload(test::FrameMcoz(size, stream), size) == data);
     }
   }
-
-  const Bytes data = test::TextBytes(20000, 10);
-  const Bytes original = oracle::LzoCompress(data, LzoLevel::Lzo1x1);
-  std::mt19937 rng(12345);
-  int accepted = 0;
-  for (int round = 0; round < 3000; ++round) {
-    Bytes stream = original;
-    stream[rng() % (stream.size() - 3)] = static_cast<std::uint8_t>(rng());
-    Bytes theirs(data.size() + 64), ours(theirs.size());
-    size_t their_size = 0, our_size = 0;
-    if (oracle::LzoDecompressSafe(stream.data(), stream.size(), theirs.data(), theirs.size(),
-                                  their_size) != 0) {
-      continue;
-    }
-    ++accepted;
-    ASSERT_EQ(Lzo1xDecompressSafe(stream.data(), stream.size(), ours.data(), ours.size(), our_size),
-              LzoResult::Ok) << round;
-    ASSERT_TRUE(std::equal(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(our_size),
-                           theirs.begin(), theirs.begin() + static_cast<std::ptrdiff_t>(their_size)));
-  }
-  EXPECT_GT(accepted, 0);
 }
 
 }  // namespace

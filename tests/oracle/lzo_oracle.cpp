@@ -21,14 +21,6 @@ std::vector<std::uint8_t> LzoCompress(std::span<const std::uint8_t> data, LzoLev
   return out;
 }
 
-int LzoDecompressSafe(const std::uint8_t* source, size_t source_length, std::uint8_t* destination,
-                      size_t capacity, size_t& produced) {
-  lzo_uint length = capacity;
-  const int result = lzo1x_decompress_safe(source, source_length, destination, &length, nullptr);
-  produced = length;
-  return result;
-}
-
 const char* LevelName(LzoLevel level) {
   return level == LzoLevel::Lzo1x1 ? "lzo1x_1" : "lzo1x_999";
 }

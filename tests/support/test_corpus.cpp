@@ -6,21 +6,6 @@
 #include <string_view>
 
 namespace emberfall::test {
-namespace {
-
-void AppendLe32(Bytes& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-}  // namespace
-
-// rng() % n rather than the distributions, which are not portable.
-Bytes RandomBytes(size_t size, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(size);
-  for (auto& b : out) b = static_cast<std::uint8_t>(rng() >> 24);
-  return out;
-}
 
 Bytes FastRandomBytes(size_t size, std::uint64_t seed) {
   std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
@@ -37,6 +22,7 @@ Bytes FastRandomBytes(size_t size, std::uint64_t seed) {
   return out;
 }
 
+// rng() % n rather than the distributions, which are not portable.
 Bytes TextBytes(size_t size, std::uint32_t seed) {
   static constexpr std::array<std::string_view, 24> kWords = {
       "the", "patch", "launcher", "file", "server", "game",   "of",        "and",
@@ -56,21 +42,6 @@ Bytes TextBytes(size_t size, std::uint32_t seed) {
   return out;
 }
 
-Bytes BinaryLikeBytes(size_t size, std::uint32_t seed) {
-  static constexpr std::uint8_t kOpcodes[] = {0x48, 0x89, 0x8B, 0xE8, 0xFF, 0x0F, 0x83, 0xC3};
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < size) {
-    out.push_back(kOpcodes[rng() % 8]);
-    const std::uint32_t roll = rng() % 4;
-    if (roll == 0) out.insert(out.end(), rng() % 24, 0);           // padding
-    if (roll == 1) AppendLe32(out, 0x401000 + rng() % 65536);     // an address
-    if (roll >= 2) out.push_back(static_cast<std::uint8_t>(rng() % 128));  // an immediate
-  }
-  out.resize(size);
-  return out;
-}
-
 // Sized up front and filled in place: GCC 12 at -O3 takes an insert after a
 // push_back for a write past the end (-Wstringop-overflow) and stops the build.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream) {
@@ -84,7 +55,9 @@ Bytes FrameMcoz(std::uint32_t uncompressed_size, std::span<const std::uint8_t> s
                 std::uint32_t marker) {
   Bytes out = {'M', 'C', 'O', 'Z'};
   const auto compressed = static_cast<std::uint32_t>(stream.size());
-  for (std::uint32_t word : {marker, compressed, uncompressed_size, 0u}) AppendLe32(out, word);
+  for (std::uint32_t word : {marker, compressed, uncompressed_size, 0u}) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+  }
   out.resize(20 + stream.size());
   std::copy(stream.begin(), stream.end(), out.begin() + 20);
   return out;

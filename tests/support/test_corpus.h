@@ -12,13 +12,10 @@ namespace emberfall::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes RandomBytes(size_t size, std::uint32_t seed);
-// Eight bytes per step (xorshift64*), for multi-megabyte files.
+// Eight bytes per step (xorshift64*).
 Bytes FastRandomBytes(size_t size, std::uint64_t seed);
 // English-like words, punctuation and line breaks.
 Bytes TextBytes(size_t size, std::uint32_t seed);
-// Machine-code-like: opcodes, small immediates, addresses, zero padding.
-Bytes BinaryLikeBytes(size_t size, std::uint32_t seed);
 // The two framings of a payload.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream);
 Bytes FrameMcoz(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream,
