@@ -223,7 +223,6 @@ TEST(EmbpatchPosixTest, CtrlCCancelsTheRunWithExitCode130) {
        "--game-dir", Utf8Path(game.path()), "--config-url", server.UrlUtf8("/c.xml")},
       std::chrono::seconds(11));
   EXPECT_EQ(server.RequestCount("/c.xml"), 1u);
-  EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_code, 130) << r.err;
 }
 
