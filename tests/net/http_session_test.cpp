@@ -5,15 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "core/text.h"
 #include "tests/support/loopback_http_server.h"
-#include "tests/support/test_socket.h"
 #include "tests/support/test_support.h"
-#include "tests/support/unix_shell.h"
 
 namespace emberfall {
 namespace {
@@ -24,44 +20,11 @@ using test::PatternBody;
 using test::Response;
 using Fault = Response::Fault;
 
-// Short enough that a time-out costs about a second, long enough for a
-// loaded machine.
-HttpTimeouts ShortTimeouts(int receive_ms = 5000) { return {5000, 5000, 5000, receive_ms}; }
-
 std::string Error(const HttpSession& session) { return WideToUtf8(session.last_error()); }
 
 // An expectation ending in "(" leaves out the platform's error code.
 void ExpectOutcome(const std::string& actual, const std::string& expected) {
   EXPECT_EQ(expected.ends_with('(') ? actual.substr(0, expected.size()) : actual, expected);
-}
-
-// A URL nobody answers (its port was free a moment ago).
-std::string RefusedUrl() {
-  std::uint16_t port = 0;
-  test::sock::Close(test::sock::ListenLoopback(port));
-  return "http://127.0.0.1:" + std::to_string(port) + "/";
-}
-
-// OpenSSL's s_server with the self-signed certificate of tests/data/tls; its
-// URL, or "" if it did not start within 20 s. It serves one connection and
-// ends within a minute by itself, as Wine gives no handle to stop it with.
-std::string StartSelfSignedServer(const test::TempDir& dir) {
-  const auto tls = test::UnixPathOf(test::TestDataPath("tls"));
-  const auto log = test::UnixPathOf(dir / "log");
-  if (!tls || !log ||
-      !test::StartUnixShell("cd " + test::ShellQuote(*tls) +
-                            " && (exec timeout 60 openssl s_server -accept 127.0.0.1:0"
-                            " -cert self_signed_cert.pem -key self_signed_key.pem -naccept 1) > " +
-                            test::ShellQuote(*log) + " 2>&1 < /dev/null &")) {
-    return "";
-  }
-  for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(20ms)) {
-    std::ifstream in(dir / "log");
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    const std::size_t at = text.find("ACCEPT "), end = text.find('\n', at);
-    if (end != std::string::npos) return "https://" + text.substr(at + 7, end - at - 7);
-  }
-  return "";
 }
 
 class HttpSessionTest : public testing::Test {
@@ -84,17 +47,35 @@ class HttpSessionTest : public testing::Test {
   }
 
   LoopbackHttpServer server_;
-  HttpSession session_{ShortTimeouts()};
+  HttpSession session_{HttpTimeouts{5000, 5000, 5000, 5000}};
   std::vector<std::uint8_t> body_;
 };
 
 // Each way a request can end; the session stays usable after every failure.
 TEST_F(HttpSessionTest, Outcomes) {
-  test::TempDir tls_dir;
-  const std::string tls = StartSelfSignedServer(tls_dir);
+  // OpenSSL's s_server with a self-signed certificate serves one connection,
+  // or ends after a minute: Wine gives no handle to stop a Unix program with.
+  const test::TempDir tls_dir;
+  const auto cert = test::UnixPathOf(test::TestDataPath("tls/self_signed_cert.pem"));
+  const auto key = test::UnixPathOf(test::TestDataPath("tls/self_signed_key.pem"));
+  ASSERT_TRUE(cert && key);
+  const auto openssl = test::StartProcess(
+      test::UnixProgram("/usr/bin/timeout"),
+      {"60", "openssl", "s_server", "-accept", "127.0.0.1:0", "-naccept", "1", "-cert", *cert,
+       "-key", *key},
+      tls_dir / "log");
+  std::string tls;
+  for (int i = 0; openssl && tls.empty() && i < 1000; ++i, std::this_thread::sleep_for(20ms)) {
+    const std::string log = test::ReadFileBytes(tls_dir / "log");
+    const std::size_t at = log.find("ACCEPT "), end = log.find('\n', at);
+    if (end != std::string::npos) tls = "https://" + log.substr(at + 7, end - at - 7);
+  }
   ASSERT_NE(tls, "") << "openssl s_server did not start";
   const std::string port = std::to_string(server_.port());
+  const std::string refused = LoopbackHttpServer().UrlUtf8("/");  // its port is free again
   const RequestOptions mib{false, 1048576};
+  // Wine's WinHTTP accepts a cut chunked body (Windows' own does not).
+  const std::string cut = test::IsWindowsBuild() ? "" : "WinHTTP read: connection reset (12030)";
   struct Case {
     std::string path;  // or a whole URL
     Response response;
@@ -103,7 +84,6 @@ TEST_F(HttpSessionTest, Outcomes) {
   } cases[] = {
       {"/file", Response::Ok(PatternBody(307207)), {}, "ok pattern 307207 307207/307207"},
       {"/missing", Response::Status(404, "no such file"), {}, "HTTP 404"},
-      {"/broken", Response::Status(503), {}, "HTTP 503"},
       {"/empty", Response::Status(204), {}, "ok "},
       {"/old", {.status = 302, .headers = {{"Location", "/new"}}}, {}, "ok arrived 7/7"},
       {"/moved", {.status = 301, .headers = {{"Location", server_.UrlUtf8("/new")}}}, {},
@@ -114,31 +94,37 @@ TEST_F(HttpSessionTest, Outcomes) {
       {"/reset", {.body = PatternBody(65536), .fault = Fault::kResetAfter, .fault_after = 1000}, {},
        "WinHTTP read: connection reset ("},
       {"/hangup", Response::Stall(0ms), {}, "WinHTTP receive: invalid server response (12152)"},
-      {"/big", Response::Ok(PatternBody(2000000)), mib, "response too large (2000000 bytes)"},
       {"/over", Response::WithoutLength(PatternBody(1048577)), mib,
        "response too large (> 1048576 bytes)"},
-      {"/exact", Response::WithoutLength(PatternBody(1048576)), mib,
-       "ok pattern 1048576 1048576/-1"},
+      // Without a Content-Length only the chunk framing tells a whole body
+      // from a cut one, which libcurl calls success.
+      {"/chunked", {.body = "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
+                    .headers = {{"Transfer-Encoding", "chunked"}}, .send_content_length = false},
+       {}, "ok hello world 11/-1"},
+      {"/cut1", {.body = "5\r\nhello\r\n6\r\n wo",
+                 .headers = {{"Transfer-Encoding", "chunked"}}, .send_content_length = false},
+       {}, cut},
+      {"/cut2", {.body = "5\r\nhello\r\n", .headers = {{"Transfer-Encoding", "chunked"}},
+                 .send_content_length = false},
+       {}, cut},
       // The client reads a Content-Length of up to 31 characters, no longer.
       {"/odd31", {.body = "hi", .content_length = std::string(30, '0') + "2"}, {}, "ok hi 2/2"},
       {"/odd36", {.body = "hi", .content_length = std::string(35, '0') + "2"}, {}, "ok hi 2/-1"},
       {"/fresh", Response::Ok("x"), {true, 0}, "ok x 1/1"},
-      {RefusedUrl(), {}, {}, "WinHTTP connect: cannot connect (12029)"},
+      {refused, {}, {}, "WinHTTP connect: cannot connect (12029)"},
       {tls + "/x", {}, {}, "WinHTTP send: tls/certificate failure ("},
       {"ftp://127.0.0.1:" + port + "/x", {}, {}, "invalid url"},
-      {"http:///x", {}, {}, "invalid url"},
       {"http://:" + port + "/x", {}, {}, "invalid url"},
-      {"x", {}, {}, "invalid url"},
-      {"", {}, {}, "invalid url"},
   };
   server_.Serve("/new", Response::Ok("arrived"));
   for (const Case& c : cases) {
+    if (c.expected.empty()) continue;
     SCOPED_TRACE(c.path);
     const bool local = c.path.starts_with('/');
     if (local) server_.Serve(c.path, c.response);
     ExpectOutcome(Get(local ? server_.UrlUtf8(c.path) : c.path, c.options), c.expected);
     // A failure keeps no more than came before the fault or fits the limit.
-    if (!c.expected.starts_with("ok")) {
+    if (!c.expected.starts_with("ok") && c.expected != cut) {
       EXPECT_LE(body_.size(), c.response.send_content_length ? c.response.fault_after
                                                              : c.options.max_bytes);
     }
@@ -157,7 +143,7 @@ TEST_F(HttpSessionTest, Outcomes) {
   const std::pair<std::string, std::string> heads[] = {
       {"/file", "307207"}, {"/over", "-1"}, {"/missing", "-1 HTTP 404"}, {"/odd31", "2"},
       {"/odd36", "-1"},    {"x", "-1 invalid url"},
-      {RefusedUrl(), "-1 WinHTTP connect: cannot connect (12029)"},
+      {refused, "-1 WinHTTP connect: cannot connect (12029)"},
   };
   for (const auto& [path, expected] : heads) {
     SCOPED_TRACE(path);
@@ -169,56 +155,44 @@ TEST_F(HttpSessionTest, Outcomes) {
   for (const test::RecordedRequest& r : server_.Requests()) EXPECT_EQ(r.method, "HEAD");
 }
 
-// Wine's WinHTTP reports a receive time-out with Winsock's code (10060),
-// Windows and the libcurl build with 12002; the kind is the same.
-TEST(HttpSessionTimeoutTest, TimeOutThenConnectAfresh) {
+// Each time-out ends its request after its own time, not after the sum of
+// the time-outs, and the next request connects afresh. A connect hangs when
+// the listener's queue is full: the kernel then drops the client's SYNs.
+// (Wine's WinHTTP reports a time-out with Winsock's code, 10060.)
+TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
   LoopbackHttpServer server;
   server.Serve("/ok", Response::Ok("fine"));
   server.Serve("/silent", Response::Stall(4s));
   server.Serve("/stuck", {.body = PatternBody(10000), .fault = Fault::kCloseAfter,
                           .fault_after = 500, .delay = 4s});
-  HttpSession session(ShortTimeouts(1000));
-  std::vector<std::uint8_t> body;
-  // The connection of each of the three requests: a time-out forces a new one.
-  const char* cases[][3] = {{"/silent", "WinHTTP receive: timeout (", "1 1 2"},
-                            {"/stuck", "WinHTTP read: timeout (", "2 2 3"}};
-  for (const auto& [path, error, connections] : cases) {
-    SCOPED_TRACE(path);
-    server.ClearLog();
-    EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
-    EXPECT_FALSE(session.Get(server.Url(path), body, nullptr, {}));
-    ExpectOutcome(Error(session), error);
-    EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
-    std::string seen;
-    for (const auto& r : server.Requests()) {
-      seen += (seen.empty() ? "" : " ") + std::to_string(r.connection);
-    }
-    EXPECT_EQ(seen, connections);
-  }
-}
-
-// A connect that hangs (the listener's queue is full, so the kernel drops
-// the client's SYNs) fails after the connect time-out, not after the
-// resolve and connect time-outs together.
-TEST(HttpSessionTimeoutTest, AHangingConnectFailsAfterTheConnectTimeOut) {
   std::uint16_t port = 0;
   std::vector<test::sock::Socket> sockets{test::sock::ListenLoopback(port)};
   while (sockets.size() < 1000 && sockets.back() != test::sock::kInvalid) {
     sockets.push_back(test::sock::ConnectLoopback(port, 200));
   }
-  HttpTimeouts timeouts = ShortTimeouts();
-  timeouts.connect_ms = 1000;
-  HttpSession session(timeouts);
-  std::vector<std::uint8_t> body;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(session.Get(Utf8ToWide("http://127.0.0.1:" + std::to_string(port) + "/"), body,
-                           nullptr, {}));
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  for (test::sock::Socket s : sockets) test::sock::Close(s);
   EXPECT_EQ(sockets.back(), test::sock::kInvalid) << "the listener's queue never filled";
-  EXPECT_THAT(Error(session), testing::HasSubstr(": timeout ("));
-  EXPECT_GE(elapsed, 900ms);
-  EXPECT_LT(elapsed, 3000ms);
+  HttpSession session(HttpTimeouts{5000, 1000, 5000, 1000});
+  std::vector<std::uint8_t> body;
+  const std::pair<std::string, std::string> cases[] = {
+      {server.UrlUtf8("/silent"), "WinHTTP receive: timeout ("},
+      {server.UrlUtf8("/stuck"), "WinHTTP read: timeout ("},
+      {"http://127.0.0.1:" + std::to_string(port) + "/", ": timeout ("},
+  };
+  EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
+  for (const auto& [url, error] : cases) {
+    SCOPED_TRACE(url);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session.Get(Utf8ToWide(url), body, nullptr, {}));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_THAT(Error(session), testing::HasSubstr(error));
+    EXPECT_GE(elapsed, 900ms);
+    EXPECT_LT(elapsed, 3000ms);
+    EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
+  }
+  for (test::sock::Socket s : sockets) test::sock::Close(s);
+  std::string seen;
+  for (const auto& r : server.Requests()) seen += std::to_string(r.connection);
+  EXPECT_EQ(seen, "112234");
 }
 
 }  // namespace

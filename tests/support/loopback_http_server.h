@@ -17,9 +17,20 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/test_socket.h"
-
 namespace emberfall::test {
+namespace sock {
+
+// A non-blocking TCP socket on 127.0.0.1, over BSD sockets or Winsock.
+using Socket = std::intptr_t;
+inline constexpr Socket kInvalid = -1;
+
+// Listens at a free port (written to |port|); kInvalid on failure.
+Socket ListenLoopback(std::uint16_t& port);
+// kInvalid unless the connection to |port| is made within |timeout_ms|.
+Socket ConnectLoopback(std::uint16_t port, int timeout_ms);
+void Close(Socket s);
+
+}  // namespace sock
 
 // What the server does with one request.
 struct Response {
@@ -109,7 +120,7 @@ class LoopbackHttpServer {
   void AcceptLoop();
   void ServeConnection(sock::Socket socket, int connection);
   Response Pick(const RecordedRequest& request);
-  // SendAll and Sleep: false once the server stops (or the peer went away).
+  // False once the server stops (or the peer went away).
   bool SendAll(sock::Socket socket, std::string_view data);
   bool Sleep(std::chrono::milliseconds delay);
   // False when the connection ends after the response, with a reset if |reset|.

@@ -9,7 +9,6 @@
 #include "core/environment.h"
 #include "core/fs_path.h"
 #include "core/text.h"
-#include "tests/support/unix_shell.h"
 
 namespace emberfall::test {
 namespace {
@@ -82,12 +81,6 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
   result.out = ReadFileBytes(output / "out");
   result.err = ReadFileBytes(output / "err");
   return result;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 std::string LastLine(const std::string& text) {
