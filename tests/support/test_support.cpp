@@ -11,19 +11,13 @@
 #include "core/text.h"
 
 namespace emberfall::test {
-namespace {
 
-std::filesystem::path UniqueTempPath() {
+TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  return std::filesystem::temp_directory_path() /
-         ("emb-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++) +
-          "-" + std::to_string(stamp % 1000000));
+  path_ = std::filesystem::temp_directory_path() /
+          ("emb-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(path_);
 }
-
-}  // namespace
-
-TempDir::TempDir() : path_(UniqueTempPath()) { std::filesystem::create_directories(path_); }
 
 TempDir::~TempDir() {
   std::error_code ec;

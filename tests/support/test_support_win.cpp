@@ -1,5 +1,4 @@
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "core/text.h"
@@ -97,9 +96,6 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
   for (int attempt = 1; !CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, nullptr, &startup, &info);
        ++attempt) {
-    const unsigned long error = GetLastError();
-    std::fprintf(stderr, "CreateProcessW %ls: error %lu (attempt %d)\n", program.c_str(), error,
-                 attempt);
     if (attempt == 5) return nullptr;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
