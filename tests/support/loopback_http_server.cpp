@@ -112,8 +112,6 @@ namespace {
 
 // How often blocked loops look at the stop flag.
 constexpr int kPollMs = 20;
-// A request head larger than this is not something a client of ours sends.
-constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
 bool SameText(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
@@ -280,7 +278,7 @@ bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& req
   if (r.fault == Fault::kCloseAfter || r.fault == Fault::kResetAfter) {
     body = body.substr(0, r.fault_after);
   }
-  const std::size_t step = r.fault == Fault::kTrickle ? std::max<std::size_t>(r.trickle_bytes, 1)
+  const std::size_t step = r.fault == Fault::kTrickle ? std::max<std::size_t>(r.fault_after, 1)
                                                       : body.size();
   bool sent = SendAll(socket, out);
   for (std::size_t pos = 0; sent && pos < body.size(); pos += step) {
@@ -300,7 +298,7 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
     if (head_end == std::string::npos) {
       // A TLS handshake (record type 0x16) never becomes a request: close at
       // once, as an http-only server does, so an https client fails fast.
-      if (buffer.starts_with('\x16') || buffer.size() > kMaxRequestHead) break;
+      if (buffer.starts_with('\x16')) break;
       char chunk[8192];
       const int ready = sock::WaitFor(socket, POLLIN, kPollMs);
       const long n = ready == 1 ? recv(sock::N(socket), chunk, int{sizeof(chunk)}, 0) : -1;

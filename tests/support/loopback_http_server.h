@@ -39,7 +39,7 @@ struct Response {
     kStall,       // wait |delay|, then close without answering
     kCloseAfter,  // send |fault_after| body bytes, wait |delay|, close (FIN)
     kResetAfter,  // send |fault_after| body bytes, then reset (RST)
-    kTrickle,     // send the body |trickle_bytes| at a time, |delay| apart
+    kTrickle,     // send the body |fault_after| bytes at a time, |delay| apart
   };
 
   int status = 200;
@@ -53,7 +53,6 @@ struct Response {
   Fault fault = Fault::kNone;
   std::size_t fault_after = 0;
   std::chrono::milliseconds delay{0};
-  std::size_t trickle_bytes = 1;
 
   static Response Ok(std::string body) { return {.body = std::move(body)}; }
   static Response Status(int status, std::string body = {}) {
@@ -66,8 +65,7 @@ struct Response {
     return {.fault = Fault::kStall, .delay = delay};
   }
   static Response Trickle(std::string body, std::size_t bytes, std::chrono::milliseconds delay) {
-    return {
-        .body = std::move(body), .fault = Fault::kTrickle, .delay = delay, .trickle_bytes = bytes};
+    return {.body = std::move(body), .fault = Fault::kTrickle, .fault_after = bytes, .delay = delay};
   }
 };
 
