@@ -106,11 +106,7 @@ class HttpSessionRulesTest : public testing::Test {
 };
 
 TEST_F(HttpSessionRulesTest, AFailedCallNamesStageAndKindAndDropsTheConnection) {
-  struct Case {
-    std::string call;
-    std::uint32_t code;
-    std::string text;
-  } cases[] = {
+  const std::tuple<std::string, std::uint32_t, std::string> cases[] = {
       {"connect", 12029, "WinHTTP connect: cannot connect (12029)"},
       {"open", 12005, "WinHTTP open: error (12005)"},
       {"send", 12030, "WinHTTP send: connection reset (12030)"},
@@ -130,11 +126,11 @@ TEST_F(HttpSessionRulesTest, AFailedCallNamesStageAndKindAndDropsTheConnection) 
       {"query", 12002, "WinHTTP read: timeout (12002)"},
       {"read", 12030, "WinHTTP read: connection reset (12030)"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const auto& [call, code, text] : cases) {
+    SCOPED_TRACE(text);
     script_ = Script{.chunks = {"abc"}};
-    script_.errors[c.call] = c.code;
-    EXPECT_EQ(Get(), c.text + " []");
+    script_.errors[call] = code;
+    EXPECT_EQ(Get(), text + " []");
     EXPECT_EQ(script_.connects.size(), 1u) << "the failure before forces a new connect";
     EXPECT_EQ(script_.opened_requests, script_.closed_requests);
   }
@@ -151,13 +147,9 @@ TEST_F(HttpSessionRulesTest, ReusesTheConnectionOnlyForTheSameHostPortAndScheme)
 
 // Whatever is wrong with the response itself, the connection stays.
 TEST_F(HttpSessionRulesTest, ResponseOutcomes) {
-  struct Case {
-    int status;
-    std::optional<std::u16string> length;
-    std::deque<std::string> chunks;
-    std::int64_t limit;
-    std::string expected;
-  } cases[] = {
+  const std::tuple<int, std::optional<std::u16string>, std::deque<std::string>, std::int64_t,
+                   std::string>
+      cases[] = {
       {200, u"6", {"ab", "cde", "f"}, 0, "ok [abcdef] 2/6 5/6 6/6"},
       {299, u"6", {"ab", "cde", "f"}, 6, "ok [abcdef] 2/6 5/6 6/6"},
       {200, u"6", {"ab", "cde", "f"}, 5, "response too large (6 bytes) []"},
@@ -168,12 +160,12 @@ TEST_F(HttpSessionRulesTest, ResponseOutcomes) {
       {300, std::nullopt, {"x"}, 0, "HTTP 300 []"},
       {0, std::nullopt, {"x"}, 0, "HTTP 0 []"},  // unreadable
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    script_.status = c.status;
-    script_.content_length = c.length;
-    script_.chunks = c.chunks;
-    EXPECT_EQ(Get({false, c.limit}), c.expected);
+  for (const auto& [status, length, chunks, limit, expected] : cases) {
+    SCOPED_TRACE(expected);
+    script_.status = status;
+    script_.content_length = length;
+    script_.chunks = chunks;
+    EXPECT_EQ(Get({false, limit}), expected);
   }
   EXPECT_EQ(script_.connects.size(), 1u);
   EXPECT_EQ(script_.disconnects, 0);
@@ -279,12 +271,12 @@ TEST(HttpSessionTest, Outcomes) {
   const RequestOptions mib{false, 1048576};
   // Wine's WinHTTP accepts a cut chunked body (Windows' own does not).
   const std::string cut = test::IsWindowsBuild() ? "" : "WinHTTP read: connection reset (12030)";
-  struct Case {
-    std::string path;  // or a whole URL
-    Response response;
-    RequestOptions options;
-    std::string expected;
-  } cases[] = {
+  const auto chunked = [](std::string wire) {
+    return Response{.body = std::move(wire), .headers = {{"Transfer-Encoding", "chunked"}},
+                    .send_content_length = false};
+  };
+  // A path on |server|, or a whole URL.
+  const std::tuple<std::string, Response, RequestOptions, std::string> cases[] = {
       {"/file", Response::Ok(PatternBody(307207)), {}, "ok pattern 307207 307207/307207"},
       {"/missing", Response::Status(404, "no such file"), {}, "HTTP 404"},
       {"/empty", Response::Status(204), {}, "ok "},
@@ -299,15 +291,9 @@ TEST(HttpSessionTest, Outcomes) {
        "response too large (> 1048576 bytes)"},
       // Without a Content-Length only the chunk framing tells a whole body
       // from a cut one, which libcurl calls success.
-      {"/chunked", {.body = "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
-                    .headers = {{"Transfer-Encoding", "chunked"}}, .send_content_length = false},
-       {}, "ok hello world 11/-1"},
-      {"/cut1", {.body = "5\r\nhello\r\n6\r\n wo",
-                 .headers = {{"Transfer-Encoding", "chunked"}}, .send_content_length = false},
-       {}, cut},
-      {"/cut2", {.body = "5\r\nhello\r\n", .headers = {{"Transfer-Encoding", "chunked"}},
-                 .send_content_length = false},
-       {}, cut},
+      {"/whole", chunked("5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"), {}, "ok hello world 11/-1"},
+      {"/cut1", chunked("5\r\nhello\r\n6\r\n wo"), {}, cut},
+      {"/cut2", chunked("5\r\nhello\r\n"), {}, cut},
       // The client reads a Content-Length of up to 31 characters, no longer.
       {"/odd31", {.body = "hi", .content_length = std::string(30, '0') + "2"}, {}, "ok hi 2/2"},
       {"/odd36", {.body = "hi", .content_length = std::string(35, '0') + "2"}, {}, "ok hi 2/-1"},
@@ -318,16 +304,16 @@ TEST(HttpSessionTest, Outcomes) {
       {"http://:" + port + "/x", {}, {}, "invalid url"},
   };
   server.Serve("/new", Response::Ok("arrived"));
-  for (const Case& c : cases) {
-    if (c.expected.empty()) continue;
-    SCOPED_TRACE(c.path);
-    const bool local = c.path.starts_with('/');
-    if (local) server.Serve(c.path, c.response);
-    ExpectOutcome(get(local ? server.UrlUtf8(c.path) : c.path, c.options), c.expected);
+  for (const auto& [path, response, options, expected] : cases) {
+    if (expected.empty()) continue;
+    SCOPED_TRACE(path);
+    const bool local = path.starts_with('/');
+    if (local) server.Serve(path, response);
+    ExpectOutcome(get(local ? server.UrlUtf8(path) : path, options), expected);
     // A failure keeps no more than came before the fault or fits the limit.
-    if (!c.expected.starts_with("ok") && c.expected != cut) {
-      EXPECT_LE(body.size(), c.response.send_content_length ? c.response.fault_after
-                                                             : c.options.max_bytes);
+    if (!expected.starts_with("ok") && expected != cut) {
+      EXPECT_LE(body.size(),
+                response.send_content_length ? response.fault_after : options.max_bytes);
     }
     EXPECT_EQ(get(server.UrlUtf8("/new")), "ok arrived 7/7");
   }

@@ -236,8 +236,8 @@ Response LoopbackHttpServer::Pick(const RecordedRequest& request) {
 bool LoopbackHttpServer::SendAll(sock::Socket socket, std::string_view data) {
   while (!data.empty() && !stopping_) {
     const int ready = sock::WaitFor(socket, POLLOUT, kPollMs);
-    const long sent = ready == 1 ? send(sock::N(socket), data.data(),
-                                        static_cast<int>(data.size()), sock::kSendFlags)
+    const long sent = ready == 1 ? send(sock::N(socket), data.data(), static_cast<int>(data.size()),
+                                        sock::kSendFlags)
                                  : 0;
     if (ready < 0 || (sent < 0 && !sock::WouldBlock())) return false;
     data.remove_prefix(static_cast<std::size_t>(std::max(sent, 0L)));

@@ -65,7 +65,8 @@ struct Response {
     return {.fault = Fault::kStall, .delay = delay};
   }
   static Response Trickle(std::string body, std::size_t bytes, std::chrono::milliseconds delay) {
-    return {.body = std::move(body), .fault = Fault::kTrickle, .fault_after = bytes, .delay = delay};
+    return {
+        .body = std::move(body), .fault = Fault::kTrickle, .fault_after = bytes, .delay = delay};
   }
 };
 

@@ -11,6 +11,7 @@
 extern char** environ;
 
 namespace emberfall::test {
+
 void ChildProcess::Kill() {
   if (handle_ == 0) return;
   ::kill(static_cast<pid_t>(handle_), SIGKILL);

@@ -31,9 +31,8 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 // Wine's kernel32 exports these for exactly this purpose.
 template <typename Fn>
 Fn WineExport(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (kernel == nullptr) return nullptr;
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+  const FARPROC address = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
 }
 
 }  // namespace
@@ -51,7 +50,8 @@ void ChildProcess::Kill() {
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   const auto process = reinterpret_cast<HANDLE>(handle_);
   DWORD code = 0;
-  if (handle_ == 0 || WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0 ||
+  if (handle_ == 0 ||
+      WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(process, &code)) {
     return std::nullopt;
   }
