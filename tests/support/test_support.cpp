@@ -70,7 +70,9 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     result.err = "cannot start " + Utf8Path(program);
     return result;
   }
-  result.exit_code = child->Wait(timeout).value_or(-1);
+  const std::optional<int> code = child->Wait(timeout);
+  result.timed_out = !code;
+  result.exit_code = code.value_or(-1);
   child.reset();
   result.out = ReadFileBytes(output / "out");
   result.err = ReadFileBytes(output / "err");
