@@ -299,7 +299,7 @@ _TABLE = [
      "a parent that ends has not answered"),
     ("win-winhttp-extra", "net/http_transport_win.cpp",
      "out.object += FromWinString(parts.lpszExtraInfo, parts.dwExtraInfoLength);",
-     "out.object = FromWinString(parts.lpszExtraInfo, parts.dwExtraInfoLength);", NET, r"^UrlCrackWinTest",
+     "out.object = FromWinString(parts.lpszExtraInfo, parts.dwExtraInfoLength);", NET, r"^CrackHttpUrl",
      "the query stays after the path"),
 ]
 

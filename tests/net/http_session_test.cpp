@@ -1,19 +1,22 @@
-// HttpSession against real servers on loopback: the platform stack (WinHTTP
-// under Wine, libcurl on Linux) must give the same results.
+// HttpSession: its own rules over a scripted transport (error texts, the
+// connection cache, limits, cancellation), then against real servers on
+// loopback, where the platform stack (WinHTTP under Wine, libcurl on Linux)
+// must give the same results.
 #include "net/http_session.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <map>
 #include <thread>
 
 #include "core/text.h"
+#include "net/url.h"
 #include "tests/support/loopback_http_server.h"
-#include "tests/support/test_socket.h"
 #include "tests/support/test_support.h"
-#include "tests/support/unix_shell.h"
 
 namespace emberfall {
 namespace {
@@ -24,128 +27,295 @@ using test::PatternBody;
 using test::Response;
 using Fault = Response::Fault;
 
-// Short enough that a time-out costs about a second, long enough for a
-// loaded machine.
-HttpTimeouts ShortTimeouts(int receive_ms = 5000) { return {5000, 5000, 5000, receive_ms}; }
-
 std::string Error(const HttpSession& session) { return WideToUtf8(session.last_error()); }
 
-// An expectation ending in "(" leaves out the platform's error code.
-void ExpectOutcome(const std::string& actual, const std::string& expected) {
-  EXPECT_EQ(expected.ends_with('(') ? actual.substr(0, expected.size()) : actual, expected);
-}
+// What the transport answers, and what the session asked of it.
+struct Script {
+  bool open = true;
+  std::map<std::string, std::uint32_t> errors;  // by call: "connect", "open", "send", ...
+  int status = 200;
+  std::optional<std::u16string> content_length;
+  std::deque<std::string> chunks;
+  std::function<void()> on_query;
 
-// A URL nobody answers (its port was free a moment ago).
-std::string RefusedUrl() {
-  std::uint16_t port = 0;
-  test::sock::Close(test::sock::ListenLoopback(port));
-  return "http://127.0.0.1:" + std::to_string(port) + "/";
-}
+  std::vector<std::string> connects;  // "host:port:secure"
+  int opened_requests = 0, closed_requests = 0, disconnects = 0;
+};
 
-// OpenSSL's s_server with the self-signed certificate of tests/data/tls; its
-// URL, or "" if it did not start within 20 s. It serves one connection and
-// ends within a minute by itself, as Wine gives no handle to stop it with.
-std::string StartSelfSignedServer(const test::TempDir& dir) {
-  const auto tls = test::UnixPathOf(test::TestDataPath("tls"));
-  const auto log = test::UnixPathOf(dir / "log");
-  if (!tls || !log ||
-      !test::StartUnixShell("cd " + test::ShellQuote(*tls) +
-                            " && (exec timeout 60 openssl s_server -accept 127.0.0.1:0"
-                            " -cert self_signed_cert.pem -key self_signed_key.pem -naccept 1) > " +
-                            test::ShellQuote(*log) + " 2>&1 < /dev/null &")) {
-    return "";
+class ScriptedTransport : public HttpTransport {
+ public:
+  explicit ScriptedTransport(Script& script) : s_(script) {}
+  bool IsOpen() const override { return s_.open; }
+  bool CrackUrl(std::u16string_view url, CrackedUrl& out) const override {
+    return CrackHttpUrl(url, out);
   }
-  for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(20ms)) {
-    std::ifstream in(dir / "log");
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    const std::size_t at = text.find("ACCEPT "), end = text.find('\n', at);
-    if (end != std::string::npos) return "https://" + text.substr(at + 7, end - at - 7);
+  std::uint32_t Connect(const std::u16string& host, std::uint16_t port, bool secure) override {
+    s_.connects.push_back(WideToUtf8(host) + ":" + std::to_string(port) + (secure ? ":s" : ":p"));
+    return s_.errors["connect"];
   }
-  return "";
-}
+  void Disconnect() override { ++s_.disconnects; }
+  std::uint32_t OpenRequest(std::u16string_view, const std::u16string&, bool, bool) override {
+    s_.opened_requests += s_.errors["open"] == 0;
+    return s_.errors["open"];
+  }
+  std::uint32_t Send() override { return s_.errors["send"]; }
+  std::uint32_t Receive() override { return s_.errors["receive"]; }
+  int StatusCode() override { return s_.status; }
+  bool ContentLengthHeader(std::size_t, std::u16string& text) override {
+    text = s_.content_length.value_or(u"");
+    return s_.content_length.has_value();
+  }
+  std::uint32_t QueryAvailable(std::uint32_t& available) override {
+    if (s_.on_query) s_.on_query();
+    available = s_.chunks.empty() ? 0 : static_cast<std::uint32_t>(s_.chunks.front().size());
+    return s_.errors["query"];
+  }
+  std::uint32_t Read(std::vector<std::uint8_t>& body, std::uint32_t, std::uint32_t& read) override {
+    if (s_.errors["read"] != 0) return s_.errors["read"];
+    body.insert(body.end(), s_.chunks.front().begin(), s_.chunks.front().end());
+    read = static_cast<std::uint32_t>(s_.chunks.front().size());
+    s_.chunks.pop_front();
+    return 0;
+  }
+  void CloseRequest() override { ++s_.closed_requests; }
 
-class HttpSessionTest : public testing::Test {
+ private:
+  Script& s_;
+};
+
+class HttpSessionRulesTest : public testing::Test {
  protected:
+  // "ok" or the failure text, the body in brackets, then each progress report.
+  std::string Get(const RequestOptions& options = {}) {
+    std::string progress;
+    body_.assign(100, 7);
+    const bool ok = session_.Get(url_, body_,
+                                 [&](std::int64_t received, std::int64_t total) {
+                                   progress += " " + std::to_string(received) + "/" +
+                                               std::to_string(total);
+                                 },
+                                 options);
+    return (ok ? "ok" : Error(session_)) + " [" + std::string(body_.begin(), body_.end()) + "]" +
+           progress;
+  }
+
+  Script script_;
+  HttpSession session_{std::make_unique<ScriptedTransport>(script_)};
+  std::vector<std::uint8_t> body_;
+  const std::u16string url_ = u"http://h/x";
+};
+
+TEST_F(HttpSessionRulesTest, AFailedCallNamesStageAndKindAndDropsTheConnection) {
+  const std::tuple<std::string, std::uint32_t, std::string> cases[] = {
+      {"connect", 12029, "WinHTTP connect: cannot connect (12029)"},
+      {"open", 12005, "WinHTTP open: error (12005)"},
+      {"send", 12030, "WinHTTP send: connection reset (12030)"},
+      // WinHTTP only reaches the server inside the send call.
+      {"send", 12029, "WinHTTP connect: cannot connect (12029)"},
+      {"send", 12007, "WinHTTP connect: name not resolved (12007)"},
+      {"send", 12175, "WinHTTP send: tls/certificate failure (12175)"},
+      {"receive", 12002, "WinHTTP receive: timeout (12002)"},
+      {"receive", 10060, "WinHTTP receive: timeout (10060)"},
+      {"receive", 12017, "WinHTTP receive: cancelled (12017)"},
+      {"receive", 10054, "WinHTTP receive: connection reset (10054)"},
+      {"receive", 12152, "WinHTTP receive: invalid server response (12152)"},
+      {"receive", 12045, "WinHTTP receive: tls/certificate failure (12045)"},
+      {"receive", 12157, "WinHTTP receive: tls/certificate failure (12157)"},
+      {"receive", 12156, "WinHTTP receive: error (12156)"},
+      {"receive", 5, "WinHTTP receive: error (5)"},
+      {"query", 12002, "WinHTTP read: timeout (12002)"},
+      {"read", 12030, "WinHTTP read: connection reset (12030)"},
+  };
+  for (const auto& [call, code, text] : cases) {
+    SCOPED_TRACE(text);
+    script_ = Script{.chunks = {"abc"}};
+    script_.errors[call] = code;
+    EXPECT_EQ(Get(), text + " []");
+    EXPECT_EQ(script_.connects.size(), 1u) << "the failure before forces a new connect";
+    EXPECT_EQ(script_.opened_requests, script_.closed_requests);
+  }
+}
+
+TEST_F(HttpSessionRulesTest, ReusesTheConnectionOnlyForTheSameHostPortAndScheme) {
+  for (const std::u16string url : {u"http://h/a", u"http://h:80/b", u"http://H/c", u"http://H/d",
+                                   u"https://H/e", u"https://H:443/f", u"http://H:8080/g",
+                                   u"http://H:8080/h?x"}) {
+    EXPECT_TRUE(session_.Get(url, body_, nullptr, {})) << WideToUtf8(url);
+  }
+  EXPECT_THAT(script_.connects, testing::ElementsAre("h:80:p", "H:80:p", "H:443:s", "H:8080:p"));
+}
+
+// Whatever is wrong with the response itself, the connection stays.
+TEST_F(HttpSessionRulesTest, ResponseOutcomes) {
+  const std::tuple<int, std::optional<std::u16string>, std::deque<std::string>, std::int64_t,
+                   std::string>
+      cases[] = {
+      {200, u"6", {"ab", "cde", "f"}, 0, "ok [abcdef] 2/6 5/6 6/6"},
+      {299, u"6", {"ab", "cde", "f"}, 6, "ok [abcdef] 2/6 5/6 6/6"},
+      {200, u"6", {"ab", "cde", "f"}, 5, "response too large (6 bytes) []"},
+      {200, std::nullopt, {"abc", "def"}, 6, "ok [abcdef] 3/-1 6/-1"},
+      {200, std::nullopt, {"abc", "def"}, 5, "response too large (> 5 bytes) [abc] 3/-1"},
+      {200, u"10", {"abc"}, 0, "truncated body 3/10 [abc] 3/10"},
+      {199, std::nullopt, {"x"}, 0, "HTTP 199 []"},
+      {300, std::nullopt, {"x"}, 0, "HTTP 300 []"},
+      {0, std::nullopt, {"x"}, 0, "HTTP 0 []"},  // unreadable
+  };
+  for (const auto& [status, length, chunks, limit, expected] : cases) {
+    SCOPED_TRACE(expected);
+    script_.status = status;
+    script_.content_length = length;
+    script_.chunks = chunks;
+    EXPECT_EQ(Get({false, limit}), expected);
+  }
+  EXPECT_EQ(script_.connects.size(), 1u);
+  EXPECT_EQ(script_.disconnects, 0);
+}
+
+// The flag is read at every pass of the read loop and when a call fails (the
+// cancel then explains the failure); neither drops the connection.
+TEST_F(HttpSessionRulesTest, CancelStopsTheRequestAndKeepsTheConnection) {
+  std::atomic<bool> cancel{false};
+  session_.set_cancel_flag(&cancel);
+  for (const std::uint32_t error : {0u, 12017u}) {
+    SCOPED_TRACE(error);
+    cancel = false;
+    script_.chunks = {"abc", "def", "ghi"};
+    script_.on_query = [&, error] {
+      if (script_.chunks.size() != 2) return;
+      cancel = true;
+      script_.errors["query"] = error;
+    };
+    EXPECT_EQ(Get(), error ? "cancelled [abc] 3/-1" : "cancelled [abcdef] 3/-1 6/-1");
+  }
+  EXPECT_EQ(script_.disconnects, 0);
+  // A request started while the flag is set touches nothing.
+  const int opened = script_.opened_requests;
+  EXPECT_EQ(Get(), "cancelled []");
+  EXPECT_EQ(script_.opened_requests, opened);
+}
+
+// A failed GetText leaves the text alone.
+TEST_F(HttpSessionRulesTest, GetTextAndAnUnavailableSession) {
+  std::string text = "previous";
+  script_.status = 500;
+  EXPECT_FALSE(session_.GetText(url_, text, {}));
+  EXPECT_EQ(text, "previous");
+  script_ = Script{.chunks = {"new"}};
+  EXPECT_TRUE(session_.GetText(url_, text, {}) && text == "new") << text;
+  script_.open = false;
+  EXPECT_EQ(session_.Head(url_), -1);
+  EXPECT_EQ(Get(), "WinHTTP session unavailable []");
+  EXPECT_EQ(script_.opened_requests, 1);
+}
+
+TEST(ParseContentLengthTest, ReadsLeadingDecimalDigits) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  const std::pair<std::u16string, std::int64_t> cases[] = {
+      {u"0", 0},   {u"4096", 4096}, {u" \t12", 12}, {u"12abc", 12}, {u"+7", 7},
+      {u"-0", 0},  {u"-5", -1},     {u"abc", -1},   {u"", -1},      {u"+", -1},
+      {u" ", -1},  {u"1 2", 1},     {u"0x10", 0},   {u"9223372036854775807", kMax},
+      {u"99999999999999999999", kMax},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(WideToUtf8(text));
+    EXPECT_EQ(ParseContentLength(text), expected);
+  }
+}
+
+// Each way a request can end; the session stays usable after every failure.
+TEST(HttpSessionTest, Outcomes) {
+  LoopbackHttpServer server;
+  HttpSession session{HttpTimeouts{5000, 5000, 5000, 5000}};
+  std::vector<std::uint8_t> body;
   // The failure text, or "ok", the body (a long one as "pattern <size>" when
   // it is PatternBody) and the last progress report.
-  std::string Get(const std::string& url, const RequestOptions& options = {}) {
+  const auto get = [&](const std::string& url, const RequestOptions& options = {}) {
     std::string progress;
-    body_.assign(3, 1);
-    if (!session_.Get(Utf8ToWide(url), body_,
+    body.assign(3, 1);
+    if (!session.Get(Utf8ToWide(url), body,
                       [&](std::int64_t received, std::int64_t total) {
                         progress = " " + std::to_string(received) + "/" + std::to_string(total);
                       },
                       options)) {
-      return Error(session_);
+      return Error(session);
     }
-    const std::string text(body_.begin(), body_.end());
+    const std::string text(body.begin(), body.end());
     const bool pattern = text.size() > 16 && text == PatternBody(text.size());
     return "ok " + (pattern ? "pattern " + std::to_string(text.size()) : text) + progress;
+  };
+  // OpenSSL's s_server with a self-signed certificate serves one connection,
+  // or ends after a minute: Wine gives no handle to stop a Unix program with.
+  const test::TempDir tls_dir;
+  const auto cert = test::UnixPathOf(test::TestDataPath("tls/self_signed_cert.pem"));
+  const auto key = test::UnixPathOf(test::TestDataPath("tls/self_signed_key.pem"));
+  ASSERT_TRUE(cert && key);
+  const auto openssl = test::StartProcess(
+      test::UnixProgram("/usr/bin/timeout"),
+      {"60", "openssl", "s_server", "-accept", "127.0.0.1:0", "-naccept", "1", "-cert", *cert,
+       "-key", *key},
+      tls_dir / "log", tls_dir / "err");
+  std::string tls;
+  for (int i = 0; openssl && tls.empty() && i < 1000; ++i, std::this_thread::sleep_for(20ms)) {
+    const std::string log = test::ReadFileBytes(tls_dir / "log");
+    const std::size_t at = log.find("ACCEPT "), end = log.find('\n', at);
+    if (end != std::string::npos) tls = "https://" + log.substr(at + 7, end - at - 7);
   }
-
-  LoopbackHttpServer server_;
-  HttpSession session_{ShortTimeouts()};
-  std::vector<std::uint8_t> body_;
-};
-
-// Each way a request can end; the session stays usable after every failure.
-TEST_F(HttpSessionTest, Outcomes) {
-  test::TempDir tls_dir;
-  const std::string tls = StartSelfSignedServer(tls_dir);
   ASSERT_NE(tls, "") << "openssl s_server did not start";
-  const std::string port = std::to_string(server_.port());
+  const std::string port = std::to_string(server.port());
+  const std::string refused = LoopbackHttpServer().UrlUtf8("/");  // its port is free again
   const RequestOptions mib{false, 1048576};
-  struct Case {
-    std::string path;  // or a whole URL
-    Response response;
-    RequestOptions options;
-    std::string expected;
-  } cases[] = {
+  // Wine's WinHTTP accepts a cut chunked body (Windows' own does not).
+  const std::string cut = test::IsWindowsBuild() ? "" : "WinHTTP read: connection reset (12030)";
+  const auto chunked = [](std::string wire) {
+    return Response{.body = std::move(wire), .headers = {{"Transfer-Encoding", "chunked"}},
+                    .send_content_length = false};
+  };
+  // A path on |server|, or a whole URL.
+  const std::tuple<std::string, Response, RequestOptions, std::string> cases[] = {
       {"/file", Response::Ok(PatternBody(307207)), {}, "ok pattern 307207 307207/307207"},
       {"/missing", Response::Status(404, "no such file"), {}, "HTTP 404"},
-      {"/broken", Response::Status(503), {}, "HTTP 503"},
       {"/empty", Response::Status(204), {}, "ok "},
       {"/old", {.status = 302, .headers = {{"Location", "/new"}}}, {}, "ok arrived 7/7"},
-      {"/moved", {.status = 301, .headers = {{"Location", server_.UrlUtf8("/new")}}}, {},
-       "ok arrived 7/7"},
       {"/short", {.body = PatternBody(4096), .fault = Fault::kCloseAfter, .fault_after = 1000}, {},
        "truncated body 1000/4096"},
       // WinHTTP passes Winsock's code through under Wine (10054).
       {"/reset", {.body = PatternBody(65536), .fault = Fault::kResetAfter, .fault_after = 1000}, {},
        "WinHTTP read: connection reset ("},
       {"/hangup", Response::Stall(0ms), {}, "WinHTTP receive: invalid server response (12152)"},
-      {"/big", Response::Ok(PatternBody(2000000)), mib, "response too large (2000000 bytes)"},
       {"/over", Response::WithoutLength(PatternBody(1048577)), mib,
        "response too large (> 1048576 bytes)"},
-      {"/exact", Response::WithoutLength(PatternBody(1048576)), mib,
-       "ok pattern 1048576 1048576/-1"},
+      // Without a Content-Length only the chunk framing tells a whole body
+      // from a cut one, which libcurl calls success.
+      {"/whole", chunked("5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"), {}, "ok hello world 11/-1"},
+      {"/cut1", chunked("5\r\nhello\r\n6\r\n wo"), {}, cut},
+      {"/cut2", chunked("5\r\nhello\r\n"), {}, cut},
       // The client reads a Content-Length of up to 31 characters, no longer.
       {"/odd31", {.body = "hi", .content_length = std::string(30, '0') + "2"}, {}, "ok hi 2/2"},
       {"/odd36", {.body = "hi", .content_length = std::string(35, '0') + "2"}, {}, "ok hi 2/-1"},
       {"/fresh", Response::Ok("x"), {true, 0}, "ok x 1/1"},
-      {RefusedUrl(), {}, {}, "WinHTTP connect: cannot connect (12029)"},
+      {refused, {}, {}, "WinHTTP connect: cannot connect (12029)"},
       {tls + "/x", {}, {}, "WinHTTP send: tls/certificate failure ("},
       {"ftp://127.0.0.1:" + port + "/x", {}, {}, "invalid url"},
-      {"http:///x", {}, {}, "invalid url"},
       {"http://:" + port + "/x", {}, {}, "invalid url"},
-      {"x", {}, {}, "invalid url"},
-      {"", {}, {}, "invalid url"},
   };
-  server_.Serve("/new", Response::Ok("arrived"));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    const bool local = c.path.starts_with('/');
-    if (local) server_.Serve(c.path, c.response);
-    ExpectOutcome(Get(local ? server_.UrlUtf8(c.path) : c.path, c.options), c.expected);
+  server.Serve("/new", Response::Ok("arrived"));
+  for (const auto& [path, response, options, expected] : cases) {
+    if (expected.empty()) continue;
+    SCOPED_TRACE(path);
+    const bool local = path.starts_with('/');
+    if (local) server.Serve(path, response);
+    const std::string outcome = get(local ? server.UrlUtf8(path) : path, options);
+    // An expectation ending in "(" leaves out the platform's error code.
+    EXPECT_EQ(expected.ends_with('(') ? outcome.substr(0, expected.size()) : outcome, expected);
     // A failure keeps no more than came before the fault or fits the limit.
-    if (!c.expected.starts_with("ok")) {
-      EXPECT_LE(body_.size(), c.response.send_content_length ? c.response.fault_after
-                                                             : c.options.max_bytes);
+    if (!expected.starts_with("ok") && expected != cut) {
+      EXPECT_LE(body.size(),
+                response.send_content_length ? response.fault_after : options.max_bytes);
     }
-    EXPECT_EQ(Get(server_.UrlUtf8("/new")), "ok arrived 7/7");
+    EXPECT_EQ(get(server.UrlUtf8("/new")), "ok arrived 7/7");
   }
-  EXPECT_EQ(server_.RequestCount("/x"), 0u);
-  for (const test::RecordedRequest& r : server_.Requests()) {
+  EXPECT_EQ(server.RequestCount("/x"), 0u);
+  for (const test::RecordedRequest& r : server.Requests()) {
     SCOPED_TRACE(r.target);
     const std::string cache = r.target == "/fresh" ? "no-cache" : "";
     EXPECT_EQ(r.Header("Pragma").value_or("") + "," + r.Header("Cache-Control").value_or("") + "," +
@@ -153,72 +323,60 @@ TEST_F(HttpSessionTest, Outcomes) {
               cache + "," + cache + ",EmbLauncher/2.0,127.0.0.1:" + port);
   }
 
-  server_.ClearLog();
+  server.ClearLog();
   const std::pair<std::string, std::string> heads[] = {
-      {"/file", "307207"}, {"/over", "-1"}, {"/missing", "-1 HTTP 404"}, {"/odd31", "2"},
-      {"/odd36", "-1"},    {"x", "-1 invalid url"},
-      {RefusedUrl(), "-1 WinHTTP connect: cannot connect (12029)"},
+      {"/file", "307207"}, {"/over", "-1"}, {"/missing", "-1 HTTP 404"},
+      {refused, "-1 WinHTTP connect: cannot connect (12029)"},
   };
   for (const auto& [path, expected] : heads) {
     SCOPED_TRACE(path);
     const std::int64_t length =
-        session_.Head(Utf8ToWide(path.starts_with('/') ? server_.UrlUtf8(path) : path));
-    EXPECT_EQ(std::to_string(length) + (Error(session_).empty() ? "" : " ") + Error(session_),
+        session.Head(Utf8ToWide(path.starts_with('/') ? server.UrlUtf8(path) : path));
+    EXPECT_EQ(std::to_string(length) + (Error(session).empty() ? "" : " ") + Error(session),
               expected);
   }
-  for (const test::RecordedRequest& r : server_.Requests()) EXPECT_EQ(r.method, "HEAD");
+  for (const test::RecordedRequest& r : server.Requests()) EXPECT_EQ(r.method, "HEAD");
 }
 
-// Wine's WinHTTP reports a receive time-out with Winsock's code (10060),
-// Windows and the libcurl build with 12002; the kind is the same.
-TEST(HttpSessionTimeoutTest, TimeOutThenConnectAfresh) {
+// Each time-out ends its request after its own time, not after the sum of
+// the time-outs, and the next request connects afresh. A connect hangs when
+// the listener's queue is full: the kernel then drops the client's SYNs.
+// (Wine's WinHTTP reports a time-out with Winsock's code, 10060.)
+TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
   LoopbackHttpServer server;
   server.Serve("/ok", Response::Ok("fine"));
   server.Serve("/silent", Response::Stall(4s));
   server.Serve("/stuck", {.body = PatternBody(10000), .fault = Fault::kCloseAfter,
                           .fault_after = 500, .delay = 4s});
-  HttpSession session(ShortTimeouts(1000));
-  std::vector<std::uint8_t> body;
-  // The connection of each of the three requests: a time-out forces a new one.
-  const char* cases[][3] = {{"/silent", "WinHTTP receive: timeout (", "1 1 2"},
-                            {"/stuck", "WinHTTP read: timeout (", "2 2 3"}};
-  for (const auto& [path, error, connections] : cases) {
-    SCOPED_TRACE(path);
-    server.ClearLog();
-    EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
-    EXPECT_FALSE(session.Get(server.Url(path), body, nullptr, {}));
-    ExpectOutcome(Error(session), error);
-    EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
-    std::string seen;
-    for (const auto& r : server.Requests()) {
-      seen += (seen.empty() ? "" : " ") + std::to_string(r.connection);
-    }
-    EXPECT_EQ(seen, connections);
-  }
-}
-
-// A connect that hangs (the listener's queue is full, so the kernel drops
-// the client's SYNs) fails after the connect time-out, not after the
-// resolve and connect time-outs together.
-TEST(HttpSessionTimeoutTest, AHangingConnectFailsAfterTheConnectTimeOut) {
   std::uint16_t port = 0;
   std::vector<test::sock::Socket> sockets{test::sock::ListenLoopback(port)};
   while (sockets.size() < 1000 && sockets.back() != test::sock::kInvalid) {
     sockets.push_back(test::sock::ConnectLoopback(port, 200));
   }
-  HttpTimeouts timeouts = ShortTimeouts();
-  timeouts.connect_ms = 1000;
-  HttpSession session(timeouts);
-  std::vector<std::uint8_t> body;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(session.Get(Utf8ToWide("http://127.0.0.1:" + std::to_string(port) + "/"), body,
-                           nullptr, {}));
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  for (test::sock::Socket s : sockets) test::sock::Close(s);
   EXPECT_EQ(sockets.back(), test::sock::kInvalid) << "the listener's queue never filled";
-  EXPECT_THAT(Error(session), testing::HasSubstr(": timeout ("));
-  EXPECT_GE(elapsed, 900ms);
-  EXPECT_LT(elapsed, 3000ms);
+  HttpSession session(HttpTimeouts{5000, 1000, 5000, 1000});
+  std::vector<std::uint8_t> body;
+  const std::pair<std::string, std::string> cases[] = {
+      {server.UrlUtf8("/silent"), "WinHTTP receive: timeout ("},
+      {server.UrlUtf8("/stuck"), "WinHTTP read: timeout ("},
+      {"http://127.0.0.1:" + std::to_string(port) + "/", ": timeout ("},
+  };
+  EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
+  for (const auto& [url, error] : cases) {
+    SCOPED_TRACE(url);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session.Get(Utf8ToWide(url), body, nullptr, {}));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_THAT(Error(session), testing::HasSubstr(error));
+    EXPECT_GE(elapsed, 900ms);
+    EXPECT_LT(elapsed, 3000ms);
+    EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
+  }
+  for (test::sock::Socket s : sockets) test::sock::Close(s);
+  // After the hang WinHTTP may take its pooled connection to the server again.
+  std::string seen;
+  for (const auto& r : server.Requests()) seen += std::to_string(r.connection);
+  EXPECT_EQ(seen.substr(0, 5), "11223");
 }
 
 }  // namespace

@@ -5,13 +5,113 @@
 #include <algorithm>
 #include <cctype>
 
+// Winsock and BSD sockets differ only in the few calls wrapped below.
+#ifdef _WIN32
+#include "core/win/windows_include.h"
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace emberfall::test {
+namespace sock {
+namespace {
+
+#ifdef _WIN32
+using Native = SOCKET;
+constexpr int kSendFlags = 0;
+int Poll(pollfd& fd, int timeout_ms) { return WSAPoll(&fd, 1, timeout_ms); }
+bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+void CloseNative(Native s) { closesocket(s); }
+Socket NonBlocking(Native s) {
+  u_long on = 1;
+  if (s != INVALID_SOCKET) ioctlsocket(s, FIONBIO, &on);
+  return static_cast<Socket>(s);
+}
+Socket NewSocket() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started ? NonBlocking(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) : kInvalid;
+}
+Socket AcceptNative(Native s) { return NonBlocking(accept(s, nullptr, nullptr)); }
+#else
+using Native = int;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+int Poll(pollfd& fd, int timeout_ms) { return ::poll(&fd, 1, timeout_ms); }
+bool WouldBlock() {
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS || errno == EINTR;
+}
+void CloseNative(Native s) { ::close(s); }
+// Close-on-exec: a child process of a test must not hold a connection open.
+Socket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+Socket AcceptNative(Native s) {
+  return ::accept4(s, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
+#endif
+
+Native N(Socket s) { return static_cast<Native>(s); }
+
+sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// 1 when ready, 0 on time-out, -1 on error.
+int WaitFor(Socket s, short events, int timeout_ms) {
+  pollfd fd{N(s), events, 0};
+  const int ready = Poll(fd, timeout_ms);
+  if (ready < 0 && !WouldBlock()) return -1;
+  return ready > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+Socket ListenLoopback(std::uint16_t& port) {
+  const Socket s = NewSocket();
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof(address);
+  if (s == kInvalid || bind(N(s), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      listen(N(s), 64) != 0 ||
+      getsockname(N(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    Close(s);
+    return kInvalid;
+  }
+  port = ntohs(address.sin_port);
+  return s;
+}
+
+Socket ConnectLoopback(std::uint16_t port, int timeout_ms) {
+  const Socket s = NewSocket();
+  const sockaddr_in address = Loopback(port);
+  connect(N(s), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  if (WaitFor(s, POLLOUT, timeout_ms) == 1) return s;
+  Close(s);
+  return kInvalid;
+}
+
+void Close(Socket s) {
+  if (s != kInvalid) CloseNative(N(s));
+}
+
+}  // namespace sock
+
 namespace {
 
 // How often blocked loops look at the stop flag.
 constexpr int kPollMs = 20;
-// A request head larger than this is not something a client of ours sends.
-constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
 bool SameText(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
@@ -109,9 +209,13 @@ void LoopbackHttpServer::ClearLog() {
 
 void LoopbackHttpServer::AcceptLoop() {
   while (!stopping_) {
-    if (sock::WaitReadable(listener_, kPollMs) != 1) continue;
-    const sock::Socket socket = sock::Accept(listener_);
+    if (sock::WaitFor(listener_, POLLIN, kPollMs) != 1) continue;
+    const sock::Socket socket = sock::AcceptNative(sock::N(listener_));
     if (socket == sock::kInvalid) continue;
+    // Small writes (a trickled body) must leave at once, not wait for an ACK.
+    const int one = 1;
+    setsockopt(sock::N(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+               sizeof(one));
     const int connection = ++connections_;
     std::lock_guard<std::mutex> lock(mutex_);
     connection_threads_.emplace_back([this, socket, connection] {
@@ -131,10 +235,12 @@ Response LoopbackHttpServer::Pick(const RecordedRequest& request) {
 
 bool LoopbackHttpServer::SendAll(sock::Socket socket, std::string_view data) {
   while (!data.empty() && !stopping_) {
-    const int ready = sock::WaitWritable(socket, kPollMs);
-    const long sent = ready == 1 ? sock::SendSome(socket, data.data(), data.size()) : 0;
-    if (ready < 0 || sent < 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(sent));
+    const int ready = sock::WaitFor(socket, POLLOUT, kPollMs);
+    const long sent = ready == 1 ? send(sock::N(socket), data.data(), static_cast<int>(data.size()),
+                                        sock::kSendFlags)
+                                 : 0;
+    if (ready < 0 || (sent < 0 && !sock::WouldBlock())) return false;
+    data.remove_prefix(static_cast<std::size_t>(std::max(sent, 0L)));
   }
   return data.empty();
 }
@@ -172,7 +278,7 @@ bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& req
   if (r.fault == Fault::kCloseAfter || r.fault == Fault::kResetAfter) {
     body = body.substr(0, r.fault_after);
   }
-  const std::size_t step = r.fault == Fault::kTrickle ? std::max<std::size_t>(r.trickle_bytes, 1)
+  const std::size_t step = r.fault == Fault::kTrickle ? std::max<std::size_t>(r.fault_after, 1)
                                                       : body.size();
   bool sent = SendAll(socket, out);
   for (std::size_t pos = 0; sent && pos < body.size(); pos += step) {
@@ -192,11 +298,11 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
     if (head_end == std::string::npos) {
       // A TLS handshake (record type 0x16) never becomes a request: close at
       // once, as an http-only server does, so an https client fails fast.
-      if (buffer.starts_with('\x16') || buffer.size() > kMaxRequestHead) break;
+      if (buffer.starts_with('\x16')) break;
       char chunk[8192];
-      const int ready = sock::WaitReadable(socket, kPollMs);
-      const long n = ready == 1 ? sock::Receive(socket, chunk, sizeof(chunk)) : -2;
-      if (ready < 0 || n == 0 || n == -1) break;
+      const int ready = sock::WaitFor(socket, POLLIN, kPollMs);
+      const long n = ready == 1 ? recv(sock::N(socket), chunk, int{sizeof(chunk)}, 0) : -1;
+      if (ready < 0 || n == 0 || (ready == 1 && n < 0 && !sock::WouldBlock())) break;
       if (n > 0) buffer.append(chunk, static_cast<std::size_t>(n));
       continue;
     }
@@ -212,7 +318,12 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
     open = Respond(socket, request, reset);
     if (get) --gets_in_flight_;
   }
-  (reset ? sock::CloseWithReset : sock::Close)(socket);
+  if (reset) {
+    const linger option{1, 0};
+    setsockopt(sock::N(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
+               sizeof(option));
+  }
+  sock::Close(socket);
 }
 
 }  // namespace emberfall::test

@@ -17,9 +17,20 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/test_socket.h"
-
 namespace emberfall::test {
+namespace sock {
+
+// A non-blocking TCP socket on 127.0.0.1, over BSD sockets or Winsock.
+using Socket = std::intptr_t;
+inline constexpr Socket kInvalid = -1;
+
+// Listens at a free port (written to |port|); kInvalid on failure.
+Socket ListenLoopback(std::uint16_t& port);
+// kInvalid unless the connection to |port| is made within |timeout_ms|.
+Socket ConnectLoopback(std::uint16_t port, int timeout_ms);
+void Close(Socket s);
+
+}  // namespace sock
 
 // What the server does with one request.
 struct Response {
@@ -28,7 +39,7 @@ struct Response {
     kStall,       // wait |delay|, then close without answering
     kCloseAfter,  // send |fault_after| body bytes, wait |delay|, close (FIN)
     kResetAfter,  // send |fault_after| body bytes, then reset (RST)
-    kTrickle,     // send the body |trickle_bytes| at a time, |delay| apart
+    kTrickle,     // send the body |fault_after| bytes at a time, |delay| apart
   };
 
   int status = 200;
@@ -42,7 +53,6 @@ struct Response {
   Fault fault = Fault::kNone;
   std::size_t fault_after = 0;
   std::chrono::milliseconds delay{0};
-  std::size_t trickle_bytes = 1;
 
   static Response Ok(std::string body) { return {.body = std::move(body)}; }
   static Response Status(int status, std::string body = {}) {
@@ -56,7 +66,7 @@ struct Response {
   }
   static Response Trickle(std::string body, std::size_t bytes, std::chrono::milliseconds delay) {
     return {
-        .body = std::move(body), .fault = Fault::kTrickle, .delay = delay, .trickle_bytes = bytes};
+        .body = std::move(body), .fault = Fault::kTrickle, .fault_after = bytes, .delay = delay};
   }
 };
 
@@ -109,7 +119,7 @@ class LoopbackHttpServer {
   void AcceptLoop();
   void ServeConnection(sock::Socket socket, int connection);
   Response Pick(const RecordedRequest& request);
-  // SendAll and Sleep: false once the server stops (or the peer went away).
+  // False once the server stops (or the peer went away).
   bool SendAll(sock::Socket socket, std::string_view data);
   bool Sleep(std::chrono::milliseconds delay);
   // False when the connection ends after the response, with a reset if |reset|.

@@ -1,6 +1,5 @@
-// A stand-in for the game's entry executable: it records that it ran, in
-// which folder and with how many arguments, in "game_started.txt" in its
-// current folder, and ends.
+// A stand-in for the game's entry executable: it writes "started", its
+// current folder and its argument count to "game_started.txt" there.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,8 +9,7 @@ int main(int argc, char** /*argv*/) {
   std::error_code ec;
   const std::filesystem::path folder = std::filesystem::current_path(ec);
   if (ec) return 3;
-  // Written under a temporary name and renamed, so a watcher never reads a
-  // half-written marker.
+  // Renamed into place, so a watcher never reads half a marker.
   const std::filesystem::path part = folder / "game_started.txt.part";
   {
     std::ofstream out(part, std::ios::binary | std::ios::trunc);

@@ -9,22 +9,15 @@
 #include "core/environment.h"
 #include "core/fs_path.h"
 #include "core/text.h"
-#include "tests/support/unix_shell.h"
 
 namespace emberfall::test {
-namespace {
 
-std::filesystem::path UniqueTempPath() {
+TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  return std::filesystem::temp_directory_path() /
-         ("emb-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++) +
-          "-" + std::to_string(stamp % 1000000));
+  path_ = std::filesystem::temp_directory_path() /
+          ("emb-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(path_);
 }
-
-}  // namespace
-
-TempDir::TempDir() : path_(UniqueTempPath()) { std::filesystem::create_directories(path_); }
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -77,17 +70,13 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     result.err = "cannot start " + Utf8Path(program);
     return result;
   }
-  result.exit_code = child->Wait(timeout).value_or(-1);
+  const std::optional<int> code = child->Wait(timeout);
+  result.timed_out = !code;
+  result.exit_code = code.value_or(-1);
   child.reset();
   result.out = ReadFileBytes(output / "out");
   result.err = ReadFileBytes(output / "err");
   return result;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 std::string LastLine(const std::string& text) {

@@ -48,6 +48,7 @@ void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
 
 struct ProcessResult {
   int exit_code = -1;  // -1 when it could not start or ran out of time
+  bool timed_out = false;
   std::string out;
   std::string err;
 };
@@ -61,11 +62,17 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
 // destructor kills it too.
 class ChildProcess {
  public:
-  virtual ~ChildProcess() = default;
+  explicit ChildProcess(std::intptr_t handle) : handle_(handle) {}
+  ~ChildProcess() { Kill(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
   // Ends the child at once (SIGKILL / TerminateProcess) and reaps it.
-  virtual void Kill() = 0;
+  void Kill();
   // Waits for the child to end; nullopt if it still runs after |timeout|.
-  virtual std::optional<int> Wait(std::chrono::milliseconds timeout) = 0;
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+
+ private:
+  std::intptr_t handle_;  // the pid or process HANDLE; 0 once reaped
 };
 
 // Starts |program| with its output written to the files |out| and |err|
@@ -94,6 +101,13 @@ std::string LastLine(const std::string& text);
 
 // True when the tests run as a Windows build (under Wine here).
 bool IsWindowsBuild();
+
+// For starting a Linux program from either build: the path StartProcess
+// takes for |unix_program|, and the Unix path of |path| (Wine's mapping
+// under Wine); empty or nullopt if there is none. Wine gives no handle for a
+// Unix program, so one started this way must end by itself.
+std::filesystem::path UnixProgram(const char* unix_program);
+std::optional<std::string> UnixPathOf(const std::filesystem::path& path);
 
 }  // namespace emberfall::test
 

@@ -7,44 +7,31 @@
 #include <thread>
 
 #include "tests/support/test_support.h"
-#include "tests/support/unix_shell.h"
 
 extern char** environ;
 
 namespace emberfall::test {
-namespace {
 
-class PosixChild : public ChildProcess {
- public:
-  explicit PosixChild(pid_t pid) : pid_(pid) {}
-  ~PosixChild() override { Kill(); }
-  void Kill() override {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
+void ChildProcess::Kill() {
+  if (handle_ == 0) return;
+  ::kill(static_cast<pid_t>(handle_), SIGKILL);
+  int status = 0;
+  while (::waitpid(static_cast<pid_t>(handle_), &status, 0) < 0 && errno == EINTR) {
   }
-  std::optional<int> Wait(std::chrono::milliseconds timeout) override {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (pid_ > 0) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (std::chrono::steady_clock::now() >= deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  handle_ = 0;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (int status = 0; handle_ != 0; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    if (::waitpid(static_cast<pid_t>(handle_), &status, WNOHANG) == handle_) {
+      handle_ = 0;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) break;
   }
-
- private:
-  pid_t pid_;
-};
-
-}  // namespace
+  return std::nullopt;
+}
 
 bool IsWindowsBuild() { return false; }
 
@@ -70,15 +57,10 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
   pid_t pid = -1;
   const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  return error == 0 ? std::make_unique<PosixChild>(pid) : nullptr;
+  return error == 0 ? std::make_unique<ChildProcess>(pid) : nullptr;
 }
 
-bool StartUnixShell(const std::string& script) {
-  // The shell only backgrounds its helpers; reaping it leaves no zombie.
-  const std::unique_ptr<ChildProcess> shell = StartProcess("/bin/sh", {"-c", script});
-  if (shell) shell->Wait(std::chrono::seconds(10));
-  return shell != nullptr;
-}
+std::filesystem::path UnixProgram(const char* unix_program) { return unix_program; }
 
 std::optional<std::string> UnixPathOf(const std::filesystem::path& path) {
   return std::filesystem::absolute(path).string();

@@ -1,5 +1,4 @@
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "core/text.h"
@@ -7,7 +6,6 @@
 #include "core/win/wide.h"
 #include "core/win/windows_include.h"
 #include "tests/support/test_support.h"
-#include "tests/support/unix_shell.h"
 
 namespace emberfall::test {
 namespace {
@@ -30,41 +28,37 @@ std::wstring QuoteArgument(const std::wstring& arg) {
   return quoted + L'"';
 }
 
-// The process handle may be null: Wine gives none for a Unix program.
-class WinChild : public ChildProcess {
- public:
-  explicit WinChild(HANDLE process) : process_(process) {}
-  ~WinChild() override { Kill(); }
-  void Kill() override {
-    if (process_.get() == nullptr) return;
-    TerminateProcess(process_.get(), 137);
-    WaitForSingleObject(process_.get(), 30000);
-    process_.reset();
-  }
-  std::optional<int> Wait(std::chrono::milliseconds timeout) override {
-    DWORD code = 0;
-    if (process_.get() == nullptr ||
-        WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(process_.get(), &code)) {
-      return std::nullopt;
-    }
-    process_.reset();
-    return static_cast<int>(code);
-  }
-
- private:
-  win::ScopedHandle process_;
-};
-
 // Wine's kernel32 exports these for exactly this purpose.
 template <typename Fn>
 Fn WineExport(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (kernel == nullptr) return nullptr;
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+  const FARPROC address = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
 }
 
 }  // namespace
+
+// The handle is null for a Unix program: Wine gives none.
+void ChildProcess::Kill() {
+  if (handle_ == 0) return;
+  const auto process = reinterpret_cast<HANDLE>(handle_);
+  TerminateProcess(process, 137);
+  WaitForSingleObject(process, 30000);
+  CloseHandle(process);
+  handle_ = 0;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  const auto process = reinterpret_cast<HANDLE>(handle_);
+  DWORD code = 0;
+  if (handle_ == 0 ||
+      WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process, &code)) {
+    return std::nullopt;
+  }
+  CloseHandle(process);
+  handle_ = 0;
+  return static_cast<int>(code);
+}
 
 bool IsWindowsBuild() { return true; }
 
@@ -102,33 +96,24 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
   for (int attempt = 1; !CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, nullptr, &startup, &info);
        ++attempt) {
-    const unsigned long error = GetLastError();
-    std::fprintf(stderr, "CreateProcessW %ls: error %lu (attempt %d)\n", program.c_str(), error,
-                 attempt);
     if (attempt == 5) return nullptr;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   if (info.hThread != nullptr) CloseHandle(info.hThread);
-  return std::make_unique<WinChild>(info.hProcess);
+  return std::make_unique<ChildProcess>(reinterpret_cast<std::intptr_t>(info.hProcess));
 }
 
-bool StartUnixShell(const std::string& script) {
-  using DosFileNameFn = wchar_t* (*)(const char*);
-  const auto to_dos = WineExport<DosFileNameFn>("wine_get_dos_file_name");
-  wchar_t* sh = to_dos == nullptr ? nullptr : to_dos("/bin/sh");
-  if (sh == nullptr) return false;
-  const std::filesystem::path program(sh);
-  HeapFree(GetProcessHeap(), 0, sh);
-  // If Wine gives a handle after all, the shell must finish backgrounding
-  // its helpers before the handle's owner would kill it.
-  const std::unique_ptr<ChildProcess> shell = StartProcess(program, {"-c", script});
-  if (shell) shell->Wait(std::chrono::seconds(10));
-  return shell != nullptr;
+std::filesystem::path UnixProgram(const char* unix_program) {
+  const auto to_dos = WineExport<wchar_t* (*)(const char*)>("wine_get_dos_file_name");
+  wchar_t* dos = to_dos == nullptr ? nullptr : to_dos(unix_program);
+  if (dos == nullptr) return {};
+  const std::filesystem::path program(dos);
+  HeapFree(GetProcessHeap(), 0, dos);
+  return program;
 }
 
 std::optional<std::string> UnixPathOf(const std::filesystem::path& path) {
-  using UnixFileNameFn = char* (*)(const wchar_t*);
-  const auto to_unix = WineExport<UnixFileNameFn>("wine_get_unix_file_name");
+  const auto to_unix = WineExport<char* (*)(const wchar_t*)>("wine_get_unix_file_name");
   const std::wstring absolute = std::filesystem::absolute(path).wstring();
   char* unix_path = to_unix == nullptr ? nullptr : to_unix(absolute.c_str());
   if (unix_path == nullptr) return std::nullopt;
