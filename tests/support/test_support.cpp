@@ -71,7 +71,6 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     return result;
   }
   const std::optional<int> code = child->Wait(timeout);
-  result.timed_out = !code;
   result.exit_code = code.value_or(-1);
   child.reset();
   result.out = ReadFileBytes(output / "out");

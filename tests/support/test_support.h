@@ -48,7 +48,6 @@ void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
 
 struct ProcessResult {
   int exit_code = -1;  // -1 when it could not start or ran out of time
-  bool timed_out = false;
   std::string out;
   std::string err;
 };
