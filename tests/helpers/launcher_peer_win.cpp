@@ -1,6 +1,6 @@
 // Plays the other launcher process in the single-instance, relaunch,
 // shutdown and DLL search tests.
-//   hold <mutex> <class> none|hidden|visible|minimised|closing <ms> exit|release
+//   hold <mutex> <class> none|hidden|visible|closing <ms> exit|release
 //     owns the mutex, shows a window of <class> as asked, sets the event
 //     "<mutex>.ready", keeps serving its window for <ms>, then releases the
 //     mutex and exits or exits holding it (abandoned).
@@ -61,7 +61,6 @@ int Hold(const std::wstring& mutexName, const wchar_t* className, const std::wst
                                   windowClass.hInstance, nullptr);
     if (window == nullptr) return 3;
     if (mode == L"visible" || mode == L"closing") ShowWindow(window, SW_SHOW);
-    if (mode == L"minimised") ShowWindow(window, SW_SHOWMINNOACTIVE);
     if (mode == L"closing") SetPropW(window, emberfall::kClosingWindowProperty, HANDLE(1));
   }
   if (!SetEventNamed(mutexName + L".ready")) return 4;
