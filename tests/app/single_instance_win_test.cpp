@@ -1,7 +1,6 @@
 // A second start against another launcher process (the peer helper), under
 // Wine with a display: one whose window is gone, hidden or marked closing is
-// waited for; a visible one is brought forward at once (the end-to-end test
-// sees its second start restore the first launcher's minimised window).
+// waited for; a visible one is brought forward at once.
 #include "app/single_instance.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +52,6 @@ TEST(SingleInstanceTest, WaitsOnlyForAnInstanceThatIsClosing) {
         {"hold", mutexName, className, c.window, c.holdMs, c.end});
     ASSERT_NE(peer, nullptr);
     ASSERT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0) << "the peer did not start";
-
     const auto start = std::chrono::steady_clock::now();
     const win::ScopedHandle mutex =
         ClaimSingleInstance(wideMutex.c_str(), wideClass.c_str(), kWaitBoundMs);

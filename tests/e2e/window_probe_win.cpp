@@ -1,12 +1,8 @@
 // Looks at other processes' windows for the end-to-end tests, from inside
-// the same Wine session:
-//
-//   emb_window_probe launcher          x y width height visible iconic of the launcher window
-//   emb_window_probe box <caption>     the text of the message box with that caption
-//   emb_window_probe press <caption> <id>
-//                                      presses button <id> (1 OK, 2 Cancel, 4 Retry) of that box
-//
-// Exit code 0 when the window was found, 1 when not, 2 on usage errors.
+// the same Wine session; exit code 1 when the window is not found:
+//   emb_window_probe launcher       x y width height visible iconic of the launcher window
+//   emb_window_probe box <caption>  the text of the message box with that caption
+//   emb_window_probe press <caption> <id>  presses button <id> (2 Cancel, 4 Retry) of that box
 #include "core/win/windows_include.h"
 
 #include <cstdio>

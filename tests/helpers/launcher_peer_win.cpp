@@ -1,26 +1,20 @@
-// Plays the other launcher process in the single-instance, relaunch,
-// shutdown and DLL search tests.
+// Plays the other launcher process in the single-instance, shutdown and DLL
+// search tests.
 //   hold <mutex> <class> none|hidden|visible|closing <ms> exit|release
-//     owns the mutex, shows a window of <class> as asked, sets the event
-//     "<mutex>.ready", keeps serving its window for <ms>, then releases the
-//     mutex and exits or exits holding it (abandoned).
-//   answer|silent <executable path>
-//     a relaunched copy: "answer" answers the parent's marker and then runs
-//     for 30 s; "silent" ends at once without answering.
+//     owns the mutex and a window as asked, sets "<mutex>.ready", serves the
+//     window for <ms>, then exits holding the mutex or releases it first.
 //   shutdown stuck|stall|orderly <budget ms> <worker ms> <event>
-//     the launcher's shutdown (exit code 7), after setting <event>; the
-//     detach probe DLL, loaded first, marks whether DLL detach code ran. "stuck":
-//     the worker never ends; "stall": it ends after <worker ms>, and then the
-//     teardown never returns; "orderly": both end after <worker ms>.
+//     the launcher's shutdown (exit code 7) after setting <event>, with the
+//     detach probe DLL loaded; the worker never ends (stuck), or ends after
+//     <worker ms> and then the teardown never returns (stall) or ends too.
 //   dll restricted|default
-//     starts like the launcher (search restricted to System32, unless
-//     "default"), then calls winhttp.dll through a delay-loaded import.
+//     starts like the launcher (search restricted unless "default"), then
+//     calls winhttp.dll through a delay-loaded import.
 #include <cwchar>
 #include <string>
 
 #include "app/dll_search.h"
 #include "app/launcher_shutdown.h"
-#include "app/relaunch_marker.h"
 #include "app/single_instance.h"
 #include "core/win/windows_include.h"
 
@@ -82,14 +76,6 @@ int wmain(int argc, wchar_t** argv) {
   auto number = [argv](int i) { return static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)); };
   if (argc == 7 && command == L"hold") return Hold(argv[2], argv[3], argv[4], number(5), argv[6]);
   if (argc == 6 && command == L"shutdown") return ShutDown(argv[2], number(3), number(4), argv[5]);
-  if (argc == 3 && command == L"silent") return 0;
-  if (argc == 3 && command == L"answer") {
-    const emberfall::RelaunchMarker parent = emberfall::RelaunchMarker::Open(argv[2]);
-    if (!parent) return 5;
-    parent.Answer();
-    Sleep(30000);
-    return 0;
-  }
   if (argc == 3 && command == L"dll") {
     const bool restrict = std::wcscmp(argv[2], L"default") != 0;
     if (restrict && !emberfall::RestrictDllSearchToSystem32()) return 2;

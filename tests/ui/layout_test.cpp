@@ -127,8 +127,7 @@ TEST(VideoFileUrlTest, EscapesSeparatorsSpacesAndHashes) {
 }
 
 TEST(FileHasContentsTest, OnlyTheSameBytesOfARegularFileMatch) {
-  std::string video(200000, '\0');
-  for (std::size_t i = 0; i < video.size(); ++i) video[i] = static_cast<char>(i * 7 + 3);
+  const std::string video(200000, 'v');
   std::string tampered = video;
   tampered[150000] ^= 1;  // past the first read chunk
   const test::TempDir dir;
