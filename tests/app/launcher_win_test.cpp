@@ -147,28 +147,24 @@ TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
 TEST(ShellOpenTest, TheDirectRouteOnlyWhenTheShellRefuses) {
   constexpr char16_t kUrl[] = u"https://emberfall.invalid/news?id=7&lang=tr#\u00e7ay yolu";
   const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-  const struct {
-    const char* name;
-    std::function<bool(const std::u16string&)> shell;
-    const char* calls;
-  } cases[] = {
-      {"the shell opens it", [](const std::u16string&) { return true; }, "shell"},
-      {"the shell refuses", [](const std::u16string&) { return false; }, "shell direct"},
-      {"no COM on the thread", OpenUrlUnelevated, "shell direct"},
+  const std::pair<std::function<bool(const std::u16string&)>, const char*> cases[] = {
+      {[](const std::u16string&) { return true; }, "shell"},
+      {[](const std::u16string&) { return false; }, "shell direct"},
+      {OpenUrlUnelevated, "shell direct"},  // no COM on the thread
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
     std::string calls;
     UrlOpeners openers;
     openers.unelevated = [&](const std::u16string& url) {
       calls += url == kUrl ? "shell" : "shell(another URL)";
-      return c.shell(url);
+      return c.first(url);
     };
     openers.direct = [&](HWND window, const std::u16string& url) {
       calls += url == kUrl && window == owner ? " direct" : " direct(another URL or owner)";
     };
     OpenUrl(owner, kUrl, openers);
-    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(calls, c.second);
   }
 }
 

@@ -36,31 +36,31 @@ struct Answers {
 };
 
 // Records what the controller asks for, in one line, and answers as told.
-class FakeHost : public WindowHost {
- public:
-  explicit FakeHost(Answers answers) : a_(std::move(answers)) {}
+struct FakeHost : WindowHost, Answers {
+  explicit FakeHost(const Answers& answers) : Answers(answers) {}
   std::string log;
   WindowController* controller = nullptr;
+  bool timer = false;
 
+  void Add(const std::string& entry) { log += (log.empty() ? "" : " ") + entry; }
   void StartEngine() override {
     Add("engine");
-    if (a_.startThrows) throw std::runtime_error("no thread");
+    if (startThrows) throw std::runtime_error("no thread");
   }
   void CancelEngine() override { Add("cancel"); }
   int LaunchGame(std::uint32_t* error) override {
     Add("launch");
-    *error = a_.launchError;
-    return a_.launch;
+    *error = launchError;
+    return launch;
   }
   SettingsStart StartSettings(std::uint32_t* error) override {
     Add("settings");
-    *error = a_.settingsError;
-    return a_.settings;
+    *error = settingsError;
+    return settings;
   }
   void OpenUrl(const std::u16string& url) override { Add("url:" + WideToUtf8(url)); }
   void SetCountdownTimer(bool running) override {
-    if (running != timer_) Add(running ? "timer:on" : "timer:off");
-    timer_ = running;
+    if (running != std::exchange(timer, running)) Add(running ? "timer:on" : "timer:off");
   }
   void ShowWindowAs(WindowShow show) override {
     Add(show == WindowShow::Minimised ? "min" : show == WindowShow::Hidden ? "hide" : "restore");
@@ -68,16 +68,11 @@ class FakeHost : public WindowHost {
   BoxAnswer ShowBox(const std::u16string& text, const std::u16string& caption, BoxKind) override {
     Add("box[" + WideToUtf8(caption) + ": " + WideToUtf8(text) + "]");
     if (!controller->boxOpen()) Add("box-not-marked-open");
-    if (std::exchange(a_.failureDuringBox, false)) controller->OnSnapshot(Snapshot('f'));
-    return a_.box;
+    if (std::exchange(failureDuringBox, false)) controller->OnSnapshot(Snapshot('f'));
+    return box;
   }
   void RetryVideo() override { Add("video"); }
   void Quit() override { Add("quit"); }
-
- private:
-  void Add(const std::string& entry) { log += (log.empty() ? "" : " ") + entry; }
-  Answers a_;
-  bool timer_ = false;
 };
 
 // Events: "shown", snapshots r/w/f, "t" a countdown tick, "T" ten ticks,
