@@ -57,17 +57,14 @@ TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
     ++sent;
     const std::lock_guard<std::mutex> wait(gate);
   });
-  auto idle = [&] {
-    for (int i = 0; i < 10000 && reporter->InFlight(); ++i) std::this_thread::sleep_for(1ms);
-    ASSERT_FALSE(reporter->InFlight());
+  auto until = [](auto done) {
+    for (int i = 0; i < 10000 && !done(); ++i) std::this_thread::sleep_for(1ms);
+    return done();
   };
+  auto idle = [&] { ASSERT_TRUE(until([&] { return !reporter->InFlight(); })); };
   auto report = [&](const char16_t* message, const char16_t* context) {
     reporter->Report(message, context);
     idle();
-  };
-  auto waitSent = [&](int count) {
-    for (int i = 0; i < 10000 && sent < count; ++i) std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(sent, count);
   };
   report(u"A", u"patch");
   report(u"A", u"patch");  // an immediate repetition
@@ -78,7 +75,7 @@ TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
   const auto start = std::chrono::steady_clock::now();
   reporter->Report(u"first", u"c");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the report waited for the sender";
-  waitSent(5);
+  EXPECT_TRUE(until([&] { return sent == 5; }));
   EXPECT_TRUE(reporter->InFlight());
   reporter->Report(u"second", u"c");  // dropped, but remembered as the last one
   gate.unlock();
@@ -91,7 +88,7 @@ TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
   // Destroyed while its thread still sends.
   gate.lock();
   reporter->Report(u"last", u"c");
-  waitSent(7);
+  EXPECT_TRUE(until([&] { return sent == 7; }));
   reporter.reset();
   gate.unlock();
   std::this_thread::sleep_for(50ms);

@@ -1,7 +1,5 @@
 // The launcher process's Windows parts under Wine, against real processes
-// (the peer helper plays the other launcher process) and the real system:
-// the DLL search restriction, the relaunch marker, the bounded shutdown and
-// the links.
+// (the peer helper plays the other launcher process).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -27,28 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-// The DLLs the loader resolves before a program's first instruction: the
-// names in its import directory, lower case.
-std::set<std::string> StartupImports(const fs::path& program) {
-  std::set<std::string> names;
-  const HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  if (module == nullptr) return names;
-  // The low bits of the handle mark an image mapped as a resource.
-  const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const DWORD imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
-       imports != 0 && d->Name != 0; ++d) {
-    std::string name(reinterpret_cast<const char*>(base + d->Name));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    names.insert(name);
-  }
-  FreeLibrary(module);
-  return names;
-}
-
 // A winhttp stand-in beside the program, loadable in principle, is loaded
 // only without the start-up restriction. Wine prefers a native DLL only when
 // told so per program; a child's WINEDLLOVERRIDES comes from the parent's
@@ -72,60 +48,55 @@ TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
 }
 
 // The restriction cannot reach what the loader resolves before the entry
-// point runs, so the launcher imports nothing but Known DLLs, which always
-// come from System32, and delay-loads the rest.
+// point runs (the names in the import directory), so the launcher imports
+// nothing but Known DLLs, which always come from System32, and delay-loads
+// the rest.
 TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
   const std::set<std::string> known = {
       "advapi32.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imm32.dll",
       "kernel32.dll", "msvcrt.dll",  "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",
       "sechost.dll",  "shcore.dll",  "shell32.dll",  "shlwapi.dll",  "user32.dll",
       "ws2_32.dll"};
-  const std::set<std::string> imports = StartupImports(test::BuiltProgram("launcher"));
-  ASSERT_FALSE(imports.empty());
-  for (const std::string& name : imports) {
+  const HMODULE module = LoadLibraryExW(test::BuiltProgram("launcher").c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(module, nullptr);
+  // The low bits of the handle mark an image mapped as a resource.
+  const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  ASSERT_NE(imports, 0u);
+  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); d->Name; ++d) {
+    std::string name(reinterpret_cast<const char*>(base + d->Name));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_TRUE(known.contains(name)) << name << " is resolved from the launcher's folder first";
   }
+  FreeLibrary(module);
 }
 
-// A copy started by the relaunch finds its parent's marker: one per
-// executable path, held only while the parent waits.
-const std::wstring kFolder = L"\\EmbTest\\" + std::to_wstring(GetCurrentProcessId());
-
-TEST(RelaunchMarkerTest, OneMarkerPerExecutableWhateverTheCase) {
-  const std::wstring path = L"C:" + kFolder + L"\\launcher.exe";
+// One marker per executable path, held only while the parent waits. Any
+// waitable handle stands for the copy's process: signalled once it ended.
+TEST(RelaunchMarkerTest, OneMarkerPerExecutableAnsweredOrEnded) {
+  const std::wstring folder = L"\\EmbTest\\" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring path = L"C:" + folder + L"\\launcher.exe";
   EXPECT_EQ(RelaunchMarkerName(path).rfind(L"Local\\EmbLauncherRelaunch.", 0), 0u);
   EXPECT_FALSE(RelaunchMarker::Open(path));
   {
     const RelaunchMarker parent = RelaunchMarker::Create(path);
     ASSERT_TRUE(parent);
-    EXPECT_TRUE(RelaunchMarker::Open(L"c:" + kFolder + L"\\LAUNCHER.EXE"));
-    EXPECT_FALSE(RelaunchMarker::Open(L"D:" + kFolder + L"\\launcher.exe"));
+    EXPECT_FALSE(RelaunchMarker::Open(L"D:" + folder + L"\\launcher.exe"));
+    const win::ScopedHandle running(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const win::ScopedHandle ended(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    EXPECT_FALSE(parent.WaitForAnswer(running.get(), 100));
+    EXPECT_FALSE(parent.WaitForAnswer(ended.get(), 10000)) << "a copy that ended has not answered";
+    const RelaunchMarker copy = RelaunchMarker::Open(L"c:" + folder + L"\\LAUNCHER.EXE");
+    EXPECT_TRUE(copy);
+    copy.Answer();
+    EXPECT_TRUE(parent.WaitForAnswer(running.get(), 10000));
+    EXPECT_TRUE(parent.WaitForAnswer(ended.get(), 10000));
   }
   EXPECT_FALSE(RelaunchMarker::Open(path));
-}
-
-TEST(RelaunchMarkerTest, TheParentWaitsUntilTheCopyAnswersOrEnds) {
-  const std::wstring path = L"C:" + kFolder + L"\\copy.exe";
-  for (const wchar_t* copy : {L"answer", L"silent"}) {
-    SCOPED_TRACE(std::string(copy, copy + 6));
-    const RelaunchMarker parent = RelaunchMarker::Create(path);
-    ASSERT_TRUE(parent);
-    const std::wstring program = test::BuiltProgram("emb_launcher_peer").wstring();
-    std::wstring commandLine = L"\"" + program + L"\" " + copy + L" \"" + path + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                               nullptr, nullptr, &startup, &info));
-    const win::ScopedHandle process(info.hProcess);
-    const win::ScopedHandle thread(info.hThread);
-    const auto start = std::chrono::steady_clock::now();
-    // "answer" answers and runs on; "silent" ends without answering.
-    EXPECT_EQ(parent.WaitForAnswer(process.get(), 20000), copy[0] == L'a');
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-    TerminateProcess(process.get(), 0);
-    WaitForSingleObject(process.get(), 5000);
-  }
 }
 
 // Gone by the end of the budget, with the loop's exit code; when the budget
@@ -170,37 +141,30 @@ TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
 }
 
 // Links go through the desktop shell, so that the browser does not inherit
-// the launcher's elevation, and straight from the launcher when the shell
-// refuses. Not a real host: the direct route is recorded, never taken.
-constexpr char16_t kUrl[] = u"https://emberfall.invalid/news?id=7&lang=tr#\u00e7ay yolu";
-
-// Without COM on the thread the real shell route cannot ask the shell. (With
-// COM, whether Wine's desktop takes the request depends on what else runs in
-// the prefix, and a test must not open a browser.)
+// the launcher's elevation. Without COM on the thread the real shell route
+// cannot ask the shell; with COM, whether Wine's desktop takes the request
+// depends on the prefix, and a test must not open a browser.
 TEST(ShellOpenTest, TheDirectRouteOnlyWhenTheShellRefuses) {
+  constexpr char16_t kUrl[] = u"https://emberfall.invalid/news?id=7&lang=tr#\u00e7ay yolu";
   const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-  const struct {
-    const char* name;
-    std::function<bool(const std::u16string&)> shell;
-    const char* calls;
-  } cases[] = {
-      {"the shell opens it", [](const std::u16string&) { return true; }, "shell"},
-      {"the shell refuses", [](const std::u16string&) { return false; }, "shell direct"},
-      {"no COM on the thread", OpenUrlUnelevated, "shell direct"},
+  const std::pair<std::function<bool(const std::u16string&)>, const char*> cases[] = {
+      {[](const std::u16string&) { return true; }, "shell"},
+      {[](const std::u16string&) { return false; }, "shell direct"},
+      {OpenUrlUnelevated, "shell direct"},  // no COM on the thread
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
     std::string calls;
     UrlOpeners openers;
     openers.unelevated = [&](const std::u16string& url) {
       calls += url == kUrl ? "shell" : "shell(another URL)";
-      return c.shell(url);
+      return c.first(url);
     };
     openers.direct = [&](HWND window, const std::u16string& url) {
       calls += url == kUrl && window == owner ? " direct" : " direct(another URL or owner)";
     };
     OpenUrl(owner, kUrl, openers);
-    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(calls, c.second);
   }
 }
 

@@ -26,10 +26,8 @@ TEST(UserInterfaceLanguagePosixTest, FollowsTheLocaleEnvironment) {
   };
   const test::TempDir dir;
   for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "row " << &c - cases);
     auto value = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
-    SCOPED_TRACE(testing::Message() << value(c.lc_all).value_or("-") << " "
-                                    << value(c.lc_messages).value_or("-") << " "
-                                    << value(c.lang).value_or("-"));
     const test::ScopedEnvironmentVariable all("LC_ALL", value(c.lc_all));
     const test::ScopedEnvironmentVariable messages("LC_MESSAGES", value(c.lc_messages));
     const test::ScopedEnvironmentVariable lang("LANG", value(c.lang));

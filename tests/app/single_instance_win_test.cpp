@@ -1,67 +1,83 @@
-// A second start against another launcher process (the peer helper), under
+// A second start against another launcher instance (a thread plays it), under
 // Wine with a display: one whose window is gone, hidden or marked closing is
-// waited for; a visible one is brought forward at once (the end-to-end test
-// sees its second start restore the first launcher's minimised window).
+// waited for; a visible one is brought forward at once.
 #include "app/single_instance.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
-
-#include "tests/support/test_support.h"
+#include <thread>
 
 namespace emberfall {
 namespace {
 
 using std::chrono::milliseconds;
 
-// Far apart from the peer's 1 s hold, so a loaded machine does not blur a
-// wait for the peer into a wait for the bound.
+// Far apart from the other instance's 1 s hold, so a loaded machine does not
+// blur a wait for it into a wait for the bound.
 constexpr DWORD kWaitBoundMs = 4000;
+
+// Owns the mutex and a window as asked, and serves the window (the claim
+// brings a visible one forward) for |holdMs|; then releases the mutex, or
+// ends holding it (abandoned).
+void OtherInstance(std::wstring mutexName, std::wstring className, std::string window,
+                   DWORD holdMs, bool release, HANDLE ready) {
+  const HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+  if (window != "none") {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className.c_str();
+    RegisterClassW(&windowClass);
+    const HWND shown = CreateWindowExW(0, className.c_str(), L"", WS_POPUP, 0, 0, 64, 64, nullptr,
+                                       nullptr, windowClass.hInstance, nullptr);
+    if (window != "hidden") ShowWindow(shown, SW_SHOW);
+    if (window == "closing") SetPropW(shown, kClosingWindowProperty, HANDLE(1));
+  }
+  SetEvent(ready);
+  for (ULONGLONG now = GetTickCount64(), stop = now + holdMs; now < stop; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(stop - now), QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  if (release) ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
 
 TEST(SingleInstanceTest, WaitsOnlyForAnInstanceThatIsClosing) {
   const struct {
     const char* window;
-    const char* holdMs;
-    const char* end;  // the peer exits holding the mutex, or releases it
+    DWORD holdMs;
+    bool release;  // else the other instance ends holding the mutex
     bool acquired;
     milliseconds atLeast, below;
   } cases[] = {
-      {"hidden", "1000", "exit", true, milliseconds(700), milliseconds(3800)},
-      {"closing", "1000", "release", true, milliseconds(700), milliseconds(3800)},
-      {"none", "1000", "exit", true, milliseconds(700), milliseconds(3800)},
-      {"visible", "1000", "exit", false, milliseconds(0), milliseconds(2500)},
+      {"hidden", 1000, false, true, milliseconds(700), milliseconds(3800)},
+      {"closing", 1000, true, true, milliseconds(700), milliseconds(3800)},
+      {"none", 1000, false, true, milliseconds(700), milliseconds(3800)},
+      {"visible", 1000, false, false, milliseconds(0), milliseconds(2500)},
       // The owner outlives the wait.
-      {"hidden", "8000", "exit", false, milliseconds(kWaitBoundMs - 100),
+      {"hidden", 8000, false, false, milliseconds(kWaitBoundMs - 100),
        milliseconds(kWaitBoundMs + 3000)},
   };
-  int round = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.window << " window, held " << c.holdMs << " ms");
-    const std::string suffix =
-        std::to_string(GetCurrentProcessId()) + "." + std::to_string(++round);
-    const std::string mutexName = "Local\\EmbTestInstance." + suffix;
-    const std::string className = "EmbLauncherNative." + suffix;
-    const std::wstring wideMutex(mutexName.begin(), mutexName.end());
-    const std::wstring wideClass(className.begin(), className.end());
-    const win::ScopedHandle ready(
-        CreateEventW(nullptr, TRUE, FALSE, (wideMutex + L".ready").c_str()));
-    ASSERT_TRUE(ready);
-    const auto peer = test::StartProcess(
-        test::BuiltProgram("emb_launcher_peer"),
-        {"hold", mutexName, className, c.window, c.holdMs, c.end});
-    ASSERT_NE(peer, nullptr);
-    ASSERT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0) << "the peer did not start";
-
+    const std::wstring suffix =
+        std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(&c - cases);
+    const std::wstring mutexName = L"Local\\EmbTestInstance." + suffix;
+    const std::wstring className = L"EmbLauncherNative." + suffix;
+    const win::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const std::jthread other(OtherInstance, mutexName, className, c.window, c.holdMs, c.release,
+                             ready.get());
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0);
     const auto start = std::chrono::steady_clock::now();
     const win::ScopedHandle mutex =
-        ClaimSingleInstance(wideMutex.c_str(), wideClass.c_str(), kWaitBoundMs);
+        ClaimSingleInstance(mutexName.c_str(), className.c_str(), kWaitBoundMs);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(static_cast<bool>(mutex), c.acquired);
     EXPECT_GE(elapsed, c.atLeast);
     EXPECT_LT(elapsed, c.below);
-    peer->Kill();
   }
 }
 

@@ -48,19 +48,18 @@ class Image:
 
 
 def screenshot():
-    """The whole X screen as an Image."""
+    """The whole X screen as an Image (Xvfb's 24-bit depth: B G R X per pixel)."""
     data = subprocess.run(["xwd", "-silent", "-root"], check=True, capture_output=True,
                           timeout=60).stdout
     header = struct.unpack(">25I", data[:100])
-    width, height, byte_order, bpp, stride = header[4], header[5], header[7], header[11], header[12]
-    step, offset = bpp // 8, header[0] + header[19] * 12
-    red = 2 if byte_order == 0 else step - 3  # LSB first: B G R [X]; else [X] R G B
+    width, height, step, stride = header[4], header[5], header[11] // 8, header[12]
+    offset = header[0] + header[19] * 12
     rows = []
     for y in range(height):
         line = data[offset + y * stride:offset + y * stride + width * step]
         out = bytearray(width * 3)
         for c in range(3):
-            out[c::3] = line[red + (c if byte_order else -c)::step]
+            out[c::3] = line[2 - c::step]
         rows.append(bytes(out))
     return Image(width, height, rows)
 

@@ -1,13 +1,8 @@
 // Looks at other processes' windows for the end-to-end tests, from inside
-// the same Wine session:
-//
-//   emb_window_probe launcher          x y width height visible iconic of the launcher window
-//   emb_window_probe box <caption>     the text of the message box with that caption
-//   emb_window_probe boxrect <caption> x y width height of that box
-//   emb_window_probe press <caption> <id>
-//                                      presses button <id> (1 OK, 2 Cancel, 4 Retry) of that box
-//
-// Exit code 0 when the window was found, 1 when not, 2 on usage errors.
+// the same Wine session; exit code 1 when the window is not found:
+//   emb_window_probe launcher       x y width height visible iconic of the launcher window
+//   emb_window_probe box <caption>  the text of the message box with that caption
+//   emb_window_probe press <caption> <id>  presses button <id> (2 Cancel, 4 Retry) of that box
 #include "core/win/windows_include.h"
 
 #include <cstdio>
@@ -29,9 +24,7 @@ int main(int argc, char** argv) {
                 IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0);
     return 0;
   }
-  const bool known =
-      command == "press" ? argc >= 4 : (command == "box" || command == "boxrect") && argc >= 3;
-  if (!known) return 2;
+  if ((command != "box" || argc < 3) && (command != "press" || argc < 4)) return 2;
   const std::wstring caption = emberfall::win::ToWinString(emberfall::Utf8ToWide(argv[2]));
   HWND box = FindWindowW(L"#32770", caption.c_str());
   if (box == nullptr) return 1;
@@ -39,12 +32,6 @@ int main(int argc, char** argv) {
     wchar_t text[2048] = {};
     GetDlgItemTextW(box, 0xFFFF, text, 2048);
     std::puts(emberfall::WideToUtf8(FromWinString(text)).c_str());
-    return 0;
-  }
-  if (command == "boxrect") {
-    RECT r{};
-    GetWindowRect(box, &r);
-    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     return 0;
   }
   const int id = std::atoi(argv[3]);

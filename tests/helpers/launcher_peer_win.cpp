@@ -1,41 +1,26 @@
-// Plays the other launcher process in the single-instance, relaunch,
-// shutdown and DLL search tests.
-//   hold <mutex> <class> none|hidden|visible|minimised|closing <ms> exit|release
-//     owns the mutex, shows a window of <class> as asked, sets the event
-//     "<mutex>.ready", keeps serving its window for <ms>, then releases the
-//     mutex and exits or exits holding it (abandoned).
-//   answer|silent <executable path>
-//     a relaunched copy: "answer" answers the parent's marker and then runs
-//     for 30 s; "silent" ends at once without answering.
+// Plays the launcher process in the shutdown and DLL search tests.
 //   shutdown stuck|stall|orderly <budget ms> <worker ms> <event>
-//     the launcher's shutdown (exit code 7), after setting <event>; the
-//     detach probe DLL, loaded first, marks whether DLL detach code ran. "stuck":
-//     the worker never ends; "stall": it ends after <worker ms>, and then the
-//     teardown never returns; "orderly": both end after <worker ms>.
+//     the launcher's shutdown (exit code 7) after setting <event>, with the
+//     detach probe DLL loaded; the worker never ends (stuck), or ends after
+//     <worker ms> and then the teardown never returns (stall) or ends too.
 //   dll restricted|default
-//     starts like the launcher (search restricted to System32, unless
-//     "default"), then calls winhttp.dll through a delay-loaded import.
+//     starts like the launcher (search restricted unless "default"), then
+//     calls winhttp.dll through a delay-loaded import.
 #include <cwchar>
 #include <string>
 
 #include "app/dll_search.h"
 #include "app/launcher_shutdown.h"
-#include "app/relaunch_marker.h"
-#include "app/single_instance.h"
 #include "core/win/windows_include.h"
 
 #include <winhttp.h>
 
 namespace {
 
-bool SetEventNamed(const std::wstring& name) {
-  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
-  return event != nullptr && SetEvent(event);
-}
-
 int ShutDown(const std::wstring& mode, DWORD budgetMs, DWORD workerMs, const wchar_t* event) {
   if (LoadLibraryW(L"libemb_detach_probe.dll") == nullptr) return 3;
-  if (!SetEventNamed(event)) return 4;
+  const HANDLE started = OpenEventW(EVENT_MODIFY_STATE, FALSE, event);
+  if (started == nullptr || !SetEvent(started)) return 4;
   return emberfall::ShutDownLauncher(
       7, budgetMs,
       [&mode, workerMs](DWORD left) {
@@ -47,50 +32,12 @@ int ShutDown(const std::wstring& mode, DWORD budgetMs, DWORD workerMs, const wch
       });
 }
 
-int Hold(const std::wstring& mutexName, const wchar_t* className, const std::wstring& mode,
-         DWORD ms, const std::wstring& end) {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
-  if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return 2;
-  if (mode != L"none") {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = className;
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr,
-                                  windowClass.hInstance, nullptr);
-    if (window == nullptr) return 3;
-    if (mode == L"visible" || mode == L"closing") ShowWindow(window, SW_SHOW);
-    if (mode == L"minimised") ShowWindow(window, SW_SHOWMINNOACTIVE);
-    if (mode == L"closing") SetPropW(window, emberfall::kClosingWindowProperty, HANDLE(1));
-  }
-  if (!SetEventNamed(mutexName + L".ready")) return 4;
-  // Serves the window's messages: the test restores and shows it from its
-  // own process, which waits on this thread.
-  for (ULONGLONG now = GetTickCount64(), stop = now + ms; now < stop; now = GetTickCount64()) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(stop - now), QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-  }
-  if (end == L"release") ReleaseMutex(mutex);
-  return 0;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   auto number = [argv](int i) { return static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)); };
-  if (argc == 7 && command == L"hold") return Hold(argv[2], argv[3], argv[4], number(5), argv[6]);
   if (argc == 6 && command == L"shutdown") return ShutDown(argv[2], number(3), number(4), argv[5]);
-  if (argc == 3 && command == L"silent") return 0;
-  if (argc == 3 && command == L"answer") {
-    const emberfall::RelaunchMarker parent = emberfall::RelaunchMarker::Open(argv[2]);
-    if (!parent) return 5;
-    parent.Answer();
-    Sleep(30000);
-    return 0;
-  }
   if (argc == 3 && command == L"dll") {
     const bool restrict = std::wcscmp(argv[2], L"default") != 0;
     if (restrict && !emberfall::RestrictDllSearchToSystem32()) return 2;

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "core/text.h"
+#include "tests/support/test_support.h"
+#include "ui/video_file.h"
+
 namespace emberfall {
 namespace {
 
@@ -101,6 +105,42 @@ TEST(PlaceOnWorkAreaTest, KnownPlacements) {
     const WindowPlacement p = PlaceOnWorkArea(c.work, c.dpi);
     EXPECT_EQ(Text(p.x, p.y, p.width, p.height), c.placement);
   }
+}
+
+TEST(VideoFileUrlTest, EscapesSeparatorsSpacesAndHashes) {
+  const struct {
+    std::u16string (*url)(std::u16string_view);
+    std::u16string path;
+    std::u16string expected;
+  } cases[] = {
+      {VideoFileUrl, u"C:\\Users\\a b\\Temp\\EmbLauncher\\hero.mp4",
+       u"file:///C:/Users/a%20b/Temp/EmbLauncher/hero.mp4"},
+      {VideoFileUrl, u"C:\\T#1\\x.mp4", u"file:///C:/T%231/x.mp4"},
+      {VideoFileUrl, u"C:\\\u00e7\u011f\\%41.mp4", u"file:///C:/\u00e7\u011f/%41.mp4"},
+      {VideoFileUrl, u"", u"file:///"},
+      {LegacyVideoFileUrl, u"C:\\a b\\#.mp4", u"file://C:/a%20b/%23.mp4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.expected));
+    EXPECT_EQ(c.url(c.path), c.expected);
+  }
+}
+
+TEST(FileHasContentsTest, OnlyTheSameBytesOfARegularFileMatch) {
+  const std::string video(200000, 'v');
+  std::string tampered = video;
+  tampered[150000] ^= 1;  // past the first read chunk
+  const test::TempDir dir;
+  std::filesystem::create_directories(dir / "folder.mp4");
+  const std::pair<std::string, std::string> cases[] = {{video, video},     {tampered, video},
+                                                       {video, video + "x"}, {video + "x", video},
+                                                       {"", ""},         {"", "a"}};
+  for (const auto& [contents, expected] : cases) {
+    test::WriteFileBytes(dir / "hero.mp4", contents);
+    EXPECT_EQ(FileHasContents(dir.Wide("hero.mp4"), expected), contents == expected);
+  }
+  EXPECT_FALSE(FileHasContents(dir.Wide("folder.mp4"), ""));
+  EXPECT_FALSE(FileHasContents(dir.Wide("absent.mp4"), ""));
 }
 
 }  // namespace

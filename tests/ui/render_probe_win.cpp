@@ -1,23 +1,14 @@
-// Draws the launcher's face for one scenario into a borderless window at the
-// top-left corner of the screen, with the real drawing code, the embedded
-// icon and, when the engine can, the video. The screen tests take a
-// screenshot of it and check pixels at design coordinates.
-//
-//   emb_render_probe <scenario> <status file> [width height]
-//
-// Scenarios: downloading, ready, hover. The status file gets "frames=N
-// video=0|1 recovered=0|1" once 20 frames are drawn (the render target is
-// dropped at frame 10 and must be back at frame 11); the probe ends when
-// "<status>.stop" appears, or after 60 s. After that report each
-// "<status>.next" (taken away by the probe) turns to the next page of the
-// widest German and Turkish texts, and "<status>.page" names the page (0, 1)
-// once it is on screen.
+// Draws the launcher's face for the screen tests at the top-left corner of
+// the screen with the real drawing code, over the plain background (Wine's
+// media engine gives no frames):
+//   emb_render_probe downloading|de_verifying|tr_downloads|hover <status file>
+// The status file gets "recovered=0|1" at frame 20 (the render target is
+// dropped at frame 10); the probe ends when "<status>.stop" appears.
 #include "core/win/windows_include.h"
 
 #include <objbase.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -25,7 +16,6 @@
 
 #include "app/localization.h"
 #include "core/patch_engine.h"
-#include "ui/background_video.h"
 #include "ui/render_resources.h"
 
 namespace emberfall {
@@ -33,29 +23,40 @@ namespace {
 
 struct Probe {
   RenderResources render;
-  BackgroundVideo* video = nullptr;
   ProgressState state;
   UiStrings strings = LoadUiStrings(Language::English);
   ButtonId hover = ButtonId::None;
   int countdown = -1;
   int frames = 0;
-  bool videoSeen = false;
   bool recovered = false;
   std::filesystem::path status;
-  int page = -1;  // the overflow page shown; -1: the scenario's own face
-  int pageFrames = 0;
-
-  std::filesystem::path Signal(const char* suffix) const {
-    std::filesystem::path path = status;
-    return path += suffix;
-  }
 };
 
 Probe* g_probe = nullptr;
 
+// The widest texts the face's one-line rows get: the longest failure message
+// on the status row, a counter with six-digit counts on the detail row, a
+// deep path on the note row; German with the verification counter, Turkish
+// with the download one.
+void ShowWidestTexts(Probe& probe, Language language) {
+  probe.strings = LoadUiStrings(language);
+  ProgressState& s = probe.state;
+  s.statusText.clear();
+  for (std::uint32_t code = 0; code < 18; ++code) {
+    std::u16string failure = ErrorMessageForCode(probe.strings, code);
+    if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
+  }
+  s.detailText = language == Language::German
+                     ? FormatVerifyingFiles(probe.strings, 999999, 999999)
+                     : FormatPreparingDownloads(probe.strings, 999999, 999999);
+  s.noteText = u"data/maps/";
+  for (int i = 0; i < 5; ++i) s.noteText += u"ember valley north ridge/";
+  s.noteText += u"terrain.pak";
+}
+
 void SetScenario(Probe& probe, const std::string& scenario) {
   ProgressState& s = probe.state;
-  if (scenario == "downloading") {
+  if (scenario != "hover") {
     s.stage = static_cast<std::uint32_t>(PatchStage::Download);
     s.statusText = probe.strings.Downloading;
     s.detailText = u"1.0 MB / 2.0 MB";
@@ -63,6 +64,8 @@ void SetScenario(Probe& probe, const std::string& scenario) {
     s.noteText = u"data/maps/ember_valley.pak";
     s.overallPercent = 50;
     s.filePercent = 25;
+    if (scenario == "de_verifying") ShowWidestTexts(probe, Language::German);
+    if (scenario == "tr_downloads") ShowWidestTexts(probe, Language::Turkish);
     return;
   }
   s.stage = static_cast<std::uint32_t>(PatchStage::Done);
@@ -71,51 +74,20 @@ void SetScenario(Probe& probe, const std::string& scenario) {
   s.overallPercent = s.filePercent = 100;
   s.ready = true;
   probe.countdown = 7;
-  if (scenario == "hover") probe.hover = ButtonId::Start;
-}
-
-// The widest texts the face's one-line rows get: the longest failure message
-// on the status row, a counter with six-digit counts on the detail row, a
-// deep path on the note row. Page 0 is German with the verification
-// counter, page 1 Turkish with the download one.
-void ShowOverflowPage(Probe& probe, int page) {
-  probe.strings = LoadUiStrings(page == 0 ? Language::German : Language::Turkish);
-  ProgressState& s = probe.state;
-  s.statusText.clear();
-  for (std::uint32_t code = 0; code < 18; ++code) {
-    std::u16string failure = ErrorMessageForCode(probe.strings, code);
-    if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
-  }
-  s.detailText = page == 0 ? FormatVerifyingFiles(probe.strings, 999999, 999999)
-                           : FormatPreparingDownloads(probe.strings, 999999, 999999);
-  s.noteText = u"data/maps/";
-  for (int i = 0; i < 5; ++i) s.noteText += u"ember valley north ridge/";
-  s.noteText += u"terrain.pak";
-  probe.page = page;
-  probe.pageFrames = 0;
+  probe.hover = ButtonId::Start;
 }
 
 void DrawFrame(Probe& p) {
   // Halfway to the first report the device is lost, as a driver reset
   // would do: the next frame must build the target again.
   if (p.frames == 10) p.render.DiscardDeviceResources();
-  p.render.Render(p.state, p.strings, p.state.ready, p.hover, p.video, p.countdown);
+  p.render.Render(p.state, p.strings, p.state.ready, p.hover, nullptr, p.countdown);
   ++p.frames;
   if (p.frames == 11) p.recovered = p.render.hasRenderTarget();
-  p.videoSeen = p.videoSeen || p.render.lastFrameHadVideo();
+  if (p.frames == 20) std::ofstream(p.status) << "recovered=" << p.recovered << "\n";
   std::error_code ec;
-  if (p.frames > 20) {
-    if (std::filesystem::remove(p.Signal(".next"), ec) && p.page < 1) {
-      ShowOverflowPage(p, p.page + 1);
-    }
-    // The page was drawn by the frame before this one as well.
-    if (p.page >= 0 && ++p.pageFrames == 2) std::ofstream(p.Signal(".page")) << p.page << "\n";
-  }
-  if (p.frames == 20) {
-    std::ofstream(p.status) << "frames=20 video=" << p.videoSeen << " recovered=" << p.recovered
-                            << "\n";
-  }
-  if (std::filesystem::exists(p.Signal(".stop"), ec) || p.frames > 60000 / 33) PostQuitMessage(0);
+  std::filesystem::path stop = p.status;
+  if (std::filesystem::exists(stop += ".stop", ec) || p.frames > 60000 / 33) PostQuitMessage(0);
 }
 
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -128,10 +100,7 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 int Run(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: emb_render_probe <scenario> <status file> [width height]\n");
-    return 2;
-  }
+  if (argc != 3) return 2;
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   auto probe = std::make_unique<Probe>();
   probe->status = argv[2];
@@ -140,21 +109,14 @@ int Run(int argc, char** argv) {
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = ProbeProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = L"EmbRenderProbe";
   RegisterClassExW(&windowClass);
   HWND window = CreateWindowExW(WS_EX_APPWINDOW, L"EmbRenderProbe", L"Emb Render Probe", WS_POPUP,
-                                0, 0, argc >= 5 ? std::atoi(argv[3]) : 1124,
-                                argc >= 5 ? std::atoi(argv[4]) : 618, nullptr, nullptr,
-                                windowClass.hInstance, nullptr);
+                                0, 0, 1124, 618, nullptr, nullptr, windowClass.hInstance, nullptr);
   if (window == nullptr || !probe->render.InitRendering(window)) {
     std::fprintf(stderr, "no window or InitRendering failed\n");
     return 1;
   }
-  BackgroundVideo video;
-  const bool playing = WaitForBackgroundVideo(nullptr, 15000) && video.StartVideo(nullptr);
-  probe->video = &video;
-  std::fprintf(stderr, "video %s\n", playing ? "playing" : "not playing");
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   g_probe = probe.get();
@@ -166,7 +128,6 @@ int Run(int argc, char** argv) {
   }
   g_probe = nullptr;
   DestroyWindow(window);
-  video.ShutdownVideo();
   probe.reset();
   CoUninitialize();
   return 0;
@@ -175,10 +136,4 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace emberfall
 
-int main(int argc, char** argv) {
-  try {
-    return emberfall::Run(argc, argv);
-  } catch (...) {
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return emberfall::Run(argc, argv); }
