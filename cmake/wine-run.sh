@@ -11,4 +11,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-run.sh: no Wine prefix at $WINEPREFIX; run ./run.sh test or ./run.sh wineprefix" >&2
   exit 125
 fi
+# A test of real windows needs a Wine server of its own display: a server
+# that an earlier test started without one (it lingers a few seconds) would
+# create the test's windows where they never become visible.
+if [ -n "${EMB_WINE_OWN_SERVER:-}" ]; then wineserver -w; fi
 exec wine "$@"
