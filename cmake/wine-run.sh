@@ -12,7 +12,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   exit 125
 fi
 # A test of real windows needs a Wine server of its own display: a server
-# that an earlier test started without one (it lingers a few seconds) would
-# create the test's windows where they never become visible.
-if [ -n "${EMB_WINE_OWN_SERVER:-}" ]; then wineserver -w; fi
+# started without one (by ./run.sh, or by an earlier test: it lingers) would
+# create the test's windows where they never become visible. Only for a test
+# that runs alone: this ends the server under every other Wine process.
+if [ -n "${EMB_WINE_OWN_SERVER:-}" ]; then wineserver -k 2>/dev/null || true; wineserver -w; fi
 exec wine "$@"
