@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/test_support.h"
+
 namespace emberfall {
 namespace {
 
@@ -61,14 +63,7 @@ TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
     ++sent;
     const std::lock_guard<std::mutex> wait(gate);
   });
-  // By the clock: under load a short sleep can return at once, and a count
-  // of them is no time at all.
-  auto until = [](auto done) {
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
-    return done();
-  };
-  auto idle = [&] { ASSERT_TRUE(until([&] { return !reporter->InFlight(); })); };
+  auto idle = [&] { ASSERT_TRUE(test::WaitUntil([&] { return !reporter->InFlight(); })); };
   auto report = [&](const char16_t* message, const char16_t* context) {
     reporter->Report(message, context);
     idle();
@@ -82,7 +77,7 @@ TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
   const auto start = std::chrono::steady_clock::now();
   reporter->Report(u"first", u"c");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the report waited for the sender";
-  EXPECT_TRUE(until([&] { return sent == 5; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return sent == 5; }));
   EXPECT_TRUE(reporter->InFlight());
   reporter->Report(u"second", u"c");  // dropped, but remembered as the last one
   gate.unlock();
@@ -95,7 +90,7 @@ TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
   // Destroyed while its thread still sends.
   gate.lock();
   reporter->Report(u"last", u"c");
-  EXPECT_TRUE(until([&] { return sent == 7; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return sent == 7; }));
   reporter.reset();
   gate.unlock();
   std::this_thread::sleep_for(50ms);

@@ -33,14 +33,6 @@ const std::map<std::string, std::string> kFiles = {
     {"empty.dat", ""},
 };
 
-bool Waited(const std::function<bool()>& done) {
-  for (const auto end = std::chrono::steady_clock::now() + 20s; !done();) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
 class PatchEngineTest : public testing::Test {
  protected:
   void SetUp() override { Reset(); }
@@ -312,7 +304,7 @@ TEST_F(PatchEngineTest, StopAndWaitGivesUpWhileARequestHangs) {
   server_->Serve("/c.xml", Response::Stall(4500ms));
   EngineHarness harness(Game(), urls_);
   harness.engine->Start();
-  ASSERT_TRUE(Waited([&] { return server_->RequestCount("/c.xml") > 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return server_->RequestCount("/c.xml") > 0; }));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(harness.engine->StopAndWait(3000));  // the launcher's shutdown wait
   EXPECT_GE(std::chrono::steady_clock::now() - start, 2900ms);
@@ -431,7 +423,7 @@ TEST_F(ConnectionsTest, ACancelledRunReportsAndWritesNothingMore) {
       cancelled = true;
     };
     harness.engine->Start();
-    ASSERT_TRUE(Waited([&] { return cancelled.load(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return cancelled.load(); }));
     EXPECT_TRUE(harness.engine->StopAndWait(3000));
     EXPECT_EQ("slept " + std::to_string(harness.slept.count()) + " | GET " +
                   std::to_string(Requests("GET")), c.after);

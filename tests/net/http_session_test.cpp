@@ -255,11 +255,12 @@ TEST(HttpSessionTest, Outcomes) {
        "-key", *key},
       tls_dir / "log", tls_dir / "err");
   std::string tls;
-  for (int i = 0; openssl && tls.empty() && i < 1000; ++i, std::this_thread::sleep_for(20ms)) {
-    const std::string log = test::ReadFileBytes(tls_dir / "log");
+  test::WaitUntil([&] {
+    const std::string log = openssl ? test::ReadFileBytes(tls_dir / "log") : "";
     const std::size_t at = log.find("ACCEPT "), end = log.find('\n', at);
     if (end != std::string::npos) tls = "https://" + log.substr(at + 7, end - at - 7);
-  }
+    return !openssl || !tls.empty();
+  });
   ASSERT_NE(tls, "") << "openssl s_server did not start";
   const std::string port = std::to_string(server.port());
   const std::string refused = LoopbackHttpServer().UrlUtf8("/");  // its port is free again

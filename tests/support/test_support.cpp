@@ -5,6 +5,7 @@
 #include <atomic>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "core/environment.h"
 #include "core/fs_path.h"
@@ -93,6 +94,14 @@ ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
 
 ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
   SetEnvironmentVariableText(Utf8ToWide(name_), previous_ ? &*previous_ : nullptr);
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  for (const auto end = std::chrono::steady_clock::now() + limit; !done();) {
+    if (std::chrono::steady_clock::now() > end) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 }  // namespace emberfall::test

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,11 @@ class ScopedEnvironmentVariable {
   std::string name_;
   std::optional<std::u16string> previous_;
 };
+
+// Polls |done| until it holds or |limit| has passed by the clock (a count of
+// short sleeps is no time at all under load); returns its last answer.
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // The last line of a program's output, without its line end.
 std::string LastLine(const std::string& text);
