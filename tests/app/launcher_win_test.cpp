@@ -2,7 +2,6 @@
 // (the peer helper plays the other launcher process).
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -25,10 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-// A winhttp stand-in beside the program, loadable in principle, is loaded
-// only without the start-up restriction. Wine prefers a native DLL only when
-// told so per program; a child's WINEDLLOVERRIDES comes from the parent's
-// Unix environment, not from SetEnvironmentVariable, so the registry tells.
+// A winhttp stand-in beside the program is loaded only without the start-up
+// restriction. Wine prefers a native DLL only when the registry says so per
+// program (a child's WINEDLLOVERRIDES comes from the Unix environment).
 TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
   const std::wstring key = L"Software\\Wine\\AppDefaults\\emb_planted_probe.exe";
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), L"winhttp",
@@ -47,10 +45,9 @@ TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
   RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
 }
 
-// The restriction cannot reach what the loader resolves before the entry
-// point runs (the names in the import directory), so the launcher imports
-// nothing but Known DLLs, which always come from System32, and delay-loads
-// the rest.
+// The restriction cannot reach the import directory, resolved before the
+// entry point runs: the launcher imports only Known DLLs and delay-loads the
+// rest.
 TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
   const std::set<std::string> known = {
       "advapi32.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imm32.dll",
@@ -60,7 +57,7 @@ TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
   const HMODULE module = LoadLibraryExW(test::BuiltProgram("launcher").c_str(), nullptr,
                                         LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(module, nullptr);
-  // The low bits of the handle mark an image mapped as a resource.
+  // Without the low bits that mark an image mapped as a resource.
   const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -69,7 +66,7 @@ TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
   ASSERT_NE(imports, 0u);
   for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); d->Name; ++d) {
     std::string name(reinterpret_cast<const char*>(base + d->Name));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    CharLowerA(name.data());
     EXPECT_TRUE(known.contains(name)) << name << " is resolved from the launcher's folder first";
   }
   FreeLibrary(module);
@@ -99,9 +96,9 @@ TEST(RelaunchMarkerTest, OneMarkerPerExecutableAnsweredOrEnded) {
   EXPECT_FALSE(RelaunchMarker::Open(path));
 }
 
-// Gone by the end of the budget, with the loop's exit code; when the budget
-// ran out, by TerminateProcess: no DLL detach code runs, which could wait for
-// ever on a lock a killed worker held. The detach probe DLL tells.
+// Gone by the end of the budget with the loop's exit code; when it ran out,
+// by TerminateProcess: DLL detach code could wait for ever on a lock a killed
+// worker held. The detach probe DLL tells.
 TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
   constexpr milliseconds kBudget(1500);
   const struct {
@@ -119,10 +116,8 @@ TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
     const test::TempDir folder;
     const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER",
                                                  Utf8Path(folder / "detached"));
-    const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) +
-                              "." + c.mode;
-    const win::ScopedHandle started(
-        CreateEventW(nullptr, TRUE, FALSE, std::wstring(event.begin(), event.end()).c_str()));
+    const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId());
+    const win::ScopedHandle started(CreateEventA(nullptr, TRUE, FALSE, event.c_str()));
     ASSERT_TRUE(started);
     const auto peer = test::StartProcess(test::BuiltProgram("emb_launcher_peer"),
                                          {"shutdown", c.mode, "1500", c.workerMs, event});
@@ -141,9 +136,8 @@ TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
 }
 
 // Links go through the desktop shell, so that the browser does not inherit
-// the launcher's elevation. Without COM on the thread the real shell route
-// cannot ask the shell; with COM, whether Wine's desktop takes the request
-// depends on the prefix, and a test must not open a browser.
+// the launcher's elevation. The real shell route is tried without COM on the
+// thread only: with COM, Wine's desktop might open a browser.
 TEST(ShellOpenTest, TheDirectRouteOnlyWhenTheShellRefuses) {
   constexpr char16_t kUrl[] = u"https://emberfall.invalid/news?id=7&lang=tr#\u00e7ay yolu";
   const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));

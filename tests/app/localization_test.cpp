@@ -96,18 +96,13 @@ TEST(ElevationTextsTest, EveryTextFollowsThePrimaryLanguage) {
 
 // A copy that is still not elevated gives up rather than relaunching again.
 TEST(ElevationStepTest, ARelaunchedCopyNeverRelaunchesAgain) {
-  EXPECT_EQ(DecideElevationStep(true, false), ElevationStep::kRun);
-  EXPECT_EQ(DecideElevationStep(true, true), ElevationStep::kRun);
-  EXPECT_EQ(DecideElevationStep(false, false), ElevationStep::kRelaunch);
-  EXPECT_EQ(DecideElevationStep(false, true), ElevationStep::kGiveUp);
+  const ElevationStep steps[] = {ElevationStep::kRelaunch, ElevationStep::kGiveUp,
+                                 ElevationStep::kRun, ElevationStep::kRun};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(DecideElevationStep(i & 2, i & 1), steps[i]) << i;
 }
 
-class LocaleConfigTest : public testing::Test {
- protected:
-  test::TempDir dir_;
-};
-
-TEST_F(LocaleConfigTest, PrefersLibDevThenLibThenTheFolder) {
+TEST(LocaleConfigTest, PrefersLibDevThenLibThenTheFolder) {
+  const test::TempDir dir_;
   const LauncherPaths paths{dir_.Wide("launcher.exe"), dir_.Wide(), dir_.Wide()};
   const std::u16string dev = WidePath(dir_ / "lib" / "dev" / "locale.cfg");
   EXPECT_EQ(FindLocaleConfig(paths), dev);  // none exists: the first
@@ -122,7 +117,8 @@ TEST_F(LocaleConfigTest, PrefersLibDevThenLibThenTheFolder) {
 }
 
 // The third token of the first non-comment line; else the UI language.
-TEST_F(LocaleConfigTest, TakesTheThirdTokenOfTheFirstNonCommentLine) {
+TEST(LocaleConfigTest, TakesTheThirdTokenOfTheFirstNonCommentLine) {
+  const test::TempDir dir_;
   const std::pair<const char*, std::optional<Language>> cases[] = {
       {"# comment\n\n#x y en\nSERVICE_LOCALE ignored de\n", Language::German},
       {"a b en", Language::English},

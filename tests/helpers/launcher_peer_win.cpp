@@ -1,11 +1,9 @@
 // Plays the launcher process in the shutdown and DLL search tests.
-//   shutdown stuck|stall|orderly <budget ms> <worker ms> <event>
-//     the launcher's shutdown (exit code 7) after setting <event>, with the
-//     detach probe DLL loaded; the worker never ends (stuck), or ends after
-//     <worker ms> and then the teardown never returns (stall) or ends too.
-//   dll restricted|default
-//     starts like the launcher (search restricted unless "default"), then
-//     calls winhttp.dll through a delay-loaded import.
+//   shutdown stuck|stall|orderly <budget ms> <worker ms> <event>: sets <event>,
+//     then shuts down (exit code 7) with the detach probe DLL loaded; the worker
+//     never ends (stuck) or ends after <worker ms>, then the teardown hangs (stall).
+//   dll restricted|default: starts like the launcher (search restricted unless
+//     "default"), then calls winhttp.dll through a delay-loaded import.
 #include <cwchar>
 #include <string>
 

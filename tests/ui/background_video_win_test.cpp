@@ -20,9 +20,7 @@ namespace {
 
 class BackgroundVideoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  }
+  void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
   void TearDown() override { CoUninitialize(); }
 
   const std::string resource_{VideoResourceBytes(nullptr)};
@@ -32,9 +30,7 @@ class BackgroundVideoTest : public ::testing::Test {
 };
 
 // The folder is the user's to write while the launcher runs elevated: only
-// an identical file is reused, and the prepared file stays as it is for as
-// long as the engine may read it. (Wine renames a folder whatever handles
-// are open in it, so the hold on the folder is not testable here.)
+// an identical file is reused, and the prepared one is held against changes.
 TEST_F(BackgroundVideoTest, OnlyAnIdenticalFileIsReusedAndThePreparedOneIsHeld) {
   ASSERT_FALSE(resource_.empty()) << "the test executable carries no RCDATA 101";
   EXPECT_TRUE(ExtractVideoResource(GetModuleHandleW(L"kernel32.dll")).empty());
@@ -58,10 +54,9 @@ TEST_F(BackgroundVideoTest, OnlyAnIdenticalFileIsReusedAndThePreparedOneIsHeld) 
   ReleaseVideoFile();
 }
 
-// Wine's engine decodes and plays the clip, but draws frames only into
-// Direct3D 11 textures: there the start fails and the engine stops decoding.
-// Shutting an engine down while its pipeline is still starting can stall
-// Wine's media source, so each start is let settle first.
+// Wine's engine draws frames only into Direct3D 11 textures: there the start
+// fails and the engine must stop decoding. Each start is let settle first, as
+// a shutdown mid-start can stall Wine's media source.
 TEST_F(BackgroundVideoTest, AStartPlaysOrRefusesAndStopsTheEngineTheSameWayTwice) {
   ASSERT_TRUE(WaitForBackgroundVideo(nullptr, 15000));  // prepares it
   EXPECT_EQ(FsPath(GetVideoPath(nullptr)), file_);

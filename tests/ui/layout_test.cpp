@@ -108,22 +108,14 @@ TEST(PlaceOnWorkAreaTest, KnownPlacements) {
 }
 
 TEST(VideoFileUrlTest, EscapesSeparatorsSpacesAndHashes) {
-  const struct {
-    std::u16string (*url)(std::u16string_view);
-    std::u16string path;
-    std::u16string expected;
-  } cases[] = {
-      {VideoFileUrl, u"C:\\Users\\a b\\Temp\\EmbLauncher\\hero.mp4",
-       u"file:///C:/Users/a%20b/Temp/EmbLauncher/hero.mp4"},
-      {VideoFileUrl, u"C:\\T#1\\x.mp4", u"file:///C:/T%231/x.mp4"},
-      {VideoFileUrl, u"C:\\\u00e7\u011f\\%41.mp4", u"file:///C:/\u00e7\u011f/%41.mp4"},
-      {VideoFileUrl, u"", u"file:///"},
-      {LegacyVideoFileUrl, u"C:\\a b\\#.mp4", u"file://C:/a%20b/%23.mp4"},
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {VideoFileUrl(u"C:\\Users\\a b\\Temp\\hero.mp4"), u"file:///C:/Users/a%20b/Temp/hero.mp4"},
+      {VideoFileUrl(u"C:\\T#1\\x.mp4"), u"file:///C:/T%231/x.mp4"},
+      {VideoFileUrl(u"C:\\\u00e7\u011f\\%41.mp4"), u"file:///C:/\u00e7\u011f/%41.mp4"},
+      {VideoFileUrl(u""), u"file:///"},
+      {LegacyVideoFileUrl(u"C:\\a b\\#.mp4"), u"file://C:/a%20b/%23.mp4"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(WideToUtf8(c.expected));
-    EXPECT_EQ(c.url(c.path), c.expected);
-  }
+  for (const auto& [url, expected] : cases) EXPECT_EQ(WideToUtf8(url), WideToUtf8(expected));
 }
 
 TEST(FileHasContentsTest, OnlyTheSameBytesOfARegularFileMatch) {

@@ -34,10 +34,8 @@ struct Probe {
 
 Probe* g_probe = nullptr;
 
-// The widest texts the face's one-line rows get: the longest failure message
-// on the status row, a counter with six-digit counts on the detail row, a
-// deep path on the note row; German with the verification counter, Turkish
-// with the download one.
+// The widest texts of the face's one-line rows: the longest failure message,
+// six-digit counts (German verifying, Turkish downloads) and a deep path.
 void ShowWidestTexts(Probe& probe, Language language) {
   probe.strings = LoadUiStrings(language);
   ProgressState& s = probe.state;
@@ -78,8 +76,7 @@ void SetScenario(Probe& probe, const std::string& scenario) {
 }
 
 void DrawFrame(Probe& p) {
-  // Halfway to the first report the device is lost, as a driver reset
-  // would do: the next frame must build the target again.
+  // A device lost halfway, as by a driver reset: the next frame rebuilds it.
   if (p.frames == 10) p.render.DiscardDeviceResources();
   p.render.Render(p.state, p.strings, p.state.ready, p.hover, nullptr, p.countdown);
   ++p.frames;
@@ -105,12 +102,11 @@ int Run(int argc, char** argv) {
   auto probe = std::make_unique<Probe>();
   probe->status = argv[2];
   SetScenario(*probe, argv[1]);
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
+  WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = ProbeProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"EmbRenderProbe";
-  RegisterClassExW(&windowClass);
+  RegisterClassW(&windowClass);
   HWND window = CreateWindowExW(WS_EX_APPWINDOW, L"EmbRenderProbe", L"Emb Render Probe", WS_POPUP,
                                 0, 0, 1124, 618, nullptr, nullptr, windowClass.hInstance, nullptr);
   if (window == nullptr || !probe->render.InitRendering(window)) {
@@ -126,10 +122,7 @@ int Run(int argc, char** argv) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  g_probe = nullptr;
-  DestroyWindow(window);
-  probe.reset();
-  CoUninitialize();
+  g_probe = nullptr;  // the process ends: no orderly teardown needed
   return 0;
 }
 
