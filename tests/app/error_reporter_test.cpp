@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "tests/support/test_support.h"
@@ -42,8 +42,11 @@ TEST(BuildReportJsonTest, WritesTheFourMembersOnOneLine) {
             "\\u0000\\u0001\\b\\t\\n\\u000b\\f\\r\\u001f\\\"\\\\");
   EXPECT_EQ(JsonEscape("/ \x7F \xC3\xBC \xFF"), "/ \x7F \xC3\xBC \xFF");
   // Architecture 9 (x86-64, on both builds here), processors, level.
-  EXPECT_TRUE(std::regex_match(CpuDescription(), std::regex(R"(9\|[1-9]\d*\|\d+)")))
+  unsigned processors = 0, level = 0;
+  char more = 0;
+  EXPECT_EQ(std::sscanf(CpuDescription().c_str(), "9|%u|%u%c", &processors, &level, &more), 2)
       << CpuDescription();
+  EXPECT_GE(processors, 1u);
 }
 
 TEST(ErrorReporterTest, DropsRepetitionsAndReportsMadeWhileOneIsSent) {
