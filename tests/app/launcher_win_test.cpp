@@ -116,7 +116,8 @@ TEST(LauncherShutdownTest, TheProcessIsGoneByTheEndOfTheBudget) {
     const test::TempDir folder;
     const test::ScopedEnvironmentVariable marker("EMB_DETACH_MARKER",
                                                  Utf8Path(folder / "detached"));
-    const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId());
+    const std::string event = "Local\\EmbTestShutdown." + std::to_string(GetCurrentProcessId()) +
+                              "." + c.mode;  // a new one per case, unset
     const win::ScopedHandle started(CreateEventA(nullptr, TRUE, FALSE, event.c_str()));
     ASSERT_TRUE(started);
     const auto peer = test::StartProcess(test::BuiltProgram("emb_launcher_peer"),

@@ -63,10 +63,10 @@ TEST(HitTestTest, FindsButtonsWithInclusiveEdgesFirstMatchFirst) {
     float x, y;
     ButtonId expected;
   } cases[] = {
-      {908, 542, ButtonId::Start},   {1096, 594, ButtonId::Start},     {907.9f, 560, ButtonId::None},
-      {720, 14, ButtonId::Website},  {810, 34, ButtonId::Website},     {820, 20, ButtonId::None},
-      {850, 20, ButtonId::Support},  {990, 34, ButtonId::Community},   {1026, 24, ButtonId::Settings},
-      {1060, 24, ButtonId::Minimise}, {1108, 38, ButtonId::Close},     {1108.1f, 38, ButtonId::None},
+      {908, 542, ButtonId::Start}, {1096, 594, ButtonId::Start}, {907.9f, 560, ButtonId::None},
+      {720, 14, ButtonId::Website}, {810, 34, ButtonId::Website}, {820, 20, ButtonId::None},
+      {850, 20, ButtonId::Support}, {990, 34, ButtonId::Community}, {1026, 24, ButtonId::Settings},
+      {1060, 24, ButtonId::Minimise}, {1108, 38, ButtonId::Close}, {1108.1f, 38, ButtonId::None},
       {-5, -5, ButtonId::None},
   };
   for (const auto& c : cases) EXPECT_EQ(HitTest(r, c.x, c.y), c.expected) << c.x << "," << c.y;
