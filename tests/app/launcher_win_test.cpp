@@ -27,7 +27,7 @@ using std::chrono::milliseconds;
 // A winhttp stand-in beside the program is loaded only without the start-up
 // restriction. Wine prefers a native DLL only when the registry says so per
 // program (a child's WINEDLLOVERRIDES comes from the Unix environment).
-TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
+TEST(DllSearchTest, APlantedDllLoadsOnlyUnrestrictedAndImportsAreKnownDlls) {
   const std::wstring key = L"Software\\Wine\\AppDefaults\\emb_planted_probe.exe";
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), L"winhttp",
                             REG_SZ, L"native,builtin", sizeof(L"native,builtin")),
@@ -43,12 +43,8 @@ TEST(DllSearchTest, APlantedDllIsLoadedOnlyWithoutTheRestriction) {
     EXPECT_EQ(fs::exists(folder / "planted.marker"), std::string(search) == "default");
   }
   RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-}
-
-// The restriction cannot reach the import directory, resolved before the
-// entry point runs: the launcher imports only Known DLLs and delay-loads the
-// rest.
-TEST(DllSearchTest, TheLauncherImportsOnlyKnownDllsAtStart) {
+  // The restriction cannot reach the import directory, resolved before the
+  // entry point runs: the launcher imports only Known DLLs, delay-loads the rest.
   const std::set<std::string> known = {
       "advapi32.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imm32.dll",
       "kernel32.dll", "msvcrt.dll",  "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",

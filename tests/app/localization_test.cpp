@@ -48,8 +48,8 @@ TEST(LoadUiStringsTest, EveryTextOfEveryLanguageMatchesTheTable) {
 }
 
 // One file reads in the singular; every other count, zero and the negative
-// ones included, in the plural.
-TEST(FormatTest, FillsThePlaceholdersAndAgreesWithTheCount) {
+// ones included, in the plural. Every failure code has its message.
+TEST(FormatTest, FillsThePlaceholdersAgreesWithTheCountAndMapsEveryCode) {
   const UiStrings en = LoadUiStrings(Language::English);
   const UiStrings de = LoadUiStrings(Language::German);
   const UiStrings tr = LoadUiStrings(Language::Turkish);
@@ -67,21 +67,18 @@ TEST(FormatTest, FillsThePlaceholdersAndAgreesWithTheCount) {
       {FormatFilesUpdated(tr, 1), u"1 dosya g\u00FCncellendi"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(WideToUtf8(text), WideToUtf8(expected));
-}
-
-// Codes 0 to 17 and everything later, as slots of the table.
-TEST(ErrorMessageForCodeTest, MapsEveryCode) {
-  const UiStrings s = LoadUiStrings(Language::English);
+  // Codes 0 to 17 and everything later, as slots of the table.
   const size_t slots[] = {14, 15, 16, 17, 18, 19, 20, 21, 22, 20,
                           23, 18, 24, 28, 29, 30, 31, 28, 24};
   for (std::uint32_t code : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u,
                              16u, 17u, 18u, 42u, ~0u}) {
-    EXPECT_EQ(ErrorMessageForCode(s, code), UiStringSlot(s, slots[std::min(code, 18u)])) << code;
+    EXPECT_EQ(ErrorMessageForCode(en, code), UiStringSlot(en, slots[std::min(code, 18u)])) << code;
   }
 }
 
-// Only the primary language (the low ten bits) picks the texts.
-TEST(ElevationTextsTest, EveryTextFollowsThePrimaryLanguage) {
+// Only the primary language (the low ten bits) picks the texts. A copy that
+// is still not elevated gives up rather than relaunching again.
+TEST(ElevationTest, TextsFollowThePrimaryLanguageAndACopyRelaunchesOnce) {
   std::u16string (*const texts[])(std::uint16_t) = {AdminRequiredText, LaunchCancelledText,
                                                     ElevationRequiredText};
   for (auto text : texts) {
@@ -92,33 +89,25 @@ TEST(ElevationTextsTest, EveryTextFollowsThePrimaryLanguage) {
   }
   EXPECT_TRUE(LaunchCancelledText(0x1F).starts_with(u"Oyun ba\u015flatma iptal"));
   EXPECT_TRUE(LaunchCancelledText(0x07).starts_with(u"Spielstart abgebrochen"));
-}
-
-// A copy that is still not elevated gives up rather than relaunching again.
-TEST(ElevationStepTest, ARelaunchedCopyNeverRelaunchesAgain) {
   const ElevationStep steps[] = {ElevationStep::kRelaunch, ElevationStep::kGiveUp,
                                  ElevationStep::kRun, ElevationStep::kRun};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(DecideElevationStep(i & 2, i & 1), steps[i]) << i;
 }
 
-TEST(LocaleConfigTest, PrefersLibDevThenLibThenTheFolder) {
-  const test::TempDir dir_;
-  const LauncherPaths paths{dir_.Wide("launcher.exe"), dir_.Wide(), dir_.Wide()};
-  const std::u16string dev = WidePath(dir_ / "lib" / "dev" / "locale.cfg");
+// lib/dev, then lib, then the folder. The third token of the first
+// non-comment line names the language; else the UI language decides.
+TEST(LocaleConfigTest, FindsTheFileAndTakesTheThirdTokenOfTheFirstNonCommentLine) {
+  const test::TempDir dir;
+  const LauncherPaths paths{dir.Wide("launcher.exe"), dir.Wide(), dir.Wide()};
+  const std::u16string dev = WidePath(dir / "lib" / "dev" / "locale.cfg");
   EXPECT_EQ(FindLocaleConfig(paths), dev);  // none exists: the first
-  test::WriteFileBytes(dir_ / "locale.cfg", "x y de\n");
-  EXPECT_EQ(FindLocaleConfig(paths), WidePath(dir_ / "locale.cfg"));
-  test::WriteFileBytes(dir_ / "lib" / "locale.cfg", "");
-  EXPECT_EQ(FindLocaleConfig(paths), WidePath(dir_ / "lib" / "locale.cfg"));
-  std::filesystem::create_directories(dir_ / "lib" / "dev" / "locale.cfg");  // a folder counts
+  test::WriteFileBytes(dir / "locale.cfg", "x y de\n");
+  EXPECT_EQ(FindLocaleConfig(paths), WidePath(dir / "locale.cfg"));
+  test::WriteFileBytes(dir / "lib" / "locale.cfg", "");
+  EXPECT_EQ(FindLocaleConfig(paths), WidePath(dir / "lib" / "locale.cfg"));
+  std::filesystem::create_directories(dir / "lib" / "dev" / "locale.cfg");  // a folder counts
   EXPECT_EQ(FindLocaleConfig(paths), dev);
-  // A folder cannot be read as a file: the UI language decides.
-  EXPECT_EQ(DetectLanguage(dev), UserInterfaceLanguage());
-}
-
-// The third token of the first non-comment line; else the UI language.
-TEST(LocaleConfigTest, TakesTheThirdTokenOfTheFirstNonCommentLine) {
-  const test::TempDir dir_;
+  EXPECT_EQ(DetectLanguage(dev), UserInterfaceLanguage());  // a folder cannot be read
   const std::pair<const char*, std::optional<Language>> cases[] = {
       {"# comment\n\n#x y en\nSERVICE_LOCALE ignored de\n", Language::German},
       {"a b en", Language::English},
@@ -131,8 +120,8 @@ TEST(LocaleConfigTest, TakesTheThirdTokenOfTheFirstNonCommentLine) {
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text);
-    test::WriteFileBytes(dir_ / "locale.cfg", text);
-    EXPECT_EQ(DetectLanguage(dir_.Wide("locale.cfg")), expected.value_or(UserInterfaceLanguage()));
+    test::WriteFileBytes(dir / "locale.cfg", text);
+    EXPECT_EQ(DetectLanguage(dir.Wide("locale.cfg")), expected.value_or(UserInterfaceLanguage()));
   }
 }
 

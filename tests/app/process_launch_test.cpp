@@ -62,12 +62,8 @@ TEST(LaunchTest, StartGameProcessTriesTheQuotedPathThenTheBareOne) {
     const std::u16string exe = c.exe.empty() ? u"" : Absolute(c.exe);
     EXPECT_EQ(Replace(Replace(outcome, exe, "<exe>"), Absolute(c.folder), "<folder>"), c.outcome);
   }
-}
-
-TEST(LaunchTest, RealStartsFailWithTheSystemsError) {
-  const test::TempDir dir;
-  // The game's path read up to its first space ("<dir>/Ember") must never
-  // start a program planted beside the game folder.
+  // Real starts fail with the system's error. The game's path read up to its
+  // first space ("<dir>/Ember") must never start a program planted beside it.
   test::WriteFileBytes(dir / "Ember Fall" / "emb.bin", "not a program");
   fs::permissions(dir / "Ember Fall" / "emb.bin", fs::perms::owner_all);
   for (const char* planted : {"Ember", "Ember.exe"}) {

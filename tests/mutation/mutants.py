@@ -214,12 +214,12 @@ _TABLE = [
     ("locale-one-file", "app/localization.cpp", "files == 1 ? strings.FileUpdated",
      "files <= 1 ? strings.FileUpdated", APP, r"^FormatTest", "zero files take the plural text"),
     ("locale-code-map", "app/localization.cpp", "case 14:\n      return strings.ErrorReleaseExpired;",
-     "case 14:\n      return strings.ErrorReleaseRolledBack;", APP, r"^ErrorMessageForCode",
+     "case 14:\n      return strings.ErrorReleaseRolledBack;", APP, r"^FormatTest",
      "code 14 is the expiry text"),
     ("locale-german-text", "app/localization.cpp", "u\"Startfehler\",", "u\"Start-Fehler\",", APP,
      r"^LoadUiStrings", "the German launch error title"),
     ("locale-turkish-lang-id", "app/localization.cpp", "kLangTurkish = 0x1F;", "kLangTurkish = 0x1E;", APP,
-     r"^(UserInterfaceLanguage|LocaleConfigTest|ElevationTexts)", "Turkish is primary language 0x1F"),
+     r"^(UserInterfaceLanguage|LocaleConfigTest|ElevationTest)", "Turkish is primary language 0x1F"),
     # ui/: the window controller and layout (portable, tested on Linux).
     ("window-url-slashes", "ui/window_controller.cpp", "while (!base.empty() && base.back() == u'/') base.pop_back();",
      "if (!base.empty() && base.back() == u'/') base.pop_back();", UI, r"^WindowControllerTest",
@@ -246,7 +246,7 @@ _TABLE = [
      "return static_cast<std::int32_t>(product / denominator);", UI, r"^PlaceOnWorkAreaTest",
      "the margin rounds half up as MulDiv does"),
     ("video-url-slashes", "ui/video_file.cpp", "return FileUrl(u\"file:///\", path);",
-     "return FileUrl(u\"file://\", path);", UI, r"^VideoFileUrl", "a file URL has three slashes"),
+     "return FileUrl(u\"file://\", path);", UI, r"^VideoFileTest", "a file URL has three slashes"),
     # tools/embpatch: commands and their arguments.
     ("cli-connections-max", "tools/embpatch/cmd_run.cpp", "count > kMaxConnections)", "count >= kMaxConnections)",
      EMBPATCH, r"^EmbpatchTest\.Commands", "--connections 16 is allowed"),

@@ -107,7 +107,7 @@ TEST(PlaceOnWorkAreaTest, KnownPlacements) {
   }
 }
 
-TEST(VideoFileUrlTest, EscapesSeparatorsSpacesAndHashes) {
+TEST(VideoFileTest, UrlsEscapeAndOnlyTheSameBytesMatch) {
   const std::pair<std::u16string, std::u16string> cases[] = {
       {VideoFileUrl(u"C:\\Users\\a b\\Temp\\hero.mp4"), u"file:///C:/Users/a%20b/Temp/hero.mp4"},
       {VideoFileUrl(u"C:\\T#1\\x.mp4"), u"file:///C:/T%231/x.mp4"},
@@ -116,18 +116,16 @@ TEST(VideoFileUrlTest, EscapesSeparatorsSpacesAndHashes) {
       {LegacyVideoFileUrl(u"C:\\a b\\#.mp4"), u"file://C:/a%20b/%23.mp4"},
   };
   for (const auto& [url, expected] : cases) EXPECT_EQ(WideToUtf8(url), WideToUtf8(expected));
-}
-
-TEST(FileHasContentsTest, OnlyTheSameBytesOfARegularFileMatch) {
+  // Only the same bytes of a regular file match.
   const std::string video(200000, 'v');
   std::string tampered = video;
   tampered[150000] ^= 1;  // past the first read chunk
   const test::TempDir dir;
   std::filesystem::create_directories(dir / "folder.mp4");
-  const std::pair<std::string, std::string> cases[] = {{video, video},     {tampered, video},
-                                                       {video, video + "x"}, {video + "x", video},
-                                                       {"", ""},         {"", "a"}};
-  for (const auto& [contents, expected] : cases) {
+  const std::pair<std::string, std::string> files[] = {
+      {video, video}, {tampered, video}, {video, video + "x"}, {video + "x", video}, {"", ""},
+      {"", "a"}};
+  for (const auto& [contents, expected] : files) {
     test::WriteFileBytes(dir / "hero.mp4", contents);
     EXPECT_EQ(FileHasContents(dir.Wide("hero.mp4"), expected), contents == expected);
   }
