@@ -240,7 +240,7 @@ _TABLE = [
      "void WindowController::OnSnapshot(ProgressState snapshot) {\n  if (closing_) return;\n",
      "void WindowController::OnSnapshot(ProgressState snapshot) {\n", UI, r"^WindowControllerTest",
      "snapshots after closing are ignored"),
-    ("layout-hit-edge", "ui/layout.cpp", "x <= r.right", "x < r.right", UI, r"^HitTestTest",
+    ("layout-hit-edge", "ui/layout.cpp", "x <= r.right", "x < r.right", UI, r"^LayoutTest",
      "button edges are inclusive"),
     ("layout-round", "ui/layout.cpp", "return static_cast<std::int32_t>((product + denominator / 2) / denominator);",
      "return static_cast<std::int32_t>(product / denominator);", UI, r"^PlaceOnWorkAreaTest",

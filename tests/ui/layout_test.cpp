@@ -19,7 +19,7 @@ std::string Text(float a, float b, float c, float d) {
 }
 std::string Text(const RectF& r) { return Text(r.left, r.top, r.right, r.bottom); }
 
-TEST(LayoutTest, ScaleButtonsPanelAndCrop) {
+TEST(LayoutTest, ScaleButtonsPanelCropAndHits) {
   const struct {
     std::uint32_t w, h;
     float scale;
@@ -55,9 +55,7 @@ TEST(LayoutTest, ScaleButtonsPanelAndCrop) {
   EXPECT_EQ(Text(CropToFill(1000, 2000, 1000, 1000)), "0 0.25 1 0.75");  // top and bottom cut
   EXPECT_EQ(Text(CropToFill(0, 1080, 100, 100)), "0 0 1 1");
   EXPECT_EQ(Text(CropToFill(1920, 1080, 0, 100)), "0 0 1 1");
-}
-
-TEST(HitTestTest, FindsButtonsWithInclusiveEdgesFirstMatchFirst) {
+  // Hits: inclusive edges, the first match first.
   const ButtonRects r = ComputeButtonRects(1124, 618);
   const struct {
     float x, y;
