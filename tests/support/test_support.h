@@ -107,13 +107,6 @@ std::string LastLine(const std::string& text);
 // True when the tests run as a Windows build (under Wine here).
 bool IsWindowsBuild();
 
-// For starting a Linux program from either build: the path StartProcess
-// takes for |unix_program|, and the Unix path of |path| (Wine's mapping
-// under Wine); empty or nullopt if there is none. Wine gives no handle for a
-// Unix program, so one started this way must end by itself.
-std::filesystem::path UnixProgram(const char* unix_program);
-std::optional<std::string> UnixPathOf(const std::filesystem::path& path);
-
 }  // namespace emberfall::test
 
 #endif  // EMBERFALL_TESTS_SUPPORT_TEST_SUPPORT_H_
