@@ -249,7 +249,7 @@ bool LoopbackHttpServer::Sleep(std::chrono::milliseconds delay) {
   return !stopping_;
 }
 
-bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& request, bool& reset) {
+bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& request) {
   using Fault = Response::Fault;
   const Response r = Pick(request);
   if (r.fault == Fault::kStall) {
@@ -282,14 +282,17 @@ bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& req
   }
   if (r.fault == Fault::kCloseAfter) Sleep(r.delay);
   // The pause lets the bytes reach the client before the reset overtakes them.
-  reset = r.fault == Fault::kResetAfter && Sleep(100ms);
+  if (r.fault == Fault::kResetAfter && Sleep(100ms)) {
+    const linger option{1, 0};  // the close then resets
+    setsockopt(sock::N(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
+               sizeof(option));
+  }
   return sent && keep;
 }
 
 void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
   std::string buffer;
-  bool open = true, reset = false;
-  while (open && !stopping_) {
+  for (bool open = true; open && !stopping_;) {
     const std::size_t head_end = buffer.find("\r\n\r\n");
     if (head_end == std::string::npos) {
       // A TLS handshake (record type 0x16) never becomes a request: close at
@@ -311,13 +314,8 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
       log_.push_back(request);
       if (get) max_gets_in_flight_ = std::max(max_gets_in_flight_.load(), ++gets_in_flight_);
     }
-    open = Respond(socket, request, reset);
+    open = Respond(socket, request);
     if (get) --gets_in_flight_;
-  }
-  if (reset) {
-    const linger option{1, 0};
-    setsockopt(sock::N(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
-               sizeof(option));
   }
   sock::Close(socket);
 }

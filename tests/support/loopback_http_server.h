@@ -118,8 +118,8 @@ class LoopbackHttpServer {
   // False once the server stops (or the peer went away).
   bool SendAll(sock::Socket socket, std::string_view data);
   bool Sleep(std::chrono::milliseconds delay);
-  // False when the connection ends after the response, with a reset if |reset|.
-  bool Respond(sock::Socket socket, const RecordedRequest& request, bool& reset);
+  // False when the connection ends after the response.
+  bool Respond(sock::Socket socket, const RecordedRequest& request);
 
   std::uint16_t port_ = 0;
   sock::Socket listener_ = sock::kInvalid;

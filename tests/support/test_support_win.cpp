@@ -14,18 +14,13 @@ namespace {
 std::wstring QuoteArgument(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
   std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
+  std::size_t backslashes = 0;  // the run just before |c|, doubled before a quote
   for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
+    if (c == L'"') quoted.append(backslashes + 1, L'\\');
+    backslashes = c == L'\\' ? backslashes + 1 : 0;
     quoted.push_back(c);
   }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L'"';
+  return quoted.append(backslashes, L'\\') + L'"';
 }
 
 }  // namespace
