@@ -296,13 +296,8 @@ TEST(HttpSessionTest, Outcomes) {
     const std::string outcome = get(local ? server.UrlUtf8(path) : path, options);
     // An expectation ending in "(" leaves out the platform's error code.
     EXPECT_EQ(expected.ends_with('(') ? outcome.substr(0, expected.size()) : outcome, expected);
-    // A failure keeps no more than came before the fault or fits the limit.
-    if (!expected.starts_with("ok") && expected != cut) {
-      EXPECT_LE(body.size(), response.fault_after);
-    }
     EXPECT_EQ(get(server.UrlUtf8("/new")), "ok arrived 7/7");
   }
-  EXPECT_EQ(server.RequestCount("/x"), 0u);
   for (const test::RecordedRequest& r : server.Requests()) {
     SCOPED_TRACE(r.target);
     const std::string cache = r.target == "/fresh" ? "no-cache" : "";
