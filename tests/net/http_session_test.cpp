@@ -318,8 +318,8 @@ TEST(HttpSessionTest, Outcomes) {
 }
 
 // Each time-out ends its request after its own time, not after the sum of
-// the time-outs, and the next request connects afresh. A connect hangs when
-// the listener's queue is full: the kernel then drops the client's SYNs.
+// the time-outs, and the next request succeeds. A connect hangs when the
+// listener's queue is full: the kernel then drops the client's SYNs.
 // (Wine's WinHTTP reports a time-out with Winsock's code, 10060.)
 TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
   LoopbackHttpServer server;
@@ -352,10 +352,6 @@ TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
     EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
   }
   for (test::sock::Socket s : sockets) test::sock::Close(s);
-  // After the hang WinHTTP may take its pooled connection to the server again.
-  std::string seen;
-  for (const auto& r : server.Requests()) seen += std::to_string(r.connection);
-  EXPECT_EQ(seen.substr(0, 5), "11223");
 }
 
 }  // namespace
