@@ -60,9 +60,7 @@ Socket AcceptNative(Native s) { return accept4(s, nullptr, nullptr, SOCK_NONBLOC
 Native N(Socket s) { return static_cast<Native>(s); }
 
 sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
+  sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port)};
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return address;
 }
