@@ -176,7 +176,7 @@ _TABLE = [
     ("url-port-limit", "net/url.cpp", "if (value > 65535) return false;", "if (value > 65536) return false;",
      NET, r"^CrackHttpUrl", "port 65536 is refused"),
     ("url-join-slash", "net/url.cpp", "result.append(relative, 1, std::u16string::npos);",
-     "result.append(relative, 0, std::u16string::npos);", NET, r"^(JoinUrl|MakeFileUrl)",
+     "result.append(relative, 0, std::u16string::npos);", NET, r"^MakeFileUrl",
      "exactly one slash between the parts"),
     ("url-ipv6-port", "net/url.cpp", "port_colon = close + 1;", "port_colon = close;", NET, r"^CrackHttpUrl",
      "the port of a bracketed host follows the bracket"),

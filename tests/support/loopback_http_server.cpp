@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/text.h"
+
 // Winsock and BSD sockets differ only in the few calls wrapped below.
 #ifdef _WIN32
 #include "core/win/windows_include.h"
@@ -37,10 +39,8 @@ Socket NonBlocking(Native s) {
   return static_cast<Socket>(s);
 }
 Socket NewSocket() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
+  static WSADATA data;
+  static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   return started ? NonBlocking(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) : kInvalid;
 }
 Socket AcceptNative(Native s) { return NonBlocking(accept(s, nullptr, nullptr)); }
@@ -54,17 +54,13 @@ bool WouldBlock() {
 void CloseNative(Native s) { ::close(s); }
 // Close-on-exec: a child process of a test must not hold a connection open.
 Socket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
-Socket AcceptNative(Native s) {
-  return ::accept4(s, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-}
+Socket AcceptNative(Native s) { return accept4(s, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }
 #endif
 
 Native N(Socket s) { return static_cast<Native>(s); }
 
 sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
+  sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port)};
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return address;
 }
@@ -73,8 +69,7 @@ sockaddr_in Loopback(std::uint16_t port) {
 int WaitFor(Socket s, short events, int timeout_ms) {
   pollfd fd{N(s), events, 0};
   const int ready = Poll(fd, timeout_ms);
-  if (ready < 0 && !WouldBlock()) return -1;
-  return ready > 0 ? 1 : 0;
+  return ready > 0 ? 1 : ready < 0 && !WouldBlock() ? -1 : 0;
 }
 
 }  // namespace
@@ -107,6 +102,8 @@ void Close(Socket s) {
 }
 
 }  // namespace sock
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -173,8 +170,7 @@ std::string LoopbackHttpServer::UrlUtf8(std::string_view path) const {
 }
 
 std::u16string LoopbackHttpServer::Url(std::string_view path) const {
-  const std::string utf8 = UrlUtf8(path);
-  return std::u16string(utf8.begin(), utf8.end());
+  return Utf8ToWide(UrlUtf8(path));
 }
 
 void LoopbackHttpServer::Serve(const std::string& path, Response response) {
@@ -247,13 +243,11 @@ bool LoopbackHttpServer::SendAll(sock::Socket socket, std::string_view data) {
 
 bool LoopbackHttpServer::Sleep(std::chrono::milliseconds delay) {
   const auto end = std::chrono::steady_clock::now() + delay;
-  while (!stopping_ && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  while (!stopping_ && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
   return !stopping_;
 }
 
-bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& request, bool& reset) {
+bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& request) {
   using Fault = Response::Fault;
   const Response r = Pick(request);
   if (r.fault == Fault::kStall) {
@@ -286,14 +280,17 @@ bool LoopbackHttpServer::Respond(sock::Socket socket, const RecordedRequest& req
   }
   if (r.fault == Fault::kCloseAfter) Sleep(r.delay);
   // The pause lets the bytes reach the client before the reset overtakes them.
-  reset = r.fault == Fault::kResetAfter && Sleep(std::chrono::milliseconds(100));
+  if (r.fault == Fault::kResetAfter && Sleep(100ms)) {
+    const linger option{1, 0};  // the close then resets
+    setsockopt(sock::N(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
+               sizeof(option));
+  }
   return sent && keep;
 }
 
 void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
   std::string buffer;
-  bool open = true, reset = false;
-  while (open && !stopping_) {
+  for (bool open = true; open && !stopping_;) {
     const std::size_t head_end = buffer.find("\r\n\r\n");
     if (head_end == std::string::npos) {
       // A TLS handshake (record type 0x16) never becomes a request: close at
@@ -315,13 +312,8 @@ void LoopbackHttpServer::ServeConnection(sock::Socket socket, int connection) {
       log_.push_back(request);
       if (get) max_gets_in_flight_ = std::max(max_gets_in_flight_.load(), ++gets_in_flight_);
     }
-    open = Respond(socket, request, reset);
+    open = Respond(socket, request);
     if (get) --gets_in_flight_;
-  }
-  if (reset) {
-    const linger option{1, 0};
-    setsockopt(sock::N(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
-               sizeof(option));
   }
   sock::Close(socket);
 }

@@ -20,13 +20,12 @@
 namespace emberfall::test {
 namespace sock {
 
-// A non-blocking TCP socket on 127.0.0.1, over BSD sockets or Winsock.
+// A non-blocking TCP socket on 127.0.0.1 (BSD sockets or Winsock), or
+// kInvalid: listening at a free port, written to |port|, or connected to
+// |port| within |timeout_ms|.
 using Socket = std::intptr_t;
 inline constexpr Socket kInvalid = -1;
-
-// Listens at a free port (written to |port|); kInvalid on failure.
 Socket ListenLoopback(std::uint16_t& port);
-// kInvalid unless the connection to |port| is made within |timeout_ms|.
 Socket ConnectLoopback(std::uint16_t port, int timeout_ms);
 void Close(Socket s);
 
@@ -45,11 +44,9 @@ struct Response {
   int status = 200;
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;  // extra lines, sent as given
-  // Without Content-Length the body ends when the server closes.
-  bool send_content_length = true;
+  bool send_content_length = true;  // without it the body ends when the server closes
   // Announced instead of the body's size; the second for HEAD only.
-  std::optional<std::string> content_length;
-  std::optional<std::string> head_content_length;
+  std::optional<std::string> content_length, head_content_length;
   Fault fault = Fault::kNone;
   std::size_t fault_after = 0;
   std::chrono::milliseconds delay{0};
@@ -73,8 +70,7 @@ struct Response {
 struct RecordedRequest {
   std::string method;
   std::string target;
-  // Header lines in the order received, names as sent.
-  std::vector<std::pair<std::string, std::string>> headers;
+  std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
   int connection = 0;  // 1 for the first accepted connection, and so on
 
   // The value of the first header named |name| (case-insensitive).
@@ -122,8 +118,8 @@ class LoopbackHttpServer {
   // False once the server stops (or the peer went away).
   bool SendAll(sock::Socket socket, std::string_view data);
   bool Sleep(std::chrono::milliseconds delay);
-  // False when the connection ends after the response, with a reset if |reset|.
-  bool Respond(sock::Socket socket, const RecordedRequest& request, bool& reset);
+  // False when the connection ends after the response.
+  bool Respond(sock::Socket socket, const RecordedRequest& request);
 
   std::uint16_t port_ = 0;
   sock::Socket listener_ = sock::kInvalid;

@@ -65,14 +65,9 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
                          std::chrono::milliseconds timeout) {
   // Files rather than pipes: nothing has to drain them while the child runs.
   const TempDir output;
-  ProcessResult result;
   std::unique_ptr<ChildProcess> child = StartProcess(program, args, output / "out", output / "err");
-  if (!child) {
-    result.err = "cannot start " + Utf8Path(program);
-    return result;
-  }
-  const std::optional<int> code = child->Wait(timeout);
-  result.exit_code = code.value_or(-1);
+  if (!child) return {.err = "cannot start " + Utf8Path(program)};
+  ProcessResult result{.exit_code = child->Wait(timeout).value_or(-1)};
   child.reset();
   result.out = ReadFileBytes(output / "out");
   result.err = ReadFileBytes(output / "err");

@@ -15,8 +15,7 @@
 
 namespace emberfall::test {
 
-// A fresh folder under the system temporary folder, removed with everything
-// in it when the object goes away.
+// A fresh folder under the system temporary folder, removed with its contents.
 class TempDir {
  public:
   TempDir();
@@ -33,13 +32,11 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// The folder holding the running test executable (and every other
-// executable of the build).
+// The folder of the running test executable and every other one built.
 std::filesystem::path ExecutableDir();
 
 // A file of tests/data, copied next to the executables by the build.
 std::filesystem::path TestDataPath(std::string_view name);
-
 // A program built by this project, by base name ("embpatch").
 std::filesystem::path BuiltProgram(std::string_view name);
 
@@ -82,8 +79,8 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
                                            const std::filesystem::path& out = {},
                                            const std::filesystem::path& err = {});
 
-// Sets an environment variable for the lifetime of the object and restores
-// the previous value afterwards. Children started meanwhile inherit it.
+// Sets (or with nullopt, removes) an environment variable for the lifetime of
+// the object. Children started meanwhile inherit it.
 class ScopedEnvironmentVariable {
  public:
   ScopedEnvironmentVariable(std::string name, std::optional<std::string> value);
@@ -103,16 +100,8 @@ bool WaitUntil(const std::function<bool()>& done,
 
 // The last line of a program's output, without its line end.
 std::string LastLine(const std::string& text);
-
 // True when the tests run as a Windows build (under Wine here).
 bool IsWindowsBuild();
-
-// For starting a Linux program from either build: the path StartProcess
-// takes for |unix_program|, and the Unix path of |path| (Wine's mapping
-// under Wine); empty or nullopt if there is none. Wine gives no handle for a
-// Unix program, so one started this way must end by itself.
-std::filesystem::path UnixProgram(const char* unix_program);
-std::optional<std::string> UnixPathOf(const std::filesystem::path& path);
 
 }  // namespace emberfall::test
 

@@ -60,10 +60,4 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
   return error == 0 ? std::make_unique<ChildProcess>(pid) : nullptr;
 }
 
-std::filesystem::path UnixProgram(const char* unix_program) { return unix_program; }
-
-std::optional<std::string> UnixPathOf(const std::filesystem::path& path) {
-  return std::filesystem::absolute(path).string();
-}
-
 }  // namespace emberfall::test

@@ -14,25 +14,13 @@ namespace {
 std::wstring QuoteArgument(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
   std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
+  std::size_t backslashes = 0;  // the run just before |c|, doubled before a quote
   for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
+    if (c == L'"') quoted.append(backslashes + 1, L'\\');
+    backslashes = c == L'\\' ? backslashes + 1 : 0;
     quoted.push_back(c);
   }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L'"';
-}
-
-// Wine's kernel32 exports these for exactly this purpose.
-template <typename Fn>
-Fn WineExport(const char* name) {
-  const FARPROC address = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
+  return quoted.append(backslashes, L'\\') + L'"';
 }
 
 }  // namespace
@@ -101,25 +89,6 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
   }
   if (info.hThread != nullptr) CloseHandle(info.hThread);
   return std::make_unique<ChildProcess>(reinterpret_cast<std::intptr_t>(info.hProcess));
-}
-
-std::filesystem::path UnixProgram(const char* unix_program) {
-  const auto to_dos = WineExport<wchar_t* (*)(const char*)>("wine_get_dos_file_name");
-  wchar_t* dos = to_dos == nullptr ? nullptr : to_dos(unix_program);
-  if (dos == nullptr) return {};
-  const std::filesystem::path program(dos);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return program;
-}
-
-std::optional<std::string> UnixPathOf(const std::filesystem::path& path) {
-  const auto to_unix = WineExport<char* (*)(const wchar_t*)>("wine_get_unix_file_name");
-  const std::wstring absolute = std::filesystem::absolute(path).wstring();
-  char* unix_path = to_unix == nullptr ? nullptr : to_unix(absolute.c_str());
-  if (unix_path == nullptr) return std::nullopt;
-  std::string result = unix_path;
-  HeapFree(GetProcessHeap(), 0, unix_path);
-  return result;
 }
 
 }  // namespace emberfall::test
