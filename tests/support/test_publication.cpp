@@ -31,6 +31,13 @@ std::string UrlPath(std::string_view path) {
   return encoded;
 }
 
+std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
+                           const std::string& run_path = "bin/game.exe") {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
+         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
+         "\"/>\n</torrent_config>\n";
+}
+
 }  // namespace
 
 std::string StoredPayload(std::string_view data) {
@@ -53,13 +60,6 @@ std::string StoredPayload(std::string_view data) {
     for (int shift = 0; shift < 32; shift += 8) payload.push_back(static_cast<char>(word >> shift));
   }
   return payload + stream;
-}
-
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
-                           const std::string& run_path) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
-         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
-         "\"/>\n</torrent_config>\n";
 }
 
 Served BuildPublication(const std::string& crcpatch_url,

@@ -26,9 +26,6 @@ using Served = std::map<std::string, std::string>;  // URL path -> body
 // |data| as an MCOZ payload holding one literal run.
 std::string StoredPayload(std::string_view data);
 
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
-                           const std::string& run_path = "bin/game.exe");
-
 // A publication of |files| (path with "/" separators -> contents) below
 // |crcpatch_url| + "/<version>/", with its configuration document at /c.xml.
 Served BuildPublication(const std::string& crcpatch_url,
