@@ -1,6 +1,7 @@
-// The engine with a pinned key against the committed signed publication, so
-// both builds run it: each way of tampering ends in its own failure with no
-// good file lost. Documents that disagree with their publication are signed
+// The engine against the committed signed publication, so both builds run
+// it: each way of tampering ends in its own failure with no good file lost.
+// This executable carries the configuration code of a build with
+// tests/data/signing/key_a.pub pinned, the keys of an engine given none. Documents that disagree with their publication are signed
 // here with a key made for the test (only the Linux build signs); a signed
 // hash that differs stands for a payload forged to the listed CRC-32.
 #include <gtest/gtest.h>
@@ -59,14 +60,16 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
 
   struct Attack {
     const char* name;
-    const char* key = "key_a";  // "own": the key made above
+    const char* key = "key_a";  // "own": the key made above; "": the build's
     std::function<void(Served&)> tamper;
     std::string failure;  // how the error text starts; empty: the run succeeds
     std::uint64_t serial_after = 0;  // in the trust file after the run
     const char* now = "2030-01-01T00:00:00Z";
     std::uint64_t accepted = 0;  // in the trust file before the run; 0: none
   } attacks[] = {
-      {.name = "genuine", .serial_after = 7},
+      {.name = "genuine", .key = "", .serial_after = 7},
+      {.name = "unsigned", .key = "",
+       .tamper = [](Served& f) { f.erase("/patch/1.0/crclist.sig"); }, .failure = invalid},
       {.name = "a file left out of the document", .key = "own",
        .tamper = resign([](ReleaseDocument& d) { d.files.erase("empty.dat"); }),
        .failure = unsigned_file + "empty.dat | not listed"},
@@ -115,7 +118,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
 
     test::EngineHarness harness(game, {server.Url("/c.xml")}, [&](PatchEngineOptions& o) {
       // A key that signed nothing changes nothing.
-      o.trustedKeys = {Key("key_b"), own_key ? own : Key(attack.key)};
+      if (*attack.key) o.trustedKeys = {Key("key_b"), own_key ? own : Key(attack.key)};
       o.wallClock = [now = ParseUtcTime(attack.now).value()] { return now; };
     });
     const ProgressState last = harness.RunToEnd();
