@@ -1,9 +1,10 @@
 // The engine against the committed signed publication, so both builds run
 // it: each way of tampering ends in its own failure with no good file lost.
 // This executable carries the configuration code of a build with
-// tests/data/signing/key_a.pub pinned, the keys of an engine given none. Documents that disagree with their publication are signed
-// here with a key made for the test (only the Linux build signs); a signed
-// hash that differs stands for a payload forged to the listed CRC-32.
+// tests/data/signing/key_a.pub pinned, the keys of an engine given none.
+// Documents that disagree with their publication are signed here with a key
+// made for the test (only the Linux build signs); a signed hash that differs
+// stands for a payload forged to the listed CRC-32.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -147,10 +147,9 @@ ProgressState EngineHarness::RunToEnd() {
   slept = std::chrono::milliseconds(0);
   engine->Start();
   std::unique_lock<std::mutex> lock(mutex);
-  const bool ended = finished.wait_for(lock, std::chrono::minutes(1), [this] {
+  EXPECT_TRUE(finished.wait_for(lock, std::chrono::minutes(1), [this] {
     return !snapshots.empty() && snapshots.back().stage >= 3;
-  });
-  EXPECT_TRUE(ended) << "no final snapshot";
+  })) << "no final snapshot";
   return snapshots.empty() ? ProgressState() : snapshots.back();
 }
 
