@@ -280,6 +280,8 @@ TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
   }
   EXPECT_EQ(server_->Requests().size(), 2u);  // configuration and list only, each once
   EXPECT_FALSE(fs::exists(Game("launcher.exe.old")));
+  const std::string cache = test::ReadFileBytes(Game("EmbLauncher.cache"));
+  EXPECT_EQ(std::ranges::count(cache, '\n'), 5) << cache;  // a header and a line a file
 }
 
 // Windows will not overwrite a running executable: the engine hands the
