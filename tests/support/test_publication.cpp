@@ -31,6 +31,13 @@ std::string UrlPath(std::string_view path) {
   return encoded;
 }
 
+std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
+                           const std::string& run_path = "bin/game.exe") {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
+         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
+         "\"/>\n</torrent_config>\n";
+}
+
 }  // namespace
 
 std::string StoredPayload(std::string_view data) {
@@ -53,13 +60,6 @@ std::string StoredPayload(std::string_view data) {
     for (int shift = 0; shift < 32; shift += 8) payload.push_back(static_cast<char>(word >> shift));
   }
   return payload + stream;
-}
-
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
-                           const std::string& run_path) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
-         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
-         "\"/>\n</torrent_config>\n";
 }
 
 Served BuildPublication(const std::string& crcpatch_url,
@@ -147,10 +147,9 @@ ProgressState EngineHarness::RunToEnd() {
   slept = std::chrono::milliseconds(0);
   engine->Start();
   std::unique_lock<std::mutex> lock(mutex);
-  const bool ended = finished.wait_for(lock, std::chrono::minutes(1), [this] {
+  EXPECT_TRUE(finished.wait_for(lock, std::chrono::minutes(1), [this] {
     return !snapshots.empty() && snapshots.back().stage >= 3;
-  });
-  EXPECT_TRUE(ended) << "no final snapshot";
+  })) << "no final snapshot";
   return snapshots.empty() ? ProgressState() : snapshots.back();
 }
 

@@ -1,9 +1,8 @@
-// What a patch server serves, built in the test without a compressor: the
-// payloads are stored (an LZO1X stream of one literal run), which the
-// launcher decodes like any other, so both builds run the same tests. And a
-// PatchEngine that installs it, with its snapshots and failure reports
-// recorded and its pauses between attempts counted instead of slept, so that
-// retry paths cost no wall time and their pauses can be checked exactly.
+// What a patch server serves, built without a compressor: the payloads are
+// stored (an LZO1X stream of one literal run), which the launcher decodes like
+// any other, so both builds run the same tests. And a PatchEngine that records
+// its snapshots and reports and counts its pauses between attempts instead of
+// sleeping them, so that retries cost no wall time and their pauses are exact.
 #ifndef EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_
 #define EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_
 
@@ -26,9 +25,6 @@ using Served = std::map<std::string, std::string>;  // URL path -> body
 // |data| as an MCOZ payload holding one literal run.
 std::string StoredPayload(std::string_view data);
 
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
-                           const std::string& run_path = "bin/game.exe");
-
 // A publication of |files| (path with "/" separators -> contents) below
 // |crcpatch_url| + "/<version>/", with its configuration document at /c.xml.
 Served BuildPublication(const std::string& crcpatch_url,
@@ -48,8 +44,7 @@ std::string TestKeyHex(const std::string& name);
 // The engine's worker writes the recordings: read them once its run ended.
 struct EngineHarness {
   // An engine for the game folder |game| (the launcher is game/launcher.exe)
-  // that reads its configuration from |config_urls|; |adjust| may change the
-  // options last.
+  // reading its configuration from |config_urls|; |adjust| sets options last.
   EngineHarness(const std::filesystem::path& game, std::vector<std::u16string> config_urls,
                 const std::function<void(PatchEngineOptions&)>& adjust = {});
 
