@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The launcher's window under Wine on an X server (xvfb-run), checked by screenshots
-at its design coordinates (1124 x 618, scaled): the face of the real drawing code
-(render), launcher.exe against a patch server on loopback (e2e; signed: test key pinned)."""
+"""The launcher's window under Wine on an X server, checked by screenshots at its design
+coordinates (1124 x 618, scaled): the real drawing code (render), launcher.exe against a
+patch server on loopback (e2e; signed: test key pinned)."""
 import argparse
 import os
 import pathlib
