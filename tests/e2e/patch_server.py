@@ -26,7 +26,7 @@ class PatchServer:
     -> body) may be changed while it runs."""
 
     def __init__(self, port, files, throttle=None):
-        self.throttle = throttle  # payload bytes per second
+        self.throttle, self.requests = throttle, []  # throttle: payload bytes per second
         self.routes = {BASE + p + ".lz": bare_payload(d) for p, d in files.items()}
         self.routes[BASE + "crclist"] = "".join(
             "%08x %d %d 0 %s\n" % (zlib.crc32(d), len(d), len(self.routes[BASE + p + ".lz"]), p)
@@ -48,6 +48,7 @@ class PatchServer:
 
             def do_GET(self, head=False):
                 path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+                server.requests.append((self.command, path))
                 body = server.routes.get(path)
                 self.send_response(404 if body is None else 200)
                 body = body or b""
@@ -66,6 +67,9 @@ class PatchServer:
         self.httpd.daemon_threads = True
         # Clients that hang up (the https attempt, a closed launcher) are expected.
         self.httpd.handle_error = lambda request, client_address: None
+
+    def count(self, command, path_suffix):
+        return sum(1 for c, p in list(self.requests) if c == command and p.endswith(path_suffix))
 
     def __enter__(self):
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
