@@ -102,7 +102,7 @@ _TABLE = [
      "numbers are canonical: no leading zero"),
     ("release-expired-text", "core/release_document.cpp", "return \"release signature expired\";",
      "return \"release expired\";", CORE + " " + EMBPATCH + " " + ENGINE,
-     r"^(ReleaseVerifyTest|ReleaseDocument|EmbpatchTest\.Commands|EmbpatchLinuxTest\.ASigned|"
+     r"^(ReleaseVerifyTest|ReleaseDocument|EmbpatchTest\.Commands|EmbpatchPublishTest\.ASigned|"
      r"SignedPublication)", "the verdict's text as operators read it"),
     # core/payload.cpp and core/lzo1x.cpp: decoder bounds.
     ("payload-encrypted-offset", "core/payload.cpp", "if (ReadLe32(bytes + 4) != 0)",
@@ -264,12 +264,12 @@ _TABLE = [
     ("cli-unpack-args", "tools/embpatch/cmd_files.cpp", "if (parsed.positional().size() != 1) {",
      "if (parsed.positional().size() > 1) {", EMBPATCH, r"^EmbpatchTest\.Commands", "unpack without PAYLOAD is a usage error"),
     ("cli-sign-serial", "tools/embpatch/release_signing.cpp", "HighestPublishedSerial(web_root) + 1;",
-     "HighestPublishedSerial(web_root);", EMBPATCH, r"^EmbpatchLinuxTest\.ASigned",
+     "HighestPublishedSerial(web_root);", EMBPATCH, r"^EmbpatchPublishTest\.ASigned",
      "a new signature outranks every earlier one"),
     ("cli-sign-expiry", "tools/embpatch/release_signing.cpp", "settings.expires_days * 86400;",
-     "settings.expires_days * 3600;", EMBPATCH, r"^EmbpatchLinuxTest\.ASigned", "--expires-days counts days"),
+     "settings.expires_days * 3600;", EMBPATCH, r"^EmbpatchPublishTest\.ASigned", "--expires-days counts days"),
     ("cli-verify-verdict", "tools/embpatch/release_signing.cpp", "if (verdict != ReleaseVerdict::kOk) {",
-     "if (verdict == ReleaseVerdict::kExpired) {", EMBPATCH, r"^EmbpatchLinuxTest\.ASigned",
+     "if (verdict == ReleaseVerdict::kExpired) {", EMBPATCH, r"^EmbpatchPublishTest\.ASigned",
      "verify-publication reports a crclist that does not match the signed one"),
     # Windows-only code, run under Wine.
     ("win-apply-readonly", "core/file_apply_win.cpp",

@@ -226,7 +226,7 @@ TEST_F(EmbpatchTest, RunUpdatesInEveryLanguageEveryTime) {
 // Windows build refusing): what publish and pack write is installed by
 // embpatch run and decoded by the launcher's own decoder; what one key signs,
 // another does not vouch for. And Ctrl-C and a terminal.
-class EmbpatchLinuxTest : public EmbpatchTest {
+class EmbpatchPublishTest : public EmbpatchTest {
  protected:
   void SetUp() override {
     if (test::IsWindowsBuild()) GTEST_SKIP() << "Linux build only";
@@ -267,7 +267,9 @@ class EmbpatchLinuxTest : public EmbpatchTest {
   const fs::path version_ = www_ / "patch/3.1";
 };
 
-TEST_F(EmbpatchLinuxTest, WritesWhatTheLauncherReadsAndRewritesOnlyWhatChanged) {
+using EmbpatchPosixTest = EmbpatchPublishTest;  // Ctrl-C and a terminal
+
+TEST_F(EmbpatchPublishTest, WritesWhatTheLauncherReadsAndRewritesOnlyWhatChanged) {
   EXPECT_EQ(Head(Publish()), "0 published 4 files: 4 payloads written, 0 unchanged, 0 removed");
   EXPECT_EQ(ParsePatchConfig(test::ReadFileBytes(www_ / "new/emb.launcher.config.xml"))
                 .run_path_wide, u"bin\\game.exe");
@@ -289,7 +291,7 @@ TEST_F(EmbpatchLinuxTest, WritesWhatTheLauncherReadsAndRewritesOnlyWhatChanged) 
   ExpectInstalls();
 }
 
-TEST_F(EmbpatchLinuxTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLaunchersWould) {
+TEST_F(EmbpatchPublishTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLaunchersWould) {
   ASSERT_EQ(Publish({"--bare", "--level", "1"}).exit_code, 0);
   ExpectInstalls();
   EXPECT_EQ(test::ReadFileBytes(version_ / "bin/game.exe.lz").substr(0, 4),
@@ -312,7 +314,7 @@ TEST_F(EmbpatchLinuxTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLaunc
   EXPECT_FALSE(fs::exists(www_ / "new"));
 }
 
-TEST_F(EmbpatchLinuxTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAreEdited) {
+TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAreEdited) {
   ProcessResult r = Embpatch({"keygen", "--out", "$D/a.pem"});
   const std::string key_a = r.out.substr(0, r.out.find('\n'));  // the public half
   ASSERT_TRUE(r.exit_code == 0 && key_a.size() == 130 && key_a.starts_with("04")) << r.out;
@@ -370,7 +372,7 @@ TEST_F(EmbpatchLinuxTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAreE
 
 // SIGINT (from timeout(1)) while the run hangs in its first request: the run
 // is cancelled and embpatch exits with 130, well within its limit.
-TEST_F(EmbpatchLinuxTest, CtrlCCancelsTheRunWithExitCode130) {
+TEST_F(EmbpatchPosixTest, CtrlCCancelsTheRunWithExitCode130) {
   server_.Serve("/c.xml", Response::Stall(std::chrono::seconds(20)));
   const ProcessResult r = test::RunProcess(
       "/usr/bin/timeout",
@@ -384,7 +386,7 @@ TEST_F(EmbpatchLinuxTest, CtrlCCancelsTheRunWithExitCode130) {
 // A body on the operator's terminal is shown escaped, line by line, so a
 // server cannot send the terminal control sequences; script(1) gives
 // embpatch a terminal, which ends lines with "\r\n".
-TEST_F(EmbpatchLinuxTest, FetchEscapesABodyShownOnATerminal) {
+TEST_F(EmbpatchPosixTest, FetchEscapesABodyShownOnATerminal) {
   server_.Serve("/b", Response::Ok("# list\n\x1b]0;title\x07\xff\r\n"));
   const ProcessResult r = test::RunProcess("/usr/bin/script", {"-q", "-e", "-c",
       test::BuiltProgram("embpatch").string() + " fetch " + Expand("$U/b"), "/dev/null"});
