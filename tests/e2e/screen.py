@@ -76,10 +76,9 @@ def wait_for(predicate, timeout, step=0.1):
 
 @contextlib.contextmanager
 def screen_prefix():
-    """Wine, for this process and its children, in a prefix of the screen
-    tests' own, copied once from the shared one: windows of a prefix share one
-    desktop process, and a windowless test that starts it first leaves every
-    later window of that prefix without a display."""
+    """Wine, for this process and its children, in a prefix of the screen tests' own, copied
+    once from the shared one: a windowless test that starts a prefix's desktop process
+    first leaves every later window of that prefix without a display."""
     base = os.environ.get("EMB_WINEPREFIX") or os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "wineprefix")
     target = base.rstrip("/") + "-screen"

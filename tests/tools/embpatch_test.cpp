@@ -1,13 +1,19 @@
 // embpatch as operators and scripts meet it: a separate process, its exit
 // code and the exact bytes it prints, over files in a temp folder and a
 // loopback server.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/fs_path.h"
+#include "core/patch_config.h"
+#include "core/payload.h"
+#include "core/release_document.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/test_publication.h"
 #include "tests/support/test_support.h"
@@ -18,6 +24,13 @@ namespace {
 namespace fs = std::filesystem;
 using test::ProcessResult;
 using test::Response;
+using testing::HasSubstr;
+using testing::StartsWith;
+
+// The exit code and the first line of stdout, to compare at once.
+std::string Head(const ProcessResult& r) {
+  return std::to_string(r.exit_code) + " " + r.out.substr(0, r.out.find('\n'));
+}
 
 class EmbpatchTest : public testing::Test {
  protected:
@@ -55,7 +68,6 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   Write("bad.xml", "<torrent_config/>");
   Write("list", "# list\n1A2B3C4D 1048576 310211 0 data/maps/town.pak\r\n"
                 "5 0 -1 -2 my file.txt\n5 0 9 9 MY FILE.TXT\n");
-  Write("badlist", "1 2 3 4 ok\n\nnot a line\n");
   Write("esc.xml", "<a x=\"\x1b]0;t\x07 \xc2\x9b" "2J \x7f\xff\xc3 \xed\xa0\x80 \xc3\xbc\"/>");
   Write("esclist", "1 2 3 4 a\x7f\xc2\x85" "b\n");
   Write("escbad", "bad\rline\x1b[2J\tend\n");
@@ -85,8 +97,6 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"parse-config", "$D/bad.xml"}, 1, "", "missing crcpatch_url"},
       {{"parse-crclist", "$D/list"}, 0,
        "1a2b3c4d 1048576 310211 0 data\\maps\\town.pak\n00000005 0 -1 -2 my file.txt\n", ""},
-      {{"parse-crclist", "$D/badlist"}, 1, "",
-       "Invalid crclist response | crclist line 3: not a line"},
       // What a server wrote reaches the operator's terminal escaped: controls,
       // C1 controls and broken UTF-8 as text, everything else as it is.
       {{"xml-attr", "$D/esc.xml", "a", "x"}, 0,
@@ -171,13 +181,11 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   EXPECT_EQ(requests, "GET /a.lz -, GET /a.lz no-cache, HEAD /a.lz -, HEAD /unsized -, "
                       "GET /missing -, HEAD /missing -, GET /a.lz -, ");
 
-  for (const auto& [args, says] :
-       {std::pair<std::vector<std::string>, std::string>{{"--help"}, "parse-crclist"},
-        {{"parse-config", "--help"}, "usage: embpatch parse-config FILE"},
-        {{"help", "parse-crclist"}, "usage: embpatch parse-crclist FILE"}}) {
-    const ProcessResult r = Embpatch(args);
-    EXPECT_TRUE(r.exit_code == 0 && r.out.find(says) != std::string::npos) << r.out;
-  }
+  // Help on stdout: the overview names every command.
+  EXPECT_THAT(Head(Embpatch({"--help"})), StartsWith("0 usage: embpatch <command>"));
+  EXPECT_THAT(Embpatch({"--help"}).out, HasSubstr("parse-crclist"));
+  EXPECT_EQ(Head(Embpatch({"parse-config", "--help"})), "0 usage: embpatch parse-config FILE");
+  EXPECT_EQ(Head(Embpatch({"help", "parse-crclist"})), "0 usage: embpatch parse-crclist FILE");
   test::ScopedEnvironmentVariable mirror("EMBERFALL_PATCH_URL", "http://mirror/x");
   EXPECT_EQ(Embpatch({"parse-config", "$D/config.xml"}).out,
             "run_path=bin\\game.exe\ncrcpatch_url=http://mirror/x/\ncrcversion=1.0.0.7\n"
@@ -202,18 +210,188 @@ TEST_F(EmbpatchTest, RunUpdatesInEveryLanguageEveryTime) {
     Write("game/data/a.bin", std::string(70000, 'b'));
     const ProcessResult r = Embpatch({"run", "--game-dir", "$D/game", "--lang", lang,
                                       "--config-url", "$U/broken.xml", "--config-url", "$U/c.xml"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(test::LastLine(r.out), updated);
-    EXPECT_NE(r.out.find("68.7 kB / 68.7 kB"), std::string::npos) << r.out;  // progress lines
+    EXPECT_EQ("exit " + std::to_string(r.exit_code) + ": " + test::LastLine(r.out),
+              std::string("exit 0: ") + updated) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("68.7 kB / 68.7 kB"));  // progress lines
     EXPECT_TRUE(test::ReadFileBytes(dir_ / "game/data/a.bin") == a);
   }
   EXPECT_EQ(server_.RequestCount("/broken.xml"), 4 * 3u);  // three attempts, then the next URL
   const ProcessResult r =
       Embpatch({"run", "--game-dir", "$D/game", "--lang", "en", "--config-url", "$U/bad.xml"});
+  EXPECT_EQ(std::to_string(r.exit_code) + " " + r.err,
+            "1 Patch configuration is incomplete. Please contact support.\nmissing crcpatch_url\n");
+}
+
+// What only the Linux build does (row 'publish' of the commands shows the
+// Windows build refusing): what publish and pack write is installed by
+// embpatch run and decoded by the launcher's own decoder; what one key signs,
+// another does not vouch for. And Ctrl-C and a terminal.
+class EmbpatchPublishTest : public EmbpatchTest {
+ protected:
+  void SetUp() override {
+    if (test::IsWindowsBuild()) GTEST_SKIP() << "Linux build only";
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i % 97) + "\n";
+    files_ = {{"bin/game.exe", std::string(50000, '\x90') + "entry"},
+              {"data/Town Hall.pak", text},
+              {"data/m\xC3\xBCzik.txt", "ate\xC5\x9F\n"},
+              {"empty.dat", ""}};
+    for (const auto& [path, contents] : files_) Write("src/" + path, contents);
+  }
+
+  ProcessResult Publish(std::vector<std::string> extra = {}, std::string url = "$U/patch") {
+    std::vector<std::string> args = {"publish", "--from", "$D/src", "--web-root", "$D/www",
+                                     "--crcpatch-url", url, "--version", "3.1", "--run-path",
+                                     "bin/game.exe"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Embpatch(args);
+  }
+
+  // embpatch run of the publication into an empty folder: every file must
+  // arrive as it was published.
+  void ExpectInstalls(std::vector<std::string> trust = {}) {
+    server_.ServeFiles(test::ReadFolder(www_));
+    fs::remove_all(dir_ / "player");
+    std::vector<std::string> args = {"run", "--game-dir", "$D/player", "--lang", "en",
+                                     "--config-url", "$U/new/emb.launcher.config.xml"};
+    args.insert(args.end(), trust.begin(), trust.end());
+    const ProcessResult r = Embpatch(args);
+    EXPECT_EQ(test::LastLine(r.out), std::to_string(files_.size()) + " files updated") << r.err;
+    for (const auto& [path, contents] : files_) {
+      EXPECT_TRUE(test::ReadFileBytes(dir_ / ("player/" + path)) == contents) << path;
+    }
+  }
+
+  std::map<std::string, std::string> files_;
+  const fs::path www_ = dir_ / "www";
+  const fs::path version_ = www_ / "patch/3.1";
+};
+
+using EmbpatchPosixTest = EmbpatchPublishTest;  // Ctrl-C and a terminal
+
+TEST_F(EmbpatchPublishTest, WritesWhatTheLauncherReadsAndRewritesOnlyWhatChanged) {
+  EXPECT_EQ(Head(Publish()), "0 published 4 files: 4 payloads written, 0 unchanged, 0 removed");
+  EXPECT_EQ(ParsePatchConfig(test::ReadFileBytes(www_ / "new/emb.launcher.config.xml"))
+                .run_path_wide, u"bin\\game.exe");
+  EXPECT_EQ(test::ReadFileBytes(version_ / "bin/game.exe.lz").substr(0, 4), "MCOZ");
+  EXPECT_LT(test::ReadFileBytes(version_ / "data/Town Hall.pak.lz").size(),
+            files_["data/Town Hall.pak"].size() / 2);  // it compresses
+
+  const auto untouched = fs::last_write_time(version_ / "bin/game.exe.lz");
+  const auto list_time = fs::last_write_time(version_ / "crclist");
+  EXPECT_EQ(Head(Publish()), "0 published 4 files: 0 payloads written, 4 unchanged, 0 removed");
+  EXPECT_EQ(fs::last_write_time(version_ / "crclist"), list_time);
+
+  Write("src/data/Town Hall.pak", files_["data/Town Hall.pak"] += "more");
+  fs::remove(dir_ / "src/empty.dat");
+  files_.erase("empty.dat");
+  EXPECT_EQ(Head(Publish()), "0 published 3 files: 1 payloads written, 2 unchanged, 1 removed");
+  EXPECT_FALSE(fs::exists(version_ / "empty.dat.lz"));
+  EXPECT_EQ(fs::last_write_time(version_ / "bin/game.exe.lz"), untouched);
+  ExpectInstalls();
+}
+
+TEST_F(EmbpatchPublishTest, WritesBareOrSinglePayloadsOnRequestAndRefusesWhatLaunchersWould) {
+  ASSERT_EQ(Publish({"--bare", "--level", "1"}).exit_code, 0);
+  ExpectInstalls();
+  EXPECT_EQ(test::ReadFileBytes(version_ / "bin/game.exe.lz").substr(0, 4),
+            std::string("\x55\xC3\0\0", 4));  // the size, 50005
+
+  const ProcessResult r = Embpatch({"pack", "$D/src/data/Town Hall.pak", "-o", "$D/one.lz"});
+  const std::string packed = test::ReadFileBytes(dir_ / "one.lz");
+  EXPECT_EQ(Head(r), "0 dfe74867 200004 " + std::to_string(packed.size())) << r.err;
+  const std::vector<std::uint8_t> decoded = DecodePayload({packed.begin(), packed.end()}, 200004);
+  EXPECT_TRUE(std::string(decoded.begin(), decoded.end()) == files_["data/Town Hall.pak"]);
+
+  // Refused before anything is written: what launchers would refuse.
+  fs::remove_all(www_);
+  EXPECT_EQ(test::LastLine(Publish({}, "ftp://h/p").err),
+            "Invalid torrent config | crcpatch_url is not http(s): ftp://h/p/");
+  Write("src/lpt1.txt", "device");  // a device name on Windows
+  const ProcessResult device = Publish();
+  EXPECT_EQ(device.exit_code, 1);
+  EXPECT_THAT(device.err, HasSubstr("'lpt1.txt' cannot be published"));
+  EXPECT_FALSE(fs::exists(www_ / "new"));
+}
+
+TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAreEdited) {
+  ProcessResult r = Embpatch({"keygen", "--out", "$D/a.pem"});
+  const std::string key_a = r.out.substr(0, r.out.find('\n'));  // the public half
+  ASSERT_TRUE(r.exit_code == 0 && key_a.size() == 130 && key_a.starts_with("04")) << r.out;
+  EXPECT_EQ(fs::status(dir_ / "a.pem").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::string pem = test::ReadFileBytes(dir_ / "a.pem");
+  EXPECT_THAT(Embpatch({"keygen", "--out", "$D/a.pem"}).err, HasSubstr("the file exists"));
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "a.pem"), pem);
+
+  r = Publish({"--sign-key", "$D/a.pem"});
+  const std::string signed_as = "signed 4 files: serial 1, expires ";
+  const size_t at = r.out.find(signed_as);
+  ASSERT_NE(at, std::string::npos) << r.out << r.err;
+  const std::string expires = r.out.substr(at + signed_as.size(), 20);
+  ASSERT_TRUE(ParseUtcTime(expires)) << r.out;
+  // Signed for 30 days from now.
+  EXPECT_NEAR(static_cast<double>(*ParseUtcTime(expires) - std::time(nullptr)), 30 * 86400.0, 60.0);
+
+  // The headless client checks the release with the key it is given: the
+  // trust file records the serial it accepted.
+  ExpectInstalls({"--trust-key", key_a});
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "player/EmbLauncher.trust"), "EMBTR1\nserial 1\n");
+  const std::vector<std::string> verify = {"verify-publication", "--web-root", "$D/www",
+                                           "--version", "3.1", "--trust-key", key_a};
+  EXPECT_EQ(Head(Embpatch(verify)), "0 ok: serial 1, 4 files, expires " + expires);
+  // Re-signing takes the next serial by default.
+  const std::vector<std::string> sign = {"sign", "--version", "3.1", "--sign-key", "$D/a.pem",
+                                         "--web-root", "$D/www"};
+  EXPECT_THAT(Head(Embpatch(sign)), StartsWith("0 signed 4 files: serial 2, "));
+
+  // A payload edited on the server: signing refuses.
+  const fs::path payload = version_ / "data/Town Hall.pak.lz";
+  const std::string original = test::ReadFileBytes(payload);
+  std::string bytes = original;
+  bytes[bytes.size() - 5] ^= 0x20;
+  test::WriteFileBytes(payload, bytes);
+  const std::string document = test::ReadFileBytes(version_ / "crclist.sig");
+  r = Embpatch(sign);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(test::LastLine(r.err), "missing crcpatch_url");
-  EXPECT_NE(r.err.find("Patch configuration is incomplete. Please contact support."),
-            std::string::npos) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("data/Town Hall.pak: "));
+  EXPECT_EQ(test::ReadFileBytes(version_ / "crclist.sig"), document);
+  test::WriteFileBytes(payload, original);
+
+  // Files and crclist replaced consistently, the old document left beside
+  // them: the crclist no longer matches, and the changed file is named.
+  Write("src/data/m\xC3\xBCzik.txt", "evil!\n");  // the same size
+  r = Publish();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_THAT(r.err, HasSubstr("crclist.sig no longer matches"));
+  r = Embpatch(verify);
+  EXPECT_EQ(std::to_string(r.exit_code) + " " + r.out,
+            "1 crclist.sig: crclist does not match the signed release\n"
+            "data/m\xC3\xBCzik.txt: decoded contents differ from the signed SHA-256\n");
+}
+
+// SIGINT (from timeout(1)) while the run hangs in its first request: the run
+// is cancelled and embpatch exits with 130, well within its limit.
+TEST_F(EmbpatchPosixTest, CtrlCCancelsTheRunWithExitCode130) {
+  server_.Serve("/c.xml", Response::Stall(std::chrono::seconds(20)));
+  const ProcessResult r = test::RunProcess(
+      "/usr/bin/timeout",
+      {"--preserve-status", "-s", "INT", "3", test::BuiltProgram("embpatch").string(), "run",
+       "--game-dir", Expand("$D"), "--config-url", Expand("$U/c.xml")},
+      std::chrono::seconds(11));
+  EXPECT_EQ(server_.RequestCount("/c.xml"), 1u);
+  EXPECT_EQ(r.exit_code, 130) << r.err;
+}
+
+// A body on the operator's terminal is shown escaped, line by line, so a
+// server cannot send the terminal control sequences; script(1) gives
+// embpatch a terminal, which ends lines with "\r\n".
+TEST_F(EmbpatchPosixTest, FetchEscapesABodyShownOnATerminal) {
+  server_.Serve("/b", Response::Ok("# list\n\x1b]0;title\x07\xff\r\n"));
+  const ProcessResult r = test::RunProcess("/usr/bin/script", {"-q", "-e", "-c",
+      test::BuiltProgram("embpatch").string() + " fetch " + Expand("$U/b"), "/dev/null"});
+  EXPECT_EQ(std::to_string(r.exit_code) + " " + r.out,
+            "0 # list\r\n\\x1B]0;title\\x07\\xFF\\x0D\r\n");
 }
 
 }  // namespace
