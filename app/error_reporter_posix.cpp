@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/error_reporter.h"
-#include "emb_build_config.h"
+#include "core/patch_config.h"
 
 namespace emberfall {
 namespace {
@@ -52,7 +52,7 @@ void PostJson(const std::string& body) {
   if (body.empty()) return;
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return;
-  const std::string host = build_config::kApiHost;
+  const std::string host = ErrorReportHost();
   const std::string url = "https://" + host + "/";
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Content-Type: application/json");

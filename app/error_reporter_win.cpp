@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "core/patch_config.h"
 #include "core/text.h"
 #include "core/win/wide.h"
 #include "core/win/windows_include.h"
-#include "emb_build_config.h"
 
 // After windows.h, which it needs.
 #include <winhttp.h>
@@ -42,7 +42,7 @@ std::string CpuDescription() {
 
 void PostJson(const std::string& body) {
   if (body.empty()) return;
-  const std::wstring host = win::ToWinString(Utf8ToWide(build_config::kApiHost));
+  const std::wstring host = win::ToWinString(Utf8ToWide(ErrorReportHost()));
   ScopedInternetHandle session(WinHttpOpen(L"EmbLauncher/2.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return;

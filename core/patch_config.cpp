@@ -145,6 +145,8 @@ std::array<std::u16string, 2> ConfigUrls() {
   return {Utf8ToWide("https://" + host + path), Utf8ToWide("http://" + host + path)};
 }
 
+std::string ErrorReportHost() { return build_config::kApiHost; }
+
 std::optional<std::vector<EcdsaPublicKey>> ParseTrustKeyList(std::string_view text) {
   std::vector<EcdsaPublicKey> keys;
   if (text.empty()) return keys;

@@ -26,6 +26,10 @@ struct PatchConfig {
 // default patch host of the build.
 std::array<std::u16string, 2> ConfigUrls();
 
+// The host that receives error reports (the EMB_API_HOST setting). It lives
+// here so that a build for a loopback patch server reports there too.
+std::string ErrorReportHost();
+
 // Parses a list of public keys in the text form of FormatPublicKeyText,
 // separated by ";" or ",". An empty text gives an empty list; any malformed
 // or empty element gives nullopt.
