@@ -304,6 +304,12 @@ _TABLE = [
      "out.object += FromWinString(parts.lpszExtraInfo, parts.dwExtraInfoLength);",
      "out.object = FromWinString(parts.lpszExtraInfo, parts.dwExtraInfoLength);", NET, r"^CrackHttpUrl",
      "the query stays after the path"),
+    ("win-window-frame-timer", "ui/launcher_window.cpp",
+     "window_ != nullptr && video_.playing() && !IsIconic(window_);", "window_ != nullptr;",
+     "emb_app_window_tests", r"^emb_app_window_tests$",
+     "no frames are drawn without a playing video or while minimised"),
+    ("win-window-icons", "ui/launcher_window.cpp", "  if (small != nullptr) DestroyIcon(small);\n", "",
+     "emb_app_window_tests", r"^emb_app_window_tests$", "the icons are destroyed with the window"),
 ]
 
 MUTANTS = [dict(zip(_FIELDS, row)) for row in _TABLE]

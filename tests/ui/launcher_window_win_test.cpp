@@ -1,0 +1,49 @@
+// The launcher window's own handles under Wine with a display, on a run that
+// stays in its first request: the frame timer runs only while a video plays
+// in a window that is not minimised, and the icons go with the window.
+#include "ui/launcher_window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/test_support.h"
+
+namespace emberfall {
+namespace {
+
+TEST(LauncherWindowTest, NoFrameTimerWhileMinimisedAndTheIconsGoWithTheWindow) {
+  test::LoopbackHttpServer server;
+  // Short, as the window's destruction waits for the request in flight.
+  server.Serve("/c.xml", test::Response::Stall(std::chrono::seconds(2)));
+  PatchEngineOptions options;
+  options.configUrls = {server.Url("/c.xml")};
+  options.reportError = [](const std::u16string&, const std::u16string&) {};
+  auto window = CreateLauncherWindow(GetModuleHandleW(nullptr), std::move(options));
+  ASSERT_NE(window, nullptr);
+  const HWND shown = window->window();
+  const auto icon = [&](WPARAM kind) {
+    return reinterpret_cast<HICON>(SendMessageW(shown, WM_GETICON, kind, 0));
+  };
+  const HICON big = icon(ICON_BIG), small = icon(ICON_SMALL);
+  ASSERT_TRUE(big != nullptr && small != nullptr);
+
+  ShowWindow(shown, SW_MINIMIZE);
+  test::WaitUntil([&] {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return false;
+  }, std::chrono::milliseconds(300));
+  ASSERT_TRUE(IsIconic(shown));
+  // True only if the timer existed: a minimised window draws no frames.
+  EXPECT_FALSE(KillTimer(shown, kRedrawTimer));
+
+  window.reset();
+  ICONINFO info{};
+  EXPECT_FALSE(GetIconInfo(big, &info)) << "the big icon outlived its window";
+  EXPECT_FALSE(GetIconInfo(small, &info)) << "the small icon outlived its window";
+}
+
+}  // namespace
+}  // namespace emberfall
