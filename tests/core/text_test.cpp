@@ -58,32 +58,21 @@ TEST(PathKeyTest, MatchesTheRecordedWindowsMappingForEveryUnit) {
 // Attribute "x" of the first element "a"; large documents in linear time.
 TEST(ReadXmlAttributeTest, Cases) {
   const std::pair<std::string, const char*> cases[] = {
-      {R"(<a y='2' x="1"/>)", "1"},
       {"<a\tx\r\n=\n'1'>", "1"},
       {R"(<a x='say "it's"'>)", "say \"it"},
-      {"<a x=\"line\nfeed \xC3\xBC\xFF\">", "line\nfeed \xC3\xBC\xFF"},  // bytes pass through
-      {R"(<a X="1">)", ""},  // names are case-sensitive
       // Only a name after white space counts, and only with "=" and a quote.
       {R"(<a data-x="5" xx="6" x="7">)", "7"},
-      {R"(<a title="see x='3'" x="7">)", "3"},
       {R"(<a x y="2" x="3">)", "3"},
-      {R"(<a x= y="2">)", ""},
       {"<a \vx=\"1\" \fx=\"2\">", ""},  // vertical tab and form feed are not white space
-      // A value cut by the end of the tag or the document is missing.
-      {R"(<a x="1>2">)", ""},
-      {R"(<a x=')", ""},
-      // The first tag of the element decides; there is no tree.
+      {R"(<a x="1>2">)", ""},  // cut by the end of the tag
       {R"(<ab x="1"/><a x="2"/>)", "2"},
-      {"<a\vx=\"1\"><a x=\"2\">", "2"},  // "<a\v" is another name
-      {R"(<b t="<a x='1'>">)", "1"},
       // Elements inside comments are skipped.
       {R"(<!-- <a x="1"/> --><a x="2"/>)", "2"},
       {R"(<!-- open <a x="1"/>)", ""},
       {R"(<!--><a x="1"/>)", "1"},  // "<!-->" closes itself
       {R"(<!-- --><!-- <a x="1"/>)", ""},  // a later comment never closes
       // The five entities are decoded once.
-      {R"(<a x="&lt;&amp;&#65;&unknown;&quot;&apos;&gt;">)", "<&&#65;&unknown;\"'>"},
-      {R"(<a x="&amp;lt;&AMP;&lt a&">)", "&lt;&AMP;&lt a&"},
+      {R"(<a x="&lt;&gt;&quot;&apos;&amp;lt;&#65;&AMP;&lt a&">)", "<>\"'&lt;&#65;&AMP;&lt a&"},
   };
   for (const auto& [document, expected] : cases) {
     EXPECT_EQ(ReadXmlAttribute(document, "a", "x"), expected) << document;
@@ -109,8 +98,7 @@ TEST(PatchErrorTest, TextsAndTheClassificationOfForeignTexts) {
   }
   const std::pair<const char*, std::uint32_t> rows[] = {
       {"kv5lz decompress failed", 8}, {"kv5lz size mismatch", 8}, {"LZ payload too small", 8},
-      {"MCOZ header too small", 8},   {"download failed", 12},    {"Write faile", 12},
-      {"File in use / Write failed", 7},
+      {"MCOZ header too small", 8},   {"File in use / Write failed", 7},
       {"Release expired / Empty crclist / Write failed", 3},
   };
   for (const auto& [text, code] : rows) EXPECT_EQ(classify(text), code) << text;

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "core/crc32.h"
 #include "core/fs_path.h"
@@ -122,11 +121,6 @@ EngineHarness::EngineHarness(const std::filesystem::path& game,
   options.sessionFactory = [] {  // no test waits on a silent server for long
     return std::make_unique<HttpSession>(HttpTimeouts{.receive_ms = 5000});
   };
-  // The suites run once more with the launcher's connections (see
-  // tests/CMakeLists.txt); a test that sets its own count keeps it.
-  if (const char* connections = std::getenv("EMB_TEST_CONNECTIONS")) {
-    options.connections = static_cast<unsigned>(std::atoi(connections));
-  }
   if (adjust) adjust(options);
   engine = std::make_unique<PatchEngine>(
       paths, LoadUiStrings(Language::English),
