@@ -1,9 +1,8 @@
 """The tests' HTTP/1.1 server on loopback: keep-alive, GET and HEAD, faults.
-
-As a module, PatchServer publishes files to the launcher under Wine. As a
-program (--control DIR, started by tests/support/loopback_http_server.cpp) it
-answers as DIR's scripts say, logs the requests to DIR/log and ends when
-DIR/stop appears. Every wait is bounded: a misbehaving client hangs nothing."""
+PatchServer publishes files to the launcher under Wine; as a program (--control
+DIR, started by tests/support/loopback_http_server.cpp) it answers as DIR's
+scripts say, logs the requests to DIR/log and ends when DIR/stop appears."""
+import contextlib
 import os
 import socket
 import struct
@@ -27,10 +26,10 @@ class Server:
     target, headers, connection number, GETs in flight)| gives the reply."""
 
     def __init__(self, port, pick):
-        self.pick, self.stopping, self.lock = pick, threading.Event(), threading.Lock()
-        self.gets, self.threads = 0, []
+        self.pick, self.stopping, self.lock, self.gets, self.open = \
+            pick, threading.Event(), threading.Lock(), 0, []
         self.listener = socket.create_server(("127.0.0.1", port), backlog=64)
-        self.listener.settimeout(0.02)  # how often the loops look at the stop flag
+        self.listener.settimeout(0.02)  # how often the accept loop looks at |done|
         self.port = self.listener.getsockname()[1]
 
     def serve(self, done=lambda: False):
@@ -41,90 +40,76 @@ class Server:
                 continue
             # Small writes (a trickled body) must leave at once, not wait for an ACK.
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            conn.settimeout(0.02)
-            self.threads.append(threading.Thread(target=self.connection,
-                                                 args=(conn, len(self.threads) + 1)))
-            self.threads[-1].start()
+            self.open.append((conn, threading.Thread(target=self.connection,
+                                                     args=(conn, len(self.open) + 1))))
+            self.open[-1][1].start()
 
-    def stop(self):
+    def stop(self):  # a shut down socket ends the blocking calls on it
         self.stopping.set()
         self.listener.close()
-        for thread in self.threads:
-            thread.join(10)
-
-    def send(self, conn, data):  # False once stopping or the peer went away
-        data = memoryview(data)
-        while data and not self.stopping.is_set():
+        for conn, thread in self.open:
             try:
-                data = data[conn.send(data):]
-            except socket.timeout:
-                continue
+                conn.shutdown(socket.SHUT_RDWR)
             except OSError:
-                return False
-        return not data
+                pass
+            thread.join(10)
 
     def connection(self, conn, number):
         buffer, keep = b"", True
-        with conn:
+        with conn, contextlib.suppress(OSError):
             while keep and not self.stopping.is_set():
                 end = buffer.find(b"\r\n\r\n")
-                if end >= 0:
-                    lines, buffer = buffer[:end].decode("latin-1").split("\r\n"), buffer[end + 4:]
-                    first, last = lines[0].find(" "), lines[0].rfind(" ")
-                    headers = [(n, v.lstrip(" \t")) for n, c, v in
-                               (line.partition(":") for line in lines[1:]) if c]
-                    keep = self.respond(conn, lines[0][:first], lines[0][first + 1:last],
-                                        headers, number)
                 # A TLS handshake (record type 0x16) never becomes a request:
                 # close at once, as an http-only server does.
-                elif buffer.startswith(b"\x16"):
+                if end < 0 and buffer.startswith(b"\x16"):
                     return
-                else:
-                    try:
-                        chunk = conn.recv(65536)
-                    except socket.timeout:
-                        continue
-                    except OSError:
-                        return
+                if end < 0:
+                    chunk = conn.recv(65536)
                     keep, buffer = bool(chunk), buffer + chunk
+                    continue
+                lines, buffer = buffer[:end].decode("latin-1").split("\r\n"), buffer[end + 4:]
+                first, last = lines[0].find(" "), lines[0].rfind(" ")
+                headers = [(n, v.lstrip(" \t")) for n, c, v in
+                           (line.partition(":") for line in lines[1:]) if c]
+                method = lines[0][:first]
+                with self.lock:
+                    self.gets += method == "GET"
+                    in_flight = self.gets if method == "GET" else 0
+                try:
+                    keep = self.respond(conn, method, self.pick(
+                        method, lines[0][first + 1:last], headers, number, in_flight), headers)
+                finally:
+                    with self.lock:
+                        self.gets -= method == "GET"
 
-    def respond(self, conn, method, target, headers, number):  # False: close the connection
-        get, head = method == "GET", method == "HEAD"
-        with self.lock:
-            self.gets += get
-            in_flight = self.gets if get else 0
-        try:
-            r = self.pick(method, target, headers, number, in_flight)
-            if r["fault"] == "stall":
-                self.stopping.wait(r["delay"])
+    def respond(self, conn, method, r, headers):  # False: close the connection
+        if r["fault"] == "stall":
+            self.stopping.wait(r["delay"])
+            return False
+        # A 204 carries no body and, by the protocol, no Content-Length.
+        has_length, head = r["length"] and r["status"] != 204, method == "HEAD"
+        close = next((v for n, v in headers if n.lower() == "connection"), "").lower()
+        keep = has_length and not r["fault"] and close != "close"
+        # Clients read only the code, so one reason phrase does for every status.
+        out = "HTTP/1.1 %d Scripted\r\n" % r["status"]
+        if has_length:
+            length = r["head_cl"] if head and r["head_cl"] is not None else r["cl"]
+            out += "Content-Length: %s\r\n" % (len(r["body"]) if length is None else length)
+        out += "".join("%s: %s\r\n" % h for h in r["headers"])
+        conn.sendall((out + ("\r\n" if keep else "Connection: close\r\n\r\n")).encode("latin-1"))
+        body = b"" if head or r["status"] == 204 else r["body"]
+        body = body[:r["after"]] if r["fault"] in ("close", "reset") else body
+        step = max(r["after"], 1) if r["fault"] == "trickle" else max(len(body), 1)
+        for at in range(0, len(body), step):
+            if at and self.stopping.wait(r["delay"]):
                 return False
-            # A 204 carries no body and, by the protocol, no Content-Length.
-            has_length = r["length"] and r["status"] != 204
-            close = next((v for n, v in headers if n.lower() == "connection"), "").lower()
-            keep = has_length and not r["fault"] and close != "close"
-            # Clients read only the code, so one reason phrase does for every status.
-            out = "HTTP/1.1 %d Scripted\r\n" % r["status"]
-            if has_length:
-                length = r["head_cl"] if head and r["head_cl"] is not None else r["cl"]
-                out += "Content-Length: %s\r\n" % (len(r["body"]) if length is None else length)
-            out += "".join("%s: %s\r\n" % h for h in r["headers"])
-            out += "\r\n" if keep else "Connection: close\r\n\r\n"
-            body = b"" if head or r["status"] == 204 else r["body"]
-            body = body[:r["after"]] if r["fault"] in ("close", "reset") else body
-            step = max(r["after"], 1) if r["fault"] == "trickle" else max(len(body), 1)
-            sent = self.send(conn, out.encode("latin-1"))
-            for at in range(0, len(body), step):
-                sent = sent and (at == 0 or not self.stopping.wait(r["delay"])) and \
-                    self.send(conn, body[at:at + step])
-            if r["fault"] == "close":
-                self.stopping.wait(r["delay"])
-            # The pause lets the bytes reach the client before the reset overtakes them.
-            if r["fault"] == "reset" and not self.stopping.wait(0.1):
-                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            return sent and keep
-        finally:
-            with self.lock:
-                self.gets -= get
+            conn.sendall(body[at:at + step])
+        if r["fault"] == "close":
+            self.stopping.wait(r["delay"])
+        # The pause lets the bytes reach the client before the reset overtakes them.
+        if r["fault"] == "reset" and not self.stopping.wait(0.1):
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        return keep
 
 
 def bare_payload(data):
@@ -180,31 +165,27 @@ def main():
     reply a line: the fields of REPLY in order, tab-separated, the body by file
     name, lengths after a "=", then header names and values. The n-th request
     of a method gets the n-th reply, the last one repeats."""
-    folder = sys.argv[sys.argv.index("--control") + 1]
-    used, log, held, start = {}, open(os.path.join(folder, "log"), "ab", buffering=0), [], \
-        time.monotonic()
-
-    def path(name):
-        return os.path.join(folder, name)
+    os.chdir(sys.argv[sys.argv.index("--control") + 1])
+    used, log, held, start = {}, open("log", "ab", buffering=0), [], time.monotonic()
 
     def write(name, text):  # whole: the reader never sees a part
-        with open(path(name + ".new"), "w") as f:
+        with open(name + ".new", "w") as f:
             f.write(text)
-        os.replace(path(name + ".new"), path(name))
+        os.replace(name + ".new", name)
 
     def pick(method, target, headers, connection, in_flight):
         fields = [str(connection), str(in_flight), method, target] + [x for h in headers for x in h]
-        log.write(("\t".join(fields) + "\n").encode("latin-1"))
+        log.write(("\t".join(fields) + "\t\n").encode("latin-1"))  # each field ends
         # A query string must match too, unless only the bare path is scripted.
         for name in ("s-" + t.encode("latin-1").hex() for t in (target, target.split("?")[0])):
             try:
-                with open(path(name), "rb") as f:
+                with open(name, "rb") as f:
                     script = f.read().decode("latin-1").splitlines()
             except OSError:
                 continue
             used[script[0], method] = n = used.get((script[0], method), -1) + 1
             f = script[min(n + 1, len(script) - 1)].split("\t")
-            with open(path(f[1]), "rb") as body:
+            with open(f[1], "rb") as body:
                 return dict(status=int(f[0]), body=body.read(), length=f[2] == "1",
                             cl=f[3][1:] if f[3] else None, head_cl=f[4][1:] if f[4] else None,
                             fault=f[5], after=int(f[6]), delay=int(f[7]) / 1000,
@@ -212,7 +193,7 @@ def main():
         return dict(REPLY, status=404)
 
     def done():  # a test that died writes no stop file: 15 minutes bound every server
-        if not held and os.path.exists(path("jam")):
+        if not held and os.path.exists("jam"):
             # A listener whose queue is full: the kernel drops further SYNs.
             held.append(socket.create_server(("127.0.0.1", 0), backlog=0))
             for _ in range(1000):
@@ -223,7 +204,7 @@ def main():
                 except OSError:
                     break
             write("jammed", str(held[0].getsockname()[1]))
-        return os.path.exists(path("stop")) or time.monotonic() > start + 900
+        return os.path.exists("stop") or time.monotonic() > start + 900
 
     server = Server(0, pick)
     write("port", str(server.port))

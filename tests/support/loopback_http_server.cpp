@@ -13,17 +13,23 @@
 namespace emberfall::test {
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [&](char x, char y) { return lower(x) == lower(y); });
+// The number the server wrote to |name| in |dir|, once it is there.
+std::uint16_t WaitForNumber(const std::filesystem::path& dir, const char* name) {
+  int number = 0;
+  WaitUntil([&] {
+    return std::filesystem::exists(dir / name) &&
+           (number = std::atoi(ReadFileBytes(dir / name).c_str())) > 0;
+  });
+  EXPECT_GT(number, 0) << "no " << name << " from the test server: " << ReadFileBytes(dir / "err");
+  return static_cast<std::uint16_t>(number);
 }
 
 }  // namespace
 
 std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
+  const auto lower = [](unsigned char c) { return std::tolower(c); };
   for (const auto& [key, value] : headers) {
-    if (SameText(key, name)) return value;
+    if (std::ranges::equal(key, name, {}, lower, lower)) return value;
   }
   return std::nullopt;
 }
@@ -41,7 +47,7 @@ LoopbackHttpServer::LoopbackHttpServer()
   std::filesystem::create_directories(dir_);
   process_ = StartProcess(UnixProgram("python3"),
                           {EMB_TEST_SERVER_SCRIPT, "--control", UnixPath(dir_)}, {}, dir_ / "err");
-  port_ = WaitForNumber("port");
+  port_ = WaitForNumber(dir_, "port");
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() {
@@ -50,17 +56,6 @@ LoopbackHttpServer::~LoopbackHttpServer() {
   process_.reset();
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
-}
-
-std::uint16_t LoopbackHttpServer::WaitForNumber(const char* name) const {
-  int number = 0;
-  WaitUntil([&] {
-    return std::filesystem::exists(dir_ / name) &&
-           (number = std::atoi(ReadFileBytes(dir_ / name).c_str())) > 0;
-  });
-  EXPECT_GT(number, 0) << "no " << name << " from the test server: "
-                       << ReadFileBytes(dir_ / "err");
-  return static_cast<std::uint16_t>(number);
 }
 
 std::string LoopbackHttpServer::UrlUtf8(std::string_view path) const {
@@ -105,30 +100,20 @@ void LoopbackHttpServer::ServeFiles(const std::map<std::string, std::string>& fi
   for (const auto& [path, body] : files) Serve(path, Response::Ok(body));
 }
 
-std::vector<RecordedRequest> LoopbackHttpServer::ReadLog(int& most) const {
+std::vector<RecordedRequest> LoopbackHttpServer::Requests() const {
   std::string log = ReadFileBytes(dir_ / "log");
-  log.resize(log.rfind('\n') + 1);  // a line being written is not there yet
+  log.resize(log.rfind('\n') + 1);  // without a line still being written
   std::istringstream lines(log.substr(std::min(log_start_, log.size())));
   std::vector<RecordedRequest> requests;
-  most = 0;
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-    if (fields.size() < 4) continue;
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
     RecordedRequest& r = requests.emplace_back(RecordedRequest{
-        .method = fields[2], .target = fields[3], .connection = std::atoi(fields[0].c_str())});
-    for (std::size_t i = 4; i + 1 < fields.size(); i += 2) {
-      r.headers.emplace_back(fields[i], fields[i + 1]);
-    }
-    most = std::max(most, std::atoi(fields[1].c_str()));
+        f[2], f[3], {}, std::atoi(f[0].c_str()), std::atoi(f[1].c_str())});
+    for (std::size_t i = 4; i + 1 < f.size(); i += 2) r.headers.emplace_back(f[i], f[i + 1]);
   }
   return requests;
-}
-
-std::vector<RecordedRequest> LoopbackHttpServer::Requests() const {
-  int most = 0;
-  return ReadLog(most);
 }
 
 std::size_t LoopbackHttpServer::RequestCount(std::string_view path) const {
@@ -137,7 +122,7 @@ std::size_t LoopbackHttpServer::RequestCount(std::string_view path) const {
 
 int LoopbackHttpServer::MaxGetsInFlight() const {
   int most = 0;
-  ReadLog(most);
+  for (const RecordedRequest& r : Requests()) most = std::max(most, r.gets_in_flight);
   return most;
 }
 
@@ -145,9 +130,9 @@ void LoopbackHttpServer::ClearLog() {
   log_start_ = ReadFileBytes(dir_ / "log").rfind('\n') + 1;  // npos + 1 is 0
 }
 
-std::uint16_t LoopbackHttpServer::JammedPort() {
+std::uint16_t LoopbackHttpServer::JammedPort() const {
   WriteFileBytes(dir_ / "jam", "");
-  return WaitForNumber("jammed");
+  return WaitForNumber(dir_, "jammed");
 }
 
 }  // namespace emberfall::test

@@ -1,8 +1,7 @@
-// The tests' HTTP/1.1 server on 127.0.0.1 (tests/e2e/patch_server.py, run as
-// a child process): keep-alive, GET and HEAD, with responses and faults
-// scripted per path, and a log of the requests. The scripts and the log are
-// files in a private folder, so the HTTP client under test is the only one
-// that talks HTTP to it.
+// The tests' HTTP/1.1 server on 127.0.0.1, tests/e2e/patch_server.py run as a
+// child process: responses and faults scripted per path, a log of requests.
+// Scripts and log are files in a private folder: only the client under test
+// talks HTTP to it.
 #ifndef EMBERFALL_TESTS_SUPPORT_LOOPBACK_HTTP_SERVER_H_
 #define EMBERFALL_TESTS_SUPPORT_LOOPBACK_HTTP_SERVER_H_
 
@@ -14,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -62,6 +60,7 @@ struct RecordedRequest {
   std::string target;
   std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
   int connection = 0;  // 1 for the first accepted connection, and so on
+  int gets_in_flight = 0;  // for a GET: how many were being answered, this one too
 
   // The value of the first header named |name| (case-insensitive).
   std::optional<std::string> Header(std::string_view name) const;
@@ -96,19 +95,12 @@ class LoopbackHttpServer {
   // The most GET responses being sent at one time since the last ClearLog.
   int MaxGetsInFlight() const;
   void ClearLog();
-  // Another port on loopback whose listener's queue is full: the kernel drops
-  // the SYNs of a connect to it, which then hangs.
-  std::uint16_t JammedPort();
+  // Another port on loopback whose listener's queue is full: a connect to it
+  // hangs, as the kernel drops its SYNs.
+  std::uint16_t JammedPort() const;
 
  private:
-  // The requests since the last ClearLog; |most| the most GETs in flight.
-  std::vector<RecordedRequest> ReadLog(int& most) const;
-  // The number the server wrote to |name|, once it is there.
-  std::uint16_t WaitForNumber(const char* name) const;
-
-  // Beside the executables: Wine shows that folder to the server, a Unix
-  // program, at a path it can tell (the drive Z: is the Unix root).
-  std::filesystem::path dir_;
+  std::filesystem::path dir_;  // beside the executables: on drive Z: under Wine
   std::unique_ptr<ChildProcess> process_;
   std::uint16_t port_ = 0;
   int scripts_ = 0;
