@@ -1,7 +1,5 @@
-"""The tests' HTTP/1.1 server on loopback: keep-alive, GET and HEAD, faults.
-PatchServer publishes files to the launcher under Wine; as a program (--control
-DIR, started by tests/support/loopback_http_server.cpp) it answers as DIR's
-scripts say, logs the requests to DIR/log and ends when DIR/stop appears."""
+"""The tests' HTTP/1.1 server on loopback: PatchServer publishes files to the
+launcher; main() serves tests/support/loopback_http_server.h's scripts."""
 import contextlib
 import os
 import socket
@@ -13,10 +11,7 @@ import urllib.parse
 import zlib
 
 BASE = "/patch/1.0.0.1/"  # where the configuration points the launcher
-# A fault: "stall" (wait |delay|, close unanswered), "close" (|after| body
-# bytes, wait |delay|, FIN), "reset" (|after| bytes, RST), "trickle" (|after|
-# bytes at a time, |delay| apart). |cl|, and |head_cl| for HEAD, are announced
-# instead of the body's size; without |length| the close ends the body.
+# A reply; its fields are those of Response in tests/support/loopback_http_server.h.
 REPLY = dict(status=200, body=b"", headers=(), length=True, cl=None, head_cl=None, fault="",
              after=0, delay=0.0)
 
@@ -26,8 +21,8 @@ class Server:
     target, headers, connection number, GETs in flight)| gives the reply."""
 
     def __init__(self, port, pick):
-        self.pick, self.stopping, self.lock, self.gets, self.open = \
-            pick, threading.Event(), threading.Lock(), 0, []
+        self.pick, self.stopping, self.lock, self.gets, self.accepted = \
+            pick, threading.Event(), threading.Lock(), 0, 0
         self.listener = socket.create_server(("127.0.0.1", port), backlog=64)
         self.listener.settimeout(0.02)  # how often the accept loop looks at |done|
         self.port = self.listener.getsockname()[1]
@@ -40,49 +35,37 @@ class Server:
                 continue
             # Small writes (a trickled body) must leave at once, not wait for an ACK.
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            self.open.append((conn, threading.Thread(target=self.connection,
-                                                     args=(conn, len(self.open) + 1))))
-            self.open[-1][1].start()
+            self.accepted += 1
+            threading.Thread(target=self.connection, args=(conn, self.accepted), daemon=True).start()
 
-    def stop(self):  # a shut down socket ends the blocking calls on it
+    def stop(self):  # connections end with the process
         self.stopping.set()
         self.listener.close()
-        for conn, thread in self.open:
-            try:
-                conn.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            thread.join(10)
 
     def connection(self, conn, number):
-        buffer, keep = b"", True
-        with conn, contextlib.suppress(OSError):
-            while keep and not self.stopping.is_set():
-                end = buffer.find(b"\r\n\r\n")
-                # A TLS handshake (record type 0x16) never becomes a request:
-                # close at once, as an http-only server does.
-                if end < 0 and buffer.startswith(b"\x16"):
-                    return
-                if end < 0:
-                    chunk = conn.recv(65536)
-                    keep, buffer = bool(chunk), buffer + chunk
-                    continue
-                lines, buffer = buffer[:end].decode("latin-1").split("\r\n"), buffer[end + 4:]
+        keep = True
+        with conn, conn.makefile("rb") as f, contextlib.suppress(OSError):
+            # A TLS handshake (record type 0x16) never becomes a request:
+            # close at once, as an http-only server does.
+            while keep and f.peek(1)[:1] not in (b"", b"\x16"):
+                lines = []
+                while (line := f.readline()) not in (b"\r\n", b""):
+                    lines.append(line.decode("latin-1").rstrip("\r\n"))
                 first, last = lines[0].find(" "), lines[0].rfind(" ")
+                method, target = lines[0][:first], lines[0][first + 1:last]
                 headers = [(n, v.lstrip(" \t")) for n, c, v in
                            (line.partition(":") for line in lines[1:]) if c]
-                method = lines[0][:first]
                 with self.lock:
                     self.gets += method == "GET"
-                    in_flight = self.gets if method == "GET" else 0
+                    in_flight = self.gets * (method == "GET")
                 try:
-                    keep = self.respond(conn, method, self.pick(
-                        method, lines[0][first + 1:last], headers, number, in_flight), headers)
+                    keep = line and self.respond(conn, method, headers, self.pick(
+                        method, target, headers, number, in_flight))
                 finally:
                     with self.lock:
                         self.gets -= method == "GET"
 
-    def respond(self, conn, method, r, headers):  # False: close the connection
+    def respond(self, conn, method, headers, r):  # False: close the connection
         if r["fault"] == "stall":
             self.stopping.wait(r["delay"])
             return False
@@ -143,11 +126,10 @@ class PatchServer:
         path = urllib.parse.unquote(urllib.parse.urlsplit(target).path)
         self.requests.append((method, path))
         body = self.routes.get(path)
-        if body is None:
-            return dict(REPLY, status=404)
-        throttled = path.endswith(".lz") and self.throttle
-        return dict(REPLY, body=body, fault="trickle" if throttled else "",
-                    after=max(1, (self.throttle or 0) // 20), delay=0.05)
+        throttled = path.endswith(".lz") and self.throttle and body is not None
+        return dict(REPLY, status=200 if body is not None else 404, body=body or b"",
+                    fault="trickle" if throttled else "", after=(self.throttle or 20) // 20,
+                    delay=0.05)
 
     def count(self, command, path_suffix):
         return sum(1 for c, p in list(self.requests) if c == command and p.endswith(path_suffix))
@@ -161,10 +143,10 @@ class PatchServer:
 
 
 def main():
-    """A script is DIR/s-<hex of the request target>: its number, then one
-    reply a line: the fields of REPLY in order, tab-separated, the body by file
-    name, lengths after a "=", then header names and values. The n-th request
-    of a method gets the n-th reply, the last one repeats."""
+    """DIR/scripts holds one reply a line: the request target, the script's
+    number, then REPLY's fields in order (the body in hex, a length after a
+    "="), header names and values; tab-separated. The n-th request of a method
+    gets a target's n-th reply, the last one repeats."""
     os.chdir(sys.argv[sys.argv.index("--control") + 1])
     used, log, held, start = {}, open("log", "ab", buffering=0), [], time.monotonic()
 
@@ -176,20 +158,17 @@ def main():
     def pick(method, target, headers, connection, in_flight):
         fields = [str(connection), str(in_flight), method, target] + [x for h in headers for x in h]
         log.write(("\t".join(fields) + "\t\n").encode("latin-1"))  # each field ends
+        with open("scripts", "rb") as f:
+            script = [line.split("\t") for line in f.read().decode("latin-1").splitlines()]
         # A query string must match too, unless only the bare path is scripted.
-        for name in ("s-" + t.encode("latin-1").hex() for t in (target, target.split("?")[0])):
-            try:
-                with open(name, "rb") as f:
-                    script = f.read().decode("latin-1").splitlines()
-            except OSError:
-                continue
-            used[script[0], method] = n = used.get((script[0], method), -1) + 1
-            f = script[min(n + 1, len(script) - 1)].split("\t")
-            with open(f[1], "rb") as body:
-                return dict(status=int(f[0]), body=body.read(), length=f[2] == "1",
-                            cl=f[3][1:] if f[3] else None, head_cl=f[4][1:] if f[4] else None,
-                            fault=f[5], after=int(f[6]), delay=int(f[7]) / 1000,
-                            headers=list(zip(f[8::2], f[9::2])))
+        for replies in ([f for f in script if f[0] == t] for t in (target, target.split("?")[0])):
+            if replies:
+                used[replies[0][1], method] = n = used.get((replies[0][1], method), -1) + 1
+                f = replies[min(n, len(replies) - 1)]
+                return dict(status=int(f[2]), body=bytes.fromhex(f[3]), length=f[4] == "1",
+                            cl=f[5][1:] if f[5] else None, head_cl=f[6][1:] if f[6] else None,
+                            fault=f[7], after=int(f[8]), delay=int(f[9]) / 1000,
+                            headers=list(zip(f[10::2], f[11::2])))
         return dict(REPLY, status=404)
 
     def done():  # a test that died writes no stop file: 15 minutes bound every server
@@ -199,14 +178,13 @@ def main():
             for _ in range(1000):
                 held.append(socket.socket())
                 held[-1].settimeout(0.2)
-                try:
-                    held[-1].connect(held[0].getsockname())
-                except OSError:
+                if held[-1].connect_ex(held[0].getsockname()) != 0:
                     break
             write("jammed", str(held[0].getsockname()[1]))
         return os.path.exists("stop") or time.monotonic() > start + 900
 
     server = Server(0, pick)
+    write("scripts", "")
     write("port", str(server.port))
     server.serve(done)
     server.stop()

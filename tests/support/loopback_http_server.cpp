@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <random>
 #include <sstream>
 
@@ -72,28 +71,26 @@ void LoopbackHttpServer::Serve(const std::string& path, Response response) {
 
 void LoopbackHttpServer::ServeSequence(const std::string& path, std::vector<Response> responses) {
   static constexpr const char* kFaults[] = {"", "stall", "close", "reset", "trickle"};
+  static constexpr char kHex[] = "0123456789abcdef";
   const auto length = [](const std::optional<std::string>& s) { return s ? "=" + *s : ""; };
-  const std::string id = std::to_string(++scripts_);
-  std::string script = id + "\n", name = "s-";
-  for (std::size_t i = 0; i < responses.size(); ++i) {
-    const Response& r = responses[i];
-    const std::string body = "b" + id + "-" + std::to_string(i);
-    WriteFileBytes(dir_ / body, r.body);
-    script += std::to_string(r.status) + "\t" + body + "\t" + (r.send_content_length ? "1" : "0") +
-              "\t" + length(r.content_length) + "\t" + length(r.head_content_length) + "\t" +
-              kFaults[static_cast<int>(r.fault)] + "\t" + std::to_string(r.fault_after) + "\t" +
-              std::to_string(r.delay.count());
+  const std::string id = std::to_string(++serves_);
+  std::string& script = scripts_[path];
+  script.clear();
+  for (const Response& r : responses) {
+    std::string body;
+    for (const unsigned char c : r.body) body += {kHex[c >> 4], kHex[c & 15]};
+    script += path + "\t" + id + "\t" + std::to_string(r.status) + "\t" +
+              body + "\t" + (r.send_content_length ? "1" : "0") + "\t" + length(r.content_length) +
+              "\t" + length(r.head_content_length) + "\t" + kFaults[static_cast<int>(r.fault)] +
+              "\t" + std::to_string(r.fault_after) + "\t" + std::to_string(r.delay.count());
     for (const auto& [key, value] : r.headers) script += "\t" + key + "\t" + value;
     script += "\n";
   }
-  for (const unsigned char c : path) {
-    char hex[3];
-    std::snprintf(hex, sizeof(hex), "%02x", c);
-    name += hex;
-  }
-  // Whole or not at all: the server reads scripts at any moment.
-  WriteFileBytes(dir_ / "script.new", script);
-  std::filesystem::rename(dir_ / "script.new", dir_ / name);
+  std::string all;
+  for (const auto& [p, lines] : scripts_) all += lines;
+  // Whole or not at all: the server reads them at any moment.
+  WriteFileBytes(dir_ / "scripts.new", all);
+  std::filesystem::rename(dir_ / "scripts.new", dir_ / "scripts");
 }
 
 void LoopbackHttpServer::ServeFiles(const std::map<std::string, std::string>& files) {

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -103,7 +102,8 @@ class LoopbackHttpServer {
   std::filesystem::path dir_;  // beside the executables: on drive Z: under Wine
   std::unique_ptr<ChildProcess> process_;
   std::uint16_t port_ = 0;
-  int scripts_ = 0;
+  std::map<std::string, std::string> scripts_;  // by path: its lines of the scripts file
+  int serves_ = 0;
   std::size_t log_start_ = 0;
 };
 
