@@ -17,12 +17,11 @@ REPLY = dict(status=200, body=b"", headers=(), length=True, cl=None, head_cl=Non
 
 
 class Server:
-    """Serves 127.0.0.1:|port| (0: a free one) until stop(); |pick(method,
-    target, headers, connection number, GETs in flight)| gives the reply."""
+    """Serves 127.0.0.1:|port| (0: a free one) until stop(); |pick(method, target,
+    headers, connection number, GETs being answered)| gives the reply."""
 
     def __init__(self, port, pick):
-        self.pick, self.stopping, self.lock, self.gets, self.accepted = \
-            pick, threading.Event(), threading.Lock(), 0, 0
+        self.pick, self.stopping, self.gets, self.accepted = pick, threading.Event(), [], 0
         self.listener = socket.create_server(("127.0.0.1", port), backlog=64)
         self.listener.settimeout(0.02)  # how often the accept loop looks at |done|
         self.port = self.listener.getsockname()[1]
@@ -55,15 +54,13 @@ class Server:
                 method, target = lines[0][:first], lines[0][first + 1:last]
                 headers = [(n, v.lstrip(" \t")) for n, c, v in
                            (line.partition(":") for line in lines[1:]) if c]
-                with self.lock:
-                    self.gets += method == "GET"
-                    in_flight = self.gets * (method == "GET")
+                gets = self.gets if method == "GET" else []  # of the connections
+                gets.append(number)
                 try:
                     keep = line and self.respond(conn, method, headers, self.pick(
-                        method, target, headers, number, in_flight))
+                        method, target, headers, number, len(self.gets)))
                 finally:
-                    with self.lock:
-                        self.gets -= method == "GET"
+                    gets.remove(number)
 
     def respond(self, conn, method, headers, r):  # False: close the connection
         if r["fault"] == "stall":

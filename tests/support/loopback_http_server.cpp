@@ -52,7 +52,6 @@ LoopbackHttpServer::LoopbackHttpServer()
 LoopbackHttpServer::~LoopbackHttpServer() {
   WriteFileBytes(dir_ / "stop", "");
   WaitUntil([&] { return std::filesystem::exists(dir_ / "ended"); });
-  process_.reset();
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

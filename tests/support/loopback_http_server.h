@@ -1,18 +1,10 @@
-// The tests' HTTP/1.1 server on 127.0.0.1, tests/e2e/patch_server.py run as a
-// child process: responses and faults scripted per path, a log of requests.
-// Scripts and log are files in a private folder: only the client under test
-// talks HTTP to it.
+// The tests' HTTP/1.1 server on 127.0.0.1: tests/e2e/patch_server.py as a child
+// process, scripted and logging through files in a private folder, so that only
+// the client under test talks HTTP to it.
 #ifndef EMBERFALL_TESTS_SUPPORT_LOOPBACK_HTTP_SERVER_H_
 #define EMBERFALL_TESTS_SUPPORT_LOOPBACK_HTTP_SERVER_H_
 
-#include <chrono>
-#include <cstdint>
 #include <map>
-#include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -59,7 +51,7 @@ struct RecordedRequest {
   std::string target;
   std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
   int connection = 0;  // 1 for the first accepted connection, and so on
-  int gets_in_flight = 0;  // for a GET: how many were being answered, this one too
+  int gets_in_flight = 0;  // GETs being answered when it came, a GET itself included
 
   // The value of the first header named |name| (case-insensitive).
   std::optional<std::string> Header(std::string_view name) const;
