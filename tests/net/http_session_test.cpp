@@ -233,17 +233,12 @@ TEST(HttpSessionTest, Outcomes) {
   };
   // OpenSSL's s_server with a self-signed certificate serves one connection,
   // or ends after a minute: Wine gives no handle to stop a Unix program with.
-  // Wine shows the Unix root as drive Z:.
-  const auto unix_path = [](const std::filesystem::path& path) {
-    return "/" + std::filesystem::absolute(path).relative_path().generic_string();
-  };
   const test::TempDir tls_dir;
   const auto openssl = test::StartProcess(
-      std::filesystem::path(test::IsWindowsBuild() ? "Z:/usr/bin/timeout" : "/usr/bin/timeout")
-          .make_preferred(),
+      test::UnixProgram("timeout"),
       {"60", "openssl", "s_server", "-accept", "127.0.0.1:0", "-naccept", "1", "-cert",
-       unix_path(test::TestDataPath("tls/self_signed_cert.pem")), "-key",
-       unix_path(test::TestDataPath("tls/self_signed_key.pem"))},
+       test::UnixPath(test::TestDataPath("tls/self_signed_cert.pem")), "-key",
+       test::UnixPath(test::TestDataPath("tls/self_signed_key.pem"))},
       tls_dir / "log", tls_dir / "err");
   std::string tls;
   test::WaitUntil([&] {
@@ -327,18 +322,12 @@ TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
   server.Serve("/silent", Response::Stall(4s));
   server.Serve("/stuck", {.body = PatternBody(10000), .fault = Fault::kCloseAfter,
                           .fault_after = 500, .delay = 4s});
-  std::uint16_t port = 0;
-  std::vector<test::sock::Socket> sockets{test::sock::ListenLoopback(port)};
-  while (sockets.size() < 1000 && sockets.back() != test::sock::kInvalid) {
-    sockets.push_back(test::sock::ConnectLoopback(port, 200));
-  }
-  EXPECT_EQ(sockets.back(), test::sock::kInvalid) << "the listener's queue never filled";
   HttpSession session(HttpTimeouts{5000, 1000, 5000, 1000});
   std::vector<std::uint8_t> body;
   const std::pair<std::string, std::string> cases[] = {
       {server.UrlUtf8("/silent"), "WinHTTP receive: timeout ("},
       {server.UrlUtf8("/stuck"), "WinHTTP read: timeout ("},
-      {"http://127.0.0.1:" + std::to_string(port) + "/", ": timeout ("},
+      {"http://127.0.0.1:" + std::to_string(server.JammedPort()) + "/", ": timeout ("},
   };
   EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
   for (const auto& [url, error] : cases) {
@@ -351,7 +340,6 @@ TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
     EXPECT_LT(elapsed, 3000ms);
     EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
   }
-  for (test::sock::Socket s : sockets) test::sock::Close(s);
 }
 
 }  // namespace

@@ -1,35 +1,14 @@
-// An HTTP/1.1 server on 127.0.0.1 for tests: keep-alive, GET and HEAD, with
-// responses and faults scripted per path, and a log of the requests. Every
-// wait inside is bounded and the destructor stops all threads, so a
-// misbehaving client never hangs a test.
+// The tests' HTTP/1.1 server on 127.0.0.1: tests/e2e/patch_server.py as a child
+// process, scripted and logging through files in a private folder, so that only
+// the client under test talks HTTP to it.
 #ifndef EMBERFALL_TESTS_SUPPORT_LOOPBACK_HTTP_SERVER_H_
 #define EMBERFALL_TESTS_SUPPORT_LOOPBACK_HTTP_SERVER_H_
 
-#include <atomic>
-#include <chrono>
-#include <cstdint>
 #include <map>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <thread>
-#include <utility>
-#include <vector>
+
+#include "tests/support/test_support.h"
 
 namespace emberfall::test {
-namespace sock {
-
-// A non-blocking TCP socket on 127.0.0.1 (BSD sockets or Winsock), or
-// kInvalid: listening at a free port, written to |port|, or connected to
-// |port| within |timeout_ms|.
-using Socket = std::intptr_t;
-inline constexpr Socket kInvalid = -1;
-Socket ListenLoopback(std::uint16_t& port);
-Socket ConnectLoopback(std::uint16_t port, int timeout_ms);
-void Close(Socket s);
-
-}  // namespace sock
 
 // What the server does with one request.
 struct Response {
@@ -72,6 +51,7 @@ struct RecordedRequest {
   std::string target;
   std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
   int connection = 0;  // 1 for the first accepted connection, and so on
+  int gets_in_flight = 0;  // GETs being answered when it came, a GET itself included
 
   // The value of the first header named |name| (case-insensitive).
   std::optional<std::string> Header(std::string_view name) const;
@@ -79,7 +59,8 @@ struct RecordedRequest {
 
 class LoopbackHttpServer {
  public:
-  // Listens on a free port at once; fails the current test if it cannot.
+  // Starts the server and waits for its port; fails the current test if it
+  // cannot. The destructor returns once the port is free again.
   LoopbackHttpServer();
   ~LoopbackHttpServer();
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
@@ -103,35 +84,19 @@ class LoopbackHttpServer {
   std::vector<RecordedRequest> Requests() const;
   std::size_t RequestCount(std::string_view path) const;
   // The most GET responses being sent at one time since the last ClearLog.
-  int MaxGetsInFlight() const { return max_gets_in_flight_.load(); }
+  int MaxGetsInFlight() const;
   void ClearLog();
+  // Another port on loopback whose listener's queue is full: a connect to it
+  // hangs, as the kernel drops its SYNs.
+  std::uint16_t JammedPort() const;
 
  private:
-  struct Script {
-    std::vector<Response> responses;
-    std::map<std::string, std::size_t, std::less<>> used;  // per method
-  };
-
-  void AcceptLoop();
-  void ServeConnection(sock::Socket socket, int connection);
-  Response Pick(const RecordedRequest& request);
-  // False once the server stops (or the peer went away).
-  bool SendAll(sock::Socket socket, std::string_view data);
-  bool Sleep(std::chrono::milliseconds delay);
-  // False when the connection ends after the response.
-  bool Respond(sock::Socket socket, const RecordedRequest& request);
-
+  std::filesystem::path dir_;  // beside the executables: on drive Z: under Wine
+  std::unique_ptr<ChildProcess> process_;
   std::uint16_t port_ = 0;
-  sock::Socket listener_ = sock::kInvalid;
-  std::atomic<bool> stopping_{false};
-  int connections_ = 0;  // accept thread only
-  std::atomic<int> gets_in_flight_{0};
-  std::atomic<int> max_gets_in_flight_{0};
-  std::thread accept_thread_;
-  mutable std::mutex mutex_;
-  std::vector<std::thread> connection_threads_;
-  std::map<std::string, Script, std::less<>> scripts_;
-  std::vector<RecordedRequest> log_;
+  std::map<std::string, std::string> scripts_;  // by path: its lines of the scripts file
+  int serves_ = 0;
+  std::size_t log_start_ = 0;
 };
 
 // |size| bytes of a repeating, position-dependent pattern.

@@ -47,6 +47,15 @@ std::filesystem::path BuiltProgram(std::string_view name) {
   return ExecutableDir() / (std::string(name) + (IsWindowsBuild() ? ".exe" : ""));
 }
 
+std::string UnixPath(const std::filesystem::path& path) {
+  return "/" + std::filesystem::absolute(path).relative_path().generic_string();
+}
+
+std::filesystem::path UnixProgram(std::string_view name) {
+  return std::filesystem::path((IsWindowsBuild() ? "Z:/usr/bin/" : "/usr/bin/") + std::string(name))
+      .make_preferred();
+}
+
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << "cannot read " << Utf8Path(path);

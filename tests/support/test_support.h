@@ -40,6 +40,11 @@ std::filesystem::path TestDataPath(std::string_view name);
 // A program built by this project, by base name ("embpatch").
 std::filesystem::path BuiltProgram(std::string_view name);
 
+// |path| as a Unix program sees it: Wine shows the Unix root as drive Z:.
+std::string UnixPath(const std::filesystem::path& path);
+// /usr/bin/<name>, a Unix program that either build can start.
+std::filesystem::path UnixProgram(std::string_view name);
+
 // Whole-file helpers; they fail the current test on error.
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
