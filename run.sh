@@ -310,7 +310,7 @@ stats() {
   tests=$(count_lines tests)
   code=$(count_lines core net app ui tools)
   awk -v t="$tests" -v c="$code" 'BEGIN {
-    printf "tests %d lines, code %d lines (core net app ui tools): tests are %.0f%% of code\n", t, c, 100 * t / c }'
+    printf "tests %d lines, code %d lines (core net app ui tools): tests are %.1f%% of code\n", t, c, 100 * t / c }'
 }
 
 case "${1:-}" in
