@@ -1,10 +1,7 @@
-// The engine against the committed signed publication, so both builds run
-// it: each way of tampering ends in its own failure with no good file lost.
-// This executable carries the configuration code of a build with
-// tests/data/signing/key_a.pub pinned, the keys of an engine given none.
-// Documents that disagree with their publication are signed here with a key
-// made for the test (only the Linux build signs); a signed hash that differs
-// stands for a payload forged to the listed CRC-32.
+// The engine against the committed signed publication, so both builds run it,
+// with key_a.pub pinned as EMB_TRUST_KEYS would. Only the Linux build can sign
+// the documents that disagree with it; a signed hash that differs stands for a
+// payload forged to the listed CRC-32.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -113,7 +110,8 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
 
     test::LoopbackHttpServer server;
     const std::string plain = server.UrlUtf8("");
-    Served files = test::SignedPublication(plain + "/patch");
+    Served files = test::ReadFolder(test::TestDataPath("signing/www"));
+    files["/c.xml"] = test::BuildPublication(plain + "/patch", {}, "1.0").at("/c.xml");
     if (attack.tamper) attack.tamper(files);
     server.ServeFiles(files);
 

@@ -36,12 +36,12 @@ const std::map<std::string, std::string> kFiles = {
 class PatchEngineTest : public testing::Test {
  protected:
   void SetUp() override { Reset(); }
-  // A fresh server publishing kFiles under /p/1/, and an empty game folder.
-  void Reset() {
+  // A fresh server publishing |files| under /p/1/, and an empty game folder.
+  void Reset(const std::map<std::string, std::string>& files = kFiles) {
     server_.emplace();
     game_.emplace();
     env_.reset();
-    files_ = kFiles;
+    files_ = files;
     urls_ = {server_->Url("/c.xml")};
     Publish();
   }
@@ -69,11 +69,8 @@ class PatchEngineTest : public testing::Test {
     if (first != harness.snapshots.end() && first->bytesTotal != last.bytesTotal) {
       text += " | estimated " + std::to_string(first->bytesTotal);
     }
-    for (const auto& [from, to] : {std::pair{Url(""), "$U"}, std::pair{closed_, "$C"}}) {
-      for (size_t at; !from.empty() && (at = text.find(from)) != std::string::npos;) {
-        text.replace(at, from.size(), to);
-      }
-    }
+    const std::string url = Url("");
+    for (size_t at; (at = text.find(url)) != std::string::npos;) text.replace(at, url.size(), "$U");
     return text;
   }
 
@@ -113,8 +110,7 @@ class PatchEngineTest : public testing::Test {
       EXPECT_TRUE(test::ReadFileBytes(Game(path)) == contents) << path;  // no dump of the bytes
       published += static_cast<std::int64_t>(test::StoredPayload(contents).size());
     }
-    const bool all = static_cast<size_t>(last.filesDone) == files_.size();
-    EXPECT_EQ(last.bytesTotal, all ? published : last.bytesTotal);
+    EXPECT_TRUE(last.filesDone < std::ssize(files_) || last.bytesTotal == published);
   }
   // Several connections: payloads trickle, so transfers overlap unless the
   // memory budget holds them back.
@@ -146,11 +142,10 @@ class PatchEngineTest : public testing::Test {
   std::optional<test::LoopbackHttpServer> server_;
   std::vector<std::u16string> urls_;
   std::optional<test::ScopedEnvironmentVariable> env_;
-  std::string closed_;  // a loopback address nobody listens on
 };
 
 TEST_F(PatchEngineTest, Outcomes) {
-  closed_ = test::LoopbackHttpServer().UrlUtf8("");  // its port is free again
+  const std::string closed = test::LoopbackHttpServer().UrlUtf8("");  // its port is free again
   const auto serve = [this](const char* path, Response response) {
     return [=, this] { server_->Serve(path, response); };
   };
@@ -195,9 +190,9 @@ TEST_F(PatchEngineTest, Outcomes) {
        },
        installed + "0 | HEAD 4 GET 4"},
       {"no configuration answers",
-       [this] { urls_ = {Utf8ToWide(closed_ + "/a.xml"), Utf8ToWide(closed_ + "/b.xml")}; },
-       load + "$C/a.xml | WinHTTP connect: cannot connect (12029) || $C/b.xml | WinHTTP connect: "
-              "cannot connect (12029) | slept 6000 | HEAD 0 GET 0"},
+       [&] { urls_ = {Utf8ToWide(closed + "/a.xml"), Utf8ToWide(closed + "/b.xml")}; },
+       load + closed + "/a.xml | WinHTTP connect: cannot connect (12029) || " + closed +
+           "/b.xml | WinHTTP connect: cannot connect (12029) | slept 6000 | HEAD 0 GET 0"},
       {"configuration over 1 MiB",
        [this] {
          std::string big = test::BuildPublication(Url("/p"), {}).at("/c.xml");
@@ -287,13 +282,12 @@ TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
 // Windows will not overwrite a running executable: the engine hands the
 // launcher's own path to the file apply, which moves it aside to ".old".
 TEST_F(PatchEngineTest, TheRunningLauncherIsReplaced) {
+  const std::string old_image = test::ReadFileBytes(test::BuiltProgram("test_sleeper"));
+  Reset({{"launcher.exe", old_image + std::string(4096, '\x2A')}});
   fs::copy_file(test::BuiltProgram("test_sleeper"), Game("launcher.exe"));
-  const std::string old_image = test::ReadFileBytes(Game("launcher.exe"));
   const std::unique_ptr<test::ChildProcess> running =
       test::StartProcess(Game("launcher.exe"), {"60"});
   ASSERT_NE(running, nullptr);
-  files_ = {{"launcher.exe", old_image + std::string(4096, '\x2A')}};
-  Publish();
   EngineHarness harness(Game(), urls_);
   const ProgressState last = harness.RunToEnd();
   EXPECT_EQ(Outcome(harness, last), "1 file updated | slept 0 | HEAD 1 GET 1");
@@ -337,16 +331,13 @@ TEST_F(PatchEngineTest, TheFirstFailingJobInListOrderIsReported) {
   const std::string failure = "Download failed | " + Url("/p/1/f2.bin.lz") + " | ";
   EXPECT_TRUE(WideToUtf8(last.errorText).starts_with(failure)) << WideToUtf8(last.errorText);
   ExpectConsistent(harness, last);
-  for (const char* done : {"f0.bin", "f1.bin"}) {
-    EXPECT_EQ(test::ReadFileBytes(Game(done)), files_[done]);
-  }
+  for (const char* f : {"f0.bin", "f1.bin"}) EXPECT_EQ(test::ReadFileBytes(Game(f)), files_[f]);
   EXPECT_FALSE(fs::exists(Game("f6.bin")));  // never started
 }
 
 // A cancelled run ends without a report, a final snapshot or a staged file,
-// and writes nothing more: not a payload arriving just then, nor the ones
-// still on their way, nor one waiting for its next attempt. The launcher's
-// shutdown wait gives up on a worker stuck in a request.
+// and writes no payload more, whenever it came; the launcher's shutdown wait
+// gives up on a worker stuck in a request.
 TEST_F(PatchEngineTest, ACancelledRunReportsAndWritesNothingMore) {
   const struct {
     const char* name;
@@ -365,9 +356,7 @@ TEST_F(PatchEngineTest, ACancelledRunReportsAndWritesNothingMore) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Reset();
-    files_ = {{"a.bin", "new contents"}};
-    Publish();
+    Reset({{"a.bin", "new contents"}});
     if (c.setup) c.setup();
     EngineHarness harness(Game(), urls_, With(128 * 1048576));
     std::atomic<bool> cancelled{false};

@@ -30,13 +30,6 @@ std::string UrlPath(std::string_view path) {
   return encoded;
 }
 
-std::string ConfigDocument(const std::string& crcpatch_url, const std::string& version,
-                           const std::string& run_path = "bin/game.exe") {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<torrent_config run_path=\"" + run_path +
-         "\">\n  <foreground_patch crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
-         "\"/>\n</torrent_config>\n";
-}
-
 }  // namespace
 
 std::string StoredPayload(std::string_view data) {
@@ -66,7 +59,10 @@ Served BuildPublication(const std::string& crcpatch_url,
                         const std::string& version) {
   const size_t host = crcpatch_url.find('/', crcpatch_url.find("://") + 3);
   const std::string base = crcpatch_url.substr(host) + "/" + version + "/";
-  Served served = {{"/c.xml", ConfigDocument(crcpatch_url, version)}};
+  Served served = {{"/c.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                              "<torrent_config run_path=\"bin/game.exe\">\n  <foreground_patch "
+                              "crcpatch_url=\"" + crcpatch_url + "\" crcversion=\"" + version +
+                              "\"/>\n</torrent_config>\n"}};
   std::string list = "# test publication\n";
   for (const auto& [path, contents] : files) {
     const std::string payload = StoredPayload(contents);
@@ -88,12 +84,6 @@ Served ReadFolder(const std::filesystem::path& root) {
     for (const auto& part : item.path().lexically_relative(root)) url_path += "/" + Utf8Path(part);
     served[UrlPath(url_path)] = ReadFileBytes(item.path());
   }
-  return served;
-}
-
-Served SignedPublication(const std::string& patch_url) {
-  Served served = ReadFolder(TestDataPath("signing/www"));
-  served["/c.xml"] = ConfigDocument(patch_url, "1.0", "emb.bin");
   return served;
 }
 

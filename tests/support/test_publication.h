@@ -1,8 +1,6 @@
-// What a patch server serves, built without a compressor: the payloads are
-// stored (an LZO1X stream of one literal run), which the launcher decodes like
-// any other, so both builds run the same tests. And a PatchEngine that records
-// its snapshots and reports and counts its pauses between attempts instead of
-// sleeping them, so that retries cost no wall time and their pauses are exact.
+// Publications built without a compressor (stored LZO1X payloads), so both
+// builds run the same tests, and an engine that counts its pauses instead of
+// sleeping them: retries cost no wall time and their pauses are exact.
 #ifndef EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_
 #define EMBERFALL_TESTS_SUPPORT_TEST_PUBLICATION_H_
 
@@ -33,10 +31,6 @@ Served BuildPublication(const std::string& crcpatch_url,
 
 // Every file below |root| at the URL path a static server maps to it.
 Served ReadFolder(const std::filesystem::path& root);
-
-// The committed signed publication (testdata/signing/www), its configuration
-// document at /c.xml naming |patch_url| and emb.bin to run.
-Served SignedPublication(const std::string& patch_url);
 
 // The public key testdata/signing/|name|.pub as hex text.
 std::string TestKeyHex(const std::string& name);
