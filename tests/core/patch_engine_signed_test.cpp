@@ -26,10 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-EcdsaPublicKey Key(const std::string& name) {
-  return ParsePublicKeyText(test::TestKeyHex(name)).value();
-}
-
 TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   std::string reason;
   const std::optional<ParsedReleaseDocument> genuine = ParseReleaseDocument(
@@ -37,7 +33,6 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   ASSERT_TRUE(genuine) << reason;
   using Served = test::Served;
   const std::string invalid = "Release signature invalid | $U/patch/1.0/crclist.sig | ";
-  const std::string hash = "Signed hash mismatch | $U/patch/1.0/emb.bin.lz | expected=933fe539";
   const std::string unsigned_file = "File not in signed release | $U/patch/1.0/crclist.sig | ";
   test::TempDir keys;
   const std::string pem = Utf8Path(keys / "own.pem");
@@ -76,7 +71,8 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
        .failure = unsigned_file + "emb.bin | expected=6 got=5"},
       {.name = "a signed hash that differs", .key = "own",
        .tamper = resign([](ReleaseDocument& d) { d.files["emb.bin"].sha256[0] ^= 1; }),
-       .failure = hash, .serial_after = 7},
+       .failure = "Signed hash mismatch | $U/patch/1.0/emb.bin.lz | expected=933fe539",
+       .serial_after = 7},
       {.name = "crclist edited",
        .tamper = [](Served& f) { f["/patch/1.0/crclist"] += "2b219d70 5 29 0 extra.bin\n"; },
        .failure = invalid + "crclist does not match the signed release | expected=8bbb45b6"},
@@ -101,11 +97,10 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     SCOPED_TRACE(attack.name);
     const bool own_key = attack.key == std::string("own");
     if (own_key && !can_sign) continue;
-    test::TempDir root;
-    const fs::path game = root.path();
+    const test::TempDir game;
     test::WriteFileBytes(game / "emb.bin", "old!!");  // a good file of the installed game
     test::WriteFileBytes(game / "save/slot1.dat", "progress");
-    const std::u16string trust_path = WidePath(game / fs::path(std::u16string(kTrustFileName)));
+    const std::u16string trust_path = WidePath(game.path() / kTrustFileName);
     ASSERT_TRUE(attack.accepted == 0 || SaveAcceptedSerial(trust_path, attack.accepted));
 
     test::LoopbackHttpServer server;
@@ -115,9 +110,10 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     if (attack.tamper) attack.tamper(files);
     server.ServeFiles(files);
 
-    test::EngineHarness harness(game, {server.Url("/c.xml")}, [&](PatchEngineOptions& o) {
+    test::EngineHarness harness(game.path(), {server.Url("/c.xml")}, [&](PatchEngineOptions& o) {
+      const auto key = [](const char* name) { return ParsePublicKeyText(test::TestKeyHex(name)); };
       // A key that signed nothing changes nothing.
-      if (*attack.key) o.trustedKeys = {Key("key_b"), own_key ? own : Key(attack.key)};
+      if (*attack.key) o.trustedKeys = {*key("key_b"), own_key ? own : *key(attack.key)};
       o.wallClock = [now = ParseUtcTime(attack.now).value()] { return now; };
     });
     const ProgressState last = harness.RunToEnd();
