@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "core/crypto.h"
 #include "core/file_state_cache.h"
@@ -31,7 +30,6 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   const std::optional<ParsedReleaseDocument> genuine = ParseReleaseDocument(
       test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig")), reason);
   ASSERT_TRUE(genuine) << reason;
-  using Served = test::Served;
   const std::string invalid = "Release signature invalid | $U/patch/1.0/crclist.sig | ";
   const std::string unsigned_file = "File not in signed release | $U/patch/1.0/crclist.sig | ";
   test::TempDir keys;
@@ -41,7 +39,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   const bool can_sign = cli::GenerateSigningKey(pem, own, error);
   ASSERT_TRUE(can_sign || test::IsWindowsBuild()) << error;
   const auto resign = [&](std::function<void(ReleaseDocument&)> edit) {
-    return [&, edit](Served& f) {
+    return [&, edit](test::Served& f) {
       ReleaseDocument document = genuine->document;
       edit(document);
       const std::string body = FormatReleaseDocument(document);
@@ -54,7 +52,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   struct Attack {
     const char* name;
     const char* key = "key_a";  // "own": the key made above; "": the build's
-    std::function<void(Served&)> tamper;
+    std::function<void(test::Served&)> tamper;
     std::string failure;  // how the error text starts; empty: the run succeeds
     std::uint64_t serial_after = 0;  // in the trust file after the run
     const char* now = "2030-01-01T00:00:00Z";
@@ -62,7 +60,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
   } attacks[] = {
       {.name = "genuine", .key = "", .serial_after = 7},
       {.name = "unsigned", .key = "",
-       .tamper = [](Served& f) { f.erase("/patch/1.0/crclist.sig"); }, .failure = invalid},
+       .tamper = [](auto& f) { f.erase("/patch/1.0/crclist.sig"); }, .failure = invalid},
       {.name = "a file left out of the document", .key = "own",
        .tamper = resign([](ReleaseDocument& d) { d.files.erase("empty.dat"); }),
        .failure = unsigned_file + "empty.dat | not listed"},
@@ -74,7 +72,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
        .failure = "Signed hash mismatch | $U/patch/1.0/emb.bin.lz | expected=933fe539",
        .serial_after = 7},
       {.name = "crclist edited",
-       .tamper = [](Served& f) { f["/patch/1.0/crclist"] += "2b219d70 5 29 0 extra.bin\n"; },
+       .tamper = [](auto& f) { f["/patch/1.0/crclist"] += "2b219d70 5 29 0 extra.bin\n"; },
        .failure = invalid + "crclist does not match the signed release | expected=8bbb45b6"},
       {.name = "signed by another key", .key = "key_b",
        .failure = invalid + "no trusted key verifies"},
@@ -87,7 +85,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
                   "already accepted | serial 7, accepted 8",
        .serial_after = 8, .accepted = 8},
       {.name = "a signed file too large",
-       .tamper = [](Served& f) { f["/patch/1.0/data/Town%20Hall.pak.lz"].resize(1 << 20); },
+       .tamper = [](auto& f) { f["/patch/1.0/data/Town%20Hall.pak.lz"].resize(1 << 20); },
        .failure = "Download failed | $U/patch/1.0/data/Town%20Hall.pak.lz | response too large "
                   "(1048576 bytes)",
        .serial_after = 7},
@@ -105,7 +103,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
 
     test::LoopbackHttpServer server;
     const std::string plain = server.UrlUtf8("");
-    Served files = test::ReadFolder(test::TestDataPath("signing/www"));
+    test::Served files = test::ReadFolder(test::TestDataPath("signing/www"));
     files["/c.xml"] = test::BuildPublication(plain + "/patch", {}, "1.0").at("/c.xml");
     if (attack.tamper) attack.tamper(files);
     server.ServeFiles(files);

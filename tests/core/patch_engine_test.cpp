@@ -237,6 +237,8 @@ TEST_F(PatchEngineTest, Outcomes) {
 
 TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
   EngineHarness harness(Game(), urls_);
+  const std::string image = test::ReadFileBytes(test::BuiltProgram("test_sleeper"));
+  std::unique_ptr<test::ChildProcess> running;
   const struct {
     const char* name;
     std::function<void()> change;
@@ -261,6 +263,15 @@ TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
          fs::permissions(Game("empty.dat.emb-new"), fs::perms::owner_read);
        },
        "Up to date | slept 0 | HEAD 0 GET 0"},
+      // Windows will not overwrite a running program: the apply moves it aside.
+      {"the running launcher",
+       [&] {
+         fs::copy_file(test::BuiltProgram("test_sleeper"), Game("launcher.exe"));
+         running = test::StartProcess(Game("launcher.exe"), {"60"});
+         files_["launcher.exe"] = image + std::string(4096, '\x2A');
+         Publish();
+       },
+       "1 file updated | slept 0 | HEAD 1 GET 1"},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.name);
@@ -270,28 +281,12 @@ TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
     EXPECT_EQ(Outcome(harness, last), step.outcome);
     ExpectConsistent(harness, last);
   }
-  EXPECT_EQ(server_->Requests().size(), 2u);  // configuration and list only, each once
-  EXPECT_FALSE(fs::exists(Game("launcher.exe.old")));
+  EXPECT_EQ(server_->Requests().size(), 4u);  // configuration and list once each, one payload
+  EXPECT_TRUE(running && !running->Wait(0ms).has_value());  // still running
+  const fs::path old = Game("launcher.exe.old");  // the leftover went, the running copy stays
+  EXPECT_EQ(fs::exists(old) ? test::ReadFileBytes(old) : "", test::IsWindowsBuild() ? image : "");
   const std::string cache = test::ReadFileBytes(Game("EmbLauncher.cache"));
-  EXPECT_EQ(std::ranges::count(cache, '\n'), 5) << cache;  // a header and a line a file
-}
-
-// Windows will not overwrite a running executable: the engine hands the
-// launcher's own path to the file apply, which moves it aside to ".old".
-TEST_F(PatchEngineTest, TheRunningLauncherIsReplaced) {
-  const std::string old_image = test::ReadFileBytes(test::BuiltProgram("test_sleeper"));
-  Reset({{"launcher.exe", old_image + std::string(4096, '\x2A')}});
-  fs::copy_file(test::BuiltProgram("test_sleeper"), Game("launcher.exe"));
-  const auto running = test::StartProcess(Game("launcher.exe"), {"60"});
-  ASSERT_NE(running, nullptr);
-  EngineHarness harness(Game(), urls_);
-  const ProgressState last = harness.RunToEnd();
-  EXPECT_EQ(Outcome(harness, last), "1 file updated | slept 0 | HEAD 1 GET 1");
-  ExpectConsistent(harness, last);
-  EXPECT_TRUE(test::IsWindowsBuild() ? test::ReadFileBytes(Game("launcher.exe.old")) == old_image
-                                     : !fs::exists(Game("launcher.exe.old")));
-  EXPECT_FALSE(running->Wait(0ms).has_value());  // still running
-  running->Kill();
+  EXPECT_EQ(std::ranges::count(cache, '\n'), 6) << cache;  // a header and a line a file
 }
 
 TEST_F(PatchEngineTest, TransfersOverlapAsFarAsTheBudgetAllows) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdint>
 #include <cstdio>
 
 #include "core/crc32.h"
