@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -277,7 +278,7 @@ TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
 
 // Crc32Buffer takes the carry-less multiplication where this processor has
 // it, so the portable way and a split update are checked on their own too.
-TEST(Crc32Test, AgreesWithTheBitwiseDefinitionInMemoryAndInFiles) {
+TEST(Crc32Test, AgreesWithTheBitwiseDefinitionAndGivesUpWhenCancelled) {
   const test::Bytes data = test::FastRandomBytes(4096 + 16, 7);
   for (size_t length = 0; length <= 4096; ++length) {
     const std::uint8_t* p = data.data() + length % 16;  // odd addresses too
@@ -301,6 +302,12 @@ TEST(Crc32Test, AgreesWithTheBitwiseDefinitionInMemoryAndInFiles) {
     EXPECT_EQ(crc, Crc32Buffer(bytes.data(), bytes.size())) << size;
   }
   EXPECT_FALSE(Crc32File(OpenForAttributes(dir.Wide("f")), crc, buffer));  // no read access
+  // A cancelled run gives up a file's hashing and keeps the old result.
+  const std::atomic<bool> cancelled{true};
+  buffer.set_cancel_flag(&cancelled);
+  crc = 7;
+  EXPECT_FALSE(Crc32File(OpenForSequentialRead(dir.Wide("f")), crc, buffer));
+  EXPECT_EQ(crc, 7u);
 }
 
 }  // namespace

@@ -194,6 +194,8 @@ _TABLE = [
      r"^Crc32Test", "the table way, taken without carry-less multiplication"),
     ("crc-file-chunks", "core/crc32.cpp", "Crc32Update(running, buffer.data(), got)",
      "Crc32Update(0xFFFFFFFFu, buffer.data(), got)", CORE, r"^Crc32Test", "a file of two chunks"),
+    ("crc-file-cancel", "core/crc32.cpp", "    if (buffer.cancelled()) return false;\n", "", CORE,
+     r"^Crc32Test", "a cancelled run does not hash a multi-gigabyte file to its end"),
     # net/: URL encoding and the HTTP session's rules.
     ("url-tilde", "net/url.cpp", "c == '_' || c == '~' || c == '/';", "c == '_' || c == '/';", NET,
      r"^MakeFileUrl", "~ stays unencoded"),
