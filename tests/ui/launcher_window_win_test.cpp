@@ -30,12 +30,11 @@ TEST(LauncherWindowTest, NoFrameTimerWhileMinimisedAndTheIconsGoWithTheWindow) {
   ASSERT_TRUE(big != nullptr && small != nullptr);
 
   ShowWindow(shown, SW_MINIMIZE);
-  test::WaitUntil([&] {
+  ASSERT_TRUE(test::WaitUntil([&] {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    return false;
-  }, std::chrono::milliseconds(300));
-  ASSERT_TRUE(IsIconic(shown));
+    return IsIconic(shown) != FALSE;
+  }));
   // True only if the timer existed: a minimised window draws no frames.
   EXPECT_FALSE(KillTimer(shown, kRedrawTimer));
 
