@@ -146,6 +146,7 @@ def main():
     gets a target's n-th reply, the last one repeats."""
     os.chdir(sys.argv[sys.argv.index("--control") + 1])
     used, log, held, start = {}, open("log", "ab", buffering=0), [], time.monotonic()
+    parsed = [(b"", [])]  # the scripts file as last read, and its lines split
 
     def write(name, text):  # whole: the reader never sees a part
         with open(name + ".new", "w") as f:
@@ -156,7 +157,12 @@ def main():
         fields = [str(connection), str(in_flight), method, target] + [x for h in headers for x in h]
         log.write(("\t".join(fields) + "\t\n").encode("latin-1"))  # each field ends
         with open("scripts", "rb") as f:
-            script = [line.split("\t") for line in f.read().decode("latin-1").splitlines()]
+            raw = f.read()
+        cached = parsed[0]  # one read of the cell: threads replace it whole
+        if cached[0] != raw:
+            lines = raw.decode("latin-1").splitlines()
+            cached = parsed[0] = (raw, [line.split("\t") for line in lines])
+        script = cached[1]
         # A query string must match too, unless only the bare path is scripted.
         for replies in ([f for f in script if f[0] == t] for t in (target, target.split("?")[0])):
             if replies:

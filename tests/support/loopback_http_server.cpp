@@ -69,6 +69,16 @@ void LoopbackHttpServer::Serve(const std::string& path, Response response) {
 }
 
 void LoopbackHttpServer::ServeSequence(const std::string& path, std::vector<Response> responses) {
+  Script(path, responses);
+  WriteScripts();
+}
+
+void LoopbackHttpServer::ServeFiles(const std::map<std::string, std::string>& files) {
+  for (const auto& [path, body] : files) Script(path, {Response::Ok(body)});
+  WriteScripts();
+}
+
+void LoopbackHttpServer::Script(const std::string& path, const std::vector<Response>& responses) {
   static constexpr const char* kFaults[] = {"", "stall", "close", "reset", "trickle"};
   static constexpr char kHex[] = "0123456789abcdef";
   const auto length = [](const std::optional<std::string>& s) { return s ? "=" + *s : ""; };
@@ -85,15 +95,14 @@ void LoopbackHttpServer::ServeSequence(const std::string& path, std::vector<Resp
     for (const auto& [key, value] : r.headers) script += "\t" + key + "\t" + value;
     script += "\n";
   }
+}
+
+void LoopbackHttpServer::WriteScripts() const {
   std::string all;
   for (const auto& [p, lines] : scripts_) all += lines;
   // Whole or not at all: the server reads them at any moment.
   WriteFileBytes(dir_ / "scripts.new", all);
   std::filesystem::rename(dir_ / "scripts.new", dir_ / "scripts");
-}
-
-void LoopbackHttpServer::ServeFiles(const std::map<std::string, std::string>& files) {
-  for (const auto& [path, body] : files) Serve(path, Response::Ok(body));
 }
 
 std::vector<RecordedRequest> LoopbackHttpServer::Requests() const {

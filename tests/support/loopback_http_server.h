@@ -91,6 +91,10 @@ class LoopbackHttpServer {
   std::uint16_t JammedPort() const;
 
  private:
+  // Sets |path|'s lines of the scripts file; WriteScripts hands them over.
+  void Script(const std::string& path, const std::vector<Response>& responses);
+  void WriteScripts() const;
+
   std::filesystem::path dir_;  // beside the executables: on drive Z: under Wine
   std::unique_ptr<ChildProcess> process_;
   std::uint16_t port_ = 0;
