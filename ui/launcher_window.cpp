@@ -112,50 +112,20 @@ LauncherWindow::LauncherWindow(HINSTANCE instance, PatchEngineOptions engineOpti
       paths_(GetLauncherPaths(instance)),
       strings_(LoadUiStrings(DetectLanguage(FindLocaleConfig(paths_)))),
       controller_(*this, MakeControllerTexts(strings_)),
-      engine_(paths_, strings_, [this](const ProgressState& snapshot) { OnProgress(snapshot); },
-              std::move(engineOptions)) {}
+      engine_(paths_, strings_, PostTo(mailbox_), std::move(engineOptions)) {}
 
 LauncherWindow::~LauncherWindow() {
-  {
-    // From here on the worker posts nothing, so the drain below is the last.
-    std::lock_guard lock(postMutex_);
-    postTarget_ = nullptr;
-  }
+  mailbox_->Close();
   if (window_ != nullptr && IsWindow(window_)) {
     KillTimer(window_, kRedrawTimer);
     KillTimer(window_, kCountdownTimer);
     KillTimer(window_, kDeferredRedrawTimer);
-    DrainProgressMessages();
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
   }
   window_ = nullptr;
   // Fails while another window of the class exists; that one keeps it.
   UnregisterClassW(kLauncherWindowClass, instance_);
-}
-
-void LauncherWindow::DrainProgressMessages() {
-  MSG msg{};
-  while (PeekMessageW(&msg, window_, WM_LAUNCHER_PROGRESS, WM_LAUNCHER_PROGRESS, PM_REMOVE)) {
-    delete reinterpret_cast<ProgressState*>(msg.lParam);
-  }
-}
-
-void LauncherWindow::OnProgress(const ProgressState& snapshot) {
-  // Worker thread: copy, post, and touch nothing else of the window. The
-  // lock keeps the window from draining its queue between our look at the
-  // target and the post.
-  ProgressState* copy = nullptr;
-  try {
-    copy = new ProgressState(snapshot);
-  } catch (...) {
-    return;
-  }
-  std::lock_guard lock(postMutex_);
-  if (postTarget_ == nullptr ||
-      !PostMessageW(postTarget_, WM_LAUNCHER_PROGRESS, 0, reinterpret_cast<LPARAM>(copy))) {
-    delete copy;
-  }
 }
 
 LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -168,17 +138,10 @@ LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wP
     return DefWindowProcW(window, message, wParam, lParam);
   }
   auto* self = reinterpret_cast<LauncherWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) {
-    // The snapshot is ours whether or not an object is left to read it.
-    if (message == WM_LAUNCHER_PROGRESS) delete reinterpret_cast<ProgressState*>(lParam);
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    {
-      std::lock_guard lock(self->postMutex_);
-      self->postTarget_ = nullptr;
-    }
+    self->mailbox_->Close();
     self->window_ = nullptr;
     return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -228,7 +191,7 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       OnTimer(wParam);
       return 0;
     case WM_LAUNCHER_PROGRESS:
-      OnProgressMessage(reinterpret_cast<ProgressState*>(lParam));
+      OnProgressMessage();
       return 0;
     case WM_PAINT: {
       // Frames are drawn on change; this only restores what another window
@@ -367,18 +330,16 @@ void LauncherWindow::OnTimer(UINT_PTR id) {
   }
 }
 
-void LauncherWindow::OnProgressMessage(ProgressState* snapshot) {
-  if (snapshot == nullptr) return;
-  std::unique_ptr<ProgressState> owned(snapshot);
-  controller_.OnSnapshot(std::move(*owned));
-  owned.reset();
+void LauncherWindow::OnProgressMessage() {
+  std::deque<ProgressState> snapshots = mailbox_->TakeAll();
+  if (snapshots.empty()) return;
+  for (ProgressState& snapshot : snapshots) controller_.OnSnapshot(std::move(snapshot));
   RedrawIfChanged(Urgency::Progress);
 }
 
 bool LauncherWindow::InputOrSnapshotWaiting() const {
   if (HIWORD(GetQueueStatus(QS_MOUSEBUTTON | QS_MOUSEMOVE | QS_KEY)) != 0) return true;
-  MSG msg{};
-  return PeekMessageW(&msg, window_, WM_LAUNCHER_PROGRESS, WM_LAUNCHER_PROGRESS, PM_NOREMOVE) != 0;
+  return mailbox_->HasWaiting();
 }
 
 void LauncherWindow::StartEngine() { engine_.Start(); }
@@ -499,10 +460,8 @@ bool LauncherWindow::Create() {
                       this) == nullptr) {
     return false;
   }
-  {
-    std::lock_guard lock(postMutex_);
-    postTarget_ = window_;
-  }
+  mailbox_->Open(
+      [target = window_] { return PostMessageW(target, WM_LAUNCHER_PROGRESS, 0, 0) != FALSE; });
   if (icons_.big != nullptr) {
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_.big));
   }
@@ -547,14 +506,19 @@ std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance,
   }
 }
 
-int RunMessageLoop() {
-  // A failing GetMessageW (-1) leaves |msg| as it was: it must hold no quit.
+int RunMessageLoop(GetMessageFunction getMessage) {
+  if (getMessage == nullptr) {
+    getMessage = [](MSG* msg) { return GetMessageW(msg, nullptr, 0, 0); };
+  }
   MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+  for (;;) {
+    const BOOL read = getMessage(&msg);
+    // Nothing says what a failed read leaves in |msg|: no exit code from it.
+    if (read == -1) return 1;
+    if (read == 0) return static_cast<int>(msg.wParam);
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
 }
 
 }  // namespace emberfall

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "app/localization.h"
 #include "core/patch_engine.h"
@@ -19,12 +18,12 @@
 #include "ui/background_video.h"
 #include "ui/layout.h"
 #include "ui/render_resources.h"
+#include "ui/snapshot_mailbox.h"
 #include "ui/window_controller.h"
 
 namespace emberfall {
 
-// wParam 0; lParam a heap copy of a ProgressState that the window owns from
-// the moment the message arrives.
+// Snapshots wait in the window's mailbox; this only says so (wParam, lParam 0).
 inline constexpr UINT WM_LAUNCHER_PROGRESS = WM_APP + 1;
 inline constexpr UINT_PTR kRedrawTimer = 1;
 inline constexpr UINT_PTR kCountdownTimer = 2;
@@ -42,8 +41,7 @@ class LauncherWindow : private WindowHost {
   // window. |engineOptions| lets tests point the engine elsewhere.
   explicit LauncherWindow(HINSTANCE instance, PatchEngineOptions engineOptions = {});
   // Stops taking snapshots from the worker, then destroys the window, so
-  // that no message reaches a released object, and frees any snapshot still
-  // queued for it.
+  // that no message reaches a released object.
   ~LauncherWindow() override;
   LauncherWindow(const LauncherWindow&) = delete;
   LauncherWindow& operator=(const LauncherWindow&) = delete;
@@ -72,8 +70,7 @@ class LauncherWindow : private WindowHost {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   bool Create();
-  void OnProgress(const ProgressState& snapshot);
-  void OnProgressMessage(ProgressState* snapshot);
+  void OnProgressMessage();
   void OnTimer(UINT_PTR id);
   void Replace();
   void ResizeToClient();
@@ -86,7 +83,6 @@ class LauncherWindow : private WindowHost {
   // The frame timer runs only while a video plays in a visible window.
   void UpdateFrameTimer();
   bool InputOrSnapshotWaiting() const;
-  void DrainProgressMessages();
 
   // WindowHost
   void StartEngine() override;
@@ -102,11 +98,9 @@ class LauncherWindow : private WindowHost {
   void Quit() override;
 
   HINSTANCE instance_;
-  // The window the worker's callback posts to; null until it exists and
-  // again once the window goes. Declared before the engine, whose worker
-  // reads it until the engine is destroyed.
-  std::mutex postMutex_;
-  HWND postTarget_ = nullptr;
+  // Open while the window exists. The engine's callback holds a reference of
+  // its own, as its worker may report until the engine is destroyed.
+  const std::shared_ptr<SnapshotMailbox> mailbox_ = std::make_shared<SnapshotMailbox>();
   HWND window_ = nullptr;
   IconHandles icons_;
   RenderResources render_;
@@ -127,8 +121,13 @@ class LauncherWindow : private WindowHost {
 std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance,
                                                      PatchEngineOptions engineOptions = {});
 
-// Dispatches the thread's messages until WM_QUIT; returns its wParam.
-int RunMessageLoop();
+// Reads the thread's next message as GetMessageW does: above 0 a message,
+// 0 WM_QUIT, -1 a failure.
+using GetMessageFunction = BOOL (*)(MSG* msg);
+
+// Dispatches the thread's messages until WM_QUIT and returns its wParam;
+// 1 when reading a message fails. |getMessage| replaces GetMessageW in tests.
+int RunMessageLoop(GetMessageFunction getMessage = nullptr);
 
 }  // namespace emberfall
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
+#include <vector>
 
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/test_support.h"
@@ -42,6 +44,42 @@ TEST(LauncherWindowTest, NoFrameTimerWhileMinimisedAndTheIconsGoWithTheWindow) {
   ICONINFO info{};
   EXPECT_FALSE(GetIconInfo(big, &info)) << "the big icon outlived its window";
   EXPECT_FALSE(GetIconInfo(small, &info)) << "the small icon outlived its window";
+}
+
+struct Read {
+  BOOL result;
+  UINT message;
+  WPARAM wParam;
+};
+const Read* g_reads = nullptr;
+std::size_t g_next = 0;
+
+BOOL ScriptedGetMessage(MSG* msg) {
+  const Read& read = g_reads[g_next++];
+  msg->hwnd = nullptr;
+  msg->message = read.message;
+  msg->wParam = read.wParam;
+  return read.result;
+}
+
+TEST(RunMessageLoopTest, EndsWithTheQuitCodeOrOneWhenAReadFails) {
+  const struct {
+    const char* name;
+    std::vector<Read> reads;
+    int exitCode;
+  } rows[] = {
+      {"quit after a message", {{TRUE, WM_NULL, 0}, {FALSE, WM_QUIT, 3}}, 3},
+      // What a failed read leaves in the MSG is undefined; here it looks like a quit.
+      {"first read fails", {{-1, WM_QUIT, 7}}, 1},
+      {"a read fails after messages", {{TRUE, WM_NULL, 0}, {-1, WM_QUIT, 9}}, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    g_reads = row.reads.data();
+    g_next = 0;
+    EXPECT_EQ(RunMessageLoop(&ScriptedGetMessage), row.exitCode);
+    EXPECT_EQ(g_next, row.reads.size());
+  }
 }
 
 }  // namespace

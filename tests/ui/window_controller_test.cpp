@@ -10,6 +10,7 @@
 
 #include "app/game_launch.h"
 #include "core/text.h"
+#include "ui/snapshot_mailbox.h"
 
 namespace emberfall {
 namespace {
@@ -180,6 +181,82 @@ TEST(WindowControllerTest, Scenarios) {
     EXPECT_FALSE(controller.boxOpen());
     EXPECT_TRUE(!*s.redraws || redraws == s.redraws) << redraws;
   }
+}
+
+// Events: "open", "close", "take", "refuse"/"accept" (how later wake-ups
+// answer), "flood" (kMaxWaiting + 10 posts named by number), and any other
+// word posts a snapshot of that name. Returns the wake-ups ("wake", "wake!"
+// for a refused one) and what each take got.
+std::string DriveMailbox(SnapshotMailbox& box, const std::string& events) {
+  std::string log;
+  bool answer = true;
+  const auto add = [&](const std::string& entry) { log += (log.empty() ? "" : " ") + entry; };
+  const auto post = [&](const std::string& name) {
+    ProgressState s;
+    s.statusText = Utf8ToWide(name);
+    box.Post(s);
+  };
+  std::istringstream in(events);
+  for (std::string e; in >> e;) {
+    if (e == "open") {
+      box.Open([&] {
+        add(answer ? "wake" : "wake!");
+        return answer;
+      });
+    } else if (e == "close") {
+      box.Close();
+    } else if (e == "refuse" || e == "accept") {
+      answer = e == "accept";
+    } else if (e == "flood") {
+      for (std::size_t i = 0; i < SnapshotMailbox::kMaxWaiting + 10; ++i) post(std::to_string(i));
+    } else if (e == "take") {
+      const auto taken = box.TakeAll();
+      std::string names;
+      for (const ProgressState& s : taken) names += (names.empty() ? "" : ",") + WideToUtf8(s.statusText);
+      if (taken.size() > 3) {
+        names = WideToUtf8(taken.front().statusText) + ".." + WideToUtf8(taken.back().statusText) +
+                " (" + std::to_string(taken.size()) + ")";
+      }
+      add("take[" + names + "]" + (box.HasWaiting() ? "+" : ""));
+    } else {
+      post(e);
+    }
+  }
+  return log;
+}
+
+TEST(SnapshotMailboxTest, Scenarios) {
+  const struct {
+    const char* events;
+    const char* outcome;
+  } scenarios[] = {
+      {"a open b c take", "wake take[b,c]"},
+      {"open a take b take take", "wake take[a] wake take[b] take[]"},
+      // After Close nothing arrives: neither what waited nor later posts.
+      {"open a close b take", "wake take[]"},
+      {"open a close open b take", "wake wake take[b]"},
+      {"open refuse a accept b take", "wake! wake take[a,b]"},
+      {"open flood take", "wake take[10..265 (256)]"},
+  };
+  for (const auto& s : scenarios) {
+    SCOPED_TRACE(s.events);
+    SnapshotMailbox box;
+    EXPECT_EQ(DriveMailbox(box, s.events), s.outcome);
+  }
+}
+
+TEST(SnapshotMailboxTest, TheEnginesCallbackOutlivesTheWindowsReference) {
+  auto box = std::make_shared<SnapshotMailbox>();
+  int wakes = 0;
+  box->Open([&] { return ++wakes > 0; });
+  const auto callback = PostTo(box);
+  const std::weak_ptr<SnapshotMailbox> watch = box;
+  box->Close();
+  box.reset();
+  // The worker may still report while the window's members are destroyed.
+  ASSERT_FALSE(watch.expired());
+  callback(Snapshot('w'));
+  EXPECT_EQ(wakes, 0);
 }
 
 }  // namespace
