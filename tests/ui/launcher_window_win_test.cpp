@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/loopback_http_server.h"
@@ -46,39 +48,28 @@ TEST(LauncherWindowTest, NoFrameTimerWhileMinimisedAndTheIconsGoWithTheWindow) {
   EXPECT_FALSE(GetIconInfo(small, &info)) << "the small icon outlived its window";
 }
 
-struct Read {
-  BOOL result;
-  UINT message;
-  WPARAM wParam;
-};
-const Read* g_reads = nullptr;
+// What each read returns, with the message and wParam it leaves in the MSG.
+const std::vector<std::tuple<BOOL, UINT, WPARAM>>* g_reads = nullptr;
 std::size_t g_next = 0;
 
 BOOL ScriptedGetMessage(MSG* msg) {
-  const Read& read = g_reads[g_next++];
-  msg->hwnd = nullptr;
-  msg->message = read.message;
-  msg->wParam = read.wParam;
-  return read.result;
+  const auto [result, message, wParam] = g_reads->at(g_next++);
+  *msg = MSG{.message = message, .wParam = wParam};
+  return result;
 }
 
 TEST(RunMessageLoopTest, EndsWithTheQuitCodeOrOneWhenAReadFails) {
-  const struct {
-    const char* name;
-    std::vector<Read> reads;
-    int exitCode;
-  } rows[] = {
-      {"quit after a message", {{TRUE, WM_NULL, 0}, {FALSE, WM_QUIT, 3}}, 3},
-      // What a failed read leaves in the MSG is undefined; here it looks like a quit.
-      {"first read fails", {{-1, WM_QUIT, 7}}, 1},
-      {"a read fails after messages", {{TRUE, WM_NULL, 0}, {-1, WM_QUIT, 9}}, 1},
+  // What a failed read leaves in the MSG is undefined; here it looks like a quit.
+  const std::pair<std::vector<std::tuple<BOOL, UINT, WPARAM>>, int> rows[] = {
+      {{{TRUE, WM_NULL, 0}, {FALSE, WM_QUIT, 3}}, 3},
+      {{{-1, WM_QUIT, 7}}, 1},
+      {{{TRUE, WM_NULL, 0}, {-1, WM_QUIT, 9}}, 1},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    g_reads = row.reads.data();
+  for (const auto& [reads, exitCode] : rows) {
+    g_reads = &reads;
     g_next = 0;
-    EXPECT_EQ(RunMessageLoop(&ScriptedGetMessage), row.exitCode);
-    EXPECT_EQ(g_next, row.reads.size());
+    EXPECT_EQ(RunMessageLoop(&ScriptedGetMessage), exitCode) << reads.size() << " reads";
+    EXPECT_EQ(g_next, reads.size());
   }
 }
 
