@@ -9,7 +9,7 @@ for that build too and the ratios printed.
 
 Run under an X server, as the screen tests are:
   xvfb-run -a -s "-screen 0 1920x1080x24" bench/launcher_cpu.py \
-      --bin build/windows/bin --wine-run cmake/wine-run.sh --port 18631"""
+      --bin build/windows/bin --wine-run cmake/wine-run.sh"""
 import argparse
 import os
 import shutil
@@ -141,7 +141,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--wine-run", required=True)
-    parser.add_argument("--port", type=int, default=18631)
+    parser.add_argument("--port", type=int, default=18473)  # the e2e launcher's
     parser.add_argument("--baseline", help="another launcher.exe built for the same port")
     args = parser.parse_args()
     e2e.ARGS = argparse.Namespace(bin=args.bin, wine_run=args.wine_run, out=tempfile.gettempdir(),
@@ -162,7 +162,7 @@ def main():
             if "RSS" not in state and ours[0] > 0:
                 line += "   %.1fx less" % (base[0] / ours[0])
         print(line)
-    print("(CPU: %% of one core, launcher process then wineserver; RSS: MiB)")
+    print("(CPU: % of one core, launcher process then wineserver; RSS: MiB)")
     return 0
 
 

@@ -79,11 +79,28 @@ TEST_F(BackgroundVideoTest, AStartPlaysOrRefusesAndStopsTheEngineTheSameWayTwice
   EXPECT_FALSE(video.playing());
 }
 
-// The start's wait dispatches the thread's messages: a quit taken there must
-// still reach the message loop.
-TEST_F(BackgroundVideoTest, TheStartsWaitKeepsAQuitForTheMessageLoop) {
+BackgroundVideo* g_video = nullptr;
+std::string g_nested;
+
+// What a snapshot turning ready does while a start waits: start the video.
+void CALLBACK StartAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  const bool during = g_video->starting();
+  const bool started = g_video->StartVideo(nullptr);
+  g_nested = std::string(during ? "during a start" : "after it") + (started ? ", started" : "") +
+             (g_video->starting() ? ", the start goes on" : ", the start was ended");
+}
+
+// The start's wait dispatches the thread's messages: a start set off there
+// is refused and leaves the one under way alone, and a quit taken there
+// still reaches the message loop.
+TEST_F(BackgroundVideoTest, TheStartsWaitRefusesANestedStartAndKeepsAQuit) {
   ASSERT_TRUE(WaitForBackgroundVideo(nullptr, 15000));
   BackgroundVideo video;
+  g_video = &video;
+  SetTimer(nullptr, 0, 1, &StartAgain);
+  video.StartVideo(nullptr);
+  EXPECT_EQ(g_nested, "during a start, the start goes on");
   PostQuitMessage(7);
   video.StartVideo(nullptr);
   MSG msg{};
