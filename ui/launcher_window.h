@@ -3,8 +3,8 @@
 // carries out what its WindowController decides (the face, the countdown,
 // the boxes, the game and settings starts, the links); the window itself is
 // Win32 plumbing: hit tests, timers, posting and drawing. Everything runs on
-// the UI thread except the progress callback, which only posts a copy of the
-// snapshot to the window.
+// the UI thread except the progress callback, which only puts a copy of the
+// snapshot in the window's mailbox.
 #ifndef EMBERFALL_UI_LAUNCHER_WINDOW_H_
 #define EMBERFALL_UI_LAUNCHER_WINDOW_H_
 
