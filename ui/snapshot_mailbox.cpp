@@ -15,8 +15,7 @@ void SnapshotMailbox::Close() {
   std::deque<ProgressState> dropped;
   {
     std::lock_guard lock(mutex_);
-    closing = std::move(wake_);
-    wake_ = nullptr;
+    closing.swap(wake_);
     dropped.swap(waiting_);
     wakePending_ = false;
   }
