@@ -50,6 +50,9 @@ constexpr std::array<std::u16string UiStrings::*, kUiStringCount> kSlots = {
     &UiStrings::ErrorFileNotSigned,
     &UiStrings::PreparingDownloads,
     &UiStrings::FileUpdated,
+    &UiStrings::ErrorLinkInGameFolder,
+    &UiStrings::ErrorReleaseWrongChannel,
+    &UiStrings::ErrorReleaseStateDamaged,
 };
 
 constexpr const char16_t* kEnglish[kUiStringCount] = {
@@ -87,6 +90,9 @@ constexpr const char16_t* kEnglish[kUiStringCount] = {
     u"A downloaded file does not match the signed update. Please try again.",  // ErrorFileNotSigned
     u"Preparing downloads %d / %d",  // PreparingDownloads
     u"%d file updated",  // FileUpdated
+    u"A folder in the game folder is a link to another place. Replace it with a real folder.",  // ErrorLinkInGameFolder
+    u"The update is meant for another game or channel. Please contact support.",  // ErrorReleaseWrongChannel
+    u"The record of installed updates is damaged. Please contact support.",  // ErrorReleaseStateDamaged
 };
 
 constexpr const char16_t* kGerman[kUiStringCount] = {
@@ -124,6 +130,9 @@ constexpr const char16_t* kGerman[kUiStringCount] = {
     u"Eine heruntergeladene Datei stimmt nicht mit der signierten Aktualisierung \u00FCberein. Bitte erneut versuchen.",  // ErrorFileNotSigned
     u"Downloads werden vorbereitet %d / %d",  // PreparingDownloads
     u"%d Datei aktualisiert",  // FileUpdated
+    u"Ein Ordner im Spielordner verweist an einen anderen Ort. Bitte durch einen echten Ordner ersetzen.",  // ErrorLinkInGameFolder
+    u"Die Aktualisierung ist f\u00FCr ein anderes Spiel oder einen anderen Kanal. Bitte Support kontaktieren.",  // ErrorReleaseWrongChannel
+    u"Der Eintrag der installierten Aktualisierungen ist besch\u00E4digt. Bitte Support kontaktieren.",  // ErrorReleaseStateDamaged
 };
 
 constexpr const char16_t* kTurkish[kUiStringCount] = {
@@ -162,6 +171,9 @@ constexpr const char16_t* kTurkish[kUiStringCount] = {
     u"\u0130ndirmeler haz\u0131rlan\u0131yor %d / %d",  // PreparingDownloads
     // A Turkish noun after a number stays singular: one text for every count.
     u"%d dosya g\u00FCncellendi",  // FileUpdated
+    u"Oyun klas\u00F6r\u00FCndeki bir klas\u00F6r ba\u015Fka bir yere ba\u011Flant\u0131. Ger\u00E7ek bir klas\u00F6rle de\u011Fi\u015Ftirin.",  // ErrorLinkInGameFolder
+    u"G\u00FCncelleme ba\u015Fka bir oyun veya kanal i\u00E7in. Destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseWrongChannel
+    u"Y\u00FCkl\u00FC g\u00FCncellemelerin kayd\u0131 bozuk. Destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseStateDamaged
 };
 
 // Prints |format| as printf would with "%d" conversions only, which is all
@@ -298,6 +310,12 @@ std::u16string ErrorMessageForCode(const UiStrings& strings, std::uint32_t code)
       return strings.ErrorReleaseRolledBack;
     case 16:
       return strings.ErrorFileNotSigned;
+    case 18:
+      return strings.ErrorLinkInGameFolder;
+    case 19:
+      return strings.ErrorReleaseWrongChannel;
+    case 20:
+      return strings.ErrorReleaseStateDamaged;
     default:
       return strings.ErrorUnknown;
   }

@@ -1,4 +1,4 @@
-// The launcher's languages, its 34 user-visible texts, and its own paths
+// The launcher's languages, its 37 user-visible texts, and its own paths
 // (the folder the game lives in and locale.cfg is looked up from).
 #ifndef EMBERFALL_APP_LOCALIZATION_H_
 #define EMBERFALL_APP_LOCALIZATION_H_
@@ -60,9 +60,12 @@ struct UiStrings {
   std::u16string PreparingDownloads;
   // FilesUpdated for a count of one.
   std::u16string FileUpdated;
+  std::u16string ErrorLinkInGameFolder;
+  std::u16string ErrorReleaseWrongChannel;
+  std::u16string ErrorReleaseStateDamaged;
 };
 
-inline constexpr std::size_t kUiStringCount = 34;
+inline constexpr std::size_t kUiStringCount = 37;
 
 // The text in |slot| (0 to kUiStringCount - 1) of |strings|; throws
 // std::out_of_range past the last slot.

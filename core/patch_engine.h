@@ -68,6 +68,10 @@ struct PatchEngineOptions {
   // file has the SHA-256 and size it signs. Without keys crclist.sig is not
   // fetched.
   std::vector<EcdsaPublicKey> trustedKeys;
+  // What a signed release must be meant for; empty: the build's EMB_PRODUCT
+  // and EMB_CHANNEL settings.
+  std::string product;
+  std::string channel;
   // Wall-clock seconds since 1970-01-01 UTC, for release expiry; empty: the
   // system clock.
   std::function<std::int64_t()> wallClock;

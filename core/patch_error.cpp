@@ -28,6 +28,9 @@ constexpr const char16_t* kErrorTexts[] = {
     u"Release rolled back",            // 15
     u"Signed hash mismatch",           // 16
     u"File not in signed release",     // 17
+    u"Link in game folder",            // 18
+    u"Release for another product or channel",  // 19
+    u"Release state damaged",          // 20
 };
 
 struct Classification {
@@ -59,6 +62,9 @@ constexpr Classification kClassifications[] = {
     {"Release rolled back", 15},
     {"Signed hash mismatch", 16},
     {"File not in signed release", 17},
+    {"Link in game folder", 18},
+    {"Release for another product or channel", 19},
+    {"Release state damaged", 20},
 };
 
 std::string WhatText(std::uint32_t code, const std::u16string& detail) {

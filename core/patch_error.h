@@ -33,6 +33,9 @@ enum class PatchErrorCode : std::uint32_t {
   SignedHashMismatch = 16,       // a decoded file is not the one signed
   NotInSignedRelease = 17,       // a crclist entry the document lacks, or
                                  // whose size it signs differently
+  LinkInGameFolder = 18,         // a folder below the game folder is a link
+  ReleaseWrongChannel = 19,      // signed for another product or channel
+  ReleaseStateDamaged = 20,      // the record of accepted releases is unreadable
 };
 
 // A failed step of a patch run. |code| is normally a PatchErrorCode value but
@@ -56,7 +59,7 @@ class PatchFailure : public std::runtime_error {
 // handler meant for failures can swallow it.
 struct PatchCancelled {};
 
-// The English text of a code; "Unknown patch error" for 12 and above 17.
+// The English text of a code; "Unknown patch error" for 12 and above 20.
 std::u16string PatchErrorText(std::uint32_t code);
 
 // The English failure message: the code's text, then " | " and the detail

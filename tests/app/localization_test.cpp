@@ -67,12 +67,12 @@ TEST(FormatTest, FillsThePlaceholdersAgreesWithTheCountAndMapsEveryCode) {
       {FormatFilesUpdated(tr, 1), u"1 dosya g\u00FCncellendi"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(WideToUtf8(text), WideToUtf8(expected));
-  // Codes 0 to 17 and everything later, as slots of the table.
-  const size_t slots[] = {14, 15, 16, 17, 18, 19, 20, 21, 22, 20,
-                          23, 18, 24, 28, 29, 30, 31, 28, 24};
+  // Codes 0 to 20 and everything later, as slots of the table.
+  const size_t slots[] = {14, 15, 16, 17, 18, 19, 20, 21, 22, 20, 23,
+                          18, 24, 28, 29, 30, 31, 28, 34, 35, 36, 24};
   for (std::uint32_t code : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u,
-                             16u, 17u, 18u, 42u, ~0u}) {
-    EXPECT_EQ(ErrorMessageForCode(en, code), UiStringSlot(en, slots[std::min(code, 18u)])) << code;
+                             16u, 17u, 18u, 19u, 20u, 21u, 42u, ~0u}) {
+    EXPECT_EQ(ErrorMessageForCode(en, code), UiStringSlot(en, slots[std::min(code, 21u)])) << code;
   }
 }
 

@@ -40,7 +40,7 @@ void ShowWidestTexts(Probe& probe, Language language) {
   probe.strings = LoadUiStrings(language);
   ProgressState& s = probe.state;
   s.statusText.clear();
-  for (std::uint32_t code = 0; code < 18; ++code) {
+  for (std::uint32_t code = 0; code <= 20; ++code) {
     std::u16string failure = ErrorMessageForCode(probe.strings, code);
     if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
   }
