@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/process_launch.h"
+#include "core/crypto.h"
 
 namespace emberfall {
 
@@ -28,9 +29,19 @@ using ErrorReportSink =
 // |report| with the context "LaunchGame". |launchError| is set to 0, and to
 // the Win32 error of the last attempt on kLaunchFailed. |starter| defaults to
 // StartProcess.
+//
+// With |signedHash| the program is reached below |gameFolder| without
+// following a link, opened so that nobody can change it, and started only if
+// its SHA-256 is |signedHash|, while it is still held: otherwise
+// kLaunchFailed with |launchError| kErrorInvalidImageHash and a report
+// "Game binary differs from the signed release: ". A link in its path counts
+// as missing.
 int LaunchGameIn(const std::u16string& gameFolder, const std::u16string& runPath,
                  const ErrorReportSink& report, std::uint32_t* launchError,
-                 const ProcessStarter& starter = {});
+                 const ProcessStarter& starter = {}, const Sha256Digest* signedHash = nullptr);
+
+// ERROR_INVALID_IMAGE_HASH: the program is not the one that was signed.
+inline constexpr std::uint32_t kErrorInvalidImageHash = 577;
 
 }  // namespace emberfall
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/crc32_clmul.h"
+#include "core/crypto.h"
 #include "core/file_handle.h"
 
 namespace emberfall {
@@ -89,7 +90,7 @@ void HashBuffer::AlignedDelete::operator()(std::uint8_t* p) const {
   ::operator delete[](p, kFileBufferAlignment);
 }
 
-bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer) {
+bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer, Sha256* sha256) {
   std::uint32_t running = 0xFFFFFFFFu;
   for (;;) {
     if (buffer.cancelled()) return false;
@@ -97,6 +98,7 @@ bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer) {
     if (!file.Read(buffer.data(), HashBuffer::kBytes, got)) return false;
     if (got == 0) break;
     running = Crc32Update(running, buffer.data(), got);
+    if (sha256 != nullptr) sha256->Update(buffer.data(), got);
   }
   crc = ~running;
   return true;

@@ -15,6 +15,7 @@
 namespace emberfall {
 
 class FileHandle;
+class Sha256;
 
 // The sixteen lookup tables: table 0 is the byte table of the polynomial,
 // entry i of table k is (entry i of table k-1) >> 8 XOR table 0 at its low
@@ -59,7 +60,10 @@ class HashBuffer {
 // Hashes |file| from its current position to its end through |buffer|.
 // Returns true and sets |crc| when every read succeeded; on a read error, or
 // when the buffer's cancel flag is set, returns false and leaves |crc| alone.
-bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer);
+// |sha256| (may be null) is fed the same bytes on the way, so one read of
+// the file gives both.
+bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer,
+               Sha256* sha256 = nullptr);
 
 // Eight lower-case hexadecimal digits ("%08x").
 std::string FormatCrcHex(std::uint32_t crc);

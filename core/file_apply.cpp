@@ -13,13 +13,32 @@ bool IsFileInUseError(std::uint32_t error) {
          error == kErrorAccessDenied || error == kErrorUserMappedFile;
 }
 
-void FileApplyPlatform::RemoveFileIfExists(const std::u16string& path) {
-  emberfall::RemoveFileIfExists(path);
+FolderLookup FileApplyPlatform::OpenParent(const GameFolder& root, std::u16string_view relative,
+                                           bool create) {
+  return root.OpenParent(relative, create);
 }
 
-std::uint32_t FileApplyPlatform::Move(const std::u16string& from, const std::u16string& to,
-                                      std::uint32_t flags) {
-  return MoveFileWithFlags(from, to, flags);
+void FileApplyPlatform::RemoveFile(const HeldFolder& folder, std::u16string_view name) {
+  RemoveFileAt(folder, name);
+}
+
+std::uint32_t FileApplyPlatform::WriteStagedFile(const HeldFolder& folder, std::u16string_view name,
+                                                 const std::vector<std::uint8_t>& contents) {
+  return WriteExclusiveFileAt(folder, name, contents.data(), contents.size());
+}
+
+void FileApplyPlatform::ClearReadOnly(const HeldFolder& folder, std::u16string_view name) {
+  ClearReadOnlyAt(folder, name);
+}
+
+std::uint32_t FileApplyPlatform::Move(const HeldFolder& folder, std::u16string_view from,
+                                      std::u16string_view to, std::uint32_t flags) {
+  return MoveFileAt(folder, from, to, flags);
+}
+
+bool FileApplyPlatform::IsSameFile(const HeldFolder& first, std::u16string_view firstName,
+                                   const HeldFolder& second, std::u16string_view secondName) {
+  return IsSameFileAt(first, firstName, second, secondName);
 }
 
 bool WriteNewFile(const std::u16string& path, std::string_view bytes) {
@@ -31,59 +50,70 @@ bool WriteNewFile(const std::u16string& path, std::string_view bytes) {
   return false;
 }
 
-std::uint32_t FileApplyPlatform::WriteStagedFile(const std::u16string& path,
-                                                 const std::vector<std::uint8_t>& contents) {
-  return WriteExclusiveFile(path, contents.data(), contents.size());
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
+  const std::u16string temporary = path + u".tmp";
+  // The game folder is the player's to write, and this runs elevated: a
+  // link planted at the temporary name must not be written through.
+  if (!WriteNewFile(temporary, bytes)) return false;
+  if (MoveFileWithFlags(temporary, path, kMoveReplaceExisting) != 0) {
+    RemoveFileIfExists(temporary);
+    return false;
+  }
+  return true;
 }
 
-std::error_code FileApplyPlatform::CreateDirectories(const std::u16string& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(FsPath(folder), error);
-  return error;
-}
-
-void ApplyFile(const std::u16string& target, const std::vector<std::uint8_t>& contents,
-               const std::u16string& exePath) {
+void ApplyFile(const GameFolder& root, std::u16string_view target,
+               const std::vector<std::uint8_t>& contents, std::u16string_view exe) {
   FileApplyPlatform platform;
-  ApplyFile(target, contents, exePath, platform);
+  ApplyFile(root, target, contents, exe, platform);
 }
 
-void ApplyFile(const std::u16string& target, const std::vector<std::uint8_t>& contents,
-               const std::u16string& exePath, FileApplyPlatform& platform) {
-  const std::filesystem::path parent = FsPath(target).parent_path();
-  if (!parent.empty()) {
-    if (const std::error_code error = platform.CreateDirectories(WidePath(parent))) {
-      throw PatchFailure(PatchErrorCode::WriteFailed,
-                         target + u" | mkdir: " + Utf8ToWideLenient(error.message()));
-    }
-  }
-
-  const std::u16string staged = target + std::u16string(kStagedSuffix);
-  platform.RemoveFileIfExists(staged);
-  if (const std::uint32_t error = platform.WriteStagedFile(staged, contents); error != 0) {
-    platform.RemoveFileIfExists(staged);
+void ApplyFile(const GameFolder& root, std::u16string_view target,
+               const std::vector<std::uint8_t>& contents, std::u16string_view exe,
+               FileApplyPlatform& platform) {
+  const std::u16string shown = root.DisplayPath(target);
+  const FolderLookup place = platform.OpenParent(root, target, /*create=*/true);
+  if (place.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(place.at);
+  if (place.status != FolderLookup::Status::kFound) {
     throw PatchFailure(PatchErrorCode::WriteFailed,
-                       target + u" | write err=" + ToWideDecimalUnsigned(error));
+                       shown + u" | mkdir: " + Utf8ToWideLenient(place.error.message()));
+  }
+  const HeldFolder& folder = place.folder;
+  const std::u16string& name = place.name;
+
+  const std::u16string staged = name + std::u16string(kStagedSuffix);
+  platform.RemoveFile(folder, staged);
+  if (const std::uint32_t error = platform.WriteStagedFile(folder, staged, contents); error != 0) {
+    platform.RemoveFile(folder, staged);
+    throw PatchFailure(PatchErrorCode::WriteFailed,
+                       shown + u" | write err=" + ToWideDecimalUnsigned(error));
   }
 
-  platform.ClearReadOnly(target);
+  platform.ClearReadOnly(folder, name);
 
+  // The executable's folder is looked up only when a replace is refused, and
+  // held from then on, so the move back reaches the same folder.
+  std::optional<FolderLookup> exePlace;
   std::optional<std::u16string> backup;
   std::uint32_t error = 0;
   int count = 0;
   for (;;) {
-    error = platform.Move(staged, target, kMoveReplaceExisting | kMoveWriteThrough);
+    error = platform.Move(folder, staged, name, kMoveReplaceExisting | kMoveWriteThrough);
     if (error == 0) return;
     if (!IsFileInUseError(error)) break;
     // A running image cannot be replaced, but it can be renamed: moving it
     // aside frees its name for the new file at once.
-    if (!backup && platform.IsSameFile(target, exePath)) {
-      std::u16string candidate = exePath + std::u16string(kBackupSuffix);
-      platform.RemoveFileIfExists(candidate);
-      if (platform.Move(exePath, candidate, kMoveReplaceExisting) == 0) {
-        backup = std::move(candidate);
-        ++count;
-        continue;
+    if (!backup && !exe.empty()) {
+      if (!exePlace) exePlace = platform.OpenParent(root, exe, /*create=*/false);
+      const bool found = exePlace->status == FolderLookup::Status::kFound;
+      if (found && platform.IsSameFile(folder, name, exePlace->folder, exePlace->name)) {
+        std::u16string candidate = exePlace->name + std::u16string(kBackupSuffix);
+        platform.RemoveFile(exePlace->folder, candidate);
+        if (platform.Move(exePlace->folder, exePlace->name, candidate, kMoveReplaceExisting) == 0) {
+          backup = std::move(candidate);
+          ++count;
+          continue;
+        }
       }
     }
     if (count >= kReplaceAttempts - 1) break;
@@ -91,10 +121,10 @@ void ApplyFile(const std::u16string& target, const std::vector<std::uint8_t>& co
     ++count;
   }
 
-  if (backup) platform.Move(*backup, exePath, kMoveReplaceExisting);
-  platform.RemoveFileIfExists(staged);
+  if (backup) platform.Move(exePlace->folder, *backup, exePlace->name, kMoveReplaceExisting);
+  platform.RemoveFile(folder, staged);
   throw PatchFailure(IsFileInUseError(error) ? PatchErrorCode::FileInUse : PatchErrorCode::WriteFailed,
-                     target + u" | replace err=" + ToWideDecimalUnsigned(error));
+                     shown + u" | replace err=" + ToWideDecimalUnsigned(error));
 }
 
 }  // namespace emberfall

@@ -7,11 +7,10 @@
 //
 // The launcher runs elevated, yet the player can write the game folder, so a
 // link planted there would aim an elevated write anywhere. Nothing here
-// writes, deletes or changes attributes through a symbolic link or junction
-// in the last component of a path: staged files are created exclusively, and
-// a link at a target is replaced, not followed. Links in earlier components
-// stay allowed on purpose: players move large game folders to another drive
-// with a junction.
+// writes, deletes or changes attributes through a symbolic link or junction:
+// the folders of a target are walked from the game folder without following
+// one (GameFolder) and held while the file is put in place, staged files are
+// created exclusively, and a link at a target is replaced, not followed.
 //
 // Error numbers are Win32 error codes on every platform; the POSIX side maps
 // errno onto the nearest code (see file_apply_posix.cpp).
@@ -24,6 +23,8 @@
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "core/game_folder.h"
 
 namespace emberfall {
 
@@ -68,50 +69,73 @@ std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t*
 // its own left at |path|. The folder above |path| may itself be a link.
 bool WriteNewFile(const std::u16string& path, std::string_view bytes);
 
+// Replaces the file at |path| with |bytes| as a whole: WriteNewFile of
+// |path| + ".tmp", then a move over |path| (a link there is replaced, not
+// followed). A reader sees the old or the new contents, never half. Returns
+// false, with the temporary file removed and the old file untouched, when
+// writing or moving fails.
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
+
 // MoveFileExW(|from|, |to|, |flags|) with the two flags above. Returns 0 on
 // success, else the error code. POSIX: rename (or renameat2 without
 // replacing), and for kMoveWriteThrough an fsync of the target's folder.
 std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string& to,
                                 std::uint32_t flags);
 
+// The same operations on |name| (one component) inside a held folder. POSIX
+// works relative to the folder's descriptor; Windows by the folder's path,
+// which the held handles keep pointing at the same folders.
+void RemoveFileAt(const HeldFolder& folder, std::u16string_view name);
+std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
+                                   const std::uint8_t* data, size_t size);
+// Both names inside |folder|.
+std::uint32_t MoveFileAt(const HeldFolder& folder, std::u16string_view from,
+                         std::u16string_view to, std::uint32_t flags);
+// Clears the read-only attribute of an existing file (POSIX: adds the
+// owner's write permission to a file without any write permission). A link
+// at |name| is left as it is and its target is never changed.
+void ClearReadOnlyAt(const HeldFolder& folder, std::u16string_view name);
+// Whether two names are one file (volume and file identity), links not
+// followed; false when either cannot be examined.
+bool IsSameFileAt(const HeldFolder& first, std::u16string_view firstName, const HeldFolder& second,
+                  std::u16string_view secondName);
+
 // The platform operations ApplyFile is made of. The base class is the real
-// platform; tests override single operations to provoke failures or to see
-// the pauses without waiting for them.
+// platform; tests override single operations to provoke failures, to change
+// the folders between two steps, or to see the pauses without waiting.
 class FileApplyPlatform {
  public:
   virtual ~FileApplyPlatform() = default;
 
-  // Creates |folder| and every missing folder above it; an empty error code
-  // when they exist afterwards.
-  virtual std::error_code CreateDirectories(const std::u16string& folder);
-  virtual void RemoveFileIfExists(const std::u16string& path);
-  // WriteExclusiveFile(|path|, |contents|): fails on anything already at
-  // |path|, which ApplyFile removes first.
-  virtual std::uint32_t WriteStagedFile(const std::u16string& path,
+  // GameFolder::OpenParent.
+  virtual FolderLookup OpenParent(const GameFolder& root, std::u16string_view relative,
+                                  bool create);
+  virtual void RemoveFile(const HeldFolder& folder, std::u16string_view name);
+  // WriteExclusiveFileAt: fails on anything already at |name|, which
+  // ApplyFile removes first.
+  virtual std::uint32_t WriteStagedFile(const HeldFolder& folder, std::u16string_view name,
                                         const std::vector<std::uint8_t>& contents);
-  // Clears the read-only attribute of an existing file (POSIX: adds the
-  // owner's write permission to a file without any write permission). A
-  // link at |path| is left as it is and its target is never changed.
-  virtual void ClearReadOnly(const std::u16string& path);
-  virtual std::uint32_t Move(const std::u16string& from, const std::u16string& to,
-                             std::uint32_t flags);
-  // Whether both paths name the same file (volume and file identity); false
-  // when either cannot be examined.
-  virtual bool IsSameFile(const std::u16string& first, const std::u16string& second);
+  virtual void ClearReadOnly(const HeldFolder& folder, std::u16string_view name);
+  virtual std::uint32_t Move(const HeldFolder& folder, std::u16string_view from,
+                             std::u16string_view to, std::uint32_t flags);
+  virtual bool IsSameFile(const HeldFolder& first, std::u16string_view firstName,
+                          const HeldFolder& second, std::u16string_view secondName);
   virtual void Pause(std::uint32_t milliseconds);
 };
 
-// Replaces or creates |target| with |contents|; see the header comment.
-// A symbolic link at |target| is replaced by the new file, never written
-// through; links in the folders above |target| are followed.
-// |exePath| is the launcher's own executable. Returns when |target| holds
-// exactly |contents|; otherwise throws PatchFailure 7 ("Write failed") or 10
-// ("File in use") with |target| and the reason in the detail, after removing
-// the staged file and moving a moved-aside executable back.
-void ApplyFile(const std::u16string& target, const std::vector<std::uint8_t>& contents,
-               const std::u16string& exePath);
-void ApplyFile(const std::u16string& target, const std::vector<std::uint8_t>& contents,
-               const std::u16string& exePath, FileApplyPlatform& platform);
+// Replaces or creates |target|, a relative path below |root|, with
+// |contents|; see the header comment. |exe| is the launcher's own executable
+// relative to |root| (RelativeBelow), empty when it is not below it. Returns
+// when the target holds exactly |contents|; otherwise throws PatchFailure 7
+// ("Write failed") or 10 ("File in use") with the target's path and the
+// reason in the detail, after removing the staged file and moving a
+// moved-aside executable back, or PatchFailure 18 when a folder of the
+// target is a link.
+void ApplyFile(const GameFolder& root, std::u16string_view target,
+               const std::vector<std::uint8_t>& contents, std::u16string_view exe);
+void ApplyFile(const GameFolder& root, std::u16string_view target,
+               const std::vector<std::uint8_t>& contents, std::u16string_view exe,
+               FileApplyPlatform& platform);
 
 }  // namespace emberfall
 

@@ -59,21 +59,22 @@ std::uint32_t Win32ErrorFromErrno(int error) {
 
 bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
+int FolderFd(const HeldFolder& folder) { return static_cast<int>(folder.native()); }
+std::string Name(std::u16string_view name) { return FsPath(name).native(); }
+
 // Neither call follows a link: a link keeps its mode, and its target is
 // never changed.
-void ClearReadOnlyMode(const std::filesystem::path& path) {
+void ClearReadOnlyMode(int dir, const char* name) {
   struct stat info {};
-  if (::fstatat(AT_FDCWD, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+  if (::fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
       IsReadOnlyMode(info.st_mode)) {
-    ::fchmodat(AT_FDCWD, path.c_str(), (info.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
+    ::fchmodat(dir, name, (info.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
   }
 }
 
 // What MOVEFILE_WRITE_THROUGH promises: the rename itself is on disk.
-void SyncFolderOf(const std::filesystem::path& path) {
-  std::filesystem::path folder = path.parent_path();
-  if (folder.empty()) folder = ".";
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void SyncFolder(int dir, const char* folder) {
+  const int fd = ::openat(dir, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
@@ -93,35 +94,26 @@ std::uint32_t WriteAll(int fd, const std::uint8_t* data, size_t size) {
   return 0;
 }
 
-}  // namespace
-
-void RemoveFileIfExists(const std::u16string& path) {
-  const std::filesystem::path native = FsPath(path);
+// Deleting needs no write permission on the file itself, so its mode is left
+// alone; unlink removes a link, never its target.
+void RemoveAt(int dir, const char* name) {
   struct stat info {};
-  // Deleting needs no write permission on the file itself, so its mode is
-  // left alone; unlink removes a link, never its target.
-  if (::lstat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
-  ::unlink(native.c_str());
+  if (::fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(info.st_mode)) return;
+  ::unlinkat(dir, name, 0);
 }
 
-std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string& to,
-                                std::uint32_t flags) {
-  const std::filesystem::path source = FsPath(from);
-  const std::filesystem::path destination = FsPath(to);
+std::uint32_t MoveAt(int fromDir, const char* from, int toDir, const char* to, const char* toFolder,
+                     std::uint32_t flags) {
   const int result = (flags & kMoveReplaceExisting)
-                         ? ::rename(source.c_str(), destination.c_str())
-                         : ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(),
-                                       RENAME_NOREPLACE);
+                         ? ::renameat(fromDir, from, toDir, to)
+                         : ::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE);
   if (result != 0) return Win32ErrorFromErrno(errno);
-  if (flags & kMoveWriteThrough) SyncFolderOf(destination);
+  if (flags & kMoveWriteThrough) SyncFolder(toDir, toFolder);
   return 0;
 }
 
-std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
-                                 size_t size) {
-  const std::filesystem::path native = FsPath(path);
-  const int fd =
-      ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* data, size_t size) {
+  const int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return Win32ErrorFromErrno(errno);
 
   std::uint32_t error = 0;
@@ -136,12 +128,56 @@ std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t*
   return error;
 }
 
-void FileApplyPlatform::ClearReadOnly(const std::u16string& path) { ClearReadOnlyMode(FsPath(path)); }
+std::string FolderOf(const std::filesystem::path& path) {
+  const std::filesystem::path folder = path.parent_path();
+  return folder.empty() ? std::string(".") : folder.native();
+}
 
-bool FileApplyPlatform::IsSameFile(const std::u16string& first, const std::u16string& second) {
+}  // namespace
+
+void RemoveFileIfExists(const std::u16string& path) {
+  RemoveAt(AT_FDCWD, FsPath(path).c_str());
+}
+
+std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string& to,
+                                std::uint32_t flags) {
+  const std::filesystem::path destination = FsPath(to);
+  return MoveAt(AT_FDCWD, FsPath(from).c_str(), AT_FDCWD, destination.c_str(),
+                FolderOf(destination).c_str(), flags);
+}
+
+std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
+                                 size_t size) {
+  return WriteExclusiveAt(AT_FDCWD, FsPath(path).c_str(), data, size);
+}
+
+void RemoveFileAt(const HeldFolder& folder, std::u16string_view name) {
+  RemoveAt(FolderFd(folder), Name(name).c_str());
+}
+
+std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
+                                   const std::uint8_t* data, size_t size) {
+  return WriteExclusiveAt(FolderFd(folder), Name(name).c_str(), data, size);
+}
+
+std::uint32_t MoveFileAt(const HeldFolder& folder, std::u16string_view from,
+                         std::u16string_view to, std::uint32_t flags) {
+  return MoveAt(FolderFd(folder), Name(from).c_str(), FolderFd(folder), Name(to).c_str(), ".",
+                flags);
+}
+
+void ClearReadOnlyAt(const HeldFolder& folder, std::u16string_view name) {
+  ClearReadOnlyMode(FolderFd(folder), Name(name).c_str());
+}
+
+bool IsSameFileAt(const HeldFolder& first, std::u16string_view firstName, const HeldFolder& second,
+                  std::u16string_view secondName) {
   struct stat a {};
   struct stat b {};
-  if (::stat(FsPath(first).c_str(), &a) != 0 || ::stat(FsPath(second).c_str(), &b) != 0) return false;
+  if (::fstatat(FolderFd(first), Name(firstName).c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(FolderFd(second), Name(secondName).c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 

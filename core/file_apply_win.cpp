@@ -56,7 +56,9 @@ bool QueryIdentity(const std::u16string& path, FileIdentity& identity) {
   // Backup semantics let a folder be opened too; attribute access is enough.
   win::ScopedFileHandle file(CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                         nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
   if (!file.is_valid()) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.get(), &info)) return false;
@@ -121,14 +123,31 @@ std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t*
   return error;
 }
 
-void FileApplyPlatform::ClearReadOnly(const std::u16string& path) {
-  ClearReadOnlyAttribute(win::ToWinString(path));
+void RemoveFileAt(const HeldFolder& folder, std::u16string_view name) {
+  RemoveFileIfExists(folder.PathOf(name));
 }
 
-bool FileApplyPlatform::IsSameFile(const std::u16string& first, const std::u16string& second) {
+std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
+                                   const std::uint8_t* data, size_t size) {
+  return WriteExclusiveFile(folder.PathOf(name), data, size);
+}
+
+std::uint32_t MoveFileAt(const HeldFolder& folder, std::u16string_view from,
+                         std::u16string_view to, std::uint32_t flags) {
+  return MoveFileWithFlags(folder.PathOf(from), folder.PathOf(to), flags);
+}
+
+void ClearReadOnlyAt(const HeldFolder& folder, std::u16string_view name) {
+  ClearReadOnlyAttribute(win::ToWinString(folder.PathOf(name)));
+}
+
+bool IsSameFileAt(const HeldFolder& first, std::u16string_view firstName, const HeldFolder& second,
+                  std::u16string_view secondName) {
   FileIdentity a;
   FileIdentity b;
-  if (!QueryIdentity(first, a) || !QueryIdentity(second, b)) return false;
+  if (!QueryIdentity(first.PathOf(firstName), a) || !QueryIdentity(second.PathOf(secondName), b)) {
+    return false;
+  }
   return a.volume == b.volume && a.index_high == b.index_high && a.index_low == b.index_low;
 }
 

@@ -173,22 +173,8 @@ void ParseCacheFile(std::string_view bytes, std::unordered_map<std::u16string, C
 
 void LoadCache(FileStateCache& cache) {
   cache.records.clear();
-  const FileHandle file = OpenForSequentialRead(cache.cachePath);
-  if (!file.is_valid()) return;
-  const std::optional<FileState> state = QueryFileState(file);
-  if (!state || state->size > kCacheReadLimit) return;
-  // Sized reads: a large game's cache is megabytes, which a stream read
-  // a few kilobytes at a time takes noticeably long to load.
-  std::string bytes(static_cast<size_t>(state->size), '\0');
-  size_t filled = 0;
-  while (filled < bytes.size()) {
-    size_t got = 0;
-    if (!file.Read(bytes.data() + filled, bytes.size() - filled, got)) return;
-    if (got == 0) break;
-    filled += got;
-  }
-  bytes.resize(filled);
-  ParseCacheFile(bytes, cache.records);
+  std::string bytes;
+  if (ReadOwnFile(cache.cachePath, kCacheReadLimit, bytes)) ParseCacheFile(bytes, cache.records);
 }
 
 std::string FormatCacheFile(const FileStateCache& cache, const std::vector<CrcListEntry>& entries) {
@@ -210,16 +196,7 @@ std::string FormatCacheFile(const FileStateCache& cache, const std::vector<CrcLi
 }
 
 bool SaveCache(const FileStateCache& cache, const std::vector<CrcListEntry>& entries) {
-  const std::string bytes = FormatCacheFile(cache, entries);
-  const std::u16string temporary = cache.cachePath + u".tmp";
-  // The game folder is the player's to write, and this runs elevated: a
-  // link planted at the temporary name must not be written through.
-  if (!WriteNewFile(temporary, bytes)) return false;
-  if (MoveFileWithFlags(temporary, cache.cachePath, kMoveReplaceExisting) != 0) {
-    RemoveFileIfExists(temporary);
-    return false;
-  }
-  return true;
+  return ReplaceFileContents(cache.cachePath, FormatCacheFile(cache, entries));
 }
 
 void RecordFileState(FileStateCache& cache, const std::u16string& path, const FileState& state,

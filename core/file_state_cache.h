@@ -27,9 +27,6 @@ struct CrcListEntry;
 inline constexpr std::u16string_view kCacheFileName = u"EmbLauncher.cache";
 // The name SaveCache writes through before it moves the file into place.
 inline constexpr std::u16string_view kCacheTempFileName = u"EmbLauncher.cache.tmp";
-// The launcher's record of what it trusts about a publication, beside the
-// cache in the game folder.
-inline constexpr std::u16string_view kTrustFileName = u"EmbLauncher.trust";
 
 struct CacheRecord {
   std::u16string path;  // relative path as the CRC list spells it (case kept)

@@ -22,13 +22,31 @@ std::uint64_t ToFileTime(const struct timespec& time) {
          static_cast<std::uint64_t>(time.tv_nsec / 100);
 }
 
-FileHandle Open(const std::u16string& path, int flags) {
-  const std::filesystem::path native = FsPath(path);
+FileHandle OpenAt(int dir, const char* name, int flags) {
   int fd;
   do {
-    fd = ::open(native.c_str(), flags | O_CLOEXEC);
+    fd = ::openat(dir, name, flags | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return FileHandle(fd);
+}
+
+FileHandle Open(const std::u16string& path, int flags) {
+  return OpenAt(AT_FDCWD, FsPath(path).c_str(), flags);
+}
+
+FileHandle OpenAt(const HeldFolder& folder, std::u16string_view name, int flags) {
+  return OpenAt(static_cast<int>(folder.native()), FsPath(name).c_str(), flags);
+}
+
+// Non-blocking, so that a FIFO planted under a published name cannot hang
+// the open; regular files ignore the flag.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK;
+
+FileHandle Sequential(FileHandle file) {
+  if (file.is_valid()) {
+    ::posix_fadvise(static_cast<int>(file.native()), 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  return file;
 }
 
 }  // namespace
@@ -36,13 +54,25 @@ FileHandle Open(const std::u16string& path, int flags) {
 FileHandle OpenForAttributes(const std::u16string& path) { return Open(path, O_PATH); }
 
 FileHandle OpenForSequentialRead(const std::u16string& path) {
-  // Non-blocking, so that a FIFO planted under a published name cannot hang
-  // the open; regular files ignore the flag.
-  FileHandle file = Open(path, O_RDONLY | O_NONBLOCK);
-  if (file.is_valid()) {
-    ::posix_fadvise(static_cast<int>(file.native()), 0, 0, POSIX_FADV_SEQUENTIAL);
-  }
-  return file;
+  return Sequential(Open(path, kReadFlags));
+}
+
+// O_PATH with O_NOFOLLOW opens a link itself, whose fstat says it is no
+// regular file: it has no state.
+FileHandle OpenForAttributesAt(const HeldFolder& folder, std::u16string_view name) {
+  return OpenAt(folder, name, O_PATH | O_NOFOLLOW);
+}
+
+FileHandle OpenForSequentialReadAt(const HeldFolder& folder, std::u16string_view name) {
+  return Sequential(OpenAt(folder, name, kReadFlags | O_NOFOLLOW));
+}
+
+FileHandle OpenForLaunchAt(const HeldFolder& folder, std::u16string_view name) {
+  return OpenAt(folder, name, kReadFlags | O_NOFOLLOW);
+}
+
+FileHandle OpenOwnFileForRead(const std::u16string& path) {
+  return Open(path, kReadFlags | O_NOFOLLOW);
 }
 
 std::optional<FileState> QueryFileState(const FileHandle& file) {

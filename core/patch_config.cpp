@@ -5,7 +5,7 @@
 #include "core/file_state_cache.h"
 #include "core/patch_error.h"
 #include "core/text.h"
-#include "core/trust_state.h"
+#include "core/verified_hashes.h"
 #include "core/xml_reader.h"
 #include "emb_build_config.h"
 
@@ -101,6 +101,11 @@ bool CanAliasOwnedName(std::u16string_view head, std::u16string_view extension,
   return true;
 }
 
+// Where launchers before this one kept the release serial; those files stay
+// in game folders that such a launcher updated.
+constexpr std::u16string_view kLegacyTrustFileName = u"EmbLauncher.trust";
+constexpr std::u16string_view kLegacyTrustTempFileName = u"EmbLauncher.trust.tmp";
+
 // Files the launcher keeps in the game folder itself; a published file of
 // the same name would overwrite them, or be replaced by them on every run.
 // Their 8.3 aliases ("EMBLAU~1.CAC") name the same files on volumes that
@@ -112,7 +117,9 @@ bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
   std::u16string_view extension;
   const bool short_shape = HasShortNameShape(key, head, extension);
   if (topLevel) {
-    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kTrustFileName, kTrustTempFileName}) {
+    for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kVerifiedHashesFileName,
+                                      kVerifiedHashesTempFileName, kLegacyTrustFileName,
+                                      kLegacyTrustTempFileName}) {
       const std::u16string owned_key = PathKey(owned);
       if (key == owned_key) return true;
       if (short_shape && CanAliasOwnedName(head, extension, owned_key)) return true;

@@ -17,15 +17,18 @@
 #include "core/file_state.h"
 #include "core/file_state_cache.h"
 #include "core/fs_path.h"
+#include "core/game_folder.h"
 #include "core/helper_threads.h"
 #include "core/patch_config.h"
 #include "core/patch_error.h"
 #include "core/payload.h"
 #include "core/release_document.h"
+#include "core/release_state.h"
 #include "core/text.h"
-#include "core/trust_state.h"
+#include "core/verified_hashes.h"
 #include "net/http_session.h"
 #include "net/url.h"
+#include "emb_build_config.h"
 
 namespace emberfall {
 namespace {
@@ -109,7 +112,6 @@ struct PatchEngine::Job {
   std::string path;
   std::u16string path_wide;
   std::u16string url;
-  std::u16string targetPath;
   std::int64_t downloadSize = 0;
   std::optional<Sha256Digest> sha256;  // of the decoded file, when the release is signed
   std::int64_t received = 0;  // payload bytes of the current attempt
@@ -137,11 +139,15 @@ class PatchEngine::Run {
   // Pauses before attempt |attempt|; throws PatchCancelled early once the
   // run is cancelled or |*abort| (may be null) is set.
   void BackoffSleep(int attempt, const std::atomic<bool>* abort = nullptr);
+  void OpenGameFolder();
   std::optional<ReleaseDocument> AuthenticateRelease(const std::u16string& baseUrl,
                                                      const std::string& listText,
                                                      const std::vector<CrcListEntry>& entries);
+  void RequireSignedProgram(const PatchConfig& config, const std::vector<CrcListEntry>& entries,
+                            const ReleaseDocument& release, const std::u16string& baseUrl);
   std::vector<Job> VerifyFiles(const std::vector<CrcListEntry>& entries,
-                               const std::u16string& baseUrl, FileStateCache& cache);
+                               const std::u16string& baseUrl, FileStateCache& cache,
+                               const std::optional<ReleaseDocument>& release);
   void RefuseUnboundedSizes(const std::vector<Job>& jobs);
 
   // One connection of the probe and download stages.
@@ -174,6 +180,10 @@ class PatchEngine::Run {
 
   PatchEngine& e_;
   std::unique_ptr<HttpSession> http_;
+  std::optional<GameFolder> root_;
+  std::u16string exeRelative_;  // the launcher's own file below the root; empty: not there
+  // Signed runs only: the SHA-256s proven for file states, kept beside the cache.
+  std::optional<VerifiedHashes> verified_;
 
   // While connections run: guards the progress snapshot and its callback,
   // the cache, and what follows.
@@ -214,6 +224,7 @@ void PatchEngine::Start() {
   doneEvent_.Reset();
   progress_ = ProgressState();
   progress_.statusText = strings_.Checking;
+  launchHash_.reset();
   lastCallbackTime_ = 0;
   worker_ = std::thread(&PatchEngine::WorkerBody, this);
 }
@@ -279,8 +290,28 @@ void PatchEngine::Run::ThrottledNotify() {
   if (Now() - e_.lastCallbackTime_ >= kNotifyThrottleNs) Notify();
 }
 
+void PatchEngine::Run::OpenGameFolder() {
+  // A missing game folder is made, links above it followed: everything at or
+  // above the game folder is the player's own choice.
+  std::error_code ignored;
+  std::filesystem::create_directories(FsPath(e_.paths_.gameFolder), ignored);
+  root_.emplace(e_.paths_.gameFolder);
+  if (!root_->is_open()) {
+    throw PatchFailure(PatchErrorCode::WriteFailed,
+                       e_.paths_.gameFolder + u" | " + Utf8ToWideLenient(root_->open_error().message()));
+  }
+  exeRelative_ = RelativeBelow(e_.paths_.gameFolder, e_.paths_.exePath);
+  if (exeRelative_.empty()) {
+    RemoveFileIfExists(e_.paths_.exePath + u".old");
+    return;
+  }
+  const FolderLookup old = root_->OpenParent(exeRelative_ + std::u16string(kBackupSuffix), false);
+  if (old.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(old.at);
+  if (old.status == FolderLookup::Status::kFound) RemoveFileAt(old.folder, old.name);
+}
+
 void PatchEngine::Run::Execute() {
-  RemoveFileIfExists(e_.paths_.exePath + u".old");
+  OpenGameFolder();
 
   http_ = e_.options_.sessionFactory ? e_.options_.sessionFactory()
                                      : std::make_unique<HttpSession>();
@@ -308,12 +339,19 @@ void PatchEngine::Run::Execute() {
   const std::vector<CrcListEntry> entries = ParseCrcList(listText);
   if (entries.empty()) throw PatchFailure(PatchErrorCode::CrcListEmpty, listUrls[answered]);
   const std::optional<ReleaseDocument> release = AuthenticateRelease(base, listText, entries);
+  if (release) RequireSignedProgram(config, entries, *release, base);
 
   FileStateCache cache;
   cache.cachePath = JoinRelativePath(e_.paths_.gameFolder, u"EmbLauncher.cache");
   LoadCache(cache);
 
-  std::vector<Job> jobs = VerifyFiles(entries, base, cache);
+  if (release) {
+    verified_.emplace();
+    verified_->filePath = JoinRelativePath(e_.paths_.gameFolder, kVerifiedHashesFileName);
+    LoadVerifiedHashes(*verified_);
+  }
+
+  std::vector<Job> jobs = VerifyFiles(entries, base, cache, release);
   if (release) {
     for (Job& job : jobs) job.sha256 = release->files.at(job.path).sha256;
   }
@@ -332,7 +370,10 @@ void PatchEngine::Run::Execute() {
   lastSave_ = Now();
 
   DownloadAll(jobs, cache, entries);
-  if (!jobs.empty()) SaveCache(cache, entries);
+  if (!jobs.empty()) {
+    SaveCache(cache, entries);
+    if (verified_) SaveVerifiedHashes(*verified_, entries);
+  }
 
   ProgressState& p = progress();
   p.stage = static_cast<std::uint32_t>(PatchStage::Done);
@@ -370,7 +411,7 @@ std::string PatchEngine::Run::FetchText(const std::vector<std::u16string>& urls,
 }
 
 // The document is fetched from the base the crclist answered from, so a
-// mirror serves both or neither. The trust file takes the new serial as soon
+// mirror serves both or neither. The release record takes the new serial as soon
 // as the document verifies, before any download: a run cut short by an
 // attacker after that still ends every later chance to replay an older
 // release, while recording only after a complete run would leave that window
@@ -386,8 +427,14 @@ std::optional<ReleaseDocument> PatchEngine::Run::AuthenticateRelease(
   const std::string bytes =
       FetchText({url}, static_cast<std::int64_t>(kReleaseDocumentLimit),
                 PatchErrorCode::ReleaseSignatureInvalid, nullptr);
-  const std::u16string trustPath = JoinRelativePath(e_.paths_.gameFolder, kTrustFileName);
-  const std::uint64_t accepted = LoadAcceptedSerial(trustPath);
+  const std::string product =
+      e_.options_.product.empty() ? std::string(build_config::kProduct) : e_.options_.product;
+  const std::string channel =
+      e_.options_.channel.empty() ? std::string(build_config::kChannel) : e_.options_.channel;
+  const std::u16string stateKey = ReleaseStateKey(root_->resolved_path(), product, channel);
+  const std::unique_ptr<ReleaseStateStore> state =
+      e_.options_.releaseState ? e_.options_.releaseState(stateKey) : MakeMachineReleaseState(stateKey);
+  const std::uint64_t accepted = state->Load();
   const std::int64_t now = e_.options_.wallClock ? e_.options_.wallClock() : SystemSeconds();
   ReleaseDocument document;
   std::string reason;
@@ -409,10 +456,31 @@ std::optional<ReleaseDocument> PatchEngine::Run::AuthenticateRelease(
                              ToWideDecimal(it->second.size) + u" got=" + ToWideDecimal(entry.size));
     }
   }
-  if (document.serial > accepted && !SaveAcceptedSerial(trustPath, document.serial)) {
-    throw PatchFailure(PatchErrorCode::WriteFailed, trustPath + u" | cannot record the release serial");
+  if (document.serial > accepted && !state->Save(document.serial)) {
+    throw PatchFailure(PatchErrorCode::WriteFailed,
+                       state->Describe() + u" | cannot record the release serial");
   }
   return document;
+}
+
+// The launcher starts run_path with its own elevated token, while the
+// configuration that names it is unsigned: with a signed release only a
+// signed file of that release may be started, and its hash goes with it to
+// the launch.
+void PatchEngine::Run::RequireSignedProgram(const PatchConfig& config,
+                                            const std::vector<CrcListEntry>& entries,
+                                            const ReleaseDocument& release,
+                                            const std::u16string& baseUrl) {
+  const std::u16string key = PathKey(config.run_path_wide);
+  for (const CrcListEntry& entry : entries) {
+    if (PathKey(entry.path_wide) == key) {
+      e_.launchHash_ = release.files.at(entry.path).sha256;
+      return;
+    }
+  }
+  throw PatchFailure(PatchErrorCode::NotInSignedRelease,
+                     JoinUrl(baseUrl, u"crclist.sig") + u" | " + config.run_path_wide +
+                         u" | the program the configuration starts is not a signed file");
 }
 
 void PatchEngine::Run::BackoffSleep(int attempt, const std::atomic<bool>* abort) {
@@ -429,25 +497,36 @@ void PatchEngine::Run::BackoffSleep(int attempt, const std::atomic<bool>* abort)
   ThrowIfCancelled();
 }
 
-std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<CrcListEntry>& entries,
-                                                            const std::u16string& baseUrl,
-                                                            FileStateCache& cache) {
+std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(
+    const std::vector<CrcListEntry>& entries, const std::u16string& baseUrl, FileStateCache& cache,
+    const std::optional<ReleaseDocument>& release) {
   ProgressState& p = progress();
   p.stage = static_cast<std::uint32_t>(PatchStage::Verify);
   p.statusText = e_.strings_.Checking;
   const auto n = static_cast<std::int32_t>(entries.size());
-  const std::u16string& folder = e_.paths_.gameFolder;
 
   for (const CrcListEntry& entry : entries) {
     ThrowIfCancelled();
-    RemoveFileIfExists(JoinRelativePath(folder, entry.path_wide) + u".emb-new");  // left by an interrupted run
+    // Left by an interrupted run.
+    const FolderLookup staged = root_->OpenParent(entry.path_wide + std::u16string(kStagedSuffix), false);
+    if (staged.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(staged.at);
+    if (staged.status == FolderLookup::Status::kFound) RemoveFileAt(staged.folder, staged.name);
   }
+  // With a signed release a file counts as current only once its SHA-256
+  // matched the signed one; the record of proven hashes spares later runs
+  // the reading.
+  std::vector<Sha256Digest> signedHashes;
+  if (release) {
+    signedHashes.reserve(entries.size());
+    for (const CrcListEntry& entry : entries) signedHashes.push_back(release->files.at(entry.path).sha256);
+  }
+  const CheckRecords records{&cache, verified_ ? &*verified_ : nullptr};
   // A first run, or a lost cache, reads every byte of the game: files are
   // hashed on several threads, and this one publishes the progress.
   const unsigned hardware = std::thread::hardware_concurrency();
   const std::vector<FileCheck> checks = CheckFiles(
-      entries, folder, &cache, std::clamp(hardware, 1u, kMaxCheckThreads), &e_.cancelRequested_,
-      [&](size_t i, size_t done) {
+      entries, *root_, records, signedHashes, std::clamp(hardware, 1u, kMaxCheckThreads),
+      &e_.cancelRequested_, [&](size_t i, size_t done) {
         p.noteText = entries[i].path_wide;
         p.overallPercent = Percent(static_cast<std::int64_t>(done), n);
         p.detailText = FormatVerifyingFiles(e_.strings_, static_cast<std::int32_t>(done), n);
@@ -459,7 +538,13 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
   for (size_t i = 0; i < entries.size(); ++i) {
     const CrcListEntry& entry = entries[i];
     const FileCheck& check = checks[i];
-    if (check.hashedState) RecordFileState(cache, entry.path_wide, *check.hashedState, check.crc);
+    if (!check.linkAt.empty()) ThrowLinkInGameFolder(check.linkAt);
+    if (check.hashedState) {
+      RecordFileState(cache, entry.path_wide, *check.hashedState, check.crc);
+      if (verified_ && check.sha256) {
+        RecordVerifiedHash(*verified_, entry.path_wide, *check.hashedState, *check.sha256);
+      }
+    }
     if (check.matches) continue;
     Job job;
     job.crc = entry.crc;
@@ -469,10 +554,10 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(const std::vector<Cr
     job.path = entry.path;
     job.path_wide = entry.path_wide;
     job.url = MakeFileUrl(baseUrl, entry.path);
-    job.targetPath = JoinRelativePath(folder, entry.path_wide);
     jobs.push_back(std::move(job));
   }
   SaveCache(cache, entries);
+  if (verified_) SaveVerifiedHashes(*verified_, entries);
   p.overallPercent = 100;
   p.noteText.clear();
   p.detailText = FormatVerifyingFiles(e_.strings_, n, n);
@@ -600,7 +685,7 @@ void PatchEngine::Run::DownloadJobs(std::vector<Job>& jobs, Connection& connecti
       ThrowIfStopped(connection);
       std::vector<std::uint8_t> bytes = DownloadAndUnpack(jobs[index], connection);
       ThrowIfStopped(connection);  // downloaded but not written: dropped
-      ApplyFile(jobs[index].targetPath, bytes, e_.paths_.exePath);
+      ApplyFile(*root_, jobs[index].path_wide, bytes, exeRelative_);
       bytes = std::vector<std::uint8_t>();
       FinishJob(jobs[index], cache, entries);
     } catch (const PatchCancelled&) {
@@ -633,11 +718,16 @@ void PatchEngine::Run::RecordJobFailure(size_t index, std::exception_ptr failure
 
 void PatchEngine::Run::FinishJob(Job& job, FileStateCache& cache,
                                  const std::vector<CrcListEntry>& entries) {
-  const std::optional<FileState> state = QueryFileState(job.targetPath);
+  const std::optional<FileState> state = QueryFileStateBelow(*root_, job.path_wide);
   std::lock_guard<std::mutex> guard(lock_);
-  if (state) RecordFileState(cache, job.path_wide, *state, job.crc);
+  if (state) {
+    RecordFileState(cache, job.path_wide, *state, job.crc);
+    // The bytes were checked against the signed hash before they were written.
+    if (verified_ && job.sha256) RecordVerifiedHash(*verified_, job.path_wide, *state, *job.sha256);
+  }
   if (Now() - lastSave_ >= kCacheSaveIntervalNs) {
     SaveCache(cache, entries);
+    if (verified_) SaveVerifiedHashes(*verified_, entries);
     lastSave_ = Now();
   }
   ProgressState& p = progress();

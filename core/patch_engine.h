@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 namespace emberfall {
 
 class HttpSession;
+class ReleaseStateStore;
 struct CrcListEntry;
 struct ReleaseDocument;
 
@@ -63,15 +65,19 @@ struct PatchEngineOptions {
   std::function<void(std::chrono::milliseconds)> sleep;
   // Release signing keys; empty: PinnedTrustKeys(). With at least one key a
   // run installs nothing unless the crclist.sig beside the crclist verifies
-  // (signed by one of them, for this crclist, not expired, not older than
-  // the serial recorded in the game folder's trust file) and every decoded
-  // file has the SHA-256 and size it signs. Without keys crclist.sig is not
-  // fetched.
+  // (signed by one of them, for this crclist, product and channel, not
+  // expired, not older than the serial recorded for this game folder), every
+  // file it keeps or installs has the SHA-256 and size the document signs,
+  // and the program the configuration starts is one of them. Without keys
+  // crclist.sig is not fetched.
   std::vector<EcdsaPublicKey> trustedKeys;
   // What a signed release must be meant for; empty: the build's EMB_PRODUCT
   // and EMB_CHANNEL settings.
   std::string product;
   std::string channel;
+  // Where a signed run keeps the highest serial it accepted, given the key
+  // of the game folder (ReleaseStateKey); empty: MakeMachineReleaseState.
+  std::function<std::unique_ptr<ReleaseStateStore>(const std::u16string& key)> releaseState;
   // Wall-clock seconds since 1970-01-01 UTC, for release expiry; empty: the
   // system clock.
   std::function<std::int64_t()> wallClock;
@@ -114,6 +120,9 @@ class PatchEngine {
 
   // UI thread, after a snapshot with ready set: starts the game's entry
   // executable. 0 started, 1 entry missing, 2 start failed (launchError()).
+  // After a signed run the executable is opened so that nobody can change it,
+  // checked against its signed SHA-256 and started while it is held; a file
+  // that differs is not started (2, launchError() 577).
   int LaunchGame();
 
   // Win32 error of the last failed game start; 0 otherwise.
@@ -140,6 +149,9 @@ class PatchEngine {
   ManualResetEvent doneEvent_;
   std::atomic<bool> cancelRequested_{false};
   std::uint32_t launchError_ = 0;
+  // The signed SHA-256 of runPath after a signed run; written by the worker
+  // before its final snapshot, read by LaunchGame after it.
+  std::optional<Sha256Digest> launchHash_;
   std::int64_t lastCallbackTime_ = 0;
   std::int64_t speedBaseTime_ = 0;
   std::int64_t speedBaseBytes_ = 0;

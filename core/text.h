@@ -5,6 +5,7 @@
 #define EMBERFALL_CORE_TEXT_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,12 @@ std::u16string PathKey(std::u16string_view path);
 
 // ASCII or UTF-8 literal to UTF-16; a convenience for building messages.
 inline std::u16string Widen(std::string_view utf8) { return Utf8ToWide(utf8); }
+
+// |text| as an unsigned decimal in its one spelling: digits only (no sign,
+// space or "0x"), no leading zero except "0" itself, value at most |max|.
+// nullopt for anything else, overflow included.
+std::optional<std::uint64_t> ParseUnsignedDecimal(std::string_view text,
+                                                  std::uint64_t max = UINT64_MAX);
 
 // Decimal text of a signed or unsigned integer, as UTF-16.
 std::u16string ToWideDecimal(std::int64_t value);

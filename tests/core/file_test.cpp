@@ -17,7 +17,7 @@
 #include "core/fs_path.h"
 #include "core/patch_error.h"
 #include "core/text.h"
-#include "core/trust_state.h"
+#include "core/release_state.h"
 #include "tests/support/test_corpus.h"
 #include "tests/support/test_support.h"
 
@@ -42,34 +42,48 @@ std::string Listing(const fs::path& root) {
 // file onto target, "A" executable aside, "B" back, with flags) and pauses too.
 class ScriptedPlatform : public FileApplyPlatform {
  public:
-  std::uint32_t Move(const std::u16string& from, const std::u16string& to,
+  std::uint32_t Move(const HeldFolder& folder, std::u16string_view from, std::u16string_view to,
                      std::uint32_t flags) override {
     const bool staged = from.ends_with(kStagedSuffix);
     const bool aside = !staged && to.ends_with(kBackupSuffix);
     log += (staged ? "R" : aside ? "A" : "B") + std::to_string(flags) + " ";
     if (staged && failures-- > 0) return replace_error;
     if (aside && fail_move_aside) return kErrorAccessDenied;
-    return FileApplyPlatform::Move(from, to, flags);
+    return FileApplyPlatform::Move(folder, from, to, flags);
   }
   void Pause(std::uint32_t ms) override { log += "p" + std::to_string(ms) + " "; }
   // Plays another process planting a link just after a leftover went.
-  void RemoveFileIfExists(const std::u16string& path) override {
-    FileApplyPlatform::RemoveFileIfExists(path);
-    if (!plant_to.empty() && path.ends_with(kStagedSuffix)) {
-      fs::create_symlink(plant_to, FsPath(path));
+  void RemoveFile(const HeldFolder& folder, std::u16string_view name) override {
+    FileApplyPlatform::RemoveFile(folder, name);
+    if (!plant_to.empty() && name.ends_with(kStagedSuffix)) {
+      fs::create_symlink(plant_to, FsPath(folder.PathOf(name)));
       plant_to.clear();
     }
+  }
+  // Plays another process swapping the folder just walked for a link.
+  FolderLookup OpenParent(const GameFolder& root, std::u16string_view relative, bool create) override {
+    FolderLookup lookup = FileApplyPlatform::OpenParent(root, relative, create);
+    if (!swap.empty()) {
+      fs::rename(FsPath(root.DisplayPath(swap)), FsPath(root.DisplayPath(swap + u".moved")));
+      fs::create_directory_symlink(swap_to, FsPath(root.DisplayPath(swap)));
+      swap.clear();
+    }
+    return lookup;
   }
 
   std::uint32_t replace_error = kErrorSharingViolation;
   int failures = 0;
   bool fail_move_aside = false;
   fs::path plant_to;
+  std::u16string swap;
+  fs::path swap_to;
   std::string log;
 };
 
-// Each row plants what Listing shows (links lead to a file outside, "name>!" makes it
-// read-only), then saves the cache file "c" or the trust file "t", or applies "new".
+// Each row plants what Listing shows (">" links to a file outside, ">/" to a
+// folder outside, ">?" to nothing; "name>!" makes it read-only), then saves
+// the cache file "c" or the release record "t", or applies "new" to the
+// target. "~a" swaps folder a for a link between the walk and the write.
 // The elevated launcher never writes through a link the player planted.
 TEST(FileApplyTest, Scenarios) {
   const auto tries = [](int count, const std::string& each) {  // with a pause between
@@ -77,6 +91,7 @@ TEST(FileApplyTest, Scenarios) {
     while (--count > 0) out += "p250 " + each;
     return out;
   };
+  const std::string link = "18 a | a symbolic link or junction below the game folder*";
   const struct {
     const char *before, *target, *exe;
     int failures;
@@ -101,11 +116,22 @@ TEST(FileApplyTest, Scenarios) {
       // link), moved back when the replace still fails, or waited for.
       {"l=old l.old=x!", "l", "./l", 1, 32, false, "ok", "R9 A1 R9 ", "l=new l.old=old"},
       {"l=old l.old>", "l", "l", 1, 32, false, "ok", "R9 A1 R9 ", "l=new l.old=old"},
+      {"b/ b/l=old", "b/l", "b/x/../l", 1, 32, false, "ok", "R9 A1 R9 ", "b/ b/l=new b/l.old=old"},
       {"l=old", "l", "l", 100, 32, false, "10 l | replace err=32",
        "R9 A1 " + tries(8, "R9 ") + "B1 ", "l=old"},
       {"l=old", "l", "l", 100, 32, true, "10 l | replace err=32", tries(9, "R9 A1 "), "l=old"},
+      // Links at the target are replaced, whatever they lead to.
       {"f>!", "f", "", 0, 0, false, "ok", "R9 ", "f=new"},
+      {"f>/", "f", "", 0, 0, false, "ok", "R9 ", "f=new"},
+      {"f>?", "f", "", 0, 0, false, "ok", "R9 ", "f=new"},
       {"f=old", "f", "", 0, 0, true, "7 f | write err=*", "", "f=old"},
+      // A link as a folder of the target, at any depth, ends it there.
+      {"a>/", "a/f", "", 0, 0, false, link, "", "a>"},
+      {"a>/", "a/b/f", "", 0, 0, false, link, "", "a>"},
+      {"a/ a/b>/", "a/b/f", "", 0, 0, false, "18 a/b | *", "", "a/ a/b>"},
+      {"a/ a/b=", "a/b/f", "", 0, 0, false, "7 a/b/f | mkdir: *", "", "a/ a/b="},
+      // Swapped after the walk: the write stays in the folder that was walked.
+      {"a/ a/f=old ~a", "a/f", "", 0, 0, false, "ok", "R9 ", "a> a.moved/ a.moved/f=new"},
       {"c.tmp>", "c", "", 0, 0, false, "ok", "", "c=EMBVC1\n"},
       {"t.tmp>", "t", "", 0, 0, false, "ok", "", "t=EMBTR1\nserial 9\n"},
   };
@@ -115,23 +141,34 @@ TEST(FileApplyTest, Scenarios) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.before << " -> " << c.target);
     const bool plants = c.fail_move_aside && *c.exe == '\0';
-    if (no_links && (plants || std::strchr(c.before, '>') != nullptr)) continue;
+    if (no_links && (plants || std::strpbrk(c.before, ">~") != nullptr)) continue;
     test::TempDir dir;
-    fs::remove(outside / "file");
+    fs::remove_all(outside / "file");
     test::WriteFileBytes(outside / "file", "outside");
+    fs::create_directories(outside / "folder");
+    ScriptedPlatform platform;
     std::istringstream items{c.before};
     for (std::string item; items >> item;) {
+      if (item[0] == '~') {
+        platform.swap = Utf8ToWide(item.substr(1));
+        platform.swap_to = outside / "folder";
+        continue;
+      }
       const bool read_only = item.ends_with('!');
       if (read_only) item.pop_back();
       const size_t equals = item.find('=');
-      const fs::path path = dir / item.substr(0, std::min(equals, item.size() - 1));
-      if (item.ends_with('/')) fs::create_directories(path);
-      if (item.ends_with('>')) fs::create_symlink(outside / "file", path);
+      const size_t arrow = item.find('>');
+      const fs::path path = dir / item.substr(0, std::min({equals, arrow, item.size() - 1}));
+      if (item.ends_with('/') && arrow == std::string::npos) fs::create_directories(path);
+      if (arrow != std::string::npos) {
+        const std::string to = item.substr(arrow + 1);
+        fs::create_symlink(to == "/" ? outside / "folder" : to == "?" ? outside / "none" : outside / "file",
+                           path);
+      }
       if (equals != std::string::npos) test::WriteFileBytes(path, item.substr(equals + 1));
       if (read_only) fs::permissions(fs::canonical(path), fs::perms::owner_read);
     }
     const fs::perms mode = fs::status(outside / "file").permissions();
-    ScriptedPlatform platform;
     platform.failures = c.failures;
     platform.replace_error = c.error;
     platform.fail_move_aside = c.fail_move_aside;
@@ -142,9 +179,10 @@ TEST(FileApplyTest, Scenarios) {
       if (target == "c") {
         EXPECT_TRUE(SaveCache(FileStateCache{dir.Wide(target), {}}, {}));
       } else if (target == "t") {
-        EXPECT_TRUE(SaveAcceptedSerial(dir.Wide(target), 9));
+        EXPECT_TRUE(MakeFileReleaseState(dir.Wide(target))->Save(9));
       } else {
-        ApplyFile(dir.Wide(target), {'n', 'e', 'w'}, *c.exe ? dir.Wide(c.exe) : u"", platform);
+        ApplyFile(GameFolder(dir.Wide()), Utf8ToWide(target), {'n', 'e', 'w'},
+                  RelativeBelow(dir.Wide(), dir.Wide(c.exe)), platform);
       }
     } catch (const PatchFailure& failure) {
       outcome = std::to_string(failure.code()) + " " +
@@ -155,6 +193,7 @@ TEST(FileApplyTest, Scenarios) {
     EXPECT_EQ(Listing(dir.path()), c.after);
     EXPECT_EQ(test::ReadFileBytes(outside / "file"), "outside");
     EXPECT_EQ(fs::status(outside / "file").permissions(), mode);
+    EXPECT_TRUE(fs::is_empty(outside / "folder"));
   }
 }
 
@@ -213,6 +252,19 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   EXPECT_EQ(Dump(next.records), Dump(cache_.records));
   for (auto& [key, r] : next.records) r.crc ^= 1;
   EXPECT_FALSE(FileMatchesEntry(data, folder, &next));
+
+  // Links are not followed, not even to the right bytes: a folder of the
+  // path, the file itself, the cache file.
+  std::error_code no_links;  // the Windows build's std::filesystem makes none
+  fs::create_directory_symlink(dir_ / "Data", dir_ / "Linked", no_links);
+  if (no_links) return;
+  fs::create_symlink(dir_ / "Data/File.TXT", dir_ / "linked.txt");
+  EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"Linked\\File.TXT"), folder, nullptr));
+  EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"linked.txt"), folder, nullptr));
+  fs::rename(dir_ / "EmbLauncher.cache", dir_ / "real.cache");
+  fs::create_symlink(dir_ / "real.cache", dir_ / "EmbLauncher.cache");
+  LoadCache(next);
+  EXPECT_TRUE(next.records.empty());
 }
 
 TEST_F(FileStateTest, CacheFileBytes) {

@@ -326,6 +326,45 @@ TEST_F(PatchEngineTest, TheFirstFailingJobInListOrderIsReported) {
   EXPECT_FALSE(fs::exists(Game("f6.bin")));  // never started
 }
 
+// A link at or above the game folder is the player's own; one below it ends
+// the run before anything is read, written or deleted through it, at any
+// depth, naming the folder.
+TEST_F(PatchEngineTest, NoLinkBelowTheGameFolderIsFollowed) {
+  const test::TempDir outside;
+  test::WriteFileBytes(outside / "maps/Town Hall.pak.emb-new", "leftover");
+  test::WriteFileBytes(outside / "maps/Town Hall.pak", "old");
+  test::WriteFileBytes(outside / "game.exe", "old");
+  std::error_code no_links;  // the Windows build's std::filesystem makes none
+  fs::create_directory_symlink(outside.path(), outside / "probe", no_links);
+  if (no_links) GTEST_SKIP() << "no symbolic links here";
+  fs::remove(outside / "probe");
+  const std::pair<const char*, const char*> links[] = {  // made at, aimed at
+      {"data", ""}, {"data/maps", "maps"}, {"bin", ""}, {"", ""}};
+  for (const auto& [at, aim] : links) {
+    SCOPED_TRACE(at);
+    Reset();
+    fs::path game = Game();
+    if (*at == '\0') {  // the game folder itself
+      game = outside / "game";
+      fs::create_directory_symlink(Game(), game);
+    } else {
+      fs::create_directories(Game(at).parent_path());
+      fs::create_directory_symlink(outside / aim, Game(at));
+    }
+    EngineHarness harness(game, urls_);
+    const ProgressState last = harness.RunToEnd();
+    const std::string expected = *at == '\0' ? "4 files updated" :
+        "Link in game folder | " + Utf8Path(Game(at)) + " | a symbolic link or junction below";
+    EXPECT_TRUE(WideToUtf8(last.errorText.empty() ? last.detailText : last.errorText)
+                    .starts_with(expected)) << WideToUtf8(last.errorText);
+    EXPECT_EQ(test::ReadFileBytes(outside / "maps/Town Hall.pak.emb-new"), "leftover");
+    EXPECT_EQ(test::ReadFileBytes(outside / "maps/Town Hall.pak"), "old");
+    EXPECT_EQ(test::ReadFileBytes(outside / "game.exe"), "old");
+    EXPECT_EQ(Requests("GET"), *at == '\0' ? 4u : 0u);
+    fs::remove(outside / "game");
+  }
+}
+
 // A cancelled run ends without a report, a final snapshot or a staged file,
 // and writes no payload more, whenever it came; the launcher's shutdown wait
 // gives up on a worker stuck in a request.

@@ -7,6 +7,7 @@
 
 #include "core/crc32.h"
 #include "core/fs_path.h"
+#include "core/release_state.h"
 #include "core/text.h"
 #include "net/http_session.h"
 #include "tests/support/test_support.h"
@@ -86,6 +87,26 @@ Served ReadFolder(const std::filesystem::path& root) {
   return served;
 }
 
+std::string WithCrc32(std::string prefix, std::uint32_t crc) {
+  const auto& table = Crc32LookupTables()[0];
+  // Walk the register back from the one |crc| ends with: each step's table
+  // entry is the one whose top byte matches, which the next byte then picks.
+  std::uint32_t want = ~crc;
+  std::uint8_t picks[4];
+  for (int k = 3; k >= 0; --k) {
+    int i = 0;
+    while ((table[i] >> 24) != (want >> 24)) ++i;
+    picks[k] = static_cast<std::uint8_t>(i);
+    want = (want ^ table[i]) << 8;
+  }
+  std::uint32_t reg = ~Crc32Buffer(prefix.data(), prefix.size());
+  for (std::uint8_t pick : picks) {
+    prefix.push_back(static_cast<char>((reg ^ pick) & 0xFF));
+    reg = (reg >> 8) ^ table[pick];
+  }
+  return prefix;
+}
+
 std::string TestKeyHex(const std::string& name) {
   const std::string text = ReadFileBytes(TestDataPath("signing/" + name + ".pub"));
   return text.substr(0, text.find_first_of("\r\n"));
@@ -109,6 +130,9 @@ EngineHarness::EngineHarness(const std::filesystem::path& game,
   };
   options.sessionFactory = [] {  // no test waits on a silent server for long
     return std::make_unique<HttpSession>(HttpTimeouts{.receive_ms = 5000});
+  };
+  options.releaseState = [this](const std::u16string&) {
+    return MakeFileReleaseState(WidePath(release_state));
   };
   if (adjust) adjust(options);
   engine = std::make_unique<PatchEngine>(

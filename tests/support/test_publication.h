@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/patch_engine.h"
+#include "tests/support/test_support.h"
 
 namespace emberfall::test {
 
@@ -32,6 +33,9 @@ Served BuildPublication(const std::string& crcpatch_url,
 // Every file below |root| at the URL path a static server maps to it.
 Served ReadFolder(const std::filesystem::path& root);
 
+// |prefix| and four bytes more that give the whole the CRC-32 |crc|.
+std::string WithCrc32(std::string prefix, std::uint32_t crc);
+
 // The public key testdata/signing/|name|.pub as hex text.
 std::string TestKeyHex(const std::string& name);
 
@@ -45,6 +49,10 @@ struct EngineHarness {
   // Starts a run and waits (at most a minute) for its final snapshot.
   ProgressState RunToEnd();
 
+  // Where signed runs keep the release serial (a file outside the game
+  // folder, as embpatch keeps it).
+  TempDir state_dir;
+  std::filesystem::path release_state = state_dir / "release.trust";
   std::vector<ProgressState> snapshots;
   std::vector<std::string> reports;  // "message || context"
   std::chrono::milliseconds slept{0};

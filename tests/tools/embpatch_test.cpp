@@ -314,9 +314,9 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   ASSERT_TRUE(ParseUtcTime(expires)) << r.out << r.err;  // for 30 days from now:
   EXPECT_NEAR(static_cast<double>(*ParseUtcTime(expires) - std::time(nullptr)), 30 * 86400.0, 60.0);
 
-  // The trust file records the serial the headless client accepted.
-  ExpectInstalls({"--trust-key", key_a});
-  EXPECT_EQ(test::ReadFileBytes(dir_ / "player/EmbLauncher.trust"), "EMBTR1\nserial 1\n");
+  // The release record, outside the game folder, keeps the serial accepted.
+  ExpectInstalls({"--trust-key", key_a, "--trust-state", "$D/player.trust"});
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "player.trust"), "EMBTR1\nserial 1\n");
   const std::vector<std::string> verify = {"verify-publication", "--web-root", "$D/www",
                                            "--version", "3.1", "--trust-key", key_a};
   EXPECT_EQ(Head(Embpatch(verify)), "0 ok: serial 1, 4 files, expires " + expires);

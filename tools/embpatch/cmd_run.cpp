@@ -13,7 +13,9 @@
 #include "app/localization.h"
 #include "core/crypto.h"
 #include "core/fs_path.h"
+#include "core/patch_error.h"
 #include "core/patch_engine.h"
+#include "core/release_state.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
 #include "tools/embpatch/commands.h"
@@ -177,6 +179,7 @@ int RunPatchRun(const std::vector<std::string>& args) {
                   {"--exe-path", true, false},
                   {"--lang", true, false},
                   {"--trust-key", true, true},
+                  {"--trust-state", true, false},
                   {"--connections", true, false}},
                  parsed, error)) {
     return UsageError("run", error);
@@ -234,6 +237,19 @@ int RunPatchRun(const std::vector<std::string>& args) {
     if (!key) return UsageError("run", "--trust-key takes 130 lower-case hex digits starting 04");
     options.trustedKeys.push_back(*key);
   }
+  // Not elevated and not the launcher: the record of accepted releases goes
+  // to a file of the user's, never into the game folder.
+  const std::optional<std::string> trust_state = parsed.Value("--trust-state");
+  options.releaseState = [trust_state](const std::u16string& key) {
+    std::u16string path = trust_state ? WidePath(std::filesystem::absolute(FsPathFromUtf8(*trust_state)))
+                                      : UserReleaseStatePath(key);
+    if (path.empty()) {
+      throw PatchFailure(PatchErrorCode::ReleaseStateDamaged,
+                         u"no user state folder (HOME, XDG_STATE_HOME, LOCALAPPDATA): "
+                         u"give --trust-state FILE");
+    }
+    return MakeFileReleaseState(std::move(path));
+  };
   // An operator's tool: failures are shown here, never sent to the maker.
   options.reportError = [](const std::u16string&, const std::u16string&) {};
 

@@ -7,7 +7,7 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"run",
        "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr] [--trust-key PUB]..."
-       " [--connections N]",
+       " [--trust-state FILE] [--connections N]",
        "bring a game folder up to date, as the launcher does",
        "Runs one patch run of the launcher's engine on DIR: fetches the configuration\n"
        "document (from each --config-url in order, or the built-in pair), the CRC\n"
@@ -22,9 +22,13 @@ const std::vector<Command>& Commands() {
        "                     of the folder, else the user's language)\n"
        "  --trust-key PUB    install only a release whose crclist.sig this public key\n"
        "                     (130 hex digits, as keygen prints) or another\n"
-       "                     --trust-key signed; the folder's EmbLauncher.trust\n"
-       "                     keeps the highest serial accepted (default: the keys\n"
-       "                     built in, usually none: no signature needed)\n"
+       "                     --trust-key signed, and keep only files whose SHA-256\n"
+       "                     it signs (default: the keys built in, usually none:\n"
+       "                     no signature needed)\n"
+       "  --trust-state FILE where a signed run keeps the highest release serial it\n"
+       "                     accepted (default: a file per game folder in\n"
+       "                     $XDG_STATE_HOME/emberfall/release-state, or\n"
+       "                     %LOCALAPPDATA% on Windows; never the game folder)\n"
        "  --connections N    size probes and downloads over N connections at once,\n"
        "                     1 to 16 (default 6); 1 sends one request at a time\n"
        "\n"
