@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "core/fs_path.h"
 #include "core/patch_error.h"
 #include "core/text.h"
+#include "core/verified_hashes.h"
 #include "core/release_state.h"
 #include "tests/support/test_corpus.h"
 #include "tests/support/test_support.h"
@@ -187,6 +189,7 @@ TEST(FileApplyTest, Scenarios) {
     } catch (const PatchFailure& failure) {
       outcome = std::to_string(failure.code()) + " " +
                 WideToUtf8(failure.detail().substr(dir.Wide().size() + 1));
+      std::replace(outcome.begin(), outcome.end(), '\\', '/');  // Windows' separators
     }
     EXPECT_EQ(outcome.substr(0, c.outcome.find('*')), c.outcome.substr(0, c.outcome.find('*')));
     EXPECT_EQ(platform.log, c.log);
@@ -265,6 +268,34 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   fs::create_symlink(dir_ / "real.cache", dir_ / "EmbLauncher.cache");
   LoadCache(next);
   EXPECT_TRUE(next.records.empty());
+}
+
+// A signed check trusts a recorded SHA-256 only for the exact state it was
+// taken in, as the cache does a CRC-32: here the records claim the signed
+// hash for bytes that have another, so only a read can tell.
+TEST_F(FileStateTest, ASignedCheckTrustsARecordedHashOnlyForItsState) {
+  test::WriteFileBytes(dir_ / "f.bin", "abc");
+  const CrcListEntry entry = Entry("abc", u"f.bin");
+  const std::vector<CrcListEntry> entries = {entry};
+  const Sha256Digest claimed = Sha256Of("not abc");
+  const FileState state = *QueryFileState(dir_.Wide("f.bin"));
+  RecordFileState(cache_, u"f.bin", state, entry.crc);
+  VerifiedHashes verified{dir_.Wide("EmbLauncher.hashes"), {}};
+  RecordVerifiedHash(verified, u"F.BIN", state, claimed);
+  ASSERT_TRUE(SaveVerifiedHashes(verified, entries));
+  LoadVerifiedHashes(verified);
+  const GameFolder root(dir_.Wide());
+  HashBuffer buffer;
+  const auto check = [&] { return CheckFile(entry, root, CheckRecords{&cache_, &verified}, &claimed, buffer); };
+  FileCheck first = check();
+  EXPECT_TRUE(first.matches && !first.hashedState);
+  fs::last_write_time(dir_ / "f.bin", fs::last_write_time(dir_ / "f.bin") + std::chrono::hours(1));
+  first = check();
+  EXPECT_FALSE(first.matches);
+  EXPECT_TRUE(first.sha256 == Sha256Of("abc") && first.crc == entry.crc);
+  EXPECT_EQ(FormatVerifiedHashes(verified, entries),
+            "EMBSH1\n" + HexEncode(claimed) + " 3 " + std::to_string(state.lastWriteTime) + " " +
+                std::to_string(state.fileIndex) + " F.BIN\n");
 }
 
 TEST_F(FileStateTest, CacheFileBytes) {

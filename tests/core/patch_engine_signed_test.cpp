@@ -4,6 +4,7 @@
 // a signed hash that differs stands for a payload forged to the listed CRC-32.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -154,6 +155,8 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
       EXPECT_EQ(record->Load(), attack.serial_after);
     }
     if (attack.launch) {
+      // Each file's hash is on record for the next run (a header and a line a file).
+      EXPECT_EQ(std::ranges::count(test::ReadFileBytes(game / "EmbLauncher.hashes"), '\n'), 4);
       // emb.bin is no program: its start is tried and fails, whatever the
       // platform says; a rewritten one is not even tried.
       EXPECT_EQ(harness.engine->LaunchGame(), kLaunchFailed);
