@@ -119,6 +119,7 @@ TEST(FileApplyTest, Scenarios) {
       {"l=old l.old=x!", "l", "./l", 1, 32, false, "ok", "R9 A1 R9 ", "l=new l.old=old"},
       {"l=old l.old>", "l", "l", 1, 32, false, "ok", "R9 A1 R9 ", "l=new l.old=old"},
       {"b/ b/l=old", "b/l", "b/x/../l", 1, 32, false, "ok", "R9 A1 R9 ", "b/ b/l=new b/l.old=old"},
+      {"l=old a>.", "l", "a/l", 1, 32, false, "ok", "R9 p250 R9 ", "a> l=new"},  // not through a link
       {"l=old", "l", "l", 100, 32, false, "10 l | replace err=32",
        "R9 A1 " + tries(8, "R9 ") + "B1 ", "l=old"},
       {"l=old", "l", "l", 100, 32, true, "10 l | replace err=32", tries(9, "R9 A1 "), "l=old"},
@@ -164,8 +165,8 @@ TEST(FileApplyTest, Scenarios) {
       if (item.ends_with('/') && arrow == std::string::npos) fs::create_directories(path);
       if (arrow != std::string::npos) {
         const std::string to = item.substr(arrow + 1);
-        fs::create_symlink(to == "/" ? outside / "folder" : to == "?" ? outside / "none" : outside / "file",
-                           path);
+        fs::create_symlink(to == "/" ? outside / "folder" : to == "?" ? outside / "none"
+                           : to == "." ? dir.path() : outside / "file", path);
       }
       if (equals != std::string::npos) test::WriteFileBytes(path, item.substr(equals + 1));
       if (read_only) fs::permissions(fs::canonical(path), fs::perms::owner_read);
@@ -263,7 +264,9 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   if (no_links) return;
   fs::create_symlink(dir_ / "Data/File.TXT", dir_ / "linked.txt");
   EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"Linked\\File.TXT"), folder, nullptr));
-  EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"linked.txt"), folder, nullptr));
+  // Not even with a record of the state the link leads to.
+  RecordFileState(cache_, u"linked.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), data.crc);
+  EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"linked.txt"), folder, &cache_));
   fs::rename(dir_ / "EmbLauncher.cache", dir_ / "real.cache");
   fs::create_symlink(dir_ / "real.cache", dir_ / "EmbLauncher.cache");
   LoadCache(next);
@@ -290,6 +293,7 @@ TEST_F(FileStateTest, ASignedCheckTrustsARecordedHashOnlyForItsState) {
   FileCheck first = check();
   EXPECT_TRUE(first.matches && !first.hashedState);
   fs::last_write_time(dir_ / "f.bin", fs::last_write_time(dir_ / "f.bin") + std::chrono::hours(1));
+  RecordFileState(cache_, u"f.bin", *QueryFileState(dir_.Wide("f.bin")), entry.crc);
   first = check();
   EXPECT_FALSE(first.matches);
   EXPECT_TRUE(first.sha256 == Sha256Of("abc") && first.crc == entry.crc);

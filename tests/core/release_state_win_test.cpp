@@ -36,7 +36,8 @@ TEST(ReleaseStateWinTest, TheMachineRecordLivesInTheRegistryAndFailsClosed) {
   ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, value.c_str(), REG_QWORD, &too_large,
                             sizeof(too_large)), ERROR_SUCCESS);
   EXPECT_TRUE(damaged());
-  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, value.c_str(), REG_SZ, L"7", 4), ERROR_SUCCESS);
+  // Eight bytes, as a serial takes, but text.
+  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, value.c_str(), REG_SZ, L"123", 8), ERROR_SUCCESS);
   EXPECT_TRUE(damaged());
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, value.c_str());
   EXPECT_EQ(store->Load(), 0u);
