@@ -87,12 +87,18 @@ std::uint64_t MeasuringCost() {
   return BytesReadSoFar() - first;
 }
 
+// One verification pass on this thread as the engine makes it (CheckFiles,
+// then the records of what was hashed).
 int VerifyAll(FileStateCache* cache) {
+  const GameFolder root(WidePath(Files().folder));
+  const std::vector<FileCheck> checks =
+      CheckFiles(Files().entries, root, CheckRecords{cache, nullptr}, {}, 1, nullptr, {});
   int matched = 0;
-  const std::u16string folder = WidePath(Files().folder);
-  HashBuffer buffer;
-  for (const CrcListEntry& entry : Files().entries) {
-    matched += FileMatchesEntry(entry, folder, cache, &buffer) ? 1 : 0;
+  for (size_t i = 0; i < checks.size(); ++i) {
+    if (checks[i].hashedState) {
+      RecordFileState(*cache, Files().entries[i].path_wide, *checks[i].hashedState, checks[i].crc);
+    }
+    matched += checks[i].matches ? 1 : 0;
   }
   return matched;
 }

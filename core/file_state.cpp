@@ -47,10 +47,10 @@ bool ReadOwnFile(const std::u16string& path, std::uint64_t limit, std::string& b
 }
 
 FileCheck CheckFile(const CrcListEntry& entry, const GameFolder& root, const CheckRecords& records,
-                    const Sha256Digest* signedHash, HashBuffer& buffer) {
+                    const Sha256Digest* signedHash, HashBuffer& buffer, FolderCursor& cursor) {
   FileCheck check;
   const auto expected_size = static_cast<std::uint64_t>(entry.size);
-  const FolderLookup place = root.OpenParent(entry.path_wide, /*create=*/false);
+  const FolderLookup& place = cursor.Find(root, entry.path_wide);
   if (place.status == FolderLookup::Status::kLink) check.linkAt = place.at;
   if (place.status != FolderLookup::Status::kFound) return check;
 
@@ -115,8 +115,9 @@ std::vector<FileCheck> CheckFiles(const std::vector<CrcListEntry>& entries, cons
       try {
         HashBuffer buffer;
         buffer.set_cancel_flag(cancel);
+        FolderCursor cursor;
         for (size_t i = 0; keepGoing() && (i = next.fetch_add(1)) < entries.size();) {
-          checks[i] = CheckFile(entries[i], root, records, signedHash(i), buffer);
+          checks[i] = CheckFile(entries[i], root, records, signedHash(i), buffer, cursor);
           finished.fetch_add(1);
         }
       } catch (...) {
@@ -130,9 +131,10 @@ std::vector<FileCheck> CheckFiles(const std::vector<CrcListEntry>& entries, cons
 
   HashBuffer buffer;
   buffer.set_cancel_flag(cancel);
+  FolderCursor cursor;
   for (size_t i = 0; keepGoing() && (i = next.fetch_add(1)) < entries.size();) {
     if (beforeEach) beforeEach(i, finished.load());
-    checks[i] = CheckFile(entries[i], root, records, signedHash(i), buffer);
+    checks[i] = CheckFile(entries[i], root, records, signedHash(i), buffer, cursor);
     finished.fetch_add(1);
   }
   helpers.JoinAll();
@@ -145,7 +147,9 @@ bool FileMatchesEntry(const CrcListEntry& entry, const std::u16string& gameFolde
   std::optional<HashBuffer> own_buffer;
   if (buffer == nullptr) buffer = &own_buffer.emplace();
   const GameFolder root(gameFolder);
-  const FileCheck check = CheckFile(entry, root, CheckRecords{cache, nullptr}, nullptr, *buffer);
+  FolderCursor cursor;
+  const FileCheck check =
+      CheckFile(entry, root, CheckRecords{cache, nullptr}, nullptr, *buffer, cursor);
   if (cache != nullptr && check.hashedState) {
     RecordFileState(*cache, entry.path_wide, *check.hashedState, check.crc);
   }

@@ -98,12 +98,13 @@ struct CheckRecords {
   const VerifiedHashes* verified = nullptr;   // SHA-256s of known file states
 };
 
-// FileMatchesEntry without the record updates, below an open game folder.
-// With |signedHash| the file must also have that SHA-256: one read gives
-// both sums, and a file whose state has a record of each is not read at all.
+// FileMatchesEntry without the record updates, below an open game folder,
+// its folders found through |cursor| (one per thread, like |buffer|). With
+// |signedHash| the file must also have that SHA-256: one read gives both
+// sums, and a file whose state has a record of each is not read at all.
 // Records are only read; the caller records what the check hashed.
 FileCheck CheckFile(const CrcListEntry& entry, const GameFolder& root, const CheckRecords& records,
-                    const Sha256Digest* signedHash, HashBuffer& buffer);
+                    const Sha256Digest* signedHash, HashBuffer& buffer, FolderCursor& cursor);
 
 // CheckFile for every entry, on |threads| threads at most (this one among
 // them), each taking the next entry with a buffer of its own; the result is

@@ -31,7 +31,12 @@ std::u16string HeldFolder::PathOf(std::u16string_view name) const {
 
 GameFolder::GameFolder(std::u16string path) : path_(std::move(path)) {
   root_ = game_folder_internal::OpenRootFolder(path_, resolved_, openError_);
+}
+
+const std::u16string& GameFolder::resolved_path() const {
+  if (resolved_.empty()) resolved_ = game_folder_internal::FinalPath(root_);
   if (resolved_.empty()) resolved_ = path_;
+  return resolved_;
 }
 
 std::u16string GameFolder::DisplayPath(std::u16string_view relative) const {
@@ -45,7 +50,7 @@ std::u16string GameFolder::DisplayPath(std::u16string_view relative) const {
 
 HeldFolder GameFolder::Root() const {
   HeldFolder root;
-  root.path_ = resolved_;
+  root.path_ = resolved_.empty() ? path_ : resolved_;
   root.native_ = root_.native();
   return root;
 }
@@ -85,6 +90,20 @@ FolderLookup GameFolder::OpenParent(std::u16string_view relative, bool create) c
   lookup.status = FolderLookup::Status::kFound;
   lookup.name = std::u16string(parts.back());
   return lookup;
+}
+
+const FolderLookup& FolderCursor::Find(const GameFolder& root, std::u16string_view relative) {
+  size_t cut = relative.size();
+  while (cut > 0 && !IsSeparator(relative[cut - 1])) --cut;
+  const std::u16string_view folder = relative.substr(0, cut);
+  if (held_ && folder == folder_) {
+    lookup_.name = std::u16string(relative.substr(cut));
+  } else {
+    lookup_ = root.OpenParent(relative, /*create=*/false);
+    folder_ = std::u16string(folder);
+    held_ = true;
+  }
+  return lookup_;
 }
 
 void ThrowLinkInGameFolder(const std::u16string& at) {

@@ -81,7 +81,7 @@ class GameFolder {
   const std::u16string& path() const { return path_; }
   // Where the root really is, every link resolved: the key of records kept
   // about this game folder elsewhere. The name as given when that is unknown.
-  const std::u16string& resolved_path() const { return resolved_; }
+  const std::u16string& resolved_path() const;
   // |relative| below the root as it was named, for messages.
   std::u16string DisplayPath(std::u16string_view relative) const;
 
@@ -97,9 +97,23 @@ class GameFolder {
 
  private:
   std::u16string path_;
-  std::u16string resolved_;  // the root's final path
+  mutable std::u16string resolved_;  // the root's final path; POSIX finds it when first asked
   FileHandle root_;
   std::error_code openError_;
+};
+
+// Walks like GameFolder::OpenParent (without making folders), but keeps the
+// folder of the previous walk and reuses it while the paths stay in it, so a
+// pass over a sorted list walks each folder once. One per thread; the held
+// folder is released with the cursor.
+class FolderCursor {
+ public:
+  const FolderLookup& Find(const GameFolder& root, std::u16string_view relative);
+
+ private:
+  std::u16string folder_;  // |relative| without its last component, as given
+  FolderLookup lookup_;
+  bool held_ = false;
 };
 
 namespace game_folder_internal {
@@ -111,9 +125,13 @@ FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16str
                                      std::u16string_view name, bool create, FileHandle& child,
                                      std::error_code& error);
 
-// Opens the root folder, following links, and finds its final path.
+// Opens the root folder, following links; Windows also finds its final path
+// (every path of a lookup starts there), POSIX leaves |resolved| empty.
 FileHandle OpenRootFolder(const std::u16string& path, std::u16string& resolved,
                           std::error_code& error);
+
+// The final path of an open folder; empty when the platform cannot tell.
+std::u16string FinalPath(const FileHandle& folder);
 
 // The separator of the platform's native paths.
 char16_t NativeSeparator();

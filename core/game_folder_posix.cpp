@@ -13,7 +13,7 @@
 namespace emberfall::game_folder_internal {
 namespace {
 
-std::string Native(std::u16string_view name) { return FsPath(name).native(); }
+std::string Native(std::u16string_view name) { return WideToUtf8(name); }
 
 int OpenFolderAt(int parent, const std::string& name, int flags) {
   int fd;
@@ -36,14 +36,17 @@ FileHandle OpenRootFolder(const std::u16string& path, std::u16string& resolved,
     error = std::error_code(errno, std::generic_category());
     return FileHandle();
   }
-  // The descriptor's own name: the folder it really opened.
-  char target[4096];
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t length = ::readlink(link.c_str(), target, sizeof(target));
-  if (length > 0 && static_cast<size_t>(length) < sizeof(target)) {
-    resolved = WidePath(std::filesystem::path(std::string(target, static_cast<size_t>(length))));
-  }
   return FileHandle(fd);
+}
+
+// The descriptor's own name: the folder it really opened.
+std::u16string FinalPath(const FileHandle& folder) {
+  if (!folder.is_valid()) return {};
+  char target[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(folder.native());
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof(target));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) return {};
+  return WidePath(std::filesystem::path(std::string(target, static_cast<size_t>(length))));
 }
 
 FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16string& parentPath,

@@ -86,6 +86,8 @@ FileHandle OpenRootFolder(const std::u16string& path, std::u16string& resolved,
   return root;
 }
 
+std::u16string FinalPath(const FileHandle&) { return {}; }
+
 FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16string& parentPath,
                                      std::u16string_view name, bool create, FileHandle& child,
                                      std::error_code& error) {

@@ -505,10 +505,11 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(
   p.statusText = e_.strings_.Checking;
   const auto n = static_cast<std::int32_t>(entries.size());
 
+  FolderCursor cursor;
   for (const CrcListEntry& entry : entries) {
     ThrowIfCancelled();
     // Left by an interrupted run.
-    const FolderLookup staged = root_->OpenParent(entry.path_wide + std::u16string(kStagedSuffix), false);
+    const FolderLookup& staged = cursor.Find(*root_, entry.path_wide + std::u16string(kStagedSuffix));
     if (staged.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(staged.at);
     if (staged.status == FolderLookup::Status::kFound) RemoveFileAt(staged.folder, staged.name);
   }

@@ -289,7 +289,10 @@ TEST_F(FileStateTest, ASignedCheckTrustsARecordedHashOnlyForItsState) {
   LoadVerifiedHashes(verified);
   const GameFolder root(dir_.Wide());
   HashBuffer buffer;
-  const auto check = [&] { return CheckFile(entry, root, CheckRecords{&cache_, &verified}, &claimed, buffer); };
+  FolderCursor cursor;
+  const auto check = [&] {
+    return CheckFile(entry, root, CheckRecords{&cache_, &verified}, &claimed, buffer, cursor);
+  };
   FileCheck first = check();
   EXPECT_TRUE(first.matches && !first.hashedState);
   fs::last_write_time(dir_ / "f.bin", fs::last_write_time(dir_ / "f.bin") + std::chrono::hours(1));
