@@ -36,6 +36,12 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
       f["/patch/1.0/crclist.sig"] = test::ReadFileBytes(test::TestDataPath("signing/" + name));
     };
   };
+  const std::string twin = test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"))
+                               .substr(0, genuine->signed_length) +
+                           FormatSignatureLine(EcdsaTwin(genuine->signature));
+  const std::string elsewhere = "Release for another product or channel | $U/patch/1.0/crclist.sig | "
+                                "release is for another product or channel | product emberfall, "
+                                "channel live; expected product ";
 
   struct Attack {
     const char* name;
@@ -45,6 +51,7 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
     std::uint64_t serial_after = 0;  // in the trust file after the run
     const char* now = "2030-01-01T00:00:00Z";
     std::uint64_t accepted = 0;  // in the trust file before the run; 0: none
+    std::string product, channel;  // what the run expects; empty: the build's
   } attacks[] = {
       {.name = "genuine", .key = "", .serial_after = 7},
       {.name = "unsigned", .key = "",
@@ -61,6 +68,13 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
        .failure = invalid + "crclist does not match the signed release | expected=8bbb45b6"},
       {.name = "signed by another key", .key = "key_b",
        .failure = invalid + "no trusted key verifies"},
+      {.name = "the high-s twin of the signature", .key = "",
+       .tamper = [&](auto& f) { f["/patch/1.0/crclist.sig"] = twin; },
+       .failure = invalid + "no trusted key verifies"},
+      {.name = "another product", .failure = elsewhere + "otherfall, channel live",
+       .product = "otherfall"},
+      {.name = "another channel", .key = "", .failure = elsewhere + "emberfall, channel beta",
+       .channel = "beta"},
       {.name = "expired",
        .failure = "Release expired | $U/patch/1.0/crclist.sig | release signature expired | "
                   "expires 2036-12-04T01:30:12Z",
@@ -96,6 +110,8 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
       // A key that signed nothing changes nothing.
       if (*attack.key) o.trustedKeys = {*key("key_b"), *key(attack.key)};
       o.wallClock = [now = ParseUtcTime(attack.now).value()] { return now; };
+      o.product = attack.product;
+      o.channel = attack.channel;
     });
     const ProgressState last = harness.RunToEnd();
     std::string error = WideToUtf8(last.errorText);
