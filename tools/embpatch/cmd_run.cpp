@@ -177,6 +177,8 @@ int RunPatchRun(const std::vector<std::string>& args) {
                   {"--exe-path", true, false},
                   {"--lang", true, false},
                   {"--trust-key", true, true},
+                  {"--product", true, false},
+                  {"--channel", true, false},
                   {"--connections", true, false}},
                  parsed, error)) {
     return UsageError("run", error);
@@ -233,6 +235,9 @@ int RunPatchRun(const std::vector<std::string>& args) {
     const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text);
     if (!key) return UsageError("run", "--trust-key takes 130 lower-case hex digits starting 04");
     options.trustedKeys.push_back(*key);
+  }
+  if (!ParseReleaseTarget(parsed, options.product, options.channel, error)) {
+    return UsageError("run", error);
   }
   // An operator's tool: failures are shown here, never sent to the maker.
   options.reportError = [](const std::u16string&, const std::u16string&) {};
