@@ -168,7 +168,8 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
   const std::string text = body + FormatSignatureLine(signature);
   const std::string town = HexEncode(Sha256Of("town"));
   const std::string sig = HexEncode(signature);
-  EXPECT_EQ(text, "EMBSIG2\nproduct emberfall\nchannel live\nserial 12\nexpires 2027-01-06T00:00:00Z\ncrclist " +
+  EXPECT_EQ(text, "EMBSIG2\nproduct emberfall\nchannel live\nserial 12\n"
+                  "expires 2027-01-06T00:00:00Z\ncrclist " +
                       HexEncode(Sha256Of("crclist")) + "\nfile " + town +
                       " 4 data/Town Hall.pak\nfile " + HexEncode(Sha256Of("")) +
                       " 0 emb.bin\nsig " + sig + "\n");

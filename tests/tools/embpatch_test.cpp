@@ -321,9 +321,9 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   EXPECT_THAT(Embpatch({"keygen", "--out", "$D/a.pem"}).err, HasSubstr("the file exists"));
   EXPECT_EQ(test::ReadFileBytes(dir_ / "a.pem"), pem);
   // Documents this key did not sign do not count for the next serial.
-  const std::string foreign = test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"));
+  std::string foreign = test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"));
   Write("www/a/crclist.sig", foreign);  // serial 7
-  Write("www/b/crclist.sig", std::string(foreign).replace(foreign.find("serial 7"), 8, "serial 9223372036854775806"));
+  Write("www/b/crclist.sig", foreign.replace(foreign.find("serial 7"), 8, "serial 9223372036854775806"));
 
   const std::vector<std::string> key = {"--sign-key", "$D/a.pem", "--passphrase-file", "$D/pass"};
   r = Publish(key);

@@ -219,9 +219,8 @@ std::string WritePayloads(std::vector<SourceFile>& files, const fs::path& versio
     if (file.reused) return std::string();
     std::string bytes, local_error;
     // Read again: what is compressed is what the crclist and signature describe.
-    if (std::string read_error = ReadSource(file, settings.signing.has_value(), bytes); !read_error.empty()) {
-      return read_error;
-    }
+    std::string read_error = ReadSource(file, settings.signing.has_value(), bytes);
+    if (!read_error.empty()) return read_error;
     std::optional<std::vector<std::uint8_t>> payload =
         MakePayload(bytes, settings.level, settings.framing, local_error);
     if (payload) {
@@ -284,7 +283,8 @@ int Publish(PublishSettings& settings) {
     if (!file.problem.empty()) ErrLine("embpatch publish: " + file.path + ": " + file.problem);
   }
   if (!error.empty() || refused != 0) {
-    ErrLine("embpatch publish: " + (error.empty() ? std::to_string(refused) + " payload(s) refused; nothing written" : error));
+    ErrLine("embpatch publish: " +
+            (error.empty() ? std::to_string(refused) + " payload(s) refused; nothing written" : error));
     return kExitFailure;
   }
 
@@ -381,7 +381,8 @@ int RunPublish(const std::vector<std::string>& args) {
   }
   if (parsed.Has("--bare")) settings.framing = Framing::Bare;
   if (!parsed.Has("--sign-key")) {
-    for (const char* option : {"--passphrase-file", "--product", "--channel", "--expires-days", "--serial"}) {
+    for (const char* option :
+         {"--passphrase-file", "--product", "--channel", "--expires-days", "--serial"}) {
       if (parsed.Has(option)) return UsageError("publish", std::string(option) + " needs --sign-key");
     }
     return Publish(settings);

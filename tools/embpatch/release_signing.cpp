@@ -78,8 +78,8 @@ std::optional<std::uint64_t> NextSerial(const fs::path& web_root, const SignSett
       settings.serial ? *settings.serial
                       : HighestPublishedSerial(web_root, settings.key->public_key()) + 1;
   if (serial > kMaxSignedSerial) {
-    problems.push_back("serial " + std::to_string(serial) + " is past the highest a signature takes, 2^53 = " +
-                       std::to_string(kMaxSignedSerial));
+    problems.push_back("serial " + std::to_string(serial) +
+                       " is past the highest a signature takes, 2^53 = " + std::to_string(kMaxSignedSerial));
     return std::nullopt;
   }
   return serial;
@@ -237,7 +237,8 @@ bool SignPublication(const fs::path& web_root, const fs::path& version_dir,
   if (VerifyReleaseDocument(text, {&key, 1}, settings.product, settings.channel, now, crclist,
                             document.serial, &check) != ReleaseVerdict::kOk ||
       FormatReleaseDocument(check) != body) {
-    problems.push_back(std::string(kReleaseDocumentName) + ": the document made does not verify; not written");
+    problems.push_back(std::string(kReleaseDocumentName) +
+                       ": the document made does not verify; not written");
     return false;
   }
   const fs::path path = version_dir / std::string(kReleaseDocumentName);
