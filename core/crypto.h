@@ -22,8 +22,10 @@ using EcdsaPublicKey = std::array<std::uint8_t, 65>;
 using EcdsaSignature = std::array<std::uint8_t, 64>;
 
 // A streaming SHA-256 for data too large to hold at once. Not thread-safe;
-// one object per stream. Construction throws std::runtime_error when the
-// platform refuses a hash object (not expected outside resource exhaustion).
+// one object per stream. Every member throws std::runtime_error when the
+// platform refuses an operation (not expected outside resource exhaustion),
+// and Update or Final on a spent object throws too: no failure ever yields
+// a digest.
 class Sha256 {
  public:
   Sha256();
@@ -33,8 +35,8 @@ class Sha256 {
 
   // Adds |length| bytes; |data| may be null when |length| is 0.
   void Update(const void* data, size_t length);
-  // The digest of everything added. The object is spent afterwards: call
-  // Update or Final again only after Reset.
+  // The digest of everything added. The object is spent afterwards: Update
+  // and Final throw until Reset.
   Sha256Digest Final();
   // Starts a new stream.
   void Reset();
@@ -48,10 +50,19 @@ class Sha256 {
 Sha256Digest Sha256Of(std::string_view bytes);
 
 // True when |signature| is a valid ECDSA signature with SHA-256 over
-// |message| by |key|. False for any failure: a key that is not a point of
-// the curve, a signature out of range, or a mismatch. Pure and thread-safe.
+// |message| by |key| and its s is in the low half (IsLowS). False for any
+// failure: a key that is not a point of the curve, a signature out of range
+// or in its high-s form, or a mismatch. Pure and thread-safe.
 bool VerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view message,
                            const EcdsaSignature& signature);
+
+// True when s, the second half of |signature|, is at most n/2 (n: the order
+// of P-256). Of the twins (r, s) and (r, n - s), which ECDSA accepts alike,
+// only the low one counts as valid, so a signed text has one signature form.
+bool IsLowS(const EcdsaSignature& signature);
+// The twin (r, n - s) of |signature|, for s below n. It verifies exactly
+// when |signature| does; a signer turns a high s into the low one with it.
+EcdsaSignature EcdsaTwin(const EcdsaSignature& signature);
 
 // Lower-case hexadecimal of |bytes|, two digits per byte.
 std::string HexEncode(const std::uint8_t* bytes, size_t length);

@@ -1,6 +1,7 @@
 // OpenSSL's libcrypto (3.x) behind the verify-only interface. Only the
 // non-deprecated EVP and OSSL_PARAM calls, so the build stays warning-free.
 #include "core/crypto.h"
+#include "core/crypto_platform.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -63,6 +64,8 @@ std::string DerSignature(const EcdsaSignature& signature) {
 
 struct Sha256::State {
   EvpMdCtx ctx{EVP_MD_CTX_new()};
+  // OpenSSL 3.0 lets a finished context take more data; the contract does not.
+  bool spent = false;
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
@@ -73,23 +76,33 @@ Sha256::Sha256() : state_(std::make_unique<State>()) {
 Sha256::~Sha256() = default;
 
 void Sha256::Reset() {
+  state_->spent = true;  // until the context is ready again
   if (EVP_DigestInit_ex(state_->ctx.get(), EVP_sha256(), nullptr) != 1) {
     throw std::runtime_error("SHA-256: digest init failed");
   }
+  state_->spent = false;
 }
 
 void Sha256::Update(const void* data, size_t length) {
-  if (length != 0) EVP_DigestUpdate(state_->ctx.get(), data, length);
+  if (state_->spent) throw std::runtime_error("SHA-256: update of a finished digest");
+  if (length != 0 && EVP_DigestUpdate(state_->ctx.get(), data, length) != 1) {
+    state_->spent = true;
+    throw std::runtime_error("SHA-256: digest update failed");
+  }
 }
 
 Sha256Digest Sha256::Final() {
+  if (state_->spent) throw std::runtime_error("SHA-256: digest already finished");
+  state_->spent = true;
   Sha256Digest digest{};
   unsigned int length = 0;
-  EVP_DigestFinal_ex(state_->ctx.get(), digest.data(), &length);
+  if (EVP_DigestFinal_ex(state_->ctx.get(), digest.data(), &length) != 1 || length != digest.size()) {
+    throw std::runtime_error("SHA-256: digest final failed");
+  }
   return digest;
 }
 
-bool VerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view message,
+bool PlatformVerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view message,
                            const EcdsaSignature& signature) {
   const EvpPkey public_key = ImportPublicKey(key);
   const std::string der = DerSignature(signature);

@@ -1,6 +1,7 @@
 // BCrypt (CNG) behind the verify-only interface: the launcher links nothing
 // but Windows system libraries.
 #include "core/crypto.h"
+#include "core/crypto_platform.h"
 
 #include <algorithm>
 #include <cstring>
@@ -78,27 +79,34 @@ void Sha256::Reset() {
   }
 }
 
+// A failed call leaves the hash object in no defined state: it is dropped,
+// so the object stays spent until Reset.
 void Sha256::Update(const void* data, size_t length) {
+  if (state_->hash == nullptr) throw std::runtime_error("SHA-256: update of a finished digest");
   // BCryptHashData takes a ULONG length; feed larger buffers in slices.
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  while (length != 0 && state_->hash != nullptr) {
+  while (length != 0) {
     const ULONG slice = static_cast<ULONG>(std::min<size_t>(length, 1u << 30));
-    BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), slice, 0);
+    if (!BCRYPT_SUCCESS(BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), slice, 0))) {
+      state_->DestroyHash();
+      throw std::runtime_error("SHA-256: BCryptHashData failed");
+    }
     bytes += slice;
     length -= slice;
   }
 }
 
 Sha256Digest Sha256::Final() {
+  if (state_->hash == nullptr) throw std::runtime_error("SHA-256: digest already finished");
   Sha256Digest digest{};
-  if (state_->hash != nullptr) {
-    BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
-    state_->DestroyHash();
-  }
+  const NTSTATUS status =
+      BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+  state_->DestroyHash();
+  if (!BCRYPT_SUCCESS(status)) throw std::runtime_error("SHA-256: BCryptFinishHash failed");
   return digest;
 }
 
-bool VerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view message,
+bool PlatformVerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view message,
                            const EcdsaSignature& signature) {
   if (key[0] != 0x04) return false;
   // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y without the 0x04 prefix.

@@ -38,7 +38,7 @@ bool IsValidCrcVersion(std::string_view version) {
 }
 
 bool IsForbiddenPathUnit(char16_t c) {
-  return c < 0x20 || c == u'"' || c == u'*' || c == u':' || c == u'<' || c == u'>' ||
+  return c < 0x20 || c == 0x7F || c == u'"' || c == u'*' || c == u':' || c == u'<' || c == u'>' ||
          c == u'?' || c == u'|';
 }
 

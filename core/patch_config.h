@@ -61,7 +61,8 @@ std::vector<std::u16string> MakePatchBaseUrlList(const std::u16string& base_url)
 
 // True when |path| is a safe path relative to the game folder: 1 to 1024
 // units, not rooted, no empty, "." or ".." component, no component ending in
-// "." or space, no control character or any of "*:<>?|, no component that
+// "." or space, no C0 control character or DEL (the release document
+// refuses the same bytes) or any of "*:<>?|, no component that
 // Windows opens as a device (a reserved device name, also with spaces before
 // its extension or a superscript digit 1-3 for the COM/LPT number), and no
 // name of the launcher's own files: the cache, the hash record, an old trust file and their

@@ -71,16 +71,34 @@ std::int64_t SystemSeconds() {
 
 std::u16string HexWide(const Sha256Digest& digest) { return Utf8ToWide(HexEncode(digest)); }
 
+// What a signed release must be meant for: the run's options, else the build's.
+struct ReleaseTarget {
+  std::string product;
+  std::string channel;
+};
+
+ReleaseTarget TargetOf(const PatchEngineOptions& options) {
+  return {options.product.empty() ? build_config::kProduct : options.product,
+          options.channel.empty() ? build_config::kChannel : options.channel};
+}
+
 // The failure a release document's verdict stands for, with the details an
 // operator needs to tell a stale mirror from an attack.
 [[noreturn]] void FailRelease(ReleaseVerdict verdict, const std::u16string& url,
                               const std::string& reason, const ReleaseDocument& document,
-                              std::string_view crclist, std::uint64_t accepted) {
+                              std::string_view crclist, std::uint64_t accepted,
+                              const ReleaseTarget& target) {
   std::u16string detail = url + u" | " + Utf8ToWide(ReleaseVerdictText(verdict));
   PatchErrorCode code = PatchErrorCode::ReleaseSignatureInvalid;
   switch (verdict) {
     case ReleaseVerdict::kMalformed:
       if (!reason.empty()) detail += u": " + Utf8ToWideLenient(reason);
+      break;
+    case ReleaseVerdict::kWrongChannel:
+      code = PatchErrorCode::ReleaseWrongChannel;
+      detail += u" | product " + Utf8ToWide(document.product) + u", channel " +
+                Utf8ToWide(document.channel) + u"; expected product " +
+                Utf8ToWide(target.product) + u", channel " + Utf8ToWide(target.channel);
       break;
     case ReleaseVerdict::kCrcListMismatch:
       detail += u" | expected=" + HexWide(document.crclist_sha256) +
@@ -427,20 +445,19 @@ std::optional<ReleaseDocument> PatchEngine::Run::AuthenticateRelease(
   const std::string bytes =
       FetchText({url}, static_cast<std::int64_t>(kReleaseDocumentLimit),
                 PatchErrorCode::ReleaseSignatureInvalid, nullptr);
-  const std::string product =
-      e_.options_.product.empty() ? std::string(build_config::kProduct) : e_.options_.product;
-  const std::string channel =
-      e_.options_.channel.empty() ? std::string(build_config::kChannel) : e_.options_.channel;
-  const std::u16string stateKey = ReleaseStateKey(root_->resolved_path(), product, channel);
+  const ReleaseTarget target = TargetOf(e_.options_);
+  const std::u16string stateKey = ReleaseStateKey(root_->resolved_path(), target.product, target.channel);
   const std::unique_ptr<ReleaseStateStore> state =
       e_.options_.releaseState ? e_.options_.releaseState(stateKey) : MakeMachineReleaseState(stateKey);
   const std::uint64_t accepted = state->Load();
   const std::int64_t now = e_.options_.wallClock ? e_.options_.wallClock() : SystemSeconds();
   ReleaseDocument document;
   std::string reason;
-  const ReleaseVerdict verdict =
-      VerifyReleaseDocument(bytes, keys, now, listText, accepted, &document, &reason);
-  if (verdict != ReleaseVerdict::kOk) FailRelease(verdict, url, reason, document, listText, accepted);
+  const ReleaseVerdict verdict = VerifyReleaseDocument(bytes, keys, target.product, target.channel,
+                                                       now, listText, accepted, &document, &reason);
+  if (verdict != ReleaseVerdict::kOk) {
+    FailRelease(verdict, url, reason, document, listText, accepted, target);
+  }
 
   // The crclist is the signed one, so a gap here is the publisher's mistake;
   // it still must not let an unsigned file through.

@@ -7,6 +7,8 @@
 namespace emberfall {
 namespace {
 
+constexpr std::string_view kProductTag = "product ";
+constexpr std::string_view kChannelTag = "channel ";
 constexpr std::string_view kSerialTag = "serial ";
 constexpr std::string_view kExpiresTag = "expires ";
 constexpr std::string_view kCrcListTag = "crclist ";
@@ -75,7 +77,10 @@ class Parser {
     ReleaseDocument& document = parsed.document;
     std::string_view line;
     if (!Next(line)) return std::nullopt;
-    if (line != kReleaseDocumentFormat) return FailLine("not an EMBSIG1 document");
+    if (line != kReleaseDocumentFormat) return FailLine("not an EMBSIG2 document");
+    if (!ParseName(kProductTag, document.product) || !ParseName(kChannelTag, document.channel)) {
+      return std::nullopt;
+    }
 
     if (!Next(line)) return std::nullopt;
     const std::optional<std::int64_t> serial = ParseCanonicalDecimal(Field(line, kSerialTag));
@@ -132,6 +137,18 @@ class Parser {
 
   static std::string_view Field(std::string_view line, std::string_view tag) {
     return line.starts_with(tag) ? line.substr(tag.size()) : std::string_view();
+  }
+
+  // The next line as "<tag><name>"; false with the reason set otherwise.
+  bool ParseName(std::string_view tag, std::string& name) {
+    std::string_view line;
+    if (!Next(line)) return false;
+    if (!line.starts_with(tag) || !IsValidReleaseName(Field(line, tag))) {
+      FailLine("expected \"" + std::string(tag) + "NAME\" with a-z, 0-9, '.', '_', '-'");
+      return false;
+    }
+    name = Field(line, tag);
+    return true;
   }
 
   bool ParseFileLine(std::string_view line, ReleaseDocument& document) {
@@ -198,10 +215,23 @@ std::optional<ParsedReleaseDocument> ParseReleaseDocument(std::string_view bytes
   return Parser(bytes, reason).Run();
 }
 
+bool IsValidReleaseName(std::string_view name) {
+  const auto allowed = [](char c, bool first) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           (!first && (c == '.' || c == '_' || c == '-'));
+  };
+  if (name.empty() || name.size() > kReleaseNameLimit || !allowed(name[0], true)) return false;
+  return std::all_of(name.begin() + 1, name.end(), [&](char c) { return allowed(c, false); });
+}
+
 std::string FormatReleaseDocument(const ReleaseDocument& document) {
   std::string text;
   text += kReleaseDocumentFormat;
   text += "\n";
+  text += kProductTag;
+  text += document.product + "\n";
+  text += kChannelTag;
+  text += document.channel + "\n";
   text += kSerialTag;
   text += std::to_string(document.serial) + "\n";
   text += kExpiresTag;
@@ -266,6 +296,7 @@ std::string_view ReleaseVerdictText(ReleaseVerdict verdict) {
     case ReleaseVerdict::kOk: return "release signature ok";
     case ReleaseVerdict::kMalformed: return "release document missing or malformed";
     case ReleaseVerdict::kBadSignature: return "no trusted key verifies the release signature";
+    case ReleaseVerdict::kWrongChannel: return "release is for another product or channel";
     case ReleaseVerdict::kCrcListMismatch: return "crclist does not match the signed release";
     case ReleaseVerdict::kRolledBack: return "release is older than one already accepted";
     case ReleaseVerdict::kExpired: return "release signature expired";
@@ -275,6 +306,7 @@ std::string_view ReleaseVerdictText(ReleaseVerdict verdict) {
 
 ReleaseVerdict VerifyReleaseDocument(std::string_view bytes,
                                      std::span<const EcdsaPublicKey> trusted_keys,
+                                     std::string_view product, std::string_view channel,
                                      std::int64_t now, std::string_view crclist,
                                      std::uint64_t min_serial, ReleaseDocument* document,
                                      std::string* reason) {
@@ -291,6 +323,7 @@ ReleaseVerdict VerifyReleaseDocument(std::string_view bytes,
   if (!authentic) return ReleaseVerdict::kBadSignature;
   if (document != nullptr) *document = parsed->document;
   const ReleaseDocument& release = parsed->document;
+  if (release.product != product || release.channel != channel) return ReleaseVerdict::kWrongChannel;
   if (Sha256Of(crclist) != release.crclist_sha256) return ReleaseVerdict::kCrcListMismatch;
   if (release.serial < min_serial) return ReleaseVerdict::kRolledBack;
   if (now >= release.expires) return ReleaseVerdict::kExpired;

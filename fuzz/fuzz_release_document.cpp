@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const auto parsed = emberfall::ParseReleaseDocument(bytes, reason);
   if (!parsed) {
     if (reason.empty()) std::abort();
-    if (emberfall::VerifyReleaseDocument(bytes, {}, 0, "", 0) != emberfall::ReleaseVerdict::kMalformed) {
+    if (emberfall::VerifyReleaseDocument(bytes, {}, "", "", 0, "", 0) !=
+        emberfall::ReleaseVerdict::kMalformed) {
       std::abort();
     }
     return 0;
@@ -23,5 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (parsed->signed_length != body.size() || bytes.substr(0, body.size()) != body) std::abort();
   if (body + emberfall::FormatSignatureLine(parsed->signature) != bytes) std::abort();
   if (parsed->document.serial == 0) std::abort();
+  if (!emberfall::IsValidReleaseName(parsed->document.product) ||
+      !emberfall::IsValidReleaseName(parsed->document.channel)) {
+    std::abort();
+  }
   return 0;
 }

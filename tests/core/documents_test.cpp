@@ -103,7 +103,7 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePathsAndNormalisesSafeOnes) {
   for (const std::u16string& path : std::initializer_list<std::u16string>{
            u"", u"..\\x.exe", u"D:\\game.exe", u"\\game.exe", u"/game.exe", u"\\\\srv\\s",
            u"a//b.exe", u"a\\", u"game.exe.", u"dir \\x.exe", u"a\\.\\b", u"a\\..", u".", u"...",
-           u"a\"b", u"a*b", u"a:b", u"a<b", u"a>b", u"a?b", u"a|b", u"a\x1F" u"b", u"a\tb",
+           u"a\"b", u"a*b", u"a:b", u"a<b", u"a>b", u"a?b", u"a|b", u"a\x1F" u"b", u"a\tb", u"a\x7F",
            u"file.txt:ads", longest + u"x", std::u16string(1025, u'a'), u"con.exe", u"Con.txt\\x",
            u"x\\nul", u"PRN", u"aux.a.b", u"CONIN$", u"conout$.log", u"com0", u"x\\LPT9.log",
            u"CON .txt", u"x\\nul  .x", u"COM\u00B9", u"com\u00B2.log", u"x\\LPT\u00B3.txt",
@@ -121,7 +121,7 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePathsAndNormalisesSafeOnes) {
   EXPECT_TRUE(IsSafeRelativePath(longest, out) && out.size() == 1024u);
   // Names that only look like devices or aliases of the launcher's files.
   for (const std::u16string& path : std::initializer_list<std::u16string>{
-           u"game .exe", u" lead", u"a..b", u".hidden", u"a\x7F", u"\u00FC\u015F\u0131.bin",
+           u"game .exe", u" lead", u"a..b", u".hidden", u"a\x80", u"\u00FC\u015F\u0131.bin",
            u"COM10", u"COM", u"LPT", u"COMA", u"xnul", u"CONIN", u".con", u"\u0441on",
            u"CONSOLE\\AUXILIARY", u"CONX .txt", u"COM\u00B9\u00B9", u"data\\EmbLauncher.cache",
            u"EmbLauncher.cache.bak", u"save.emb-news", u"save~1.dat", u"EMBLAU~1.DAT",
@@ -148,7 +148,17 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
         "1969-12-31T23:59:59Z", "2O27-01-06T00:00:00Z"}) {
     EXPECT_FALSE(ParseUtcTime(text)) << text;
   }
-  ReleaseDocument release{.serial = 12, .expires = 1799193600,
+  // Names as the EMB_PRODUCT and EMB_CHANNEL settings take them.
+  using Names = std::initializer_list<std::string>;
+  for (const std::string& name : Names{"a", "9", "beta-2.x_y", std::string(64, 'z')}) {
+    EXPECT_TRUE(IsValidReleaseName(name)) << name;
+  }
+  for (const std::string& name :
+       Names{"", "-live", ".a", "_a", "Live", "a b", "a/b", "a\x7F", std::string(65, 'z')}) {
+    EXPECT_FALSE(IsValidReleaseName(name)) << name;
+  }
+  ReleaseDocument release{.product = "emberfall", .channel = "live", .serial = 12,
+                          .expires = 1799193600,
                           .crclist_sha256 = Sha256Of("crclist"),
                           .files = {{"data/Town Hall.pak", {Sha256Of("town"), 4}},
                                     {"emb.bin", {Sha256Of(""), 0}}}};
@@ -158,7 +168,8 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
   const std::string text = body + FormatSignatureLine(signature);
   const std::string town = HexEncode(Sha256Of("town"));
   const std::string sig = HexEncode(signature);
-  EXPECT_EQ(text, "EMBSIG1\nserial 12\nexpires 2027-01-06T00:00:00Z\ncrclist " +
+  EXPECT_EQ(text, "EMBSIG2\nproduct emberfall\nchannel live\nserial 12\n"
+                  "expires 2027-01-06T00:00:00Z\ncrclist " +
                       HexEncode(Sha256Of("crclist")) + "\nfile " + town +
                       " 4 data/Town Hall.pak\nfile " + HexEncode(Sha256Of("")) +
                       " 0 emb.bin\nsig " + sig + "\n");
@@ -179,21 +190,25 @@ TEST(ReleaseDocumentTest, RoundTripsWhatThePublisherFormatsAndRefusesEveryMalfor
   const std::pair<std::string, std::string> cases[] = {
       {"", "empty document"},
       {text + std::string(kReleaseDocumentLimit, '#'), "document larger than"},
-      {edited("EMBSIG1", "EMBSIG2"), "line 1: not an EMBSIG1"},
-      {edited("serial 12\n", "serial 12\r\n"), "line 2: CR in line"},
+      {edited("EMBSIG2", "EMBSIG1"), "line 1: not an EMBSIG2"},
+      {edited("product emberfall\n", ""), "line 2: expected \"product NAME\""},
+      {edited("emberfall", "Emberfall"), "line 2: expected \"product NAME\""},
+      {edited("channel live", "channel " + std::string(65, 'l')), "line 3: expected \"channel NAME\""},
+      {edited("channel live", "channel  live"), "line 3: expected \"channel NAME\""},
+      {edited("serial 12\n", "serial 12\r\n"), "line 4: CR in line"},
       {text.substr(0, text.size() - 1), "the last line has no LF"},
       {body, "no signature line"},
-      {edited("serial 12", "serial 0"), "line 2: expected \"serial N\""},
-      {edited("2027-01-06T00:00:00Z", "1799193600"), "line 3: expected \"expires"},
-      {edited(" 4 data/Town Hall.pak", " 4"), "line 5: expected \"file"},
-      {edited(" 4 data/", " 04 data/"), "line 5: file size"},
+      {edited("serial 12", "serial 0"), "line 4: expected \"serial N\""},
+      {edited("2027-01-06T00:00:00Z", "1799193600"), "line 5: expected \"expires"},
+      {edited(" 4 data/Town Hall.pak", " 4"), "line 7: expected \"file"},
+      {edited(" 4 data/", " 04 data/"), "line 7: file size"},
       {edited("Town Hall.pak", std::string(kReleaseDocumentPathLimit, 'x')),
-       "line 5: invalid path"},
-      {edited("0 emb.bin", "4 data/Town Hall.pak"), "line 6: duplicate path"},
-      {edited("0 emb.bin", "0 a.bin"), "line 6: paths out of order"},
-      {edited("file " + town, "note " + town), "line 5: expected a \"file\" or \"sig\""},
-      {edited(sig, sig.substr(0, 127) + "F"), "line 7: expected \"sig\""},
-      {text + FormatSignatureLine(signature), "line 8: text after the signature"},
+       "line 7: invalid path"},
+      {edited("0 emb.bin", "4 data/Town Hall.pak"), "line 8: duplicate path"},
+      {edited("0 emb.bin", "0 a.bin"), "line 8: paths out of order"},
+      {edited("file " + town, "note " + town), "line 7: expected a \"file\" or \"sig\""},
+      {edited(sig, sig.substr(0, 127) + "F"), "line 9: expected \"sig\""},
+      {text + FormatSignatureLine(signature), "line 10: text after the signature"},
   };
   for (const auto& [document, expected] : cases) {
     EXPECT_TRUE(!ParseReleaseDocument(document, reason) && reason.starts_with(expected)) << reason;
@@ -213,21 +228,33 @@ TEST(ReleaseVerifyTest, VerdictsForEveryFault) {
   ASSERT_TRUE(parsed) << reason;
   const std::uint64_t serial = parsed->document.serial;
   // The verdict and "+" if the document was handed out (only an authentic one
-  // may be); by default a second before expiry, for the signed crclist.
+  // may be); by default a second before expiry, for the signed crclist, product
+  // and channel.
   const auto verify = [&](const std::string& bytes, std::vector<EcdsaPublicKey> trusted,
-                          std::int64_t later = 0, const char* more = "", std::uint64_t min = 0) {
+                          std::int64_t later = 0, const char* more = "", std::uint64_t min = 0,
+                          const char* channel = "live", const char* product = "emberfall") {
     ReleaseDocument handed;
-    const ReleaseVerdict verdict = VerifyReleaseDocument(
-        bytes, trusted, parsed->document.expires - 1 + later, crclist + more, min, &handed);
+    const ReleaseVerdict verdict =
+        VerifyReleaseDocument(bytes, trusted, product, channel, parsed->document.expires - 1 + later,
+                              crclist + more, min, &handed);
     return std::string(ReleaseVerdictText(verdict)) + (handed.serial == serial ? " +" : "");
   };
   // A serial digit changed: still well-formed, so only the signature can notice.
   std::string tampered = document;
   tampered[document.find("serial ") + 7] ^= 1;
+  // The other form of the same signature: ECDSA accepts (r, n - s) alike.
+  const std::string twin = document.substr(0, parsed->signed_length) +
+                           FormatSignatureLine(EcdsaTwin(parsed->signature));
   EXPECT_EQ(verify(document, {a}, 0, "", serial), "release signature ok +");
   EXPECT_EQ(verify(document, {b, a}), "release signature ok +");
   EXPECT_EQ(verify(document, {b}), "no trusted key verifies the release signature");
   EXPECT_EQ(verify(tampered, {a}), "no trusted key verifies the release signature");
+  EXPECT_EQ(verify(twin, {a}), "no trusted key verifies the release signature");
+  EXPECT_EQ(verify(tampered, {a}, 0, "", 0, "beta"), "no trusted key verifies the release signature");
+  EXPECT_EQ(verify(document, {a}, 1, "#\n", serial + 1, "beta"),
+            "release is for another product or channel +");
+  EXPECT_EQ(verify(document, {a}, 0, "", 0, "live", "emberfall2"),
+            "release is for another product or channel +");
   EXPECT_EQ(verify(document, {a}, 0, "", serial + 1),
             "release is older than one already accepted +");
   EXPECT_EQ(verify(document, {a}, 0, "#\n", serial + 1),

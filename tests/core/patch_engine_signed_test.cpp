@@ -58,17 +58,24 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
                          "EMBVC1\n" + listed_crc + " 10 " + std::to_string(state.lastWriteTime) +
                              " " + std::to_string(state.fileIndex) + " data\\Town Hall.pak\n");
   };
+  const std::string twin = test::ReadFileBytes(test::TestDataPath("signing/www/patch/1.0/crclist.sig"))
+                               .substr(0, genuine->signed_length) +
+                           FormatSignatureLine(EcdsaTwin(genuine->signature));
+  const std::string elsewhere = "Release for another product or channel | $U/patch/1.0/crclist.sig | "
+                                "release is for another product or channel | product emberfall, "
+                                "channel live; expected product ";
 
   struct Attack {
     const char* name;
     const char* key = "key_a";  // "": the build's
     std::function<void(test::Served&)> tamper;
     std::string failure;  // how the error text starts; empty: the run succeeds
-    std::uint64_t serial_after = 0;  // in the trust file after the run
+    std::uint64_t serial_after = 0;  // in the release record after the run
     const char* now = "2030-01-01T00:00:00Z";
     std::uint64_t accepted = 0;  // in the release record before the run; 0: none
     std::function<void(test::TempDir&)> plant;
     const char* record = nullptr;  // the release record's bytes before the run
+    std::string product, channel;  // what the run expects; empty: the build's
     bool launch = false;  // then start the game: as signed, and once rewritten
   } attacks[] = {
       {.name = "genuine", .key = "", .serial_after = 7, .launch = true},
@@ -86,6 +93,13 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
        .failure = invalid + "crclist does not match the signed release | expected=8bbb45b6"},
       {.name = "signed by another key", .key = "key_b",
        .failure = invalid + "no trusted key verifies"},
+      {.name = "the high-s twin of the signature", .key = "",
+       .tamper = [&](auto& f) { f["/patch/1.0/crclist.sig"] = twin; },
+       .failure = invalid + "no trusted key verifies"},
+      {.name = "another product", .failure = elsewhere + "otherfall, channel live",
+       .product = "otherfall"},
+      {.name = "another channel", .key = "", .failure = elsewhere + "emberfall, channel beta",
+       .channel = "beta"},
       {.name = "expired",
        .failure = "Release expired | $U/patch/1.0/crclist.sig | release signature expired | "
                   "expires 2036-12-04T01:30:12Z",
@@ -130,6 +144,8 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
       // A key that signed nothing changes nothing.
       if (*attack.key) o.trustedKeys = {*key("key_b"), *key(attack.key)};
       o.wallClock = [now = ParseUtcTime(attack.now).value()] { return now; };
+      o.product = attack.product;
+      o.channel = attack.channel;
     });
     // Kept outside the game folder: nothing in it rolls the record back.
     const std::unique_ptr<ReleaseStateStore> record = MakeFileReleaseState(WidePath(harness.release_state));

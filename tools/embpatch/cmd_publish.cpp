@@ -6,9 +6,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
+#include <span>
 #include <thread>
 
 #include "core/crc32.h"
@@ -16,11 +18,13 @@
 #include "core/fs_path.h"
 #include "core/patch_config.h"
 #include "core/patch_error.h"
+#include "core/payload.h"
 #include "core/release_document.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
 #include "tools/embpatch/commands.h"
 #include "tools/embpatch/payload_writer.h"
+#include "tools/embpatch/release_signer.h"
 #include "tools/embpatch/release_signing.h"
 
 namespace emberfall::cli {
@@ -34,7 +38,9 @@ struct SourceFile {
   std::uint32_t crc = 0;
   std::int64_t size = 0;
   std::int64_t packed_size = 0;
+  Sha256Digest sha256{};  // when signing
   bool reused = false;
+  std::string problem;    // why its published payload cannot stay
 };
 
 std::string XmlAttributeEscape(std::string_view text) {
@@ -126,55 +132,21 @@ struct PublishSettings {
   std::optional<SignSettings> signing;
 };
 
-// Compresses the files that need it on every core; the rest reuse their
-// published payloads.
-bool MakePayloads(std::vector<SourceFile>& files, const fs::path& version_dir,
-                  const PublishSettings& settings,
-                  const std::map<std::string, CrcListEntry>& published, int& written,
-                  std::string& error) {
+// Runs |work| on every file, on up to eight threads. Returns the first
+// error |work| gave (empty: none); work stops after it.
+std::string ForEachFile(std::vector<SourceFile>& files,
+                        const std::function<std::string(SourceFile&)>& work) {
   std::atomic<size_t> next{0};
-  std::atomic<int> written_count{0};
   std::mutex error_mutex;
   std::string first_error;
   auto worker = [&] {
     for (size_t i = next++; i < files.size(); i = next++) {
-      SourceFile& file = files[i];
-      std::string bytes, local_error;
-      std::error_code size_error;
-      if (fs::file_size(file.full, size_error) > 0xFFFFFFFFull) {
-        std::lock_guard<std::mutex> lock(error_mutex);
-        if (first_error.empty()) first_error = file.path + ": larger than 4 GiB, which payloads cannot carry";
-        return;
-      }
-      if (!ReadWholeFile(Utf8Path(file.full), bytes, local_error)) {
-        std::lock_guard<std::mutex> lock(error_mutex);
-        if (first_error.empty()) first_error = local_error;
-        return;
-      }
-      file.size = static_cast<std::int64_t>(bytes.size());
-      file.crc = Crc32Buffer(bytes.data(), bytes.size());
-      const fs::path payload_path = version_dir / FsPathFromUtf8(file.path + ".lz");
-      const auto old = published.find(file.path);
-      std::error_code ec;
-      if (old != published.end() && old->second.crc == file.crc && old->second.size == file.size &&
-          fs::is_regular_file(payload_path, ec) &&
-          static_cast<std::int64_t>(fs::file_size(payload_path, ec)) == old->second.packed_size) {
-        file.packed_size = old->second.packed_size;
-        file.reused = true;
-        continue;
-      }
-      std::optional<std::vector<std::uint8_t>> payload =
-          MakePayload(bytes, settings.level, settings.framing, local_error);
-      if (payload) {
-        file.packed_size = static_cast<std::int64_t>(payload->size());
-        const std::string_view view(reinterpret_cast<const char*>(payload->data()), payload->size());
-        if (WriteIfChanged(payload_path, view, local_error)) ++written_count;
-      }
-      if (!local_error.empty()) {
-        std::lock_guard<std::mutex> lock(error_mutex);
-        if (first_error.empty()) first_error = file.path + ": " + local_error;
-        return;
-      }
+      std::string error = work(files[i]);
+      if (error.empty()) continue;
+      std::lock_guard<std::mutex> lock(error_mutex);
+      if (first_error.empty()) first_error = std::move(error);
+      next = files.size();
+      return;
     }
   };
   const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
@@ -182,22 +154,92 @@ bool MakePayloads(std::vector<SourceFile>& files, const fs::path& version_dir,
   for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
   worker();
   for (std::thread& thread : pool) thread.join();
-  written = written_count;
-  error = first_error;
-  return first_error.empty();
+  return first_error;
 }
 
-int Publish(const PublishSettings& settings) {
+// Reads |file| into |bytes| and takes its size, CRC-32 and, when signing,
+// SHA-256. Returns an error text, empty on success.
+std::string ReadSource(SourceFile& file, bool signing, std::string& bytes) {
+  std::error_code size_error;
+  if (fs::file_size(file.full, size_error) > 0xFFFFFFFFull) {
+    return file.path + ": larger than 4 GiB, which payloads cannot carry";
+  }
+  std::string error;
+  if (!ReadWholeFile(Utf8Path(file.full), bytes, error)) return error;
+  file.size = static_cast<std::int64_t>(bytes.size());
+  file.crc = Crc32Buffer(bytes.data(), bytes.size());
+  if (signing) file.sha256 = Sha256Of(bytes);
+  return {};
+}
+
+// True when the payload at |path| decodes to exactly |bytes|.
+bool DecodesTo(const fs::path& path, std::string_view bytes) {
+  std::string payload, error;
+  if (!ReadWholeFile(Utf8Path(path), payload, error)) return false;
+  try {
+    const std::vector<std::uint8_t> decoded = DecodePayload(
+        std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()),
+        static_cast<std::int64_t>(bytes.size()));
+    return std::string_view(reinterpret_cast<const char*>(decoded.data()), decoded.size()) == bytes;
+  } catch (const PatchFailure&) {
+    return false;
+  }
+}
+
+// Which published payloads can stay: those of unchanged files. A signature
+// vouches for the source, so when signing each one kept must also decode to
+// exactly the source file; one that does not gets |problem| set.
+std::string ScanSources(std::vector<SourceFile>& files, const fs::path& version_dir,
+                        const PublishSettings& settings,
+                        const std::map<std::string, CrcListEntry>& published) {
+  return ForEachFile(files, [&](SourceFile& file) {
+    std::string bytes;
+    if (std::string error = ReadSource(file, settings.signing.has_value(), bytes); !error.empty()) {
+      return error;
+    }
+    const fs::path payload_path = version_dir / FsPathFromUtf8(file.path + ".lz");
+    const auto old = published.find(file.path);
+    std::error_code ec;
+    file.reused = old != published.end() && old->second.crc == file.crc &&
+                  old->second.size == file.size && fs::is_regular_file(payload_path, ec) &&
+                  static_cast<std::int64_t>(fs::file_size(payload_path, ec)) == old->second.packed_size;
+    if (file.reused) file.packed_size = old->second.packed_size;
+    if (file.reused && settings.signing && !DecodesTo(payload_path, bytes)) {
+      file.problem = "the payload in the web root does not decode to this file; not signed";
+    }
+    return std::string();
+  });
+}
+
+// Compresses and writes the payloads of the files that changed, on every core.
+std::string WritePayloads(std::vector<SourceFile>& files, const fs::path& version_dir,
+                          const PublishSettings& settings, int& written) {
+  std::atomic<int> written_count{0};
+  std::string error = ForEachFile(files, [&](SourceFile& file) {
+    if (file.reused) return std::string();
+    std::string bytes, local_error;
+    // Read again: what is compressed is what the crclist and signature describe.
+    std::string read_error = ReadSource(file, settings.signing.has_value(), bytes);
+    if (!read_error.empty()) return read_error;
+    std::optional<std::vector<std::uint8_t>> payload =
+        MakePayload(bytes, settings.level, settings.framing, local_error);
+    if (payload) {
+      file.packed_size = static_cast<std::int64_t>(payload->size());
+      const std::string_view view(reinterpret_cast<const char*>(payload->data()), payload->size());
+      const fs::path payload_path = version_dir / FsPathFromUtf8(file.path + ".lz");
+      if (WriteIfChanged(payload_path, view, local_error)) ++written_count;
+    }
+    return local_error.empty() ? std::string() : file.path + ": " + local_error;
+  });
+  written = written_count;
+  return error;
+}
+
+int Publish(PublishSettings& settings) {
   std::vector<SourceFile> files;
   std::string error;
   if (!fs::is_directory(settings.from)) {
     ErrLine("embpatch publish: '" + Utf8Path(settings.from) + "' is not a folder");
-    return kExitFailure;
-  }
-  // A key that cannot be read fails now, not after every payload is written.
-  std::string key_bytes;
-  if (settings.signing && !ReadWholeFile(settings.signing->key_path, key_bytes, error)) {
-    ErrLine("embpatch publish: " + error);
     return kExitFailure;
   }
   if (!CollectFiles(settings.from, files, error)) {
@@ -233,8 +275,16 @@ int Publish(const PublishSettings& settings) {
   const std::map<std::string, CrcListEntry> published = ReadPublishedList(list_path);
 
   int written = 0;
-  if (!MakePayloads(files, version_dir, settings, published, written, error)) {
-    ErrLine("embpatch publish: " + error);
+  error = ScanSources(files, version_dir, settings, published);
+  const auto refused = std::count_if(files.begin(), files.end(),
+                                     [](const SourceFile& f) { return !f.problem.empty(); });
+  if (error.empty() && refused == 0) error = WritePayloads(files, version_dir, settings, written);
+  for (const SourceFile& file : files) {
+    if (!file.problem.empty()) ErrLine("embpatch publish: " + file.path + ": " + file.problem);
+  }
+  if (!error.empty() || refused != 0) {
+    ErrLine("embpatch publish: " +
+            (error.empty() ? std::to_string(refused) + " payload(s) refused; nothing written" : error));
     return kExitFailure;
   }
 
@@ -252,10 +302,13 @@ int Publish(const PublishSettings& settings) {
     ErrLine("embpatch publish: " + error);
     return kExitFailure;
   }
-  std::string signed_summary;
+  std::vector<std::string> signed_summary, problems;
+  SourceHashes hashes;
+  for (const SourceFile& file : files) hashes[file.path] = {file.sha256, file.size};
+  if (settings.signing) settings.signing->source_hashes = &hashes;
   if (settings.signing &&
-      !SignPublication(settings.web_root, version_dir, *settings.signing, signed_summary, error)) {
-    ErrLine("embpatch publish: " + error);
+      !SignPublication(settings.web_root, version_dir, *settings.signing, signed_summary, problems)) {
+    for (const std::string& problem : problems) ErrLine("embpatch publish: " + problem);
     return kExitFailure;
   }
   std::error_code sig_ec;
@@ -285,7 +338,7 @@ int Publish(const PublishSettings& settings) {
           " removed");
   OutLine("configuration: " + Utf8Path(settings.web_root / "new" / "emb.launcher.config.xml"));
   OutLine("crclist: " + Utf8Path(list_path));
-  if (!signed_summary.empty()) OutLine(signed_summary);
+  for (const std::string& line : signed_summary) OutLine(line);
   return kExitOk;
 }
 
@@ -303,6 +356,9 @@ int RunPublish(const std::vector<std::string>& args) {
                   {"--level", true, false},
                   {"--bare", false, false},
                   {"--sign-key", true, false},
+                  {"--passphrase-file", true, false},
+                  {"--product", true, false},
+                  {"--channel", true, false},
                   {"--expires-days", true, false},
                   {"--serial", true, false}},
                  parsed, error)) {
@@ -324,12 +380,22 @@ int RunPublish(const std::vector<std::string>& args) {
     settings.level = *parsed_level;
   }
   if (parsed.Has("--bare")) settings.framing = Framing::Bare;
-  if (parsed.Has("--sign-key")) {
-    settings.signing.emplace();
-    if (!ParseSignOptions(parsed, *settings.signing, error)) return UsageError("publish", error);
-  } else if (parsed.Has("--expires-days") || parsed.Has("--serial")) {
-    return UsageError("publish", "--expires-days and --serial need --sign-key");
+  if (!parsed.Has("--sign-key")) {
+    for (const char* option :
+         {"--passphrase-file", "--product", "--channel", "--expires-days", "--serial"}) {
+      if (parsed.Has(option)) return UsageError("publish", std::string(option) + " needs --sign-key");
+    }
+    return Publish(settings);
   }
+  settings.signing.emplace();
+  if (!ParseSignOptions(parsed, *settings.signing, error)) return UsageError("publish", error);
+  // A key that cannot be read fails now, not after every payload is written.
+  const std::optional<SigningKey> key = LoadSignKey(parsed, error);
+  if (!key) {
+    ErrLine("embpatch publish: " + error);
+    return kExitFailure;
+  }
+  settings.signing->key = &*key;
   return Publish(settings);
 }
 

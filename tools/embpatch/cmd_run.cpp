@@ -180,6 +180,8 @@ int RunPatchRun(const std::vector<std::string>& args) {
                   {"--lang", true, false},
                   {"--trust-key", true, true},
                   {"--trust-state", true, false},
+                  {"--product", true, false},
+                  {"--channel", true, false},
                   {"--connections", true, false}},
                  parsed, error)) {
     return UsageError("run", error);
@@ -250,6 +252,9 @@ int RunPatchRun(const std::vector<std::string>& args) {
     }
     return MakeFileReleaseState(std::move(path));
   };
+  if (!ParseReleaseTarget(parsed, options.product, options.channel, error)) {
+    return UsageError("run", error);
+  }
   // An operator's tool: failures are shown here, never sent to the maker.
   options.reportError = [](const std::u16string&, const std::u16string&) {};
 

@@ -7,7 +7,7 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"run",
        "--game-dir DIR [--config-url URL]... [--exe-path PATH] [--lang en|de|tr] [--trust-key PUB]..."
-       " [--trust-state FILE] [--connections N]",
+       " [--trust-state FILE] [--product P] [--channel C] [--connections N]",
        "bring a game folder up to date, as the launcher does",
        "Runs one patch run of the launcher's engine on DIR: fetches the configuration\n"
        "document (from each --config-url in order, or the built-in pair), the CRC\n"
@@ -29,6 +29,8 @@ const std::vector<Command>& Commands() {
        "                     accepted (default: a file per game folder in\n"
        "                     $XDG_STATE_HOME/emberfall/release-state, or\n"
        "                     %LOCALAPPDATA% on Windows; never the game folder)\n"
+       "  --product P        install only a signed release for product P and\n"
+       "  --channel C        channel C (default: the build's, emberfall and live)\n"
        "  --connections N    size probes and downloads over N connections at once,\n"
        "                     1 to 16 (default 6); 1 sends one request at a time\n"
        "\n"
@@ -39,7 +41,8 @@ const std::vector<Command>& Commands() {
        RunPatchRun},
       {"publish",
        "--from DIR --web-root DIR --crcpatch-url URL --version V [--run-path P] [--level 1|999] [--bare]"
-       " [--sign-key KEY.pem [--expires-days N] [--serial N]]",
+       " [--sign-key KEY.pem [--passphrase-file F] [--product P] [--channel C] [--expires-days N]"
+       " [--serial N]]",
        "turn a game folder into a patch server's files",
        "Writes everything a patch server serves for the game folder DIR into the\n"
        "web root: new/emb.launcher.config.xml, and under the path of URL and the\n"
@@ -52,46 +55,68 @@ const std::vector<Command>& Commands() {
        "  --level 1|999       LZO1X-1 (fast) or LZO1X-999 (small, default)\n"
        "  --bare              size-prefixed payloads instead of MCOZ containers\n"
        "  --sign-key KEY.pem  also write the signed release document crclist.sig\n"
-       "                      beside the crclist (see 'embpatch help sign' for it\n"
-       "                      and for --expires-days and --serial)\n"
+       "                      beside the crclist, signing the SHA-256 of the files\n"
+       "                      in DIR (see 'embpatch help sign' for the document and\n"
+       "                      the other signing options)\n"
        "\n"
        "Republishing over an existing web root rewrites only what changed and\n"
        "removes payloads of files that are gone. Every file is written through a\n"
-       "temporary name, so a running server never serves half a file.\n",
+       "temporary name, so a running server never serves half a file. With\n"
+       "--sign-key every payload kept must decode to exactly its file in DIR;\n"
+       "otherwise each such file is named on stderr, nothing is written and the\n"
+       "exit code is 1.\n",
        RunPublish},
-      {"sign", "--web-root DIR --version V --sign-key KEY.pem [--expires-days N] [--serial N]",
+      {"sign",
+       "--web-root DIR --version V --sign-key KEY.pem [--passphrase-file F] [--from SRC]"
+       " [--product P] [--channel C] [--expires-days N] [--serial N]",
        "sign a publication: write its release document crclist.sig",
        "Writes crclist.sig beside the crclist of version V in the web root (found\n"
-       "through its new/emb.launcher.config.xml): the SHA-256 of the crclist and,\n"
-       "for every file it lists, the SHA-256 and size of the decoded file, under a\n"
-       "release serial and an expiry time, signed with the ECDSA P-256 key.\n"
-       "Launchers built with the matching public key trust nothing else.\n"
+       "through its new/emb.launcher.config.xml): the product and channel, the\n"
+       "SHA-256 of the crclist and, for every file it lists, the SHA-256 and size\n"
+       "of the decoded file, under a release serial and an expiry time, signed\n"
+       "with the ECDSA P-256 key. Launchers built with the matching public key,\n"
+       "product and channel install nothing else.\n"
        "\n"
        "  --sign-key KEY.pem  the private key from 'embpatch keygen'\n"
+       "  --passphrase-file F the passphrase of an encrypted key: F's first line\n"
+       "  --from SRC          the source folder: sign the SHA-256 of its files\n"
+       "                      (each payload must decode to its file in SRC)\n"
+       "  --product P         the product the release is for (default emberfall)\n"
+       "  --channel C         its channel (default live); names are 1 to 64 of\n"
+       "                      a-z 0-9 . _ -, the first a letter or digit\n"
        "  --expires-days N    days until launchers refuse the release (default 30,\n"
        "                      at most 3650); sign again before then\n"
-       "  --serial N          the release serial (default: one more than the\n"
-       "                      highest crclist.sig anywhere in the web root)\n"
+       "  --serial N          the release serial, 1 to 2^53 (default: one more than\n"
+       "                      the highest of the crclist.sig files anywhere in the\n"
+       "                      web root that this key signed)\n"
        "\n"
-       "Every payload is decoded as the launcher decodes it and checked against the\n"
-       "crclist's size and CRC-32 first; any mismatch signs nothing. The document\n"
-       "is written through a temporary name.\n",
+       "Without --from only what this key signed before is signed again: the\n"
+       "crclist.sig already there must verify under the key for the product and\n"
+       "channel, and every payload must still decode to the hash it signs; a\n"
+       "changed or new file needs --from. Every payload is decoded as the launcher\n"
+       "decodes it and checked against the crclist's size and CRC-32; any mismatch\n"
+       "signs nothing and names each file on stderr. The document is parsed and\n"
+       "verified before it is written, through a temporary name.\n",
        RunSign},
-      {"verify-publication", "--web-root DIR --version V --trust-key PUB...",
+      {"verify-publication",
+       "--web-root DIR --version V --trust-key PUB... [--product P] [--channel C]",
        "check a signed publication as a launcher with pinned keys would",
        "Checks version V in the web root offline: the signature of crclist.sig by\n"
        "one of the --trust-key public keys (130 hex digits, as keygen prints;\n"
-       "repeat the option for a second key), the crclist's hash, the expiry, and\n"
-       "every payload decoded against its signed SHA-256 and size.\n"
+       "repeat the option for a second key), the product and channel (default\n"
+       "emberfall and live), the crclist's hash, the expiry, and every payload\n"
+       "decoded against its signed SHA-256 and size.\n"
        "Prints one line per problem on stdout; exit 1 if there is any, else 0\n"
        "with \"ok: serial N, M files, expires T\".\n",
        RunVerifyPublication},
-      {"keygen", "--out KEY.pem",
+      {"keygen", "--out KEY.pem [--passphrase-file F]",
        "make a signing key for publications",
-       "Writes a new ECDSA P-256 private key to KEY.pem (PEM, mode 0600; an\n"
-       "existing file is never overwritten) and prints its public key on stdout\n"
-       "as 130 lower-case hex digits: the form builds and --trust-key take.\n"
-       "Keep the private key off the patch server.\n",
+       "Writes a new ECDSA P-256 private key to KEY.pem (PEM PKCS#8, mode 0600;\n"
+       "an existing file is never overwritten) and prints its public key on\n"
+       "stdout as 130 lower-case hex digits: the form builds and --trust-key take.\n"
+       "With --passphrase-file the key is encrypted under the first line of F\n"
+       "(AES-256-CBC, key derived with scrypt); publish and sign then need the\n"
+       "same option. Keep the private key off the patch server.\n",
        RunKeygen},
       {"pack", "IN -o OUT [--bare] [--level 1|999]",
        "compress one file into a payload",

@@ -3,12 +3,14 @@
 #ifndef EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
 #define EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace emberfall::cli {
 
 class ParsedArgs;
+class SigningKey;
 struct SignSettings;
 
 // cmd_fetch.cpp
@@ -34,9 +36,16 @@ int RunPack(const std::vector<std::string>& args);
 int RunKeygen(const std::vector<std::string>& args);
 int RunSign(const std::vector<std::string>& args);
 int RunVerifyPublication(const std::vector<std::string>& args);
-// Reads --sign-key, --expires-days and --serial, as publish and sign take
-// them. False with |problem| set on a value out of range.
+// Reads --product and --channel (default: the build's EMB_PRODUCT and
+// EMB_CHANNEL). False with |problem| set when one is not a valid name.
+bool ParseReleaseTarget(const ParsedArgs& parsed, std::string& product, std::string& channel,
+                        std::string& problem);
+// Reads --product, --channel, --expires-days and --serial, as publish and
+// sign take them. False with |problem| set on a value out of range.
 bool ParseSignOptions(const ParsedArgs& parsed, SignSettings& settings, std::string& problem);
+// Loads the key of --sign-key, decrypted with the first line of
+// --passphrase-file when given. nullopt with |error| set on failure.
+std::optional<SigningKey> LoadSignKey(const ParsedArgs& parsed, std::string& error);
 
 }  // namespace emberfall::cli
 

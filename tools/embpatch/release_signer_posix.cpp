@@ -10,6 +10,8 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,6 +30,16 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 using MdCtx = openssl::EvpMdCtx;
 using Pkey = openssl::EvpPkey;
 using openssl::EcdsaSig;
+
+struct Pkcs8InfoDeleter {
+  void operator()(PKCS8_PRIV_KEY_INFO* info) const { PKCS8_PRIV_KEY_INFO_free(info); }
+};
+struct X509SigDeleter {
+  void operator()(X509_SIG* sig) const { X509_SIG_free(sig); }
+};
+struct X509AlgorDeleter {
+  void operator()(X509_ALGOR* algor) const { X509_ALGOR_free(algor); }
+};
 
 // libcrypto's own words for the last failure, for messages.
 std::string OpensslReason() {
@@ -55,10 +67,48 @@ bool PublicPoint(EVP_PKEY* key, EcdsaPublicKey& point) {
          length == point.size() && point[0] == 0x04;
 }
 
+// The scrypt cost of an encrypted key: what `openssl pkcs8 -scrypt` uses,
+// 16 MiB per guess, within the 32 MiB libcrypto allows when decrypting.
+constexpr std::uint64_t kScryptN = 1 << 14;
+constexpr std::uint64_t kScryptR = 8;
+constexpr std::uint64_t kScryptP = 1;
+
+bool WritePrivateKey(std::FILE* file, EVP_PKEY* key, const std::optional<std::string>& passphrase) {
+  if (!passphrase) {
+    return PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+  }
+  const std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8InfoDeleter> info(EVP_PKEY2PKCS8(key));
+  std::unique_ptr<X509_ALGOR, X509AlgorDeleter> scheme(PKCS5_pbe2_set_scrypt(
+      EVP_aes_256_cbc(), nullptr, 0, nullptr, kScryptN, kScryptR, kScryptP));
+  if (!info || !scheme) return false;
+  // On success the sealed key owns the scheme.
+  const std::unique_ptr<X509_SIG, X509SigDeleter> sealed(PKCS8_set0_pbe(
+      passphrase->data(), static_cast<int>(passphrase->size()), info.get(), scheme.get()));
+  if (!sealed) return false;
+  scheme.release();
+  return PEM_write_PKCS8(file, sealed.get()) == 1;
+}
+
+// Hands libcrypto the passphrase, and notes that it asked for one: an
+// encrypted key without a passphrase fails instead of prompting.
+struct PassphraseRequest {
+  const std::optional<std::string>* passphrase;
+  bool asked = false;
+};
+
+int ProvidePassphrase(char* buffer, int size, int /*writing*/, void* user) {
+  auto* request = static_cast<PassphraseRequest*>(user);
+  request->asked = true;
+  if (!*request->passphrase || (*request->passphrase)->size() > static_cast<size_t>(size)) return -1;
+  const std::string& text = **request->passphrase;
+  std::memcpy(buffer, text.data(), text.size());
+  return static_cast<int>(text.size());
+}
+
 }  // namespace
 
-bool GenerateSigningKey(const std::string& pem_path, EcdsaPublicKey& public_key,
-                        std::string& error) {
+bool GenerateSigningKey(const std::string& pem_path, const std::optional<std::string>& passphrase,
+                        EcdsaPublicKey& public_key, std::string& error) {
   Pkey key(EVP_EC_gen("P-256"));
   if (!key || !PublicPoint(key.get(), public_key)) {
     error = "cannot make a key: " + OpensslReason();
@@ -80,8 +130,7 @@ bool GenerateSigningKey(const std::string& pem_path, EcdsaPublicKey& public_key,
     error = "cannot write '" + pem_path + "'";
     return false;
   }
-  const bool written = PEM_write_PrivateKey(file.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                            nullptr) == 1;
+  const bool written = WritePrivateKey(file.get(), key.get(), passphrase);
   const bool closed = std::fclose(file.release()) == 0;
   if (!written || !closed) {
     ::unlink(pem_path.c_str());
@@ -91,26 +140,52 @@ bool GenerateSigningKey(const std::string& pem_path, EcdsaPublicKey& public_key,
   return true;
 }
 
-bool SignWithKeyFile(const std::string& pem_path, std::string_view message,
-                     EcdsaSignature& signature, EcdsaPublicKey& public_key, std::string& error) {
+struct SigningKey::Impl {
+  Pkey key;
+};
+
+SigningKey::SigningKey(std::unique_ptr<Impl> impl, const EcdsaPublicKey& public_key)
+    : impl_(std::move(impl)), public_key_(public_key) {}
+SigningKey::SigningKey(SigningKey&&) noexcept = default;
+SigningKey& SigningKey::operator=(SigningKey&&) noexcept = default;
+SigningKey::~SigningKey() = default;
+
+std::optional<SigningKey> SigningKey::Load(const std::string& pem_path,
+                                           const std::optional<std::string>& passphrase,
+                                           std::string& error) {
   File file(std::fopen(pem_path.c_str(), "r"));
   if (!file) {
     error = "cannot read '" + pem_path + "': " + std::strerror(errno);
-    return false;
+    return std::nullopt;
   }
-  Pkey key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
-  if (!key) {
-    error = "'" + pem_path + "' holds no PEM private key: " + OpensslReason();
-    return false;
+  PassphraseRequest request{&passphrase};
+  auto impl = std::make_unique<Impl>();
+  impl->key.reset(PEM_read_PrivateKey(file.get(), nullptr, ProvidePassphrase, &request));
+  if (!impl->key) {
+    const std::string reason = OpensslReason();
+    if (request.asked && !passphrase) {
+      error = "'" + pem_path + "' is encrypted: give its passphrase with --passphrase-file";
+    } else if (request.asked) {
+      error = "cannot decrypt '" + pem_path + "' with this passphrase: " + reason;
+    } else {
+      error = "'" + pem_path + "' holds no PEM private key: " + reason;
+    }
+    return std::nullopt;
   }
-  if (!IsP256(key.get()) || !PublicPoint(key.get(), public_key)) {
+  EcdsaPublicKey public_key;
+  if (!IsP256(impl->key.get()) || !PublicPoint(impl->key.get(), public_key)) {
     error = "'" + pem_path + "' is not an ECDSA P-256 key";
-    return false;
+    return std::nullopt;
   }
+  return SigningKey(std::move(impl), public_key);
+}
+
+bool SigningKey::Sign(std::string_view message, EcdsaSignature& signature,
+                      std::string& error) const {
   MdCtx ctx(EVP_MD_CTX_new());
   size_t der_length = 0;
   const auto* data = reinterpret_cast<const unsigned char*>(message.data());
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, impl_->key.get()) != 1 ||
       EVP_DigestSign(ctx.get(), nullptr, &der_length, data, message.size()) != 1) {
     error = "cannot sign: " + OpensslReason();
     return false;
@@ -131,7 +206,9 @@ bool SignWithKeyFile(const std::string& pem_path, std::string_view message,
     error = "cannot sign: unexpected signature encoding";
     return false;
   }
-  if (!VerifyEcdsaP256Sha256(public_key, message, signature)) {
+  // libcrypto returns either twin; verifiers accept only the low one.
+  if (!IsLowS(signature)) signature = EcdsaTwin(signature);
+  if (!VerifyEcdsaP256Sha256(public_key_, message, signature)) {
     error = "cannot sign: the signature made does not verify";
     return false;
   }

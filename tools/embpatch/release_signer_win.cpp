@@ -10,13 +10,27 @@ constexpr char kUnavailable[] =
 
 }  // namespace
 
-bool GenerateSigningKey(const std::string&, EcdsaPublicKey&, std::string& error) {
+bool GenerateSigningKey(const std::string&, const std::optional<std::string>&, EcdsaPublicKey&,
+                        std::string& error) {
   error = kUnavailable;
   return false;
 }
 
-bool SignWithKeyFile(const std::string&, std::string_view, EcdsaSignature&, EcdsaPublicKey&,
-                     std::string& error) {
+struct SigningKey::Impl {};
+
+SigningKey::SigningKey(std::unique_ptr<Impl> impl, const EcdsaPublicKey& public_key)
+    : impl_(std::move(impl)), public_key_(public_key) {}
+SigningKey::SigningKey(SigningKey&&) noexcept = default;
+SigningKey& SigningKey::operator=(SigningKey&&) noexcept = default;
+SigningKey::~SigningKey() = default;
+
+std::optional<SigningKey> SigningKey::Load(const std::string&, const std::optional<std::string>&,
+                                           std::string& error) {
+  error = kUnavailable;
+  return std::nullopt;
+}
+
+bool SigningKey::Sign(std::string_view, EcdsaSignature&, std::string& error) const {
   error = kUnavailable;
   return false;
 }

@@ -1,5 +1,6 @@
 #include "tools/embpatch/release_signing.h"
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 #include <span>
@@ -69,6 +70,70 @@ bool ReadCrcList(const fs::path& version_dir, std::string& text, std::vector<Crc
   return true;
 }
 
+// The serial of a new document: the one asked for, else the next after
+// every release this key signed in the web root; none past the bound.
+std::optional<std::uint64_t> NextSerial(const fs::path& web_root, const SignSettings& settings,
+                                        std::vector<std::string>& problems) {
+  const std::uint64_t serial =
+      settings.serial ? *settings.serial
+                      : HighestPublishedSerial(web_root, settings.key->public_key()) + 1;
+  if (serial > kMaxSignedSerial) {
+    problems.push_back("serial " + std::to_string(serial) +
+                       " is past the highest a signature takes, 2^53 = " + std::to_string(kMaxSignedSerial));
+    return std::nullopt;
+  }
+  return serial;
+}
+
+SourceHashes HashSourceFiles(const fs::path& source_dir, const std::vector<CrcListEntry>& entries,
+                             std::vector<std::string>& problems) {
+  SourceHashes hashes;
+  for (const CrcListEntry& entry : entries) {
+    std::string relative = entry.path, bytes, error;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    if (!ReadWholeFile(Utf8Path(source_dir / FsPathFromUtf8(relative)), bytes, error)) {
+      problems.push_back(entry.path + ": not in the source folder: " + error);
+      continue;
+    }
+    hashes[entry.path] = {Sha256Of(bytes), static_cast<std::int64_t>(bytes.size())};
+  }
+  return hashes;
+}
+
+// What each file must decode to (see SignSettings). False with |problems|
+// set when that cannot be known.
+bool ExpectedFiles(const fs::path& version_dir, const std::vector<CrcListEntry>& entries,
+                   const SignSettings& settings, SourceHashes& expected,
+                   std::vector<std::string>& problems) {
+  if (settings.source_hashes) {
+    expected = *settings.source_hashes;
+    return true;
+  }
+  if (settings.source_dir) {
+    expected = HashSourceFiles(*settings.source_dir, entries, problems);
+    return problems.empty();
+  }
+  // Without a source only what this key signed before may be signed again:
+  // signing what the web root holds would trust whoever can write to it.
+  std::string bytes, error;
+  ReleaseDocument previous;
+  const EcdsaPublicKey& key = settings.key->public_key();
+  const ReleaseVerdict verdict =
+      ReadWholeFile(Utf8Path(version_dir / std::string(kReleaseDocumentName)), bytes, error)
+          ? VerifyReleaseDocument(bytes, {&key, 1}, settings.product, settings.channel, 0, "", 0,
+                                  &previous)
+          : ReleaseVerdict::kMalformed;
+  if (verdict == ReleaseVerdict::kMalformed || verdict == ReleaseVerdict::kBadSignature ||
+      verdict == ReleaseVerdict::kWrongChannel) {
+    problems.push_back(std::string(kReleaseDocumentName) + ": no earlier release of product " +
+                       settings.product + ", channel " + settings.channel +
+                       " signed with this key; give the source folder with --from");
+    return false;
+  }
+  expected = std::move(previous.files);
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> UrlPath(const std::string& url) {
@@ -104,7 +169,7 @@ bool FindVersionDir(const fs::path& web_root, const std::string& version, fs::pa
   return true;
 }
 
-std::uint64_t HighestPublishedSerial(const fs::path& web_root) {
+std::uint64_t HighestPublishedSerial(const fs::path& web_root, const EcdsaPublicKey& key) {
   std::uint64_t highest = 0;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(web_root, ec);
@@ -112,7 +177,9 @@ std::uint64_t HighestPublishedSerial(const fs::path& web_root) {
     if (it->path().filename() != kReleaseDocumentName || !it->is_regular_file(ec)) continue;
     std::string bytes, reason;
     if (!ReadWholeFile(Utf8Path(it->path()), bytes, reason)) continue;
-    if (const auto parsed = ParseReleaseDocument(bytes, reason)) {
+    const std::optional<ParsedReleaseDocument> parsed = ParseReleaseDocument(bytes, reason);
+    if (parsed && VerifyEcdsaP256Sha256(key, std::string_view(bytes).substr(0, parsed->signed_length),
+                                        parsed->signature)) {
       highest = std::max(highest, parsed->document.serial);
     }
   }
@@ -120,38 +187,77 @@ std::uint64_t HighestPublishedSerial(const fs::path& web_root) {
 }
 
 bool SignPublication(const fs::path& web_root, const fs::path& version_dir,
-                     const SignSettings& settings, std::string& summary, std::string& error) {
-  std::string crclist;
+                     const SignSettings& settings, std::vector<std::string>& summary,
+                     std::vector<std::string>& problems) {
+  std::string crclist, error;
   std::vector<CrcListEntry> entries;
-  if (!ReadCrcList(version_dir, crclist, entries, error)) return false;
-  ReleaseDocument document;
-  document.serial = settings.serial ? *settings.serial : HighestPublishedSerial(web_root) + 1;
-  document.expires = static_cast<std::int64_t>(std::time(nullptr)) + settings.expires_days * 86400;
-  document.crclist_sha256 = Sha256Of(crclist);
+  if (!ReadCrcList(version_dir, crclist, entries, error)) {
+    problems.push_back(error);
+    return false;
+  }
+  const std::optional<std::uint64_t> serial = NextSerial(web_root, settings, problems);
+  SourceHashes expected;
+  if (!serial || !ExpectedFiles(version_dir, entries, settings, expected, problems)) return false;
+
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  ReleaseDocument document{.product = settings.product, .channel = settings.channel,
+                           .serial = *serial, .expires = now + settings.expires_days * 86400,
+                           .crclist_sha256 = Sha256Of(crclist)};
+  const bool from_source = settings.source_hashes || settings.source_dir;
   for (const CrcListEntry& entry : entries) {
     std::string problem;
     const std::optional<std::vector<std::uint8_t>> decoded = DecodePublishedFile(version_dir, entry, problem);
-    if (!decoded) {
-      error = entry.path + ": " + problem + "; not signed";
-      return false;
+    const auto wanted = expected.find(entry.path);
+    if (decoded && wanted == expected.end()) {
+      problem = "not in the earlier signed release; give the source folder with --from";
+    } else if (decoded && (wanted->second.sha256 != HashBytes(*decoded) ||
+                           wanted->second.size != static_cast<std::int64_t>(decoded->size()))) {
+      problem = from_source ? "the payload does not decode to the source file"
+                            : "decoded contents differ from the earlier signed release; give the "
+                              "source folder with --from";
     }
-    document.files[entry.path] = {HashBytes(*decoded), static_cast<std::int64_t>(decoded->size())};
+    if (!problem.empty()) {
+      problems.push_back(entry.path + ": " + problem + "; not signed");
+      continue;
+    }
+    document.files[entry.path] = wanted->second;
   }
+  if (!problems.empty()) return false;
+
   const std::string body = FormatReleaseDocument(document);
   EcdsaSignature signature;
-  EcdsaPublicKey public_key;
-  if (!SignWithKeyFile(settings.key_path, body, signature, public_key, error)) return false;
+  if (!settings.key->Sign(body, signature, error)) {
+    problems.push_back(error);
+    return false;
+  }
+  // What launchers will read: parsed and verified as they do before it is written.
+  const std::string text = body + FormatSignatureLine(signature);
+  const EcdsaPublicKey& key = settings.key->public_key();
+  ReleaseDocument check;
+  if (VerifyReleaseDocument(text, {&key, 1}, settings.product, settings.channel, now, crclist,
+                            document.serial, &check) != ReleaseVerdict::kOk ||
+      FormatReleaseDocument(check) != body) {
+    problems.push_back(std::string(kReleaseDocumentName) +
+                       ": the document made does not verify; not written");
+    return false;
+  }
   const fs::path path = version_dir / std::string(kReleaseDocumentName);
-  if (!WriteReplacing(path, body + FormatSignatureLine(signature), error)) return false;
-  summary = "signed " + std::to_string(document.files.size()) + " files: serial " +
-            std::to_string(document.serial) + ", expires " + FormatUtcTime(document.expires) +
-            ", key " + FormatPublicKeyText(public_key) + "\nrelease document: " + Utf8Path(path);
+  if (!WriteReplacing(path, text, error)) {
+    problems.push_back(error);
+    return false;
+  }
+  summary = {"signed " + std::to_string(document.files.size()) + " files: serial " +
+                 std::to_string(document.serial) + ", expires " + FormatUtcTime(document.expires) +
+                 ", product " + document.product + ", channel " + document.channel + ", key " +
+                 FormatPublicKeyText(key),
+             "release document: " + Utf8Path(path)};
   return true;
 }
 
 std::vector<std::string> CheckPublication(const fs::path& version_dir,
-                                          std::span<const EcdsaPublicKey> keys, std::int64_t now,
-                                          std::string& summary) {
+                                          std::span<const EcdsaPublicKey> keys,
+                                          std::string_view product, std::string_view channel,
+                                          std::int64_t now, std::string& summary) {
   std::vector<std::string> problems;
   std::string crclist, error, document_bytes;
   std::vector<CrcListEntry> entries;
@@ -163,12 +269,16 @@ std::vector<std::string> CheckPublication(const fs::path& version_dir,
   ReleaseDocument document;
   std::string reason;
   const ReleaseVerdict verdict =
-      VerifyReleaseDocument(document_bytes, keys, now, crclist, 0, &document, &reason);
+      VerifyReleaseDocument(document_bytes, keys, product, channel, now, crclist, 0, &document, &reason);
   if (verdict == ReleaseVerdict::kMalformed) {
     return {std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict)) + ": " + reason};
   }
   if (verdict == ReleaseVerdict::kBadSignature) {
     return {std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict))};
+  }
+  if (verdict == ReleaseVerdict::kWrongChannel) {
+    return {std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict)) +
+            ": product " + document.product + ", channel " + document.channel};
   }
   summary = "serial " + std::to_string(document.serial) + ", " + std::to_string(document.files.size()) +
             " files, expires " + FormatUtcTime(document.expires);

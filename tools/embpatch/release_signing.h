@@ -1,19 +1,28 @@
 // Signed publications on the operator's side: finding a publication in a web
-// root, writing its release document ("crclist.sig") from the payloads it
-// serves, and checking a publication as a launcher with pinned keys would.
+// root, writing its release document ("crclist.sig") for the files it must
+// carry, and checking a publication as a launcher with pinned keys would.
 #ifndef EMBERFALL_TOOLS_EMBPATCH_RELEASE_SIGNING_H_
 #define EMBERFALL_TOOLS_EMBPATCH_RELEASE_SIGNING_H_
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "core/crypto.h"
+#include "core/release_document.h"
 
 namespace emberfall::cli {
+
+class SigningKey;
+
+// The highest serial the signer writes, 2^53: far below the 2^63 - 1 a
+// document may carry, so no run of signings comes near the end of the range,
+// and exact in every tool that reads numbers as doubles.
+inline constexpr std::uint64_t kMaxSignedSerial = std::uint64_t{1} << 53;
 
 // The path part of an http(s) URL: "http://h:8080/a/b/" gives "a/b";
 // nullopt when there is no "://".
@@ -26,33 +35,49 @@ bool FindVersionDir(const std::filesystem::path& web_root, const std::string& ve
                     std::filesystem::path& version_dir, std::string& error);
 
 // The highest serial among the release documents anywhere under |web_root|
-// (unreadable or malformed ones are skipped); 0 when there are none.
-std::uint64_t HighestPublishedSerial(const std::filesystem::path& web_root);
+// that |key| signed; unreadable, malformed and otherwise signed ones do not
+// count, so a document planted in the web root cannot move it. 0 when none.
+std::uint64_t HighestPublishedSerial(const std::filesystem::path& web_root,
+                                     const EcdsaPublicKey& key);
+
+// The files a signature vouches for, by crclist path.
+using SourceHashes = std::map<std::string, SignedFile>;
 
 struct SignSettings {
-  std::string key_path;                 // PEM private key
+  const SigningKey* key = nullptr;      // must be set
+  std::string product;                  // what the release is for
+  std::string channel;
   std::int64_t expires_days = 30;       // from now
   std::optional<std::uint64_t> serial;  // default: HighestPublishedSerial + 1
+  // What every file must decode to: the source's bytes as hashed by publish,
+  // or those of the source folder given to sign. Neither: the previous
+  // document of the version, which must verify under the key for this
+  // product and channel, and keep every hash.
+  const SourceHashes* source_hashes = nullptr;
+  std::optional<std::filesystem::path> source_dir;
 };
 
 // Writes the release document of the publication in |version_dir|: every
-// payload its crclist lists is decoded with the launcher's decoder and
-// checked against the crclist's size and CRC-32 before its SHA-256 is
-// signed; any mismatch refuses the whole signature. The document is written
-// through a temporary name. On success |summary| is one line for the
-// operator; on failure |error| says why and the old document stays.
+// payload its crclist lists is decoded with the launcher's decoder, checked
+// against the crclist's size and CRC-32 and against the file it must be (see
+// SignSettings); any mismatch refuses the whole signature. The new document
+// is parsed and verified before it is written, through a temporary name.
+// On success |summary| holds lines for the operator; on failure |problems|
+// holds one line per fault (per file where files are at fault) and the old
+// document stays.
 bool SignPublication(const std::filesystem::path& web_root,
                      const std::filesystem::path& version_dir, const SignSettings& settings,
-                     std::string& summary, std::string& error);
+                     std::vector<std::string>& summary, std::vector<std::string>& problems);
 
 // Checks the publication in |version_dir| offline: the release document
-// against |keys| at |now| (seconds since 1970), the crclist against it, and
-// every payload decoded against its signed SHA-256 and size. Returns one line
-// per problem, none when the publication is sound; |summary| describes the
-// signed release when its signature verified.
+// against |keys|, |product|, |channel| and |now| (seconds since 1970), the
+// crclist against it, and every payload decoded against its signed SHA-256
+// and size. Returns one line per problem, none when the publication is
+// sound; |summary| describes the signed release when its signature verified.
 std::vector<std::string> CheckPublication(const std::filesystem::path& version_dir,
-                                          std::span<const EcdsaPublicKey> keys, std::int64_t now,
-                                          std::string& summary);
+                                          std::span<const EcdsaPublicKey> keys,
+                                          std::string_view product, std::string_view channel,
+                                          std::int64_t now, std::string& summary);
 
 }  // namespace emberfall::cli
 
