@@ -15,46 +15,6 @@ namespace {
 constexpr std::uint16_t kLangGerman = 0x07;
 constexpr std::uint16_t kLangTurkish = 0x1F;
 
-constexpr std::array<std::u16string UiStrings::*, kUiStringCount> kSlots = {
-    &UiStrings::StartGame,
-    &UiStrings::StartGameCount,
-    &UiStrings::Checking,
-    &UiStrings::Downloading,
-    &UiStrings::Unpacking,
-    &UiStrings::ReadyToPlay,
-    &UiStrings::UpToDate,
-    &UiStrings::Website,
-    &UiStrings::Support,
-    &UiStrings::Discord,
-    &UiStrings::FilesUpdated,
-    &UiStrings::VerifyingFiles,
-    &UiStrings::UpdateErrorTitle,
-    &UiStrings::UpdateErrorHint,
-    &UiStrings::ErrorConnect,
-    &UiStrings::ErrorListDownload,
-    &UiStrings::ErrorListInvalid,
-    &UiStrings::ErrorListEmpty,
-    &UiStrings::ErrorConfigIncomplete,
-    &UiStrings::ErrorFileDownload,
-    &UiStrings::ErrorFileCorrupt,
-    &UiStrings::ErrorFileSave,
-    &UiStrings::ErrorUnpack,
-    &UiStrings::ErrorFilesInUse,
-    &UiStrings::ErrorUnknown,
-    &UiStrings::LaunchEntryMissing,
-    &UiStrings::LaunchFailed,
-    &UiStrings::LaunchErrorTitle,
-    &UiStrings::ErrorReleaseUntrusted,
-    &UiStrings::ErrorReleaseExpired,
-    &UiStrings::ErrorReleaseRolledBack,
-    &UiStrings::ErrorFileNotSigned,
-    &UiStrings::PreparingDownloads,
-    &UiStrings::FileUpdated,
-    &UiStrings::ErrorLinkInGameFolder,
-    &UiStrings::ErrorReleaseWrongChannel,
-    &UiStrings::ErrorReleaseStateDamaged,
-};
-
 constexpr const char16_t* kEnglish[kUiStringCount] = {
     u"START GAME",  // StartGame
     u"START GAME (%d)",  // StartGameCount
@@ -176,29 +136,7 @@ constexpr const char16_t* kTurkish[kUiStringCount] = {
     u"Y\u00FCkl\u00FC g\u00FCncellemelerin kayd\u0131 bozuk. Destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseStateDamaged
 };
 
-// Prints |format| as printf would with "%d" conversions only, which is all
-// the tables use; the texts stay far below the 128-unit buffer this mirrors.
-std::u16string FormatDecimals(const std::u16string& format,
-                              std::initializer_list<std::int32_t> values) {
-  std::u16string out;
-  auto next = values.begin();
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == u'%' && i + 1 < format.size() && format[i + 1] == u'd' &&
-        next != values.end()) {
-      out += ToWideDecimal(*next++);
-      ++i;
-    } else {
-      out.push_back(format[i]);
-    }
-  }
-  return out;
-}
-
 }  // namespace
-
-const std::u16string& UiStringSlot(const UiStrings& strings, std::size_t slot) {
-  return strings.*kSlots.at(slot);
-}
 
 std::u16string FindLocaleConfig(const LauncherPaths& paths) {
   const std::filesystem::path folder = FsPath(paths.gameFolder);
@@ -255,70 +193,8 @@ UiStrings LoadUiStrings(Language language) {
   if (language == Language::English) table = kEnglish;
   if (language == Language::German) table = kGerman;
   UiStrings strings;
-  for (std::size_t slot = 0; slot < kUiStringCount; ++slot) strings.*kSlots[slot] = table[slot];
+  for (std::size_t slot = 0; slot < kUiStringCount; ++slot) UiStringSlot(strings, slot) = table[slot];
   return strings;
-}
-
-std::u16string FormatStartGameCount(const UiStrings& strings, std::int32_t seconds) {
-  return FormatDecimals(strings.StartGameCount, {seconds});
-}
-
-std::u16string FormatFilesUpdated(const UiStrings& strings, std::int32_t files) {
-  return FormatDecimals(files == 1 ? strings.FileUpdated : strings.FilesUpdated, {files});
-}
-
-std::u16string FormatVerifyingFiles(const UiStrings& strings, std::int32_t current,
-                                    std::int32_t total) {
-  return FormatDecimals(strings.VerifyingFiles, {current, total});
-}
-
-std::u16string FormatPreparingDownloads(const UiStrings& strings, std::int32_t current,
-                                        std::int32_t total) {
-  return FormatDecimals(strings.PreparingDownloads, {current, total});
-}
-
-std::u16string ErrorMessageForCode(const UiStrings& strings, std::uint32_t code) {
-  switch (code) {
-    case 0:
-      return strings.ErrorConnect;
-    case 1:
-      return strings.ErrorListDownload;
-    case 2:
-      return strings.ErrorListInvalid;
-    case 3:
-      return strings.ErrorListEmpty;
-    case 4:
-    case 11:
-      return strings.ErrorConfigIncomplete;
-    case 5:
-      return strings.ErrorFileDownload;
-    case 6:
-    case 9:
-      return strings.ErrorFileCorrupt;
-    case 7:
-      return strings.ErrorFileSave;
-    case 8:
-      return strings.ErrorUnpack;
-    case 10:
-      return strings.ErrorFilesInUse;
-    case 13:
-    case 17:
-      return strings.ErrorReleaseUntrusted;
-    case 14:
-      return strings.ErrorReleaseExpired;
-    case 15:
-      return strings.ErrorReleaseRolledBack;
-    case 16:
-      return strings.ErrorFileNotSigned;
-    case 18:
-      return strings.ErrorLinkInGameFolder;
-    case 19:
-      return strings.ErrorReleaseWrongChannel;
-    case 20:
-      return strings.ErrorReleaseStateDamaged;
-    default:
-      return strings.ErrorUnknown;
-  }
 }
 
 }  // namespace emberfall

@@ -5,6 +5,7 @@
 #include "app/elevation.h"
 #include "app/error_reporter.h"
 #include "app/launcher_shutdown.h"
+#include "app/process_launch.h"
 #include "app/relaunch_marker.h"
 #include "app/single_instance.h"
 #include "ui/background_video.h"
@@ -72,6 +73,11 @@ int RunLauncher(HINSTANCE instance) {
 
   PatchEngineOptions engineOptions;
   engineOptions.connections = kDefaultConnections;
+  engineOptions.reportError = ReportError;
+  engineOptions.startGame = [](const std::u16string& executable, const std::u16string& folder,
+                               std::uint32_t* error) {
+    return StartGameProcess(executable, folder, error);
+  };
   std::unique_ptr<LauncherWindow> window = CreateLauncherWindow(instance, std::move(engineOptions));
   if (!window) {
     ReportError(u"Launcher window init failed", u"CreateWindowAndDevice");

@@ -35,53 +35,53 @@ constexpr const char16_t* kErrorTexts[] = {
 
 struct Classification {
   const char* text;
-  std::uint32_t code;
+  PatchErrorCode code;
 };
 
 // Searched in order; the first text found decides. Besides the code texts the
 // table knows the payload decoder's messages, so a decoding error that reaches
 // the worker as a plain runtime error still reads as "Decompress failed".
 constexpr Classification kClassifications[] = {
-    {"Could not load torrent config", 0},
-    {"Could not download crclist", 1},
-    {"Invalid crclist response", 2},
-    {"Empty crclist", 3},
-    {"missing crcpatch_url", 4},
-    {"Download failed", 5},
-    {"Unpack size mismatch", 6},
-    {"Write failed", 7},
-    {"LZ payload too small", 8},
-    {"kv5lz decompress failed", 8},
-    {"kv5lz size mismatch", 8},
-    {"MCOZ header too small", 8},
-    {"Checksum mismatch", 9},
-    {"File in use", 10},
-    {"Invalid torrent config", 11},
-    {"Release signature invalid", 13},
-    {"Release expired", 14},
-    {"Release rolled back", 15},
-    {"Signed hash mismatch", 16},
-    {"File not in signed release", 17},
-    {"Link in game folder", 18},
-    {"Release for another product or channel", 19},
-    {"Release state damaged", 20},
+    {"Could not load torrent config", PatchErrorCode::ConfigUnavailable},
+    {"Could not download crclist", PatchErrorCode::CrcListUnavailable},
+    {"Invalid crclist response", PatchErrorCode::CrcListInvalid},
+    {"Empty crclist", PatchErrorCode::CrcListEmpty},
+    {"missing crcpatch_url", PatchErrorCode::PatchUrlMissing},
+    {"Download failed", PatchErrorCode::DownloadFailed},
+    {"Unpack size mismatch", PatchErrorCode::UnpackSizeMismatch},
+    {"Write failed", PatchErrorCode::WriteFailed},
+    {"LZ payload too small", PatchErrorCode::DecompressFailed},
+    {"kv5lz decompress failed", PatchErrorCode::DecompressFailed},
+    {"kv5lz size mismatch", PatchErrorCode::DecompressFailed},
+    {"MCOZ header too small", PatchErrorCode::DecompressFailed},
+    {"Checksum mismatch", PatchErrorCode::ChecksumMismatch},
+    {"File in use", PatchErrorCode::FileInUse},
+    {"Invalid torrent config", PatchErrorCode::ConfigInvalid},
+    {"Release signature invalid", PatchErrorCode::ReleaseSignatureInvalid},
+    {"Release expired", PatchErrorCode::ReleaseExpired},
+    {"Release rolled back", PatchErrorCode::ReleaseRolledBack},
+    {"Signed hash mismatch", PatchErrorCode::SignedHashMismatch},
+    {"File not in signed release", PatchErrorCode::NotInSignedRelease},
+    {"Link in game folder", PatchErrorCode::LinkInGameFolder},
+    {"Release for another product or channel", PatchErrorCode::ReleaseWrongChannel},
+    {"Release state damaged", PatchErrorCode::ReleaseStateDamaged},
 };
 
-std::string WhatText(std::uint32_t code, const std::u16string& detail) {
+std::string WhatText(PatchErrorCode code, const std::u16string& detail) {
   return WideToUtf8(detail.empty() ? PatchErrorText(code) : detail);
 }
 
 }  // namespace
 
-PatchFailure::PatchFailure(std::uint32_t code, std::u16string detail)
+PatchFailure::PatchFailure(PatchErrorCode code, std::u16string detail)
     : std::runtime_error(WhatText(code, detail)), code_(code), detail_(std::move(detail)) {}
 
-std::u16string PatchErrorText(std::uint32_t code) {
-  constexpr std::uint32_t kUnknown = static_cast<std::uint32_t>(PatchErrorCode::Unknown);
-  return kErrorTexts[code < std::size(kErrorTexts) ? code : kUnknown];
+std::u16string PatchErrorText(PatchErrorCode code) {
+  const std::uint32_t number = CodeNumber(code);
+  return kErrorTexts[number < std::size(kErrorTexts) ? number : CodeNumber(PatchErrorCode::Unknown)];
 }
 
-std::u16string PatchFailureMessage(std::uint32_t code, const std::u16string& detail) {
+std::u16string PatchFailureMessage(PatchErrorCode code, const std::u16string& detail) {
   std::u16string message = PatchErrorText(code);
   if (!detail.empty()) {
     message += u" | ";
@@ -90,14 +90,14 @@ std::u16string PatchFailureMessage(std::uint32_t code, const std::u16string& det
   return message;
 }
 
-std::uint32_t ClassifyExceptionText(const std::exception& error) {
+PatchErrorCode ClassifyExceptionText(const std::exception& error) {
   const char* what = error.what();
-  if (what == nullptr) return static_cast<std::uint32_t>(PatchErrorCode::Unknown);
+  if (what == nullptr) return PatchErrorCode::Unknown;
   const std::string_view text(what, std::strlen(what));
   for (const Classification& row : kClassifications) {
     if (text.find(row.text) != std::string_view::npos) return row.code;
   }
-  return static_cast<std::uint32_t>(PatchErrorCode::Unknown);
+  return PatchErrorCode::Unknown;
 }
 
 }  // namespace emberfall

@@ -38,20 +38,22 @@ enum class PatchErrorCode : std::uint32_t {
   ReleaseStateDamaged = 20,      // the record of accepted releases is unreadable
 };
 
-// A failed step of a patch run. |code| is normally a PatchErrorCode value but
-// any number is carried as is. what() is the UTF-8 detail, or the code's
+// The number of a code where one leaves the program (a report, a test's
+// expectation); the code of such a number, any value carried as it is.
+constexpr std::uint32_t CodeNumber(PatchErrorCode code) { return static_cast<std::uint32_t>(code); }
+constexpr PatchErrorCode CodeOfNumber(std::uint32_t number) { return static_cast<PatchErrorCode>(number); }
+
+// A failed step of a patch run. what() is the UTF-8 detail, or the code's
 // English text when the detail is empty.
 class PatchFailure : public std::runtime_error {
  public:
-  PatchFailure(std::uint32_t code, std::u16string detail);
-  PatchFailure(PatchErrorCode code, std::u16string detail)
-      : PatchFailure(static_cast<std::uint32_t>(code), std::move(detail)) {}
+  PatchFailure(PatchErrorCode code, std::u16string detail);
 
-  std::uint32_t code() const { return code_; }
+  PatchErrorCode code() const { return code_; }
   const std::u16string& detail() const { return detail_; }
 
  private:
-  std::uint32_t code_;
+  PatchErrorCode code_;
   std::u16string detail_;
 };
 
@@ -59,16 +61,17 @@ class PatchFailure : public std::runtime_error {
 // handler meant for failures can swallow it.
 struct PatchCancelled {};
 
-// The English text of a code; "Unknown patch error" for 12 and above 20.
-std::u16string PatchErrorText(std::uint32_t code);
+// The English text of a code; "Unknown patch error" for Unknown and any
+// value past the last code.
+std::u16string PatchErrorText(PatchErrorCode code);
 
 // The English failure message: the code's text, then " | " and the detail
 // when the detail is not empty.
-std::u16string PatchFailureMessage(std::uint32_t code, const std::u16string& detail);
+std::u16string PatchFailureMessage(PatchErrorCode code, const std::u16string& detail);
 
 // Maps a foreign exception to a code by looking for known failure texts in
-// its what() text; 12 when none occurs.
-std::uint32_t ClassifyExceptionText(const std::exception& error);
+// its what() text; Unknown when none occurs.
+PatchErrorCode ClassifyExceptionText(const std::exception& error);
 
 }  // namespace emberfall
 

@@ -12,7 +12,7 @@
 
 #include "app/elevation.h"
 #include "app/error_reporter.h"
-#include "app/game_launch.h"
+#include "engine/game_launch.h"
 #include "app/process_launch.h"
 #include "app/shell_open.h"
 #include "core/fs_path.h"
@@ -346,10 +346,10 @@ void LauncherWindow::StartEngine() { engine_.Start(); }
 
 void LauncherWindow::CancelEngine() { engine_.RequestCancel(); }
 
-int LauncherWindow::LaunchGame(std::uint32_t* error) {
+LaunchResult LauncherWindow::LaunchGame(std::uint32_t* error) {
   // The game may take the foreground from us.
   AllowSetForegroundWindow(ASFW_ANY);
-  const int result = engine_.LaunchGame();
+  const LaunchResult result = engine_.LaunchGame();
   *error = engine_.launchError();
   return result;
 }

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/localization.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "core/win/windows_include.h"
 #include "ui/background_video.h"
 #include "ui/layout.h"
@@ -87,7 +87,7 @@ class LauncherWindow : private WindowHost {
   // WindowHost
   void StartEngine() override;
   void CancelEngine() override;
-  int LaunchGame(std::uint32_t* error) override;
+  LaunchResult LaunchGame(std::uint32_t* error) override;
   SettingsStart StartSettings(std::uint32_t* error) override;
   void OpenUrl(const std::u16string& url) override;
   void SetCountdownTimer(bool running) override;

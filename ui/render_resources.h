@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/localization.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "core/win/windows_include.h"
 #include "ui/com_ptr.h"
 #include "ui/layout.h"

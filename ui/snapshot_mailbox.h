@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 
 namespace emberfall {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/game_launch.h"
+#include "engine/game_launch.h"
 #include "app/process_launch.h"
 #include "core/text.h"
 
@@ -54,7 +54,7 @@ void WindowController::OnSnapshot(ProgressState snapshot) {
 
 void WindowController::Apply(ProgressState snapshot) {
   const bool wasReady = ready_;
-  const bool failed = snapshot.stage == static_cast<std::uint32_t>(PatchStage::Failed);
+  const bool failed = snapshot.stage == PatchStage::Failed;
   state_ = std::move(snapshot);
   ready_ = state_.ready;
   redraw_ = true;
@@ -149,17 +149,17 @@ void WindowController::StartGame() {
   StopCountdown();
   host_.ShowWindowAs(WindowShow::Minimised);
   std::uint32_t error = 0;
-  const int result = host_.LaunchGame(&error);
-  if (result == kLaunchStarted) {
+  const LaunchResult result = host_.LaunchGame(&error);
+  if (result == LaunchResult::kStarted) {
     host_.ShowWindowAs(WindowShow::Hidden);
     OnClosing();
     host_.Quit();
     return;
   }
-  if (result != kLaunchEntryMissing && result != kLaunchFailed) return;
+  if (result != LaunchResult::kEntryMissing && result != LaunchResult::kFailed) return;
   host_.ShowWindowAs(WindowShow::Restored);
   const std::u16string text =
-      result == kLaunchEntryMissing ? texts_.strings.LaunchEntryMissing : LaunchFailureText(error);
+      result == LaunchResult::kEntryMissing ? texts_.strings.LaunchEntryMissing : LaunchFailureText(error);
   Box(text, texts_.strings.LaunchErrorTitle, BoxKind::LaunchWarning);
   // Ten seconds later the start is tried again, unless the user steps in.
   if (ready_ && !closing_) StartCountdown();

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/localization.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "ui/layout.h"
 
 namespace emberfall {
@@ -33,8 +33,8 @@ class WindowHost {
   // Asks the running patch run to stop; returns at once.
   virtual void CancelEngine() = 0;
   // Starts the game: a LaunchResult value, with the system's error code in
-  // |error| after kLaunchFailed.
-  virtual int LaunchGame(std::uint32_t* error) = 0;
+  // |error| after LaunchResult::kFailed.
+  virtual LaunchResult LaunchGame(std::uint32_t* error) = 0;
   // Starts the game's settings program, with the system's error code in
   // |error| after SettingsStart::Failed (0 when there is none).
   virtual SettingsStart StartSettings(std::uint32_t* error) = 0;
@@ -92,7 +92,7 @@ class WindowController {
 
   // The web-site page opened by the Website link.
   static std::u16string WebsitePageUrl(std::u16string base);
-  // The text shown after kLaunchFailed with system error |error|.
+  // The text shown after LaunchResult::kFailed with system error |error|.
   std::u16string LaunchFailureText(std::uint32_t error) const;
 
  private:

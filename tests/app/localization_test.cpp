@@ -72,7 +72,7 @@ TEST(FormatTest, FillsThePlaceholdersAgreesWithTheCountAndMapsEveryCode) {
                           18, 24, 28, 29, 30, 31, 28, 34, 35, 36, 24};
   for (std::uint32_t code : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u,
                              16u, 17u, 18u, 19u, 20u, 21u, 42u, ~0u}) {
-    EXPECT_EQ(ErrorMessageForCode(en, code), UiStringSlot(en, slots[std::min(code, 21u)])) << code;
+    EXPECT_EQ(ErrorMessageForCode(en, CodeOfNumber(code)), UiStringSlot(en, slots[std::min(code, 21u)])) << code;
   }
 }
 

@@ -1,6 +1,6 @@
-// Starting the game: the attempts StartGameProcess makes, real starts that
-// must fail, and what LaunchGameIn reports.
-#include "app/game_launch.h"
+// Starting the game: the attempts StartGameProcess makes, and real starts
+// that must fail.
+#include "app/process_launch.h"
 
 #include <gtest/gtest.h>
 
@@ -74,37 +74,6 @@ TEST(LaunchTest, StartGameProcessTriesTheQuotedPathThenTheBareOne) {
   error = 0;
   EXPECT_FALSE(StartProcess(u"\"" + dir.Wide("Ember") + u"\"", dir.Wide("absent"), &error));
   EXPECT_NE(error, 0u);
-}
-
-// In the game folder, not the executable's; one report per failure.
-TEST(LaunchTest, LaunchGameInReportsEachFailureOnce) {
-  const test::TempDir dir;
-  fs::create_directories(dir / "game" / "emb.bin");  // a folder is not an entry file
-  test::WriteFileBytes(dir / "game" / "bin" / "bad.bin", "not a program");
-  const std::u16string game = dir.Wide("game");
-  const std::pair<std::u16string, const char*> cases[] = {
-      {u"emb.bin", "1 error=0 | Game binary missing: emb.bin @ LaunchGame"},
-      {u"bin/bad.bin",
-       "2 error=2 | in <game> | in <game> | Launch failed: <path> | err=2 @ LaunchGame"},
-  };
-  for (const auto& [runPath, expected] : cases) {
-    SCOPED_TRACE(expected);
-    std::string outcome;
-    const ErrorReportSink sink = [&](const std::u16string& message, const std::u16string& context) {
-      outcome += " | " + WideToUtf8(message + u" @ " + context);
-    };
-    const ProcessStarter refuse = [&](const std::u16string&, const std::u16string& folder,
-                                      std::uint32_t* error) {
-      outcome += " | in " + WideToUtf8(folder);
-      *error = kErrorFileNotFound;
-      return false;
-    };
-    std::uint32_t error = 77;
-    const int result = LaunchGameIn(game, runPath, sink, &error, refuse);
-    outcome = std::to_string(result) + " error=" + std::to_string(error) + outcome;
-    outcome = Replace(outcome, WidePath(FsPath(game) / FsPath(runPath)), "<path>");
-    EXPECT_EQ(Replace(outcome, Absolute(game), "<game>"), expected);
-  }
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::string Parsed(const std::string& document, bool apply_override = false) {
     }
     return out;
   } catch (const PatchFailure& failure) {
-    return "error " + std::to_string(failure.code()) + ": " + WideToUtf8(failure.detail());
+    return "error " + std::to_string(CodeNumber(failure.code())) + ": " + WideToUtf8(failure.detail());
   }
 }
 
@@ -304,7 +304,7 @@ TEST(ParseCrcListTest, ListsLinesAndEstimates) {
                (local == e.path ? "" : " (" + e.path + ")") + "; ";
       }
     } catch (const PatchFailure& failure) {
-      out = "error " + std::to_string(failure.code()) + ": " + WideToUtf8(failure.detail());
+      out = "error " + std::to_string(CodeNumber(failure.code())) + ": " + WideToUtf8(failure.detail());
     }
     EXPECT_EQ(out, expected) << text;
   }

@@ -31,7 +31,7 @@ TEST(FileApplyWinTest, ATargetHeldWithoutDeleteSharingIsInUse) {
     ADD_FAILURE() << "replaced a file held open";
   } catch (const PatchFailure& failure) {
     // Windows reports 32, Wine 5: both mean in use, after nine tries.
-    EXPECT_EQ(failure.code(), 10u) << WideToUtf8(failure.detail());
+    EXPECT_EQ(CodeNumber(failure.code()), 10u) << WideToUtf8(failure.detail());
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "held.bin.emb-new"));
   holder.reset();

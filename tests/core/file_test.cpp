@@ -188,7 +188,7 @@ TEST(FileApplyTest, Scenarios) {
                   RelativeBelow(dir.Wide(), dir.Wide(c.exe)), platform);
       }
     } catch (const PatchFailure& failure) {
-      outcome = std::to_string(failure.code()) + " " +
+      outcome = std::to_string(CodeNumber(failure.code())) + " " +
                 WideToUtf8(failure.detail().substr(dir.Wide().size() + 1));
       std::replace(outcome.begin(), outcome.end(), '\\', '/');  // Windows' separators
     }

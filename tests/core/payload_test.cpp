@@ -74,7 +74,7 @@ TEST(PayloadTest, ChecksInOrderAndDecodesEveryInstructionForm) {
       const Bytes decoded = DecodePayload(std::span<const std::uint8_t>(payload), expected);
       EXPECT_EQ("ok " + std::string(decoded.begin(), decoded.end()), outcome);
     } catch (const PatchFailure& failure) {
-      EXPECT_EQ(std::to_string(failure.code()) + " " + WideToUtf8(failure.detail()), outcome);
+      EXPECT_EQ(std::to_string(CodeNumber(failure.code())) + " " + WideToUtf8(failure.detail()), outcome);
     }
   }
 }

@@ -43,7 +43,7 @@ TEST(ReleaseStateTest, AFileRecordIsReadStrictlyAndFailsClosed) {
     try {
       got = std::to_string(MakeFileReleaseState(dir.Wide("record"))->Load());
     } catch (const PatchFailure& failure) {
-      EXPECT_EQ(failure.code(), static_cast<std::uint32_t>(PatchErrorCode::ReleaseStateDamaged));
+      EXPECT_EQ(failure.code(), PatchErrorCode::ReleaseStateDamaged);
       EXPECT_TRUE(failure.detail().starts_with(dir.Wide("record") + u" | ")) << WideToUtf8(failure.detail());
       got = "damaged";
     }

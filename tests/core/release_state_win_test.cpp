@@ -28,7 +28,7 @@ TEST(ReleaseStateWinTest, TheMachineRecordLivesInTheRegistryAndFailsClosed) {
     try {
       store->Load();
     } catch (const PatchFailure& failure) {
-      return failure.code() == static_cast<std::uint32_t>(PatchErrorCode::ReleaseStateDamaged);
+      return failure.code() == PatchErrorCode::ReleaseStateDamaged;
     }
     return false;
   };

@@ -87,13 +87,13 @@ TEST(ReadXmlAttributeTest, Cases) {
 // found in it: a code's own text, or one of the decoder's messages.
 TEST(PatchErrorTest, TextsAndTheClassificationOfForeignTexts) {
   EXPECT_STREQ(PatchFailure(PatchErrorCode::DownloadFailed, u"d\u00FC").what(), "d\xC3\xBC");
-  EXPECT_STREQ(PatchFailure(42, u"").what(), "Unknown patch error");
-  EXPECT_EQ(PatchFailureMessage(5, u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
+  EXPECT_STREQ(PatchFailure(CodeOfNumber(42), u"").what(), "Unknown patch error");
+  EXPECT_EQ(PatchFailureMessage(CodeOfNumber(5), u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
   const auto classify = [](const std::string& text) {
-    return ClassifyExceptionText(std::runtime_error(text));
+    return CodeNumber(ClassifyExceptionText(std::runtime_error(text)));
   };
   for (std::uint32_t code = 0; code <= 21; ++code) {  // 12 and past the end: unknown
-    const std::string text = WideToUtf8(PatchErrorText(code));
+    const std::string text = WideToUtf8(PatchErrorText(CodeOfNumber(code)));
     EXPECT_EQ(classify("x: " + text + " (y)"), code == 8 || code > 20 ? 12u : code) << text;
   }
   const std::pair<const char*, std::uint32_t> rows[] = {

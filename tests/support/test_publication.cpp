@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "app/localization.h"
 #include "core/crc32.h"
 #include "core/fs_path.h"
 #include "core/release_state.h"
@@ -141,7 +142,7 @@ EngineHarness::EngineHarness(const std::filesystem::path& game,
         {
           std::lock_guard<std::mutex> lock(mutex);
           snapshots.push_back(state);
-          if (state.stage >= 3) finished.notify_all();
+          if (IsFinal(state.stage)) finished.notify_all();
         }
         if (hook) hook(&state);
       },
@@ -155,7 +156,7 @@ ProgressState EngineHarness::RunToEnd() {
   engine->Start();
   std::unique_lock<std::mutex> lock(mutex);
   EXPECT_TRUE(finished.wait_for(lock, std::chrono::minutes(1), [this] {
-    return !snapshots.empty() && snapshots.back().stage >= 3;
+    return !snapshots.empty() && IsFinal(snapshots.back().stage);
   })) << "no final snapshot";
   return snapshots.empty() ? ProgressState() : snapshots.back();
 }

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall::test {

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/localization.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "ui/render_resources.h"
 
 namespace emberfall {
@@ -41,7 +41,7 @@ void ShowWidestTexts(Probe& probe, Language language) {
   ProgressState& s = probe.state;
   s.statusText.clear();
   for (std::uint32_t code = 0; code <= 20; ++code) {
-    std::u16string failure = ErrorMessageForCode(probe.strings, code);
+    std::u16string failure = ErrorMessageForCode(probe.strings, CodeOfNumber(code));
     if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
   }
   s.detailText = language == Language::German
@@ -55,7 +55,7 @@ void ShowWidestTexts(Probe& probe, Language language) {
 void SetScenario(Probe& probe, const std::string& scenario) {
   ProgressState& s = probe.state;
   if (scenario != "hover") {
-    s.stage = static_cast<std::uint32_t>(PatchStage::Download);
+    s.stage = PatchStage::Download;
     s.statusText = probe.strings.Downloading;
     s.detailText = u"1.0 MB / 2.0 MB";
     s.barText = u"1.5 MB/s";
@@ -66,7 +66,7 @@ void SetScenario(Probe& probe, const std::string& scenario) {
     if (scenario == "tr_downloads") ShowWidestTexts(probe, Language::Turkish);
     return;
   }
-  s.stage = static_cast<std::uint32_t>(PatchStage::Done);
+  s.stage = PatchStage::Done;
   s.statusText = probe.strings.ReadyToPlay;
   s.detailText = probe.strings.UpToDate;
   s.overallPercent = s.filePercent = 100;

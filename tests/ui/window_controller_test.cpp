@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "app/game_launch.h"
+#include "engine/game_launch.h"
 #include "core/text.h"
 #include "ui/snapshot_mailbox.h"
 
@@ -21,13 +21,13 @@ ProgressState Snapshot(char kind) {
   s.ready = kind == 'r';
   const PatchStage stage =
       kind == 'r' ? PatchStage::Done : kind == 'f' ? PatchStage::Failed : PatchStage::Download;
-  s.stage = static_cast<std::uint32_t>(stage);
+  s.stage = stage;
   s.statusText = kind == 'r' ? u"READY" : kind == 'f' ? u"broken" : u"working";
   return s;
 }
 
 struct Answers {
-  int launch = kLaunchStarted;
+  LaunchResult launch = LaunchResult::kStarted;
   std::uint32_t launchError = 0;
   SettingsStart settings = SettingsStart::Started;
   std::uint32_t settingsError = 0;
@@ -49,7 +49,7 @@ struct FakeHost : WindowHost, Answers {
     if (startThrows) throw std::runtime_error("no thread");
   }
   void CancelEngine() override { Add("cancel"); }
-  int LaunchGame(std::uint32_t* error) override {
+  LaunchResult LaunchGame(std::uint32_t* error) override {
     Add("launch");
     *error = launchError;
     return launch;
@@ -134,20 +134,20 @@ TEST(WindowControllerTest, Scenarios) {
       {"settings failing without a code", "shown settings", {.settings = SettingsStart::Failed},
        "settings box[LaunchErr: failed] | -1 CHECKING"},
       // Launch failures: the box, then the countdown from ten again.
-      {"entry missing", "shown r start", {.launch = kLaunchEntryMissing},
+      {"entry missing", "shown r start", {.launch = LaunchResult::kEntryMissing},
        kLaunchBox + "no entry] timer:on | 10 READY"},
       {"launch refused at the prompt", "shown r start",
-       {.launch = kLaunchFailed, .launchError = 1223},
+       {.launch = LaunchResult::kFailed, .launchError = 1223},
        kLaunchBox + "cancelled] timer:on | 10 READY"},
       {"access denied asks for elevation", "shown r start",
-       {.launch = kLaunchFailed, .launchError = 5},
+       {.launch = LaunchResult::kFailed, .launchError = 5},
        kLaunchBox + "needs admin] timer:on | 10 READY"},
-      {"elevation required", "shown r start", {.launch = kLaunchFailed, .launchError = 740},
+      {"elevation required", "shown r start", {.launch = LaunchResult::kFailed, .launchError = 740},
        kLaunchBox + "needs admin] timer:on | 10 READY"},
       {"launch after settings: no new countdown", "shown r settings start",
-       {.launch = kLaunchFailed, .launchError = 2},
+       {.launch = LaunchResult::kFailed, .launchError = 2},
        "timer:on video timer:off settings min launch restore box[LaunchErr: failed] | -1 READY"},
-      {"unknown launch result leaves the window minimised", "shown r start", {.launch = 7},
+      {"unknown launch result leaves the window minimised", "shown r start", {.launch = static_cast<LaunchResult>(7)},
        "timer:on video timer:off min launch | -1 READY"},
       // The update-error box.
       {"retry starts a new check", "shown f", {.box = BoxAnswer::Retry},

@@ -14,7 +14,7 @@
 #include "core/crypto.h"
 #include "core/fs_path.h"
 #include "core/patch_error.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "core/release_state.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
@@ -39,8 +39,8 @@ class SnapshotMailbox {
     } else {
       pending_.push_back(state);
     }
-    if (state.stage == static_cast<std::uint32_t>(PatchStage::Done) ||
-        state.stage == static_cast<std::uint32_t>(PatchStage::Failed)) {
+    if (state.stage == PatchStage::Done ||
+        state.stage == PatchStage::Failed) {
       finished_ = true;
     }
     changed_.notify_all();
@@ -55,7 +55,7 @@ class SnapshotMailbox {
   }
 
   static std::u16string StepKey(const ProgressState& s) {
-    return ToWideDecimal(s.stage) + u"|" + s.statusText + u"|" + s.noteText;
+    return ToWideDecimal(static_cast<std::uint32_t>(s.stage)) + u"|" + s.statusText + u"|" + s.noteText;
   }
 
  private:
@@ -115,8 +115,8 @@ class PlainDisplay {
     if (key == last_) return;
     last_ = key;
     std::string line = WideToUtf8(s.statusText);
-    if (s.stage == static_cast<std::uint32_t>(PatchStage::Download) ||
-        s.stage == static_cast<std::uint32_t>(PatchStage::Unpack)) {
+    if (s.stage == PatchStage::Download ||
+        s.stage == PatchStage::Unpack) {
       line += "  [" + std::to_string(s.filesDone + 1) + "/" + std::to_string(s.filesTotal) + "]";
     }
     if (!s.detailText.empty()) line += "  " + WideToUtf8(s.detailText);
@@ -165,7 +165,7 @@ int Drive(PatchEngine& engine, SnapshotMailbox& mailbox, Display& display,
   }
   display.Finish();
   engine.StopAndWait(0xFFFFFFFFu);
-  return last.stage == static_cast<std::uint32_t>(PatchStage::Done) ? kExitOk : kExitFailure;
+  return last.stage == PatchStage::Done ? kExitOk : kExitFailure;
 }
 
 }  // namespace

@@ -1,30 +1,29 @@
-#include "app/game_launch.h"
+#include "engine/game_launch.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "app/error_reporter.h"
 #include "core/crc32.h"
 #include "core/file_state.h"
 #include "core/game_folder.h"
 #include "core/fs_path.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "core/text.h"
 
 namespace emberfall {
 
 namespace {
 
-int LaunchSigned(const std::u16string& gameFolder, const std::u16string& runPath,
+LaunchResult LaunchSigned(const std::u16string& gameFolder, const std::u16string& runPath,
                  const ErrorReportSink& report, std::uint32_t* launchError,
-                 const ProcessStarter& starter, const Sha256Digest& signedHash) {
+                          const GameStarter& start, const Sha256Digest& signedHash) {
   const GameFolder root(gameFolder);
   const FolderLookup place = root.OpenParent(runPath, /*create=*/false);
   FileHandle program;
   if (place.status == FolderLookup::Status::kFound) program = OpenForLaunchAt(place.folder, place.name);
   if (!QueryFileState(program)) {
     report(u"Game binary missing: " + runPath, u"LaunchGame");
-    return kLaunchEntryMissing;
+    return LaunchResult::kEntryMissing;
   }
   // Checked through the handle that keeps the file as it is until the
   // process has been created from it.
@@ -39,42 +38,43 @@ int LaunchSigned(const std::u16string& gameFolder, const std::u16string& runPath
                Utf8ToWide(HexEncode(signedHash)) + u" got=" +
                (read ? Utf8ToWide(HexEncode(got)) : std::u16string(u"unreadable")),
            u"LaunchGame");
-    return kLaunchFailed;
+    return LaunchResult::kFailed;
   }
   const std::u16string path = place.folder.PathOf(place.name);
-  std::uint32_t error = 0;
-  if (StartGameProcess(path, gameFolder, &error, starter)) return kLaunchStarted;
+  std::uint32_t error = kErrorNotSupported;
+  if (start && start(path, gameFolder, &error)) return LaunchResult::kStarted;
   if (launchError != nullptr) *launchError = error;
   report(u"Launch failed: " + path + u" | err=" + ToWideDecimalUnsigned(error), u"LaunchGame");
-  return kLaunchFailed;
+  return LaunchResult::kFailed;
 }
 
 }  // namespace
 
-int LaunchGameIn(const std::u16string& gameFolder, const std::u16string& runPath,
-                 const ErrorReportSink& report, std::uint32_t* launchError,
-                 const ProcessStarter& starter, const Sha256Digest* signedHash) {
-  std::uint32_t error = 0;
+LaunchResult LaunchGameIn(const std::u16string& gameFolder, const std::u16string& runPath,
+                          const ErrorReportSink& report, std::uint32_t* launchError,
+                          const GameStarter& start, const Sha256Digest* signedHash) {
+  std::uint32_t error = kErrorNotSupported;
   if (launchError != nullptr) *launchError = 0;
   if (signedHash != nullptr) {
-    return LaunchSigned(gameFolder, runPath, report, launchError, starter, *signedHash);
+    return LaunchSigned(gameFolder, runPath, report, launchError, start, *signedHash);
   }
   const std::filesystem::path gamePath = FsPath(gameFolder) / FsPath(runPath);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(gamePath, ec) || ec) {
     report(u"Game binary missing: " + runPath, u"LaunchGame");
-    return kLaunchEntryMissing;
+    return LaunchResult::kEntryMissing;
   }
-  if (StartGameProcess(WidePath(gamePath), gameFolder, &error, starter)) return kLaunchStarted;
+  if (start && start(WidePath(gamePath), gameFolder, &error)) return LaunchResult::kStarted;
   if (launchError != nullptr) *launchError = error;
   report(u"Launch failed: " + WidePath(gamePath) + u" | err=" + ToWideDecimalUnsigned(error),
          u"LaunchGame");
-  return kLaunchFailed;
+  return LaunchResult::kFailed;
 }
 
-int PatchEngine::LaunchGame() {
-  const ErrorReportSink sink = options_.reportError ? options_.reportError : ErrorReportSink(ReportError);
-  return LaunchGameIn(paths_.gameFolder, progress_.runPath, sink, &launchError_, {},
+LaunchResult PatchEngine::LaunchGame() {
+  const ErrorReportSink sink =
+      options_.reportError ? options_.reportError : [](const std::u16string&, const std::u16string&) {};
+  return LaunchGameIn(paths_.gameFolder, runPath_, sink, &launchError_, options_.startGame,
                       launchHash_ ? &*launchHash_ : nullptr);
 }
 

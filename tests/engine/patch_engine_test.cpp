@@ -1,6 +1,6 @@
 // The patch engine end to end against the loopback server: real HTTP, real
 // files, real decoding.
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ class PatchEngineTest : public testing::Test {
     std::string text = WideToUtf8(last.ready ? last.detailText : last.errorText) + " | slept " +
                        std::to_string(harness.slept.count()) + " | HEAD " +
                        std::to_string(Requests("HEAD")) + " GET " + std::to_string(Requests("GET"));
-    const auto first = std::ranges::find(harness.snapshots, 1u, &ProgressState::stage);
+    const auto first = std::ranges::find(harness.snapshots, PatchStage::Download, &ProgressState::stage);
     if (first != harness.snapshots.end() && first->bytesTotal != last.bytesTotal) {
       text += " | estimated " + std::to_string(first->bytesTotal);
     }
@@ -80,10 +80,10 @@ class PatchEngineTest : public testing::Test {
     std::int64_t done = 0;
     for (const ProgressState& s : harness.snapshots) {
       // Verification ends with its own summary before any download.
-      verified |= s.stage == 0 && s.overallPercent == 100 && s.detailText.starts_with(u"Verifying");
-      const bool moving = s.stage == 1 || s.stage == 2;
+      verified |= s.stage == PatchStage::Verify && s.overallPercent == 100 && s.detailText.starts_with(u"Verifying");
+      const bool moving = s.stage == PatchStage::Download || s.stage == PatchStage::Unpack;
       EXPECT_TRUE(verified || !moving);
-      EXPECT_TRUE(!moving || s.statusText == (s.stage == 1 ? u"DOWNLOADING..." : u"UNPACKING..."));
+      EXPECT_TRUE(!moving || s.statusText == (s.stage == PatchStage::Download ? u"DOWNLOADING..." : u"UNPACKING..."));
       // The speed shows while payloads move only.
       EXPECT_TRUE(s.barText.empty() || (moving && s.barText.ends_with(u"/s")));
       EXPECT_LE(s.overallPercent, 100u);
@@ -100,7 +100,7 @@ class PatchEngineTest : public testing::Test {
     ExpectNothingStaged();
     const std::string report = WideToUtf8(last.errorText) + " || patch";
     EXPECT_EQ(harness.reports, last.ready ? std::vector<std::string>() : std::vector{report});
-    EXPECT_EQ(last.stage, last.ready ? 3u : 4u);
+    EXPECT_EQ(last.stage, last.ready ? PatchStage::Done : PatchStage::Failed);
     if (!last.ready) return;
     EXPECT_EQ(last.statusText, u"READY TO PLAY");
     EXPECT_EQ(last.bytesDone, last.bytesTotal);
@@ -378,7 +378,7 @@ TEST_F(PatchEngineTest, ACancelledRunReportsAndWritesNothingMore) {
       {"during a pause", [this] { server_->Serve("/p/1/a.bin.lz", Response::Status(500)); },
        [](const ProgressState* s) { return s == nullptr; }, "slept 100 | GET 1"},
       {"as a payload arrives", nullptr,
-       [](const ProgressState* s) { return s != nullptr && s->stage == 2; }, "slept 0 | GET 1"},
+       [](const ProgressState* s) { return s != nullptr && s->stage == PatchStage::Unpack; }, "slept 0 | GET 1"},
       {"while transfers run", [this] { PublishTrickled(8, 500ms); },  // about four seconds a file
        [this](const ProgressState*) { return Requests("GET") == 6; }, "slept 0 | GET 6"},
       {"while a request hangs", [this] { server_->Serve("/c.xml", Response::Stall(4500ms)); },
@@ -406,7 +406,7 @@ TEST_F(PatchEngineTest, ACancelledRunReportsAndWritesNothingMore) {
     EXPECT_EQ("slept " + std::to_string(harness.slept.count()) + " | GET " +
                   std::to_string(Requests("GET")), c.after);
     EXPECT_TRUE(harness.reports.empty());
-    for (const ProgressState& s : harness.snapshots) EXPECT_LT(s.stage, 3u);
+    for (const ProgressState& s : harness.snapshots) EXPECT_FALSE(IsFinal(s.stage));
     for (const auto& [path, contents] : files_) EXPECT_FALSE(fs::exists(Game(path))) << path;
     ExpectNothingStaged();
   }

@@ -1,8 +1,8 @@
 // The patch engine: drives one patch run at a time on a worker thread of its
 // own — configuration, CRC list, verification, downloads, decoding, checksums,
 // replacement — and publishes ProgressState snapshots through a callback.
-#ifndef EMBERFALL_CORE_PATCH_ENGINE_H_
-#define EMBERFALL_CORE_PATCH_ENGINE_H_
+#ifndef EMBERFALL_ENGINE_PATCH_ENGINE_H_
+#define EMBERFALL_ENGINE_PATCH_ENGINE_H_
 
 #include <atomic>
 #include <chrono>
@@ -14,42 +14,17 @@
 #include <thread>
 #include <vector>
 
-#include "app/localization.h"
 #include "core/crypto.h"
 #include "core/manual_reset_event.h"
+#include "core/ui_strings.h"
+#include "engine/game_launch.h"
+#include "engine/progress_reporter.h"
+#include "engine/progress_state.h"
 
 namespace emberfall {
 
 class HttpSession;
 class ReleaseStateStore;
-struct CrcListEntry;
-struct ReleaseDocument;
-
-enum class PatchStage : std::uint32_t {
-  Verify = 0,
-  Download = 1,
-  Unpack = 2,
-  Done = 3,
-  Failed = 4,
-};
-
-// The snapshot the engine publishes and the window draws.
-struct ProgressState {
-  std::uint32_t stage = 0;         // a PatchStage value
-  std::u16string statusText;       // stage title, or the localized failure message
-  std::u16string detailText;       // verification count, bytes, or the final summary
-  std::u16string barText;          // download speed ("1.5 MB/s")
-  std::u16string noteText;         // the file being verified or downloaded
-  std::uint32_t overallPercent = 0;
-  std::uint32_t filePercent = 0;
-  std::int64_t bytesDone = 0;
-  std::int64_t bytesTotal = 0;
-  std::int32_t filesDone = 0;
-  std::int32_t filesTotal = 0;
-  bool ready = false;              // the run succeeded: the game may start
-  std::u16string runPath = u"emb.bin";
-  std::u16string errorText;        // English failure message after a failure
-};
 
 // What tests and embpatch may change; the launcher uses the defaults.
 struct PatchEngineOptions {
@@ -57,8 +32,12 @@ struct PatchEngineOptions {
   std::vector<std::u16string> configUrls;
   // Makes the HTTP session of a run; empty: a session with the fixed time-outs.
   std::function<std::unique_ptr<HttpSession>()> sessionFactory;
-  // Receives failure reports; empty: ReportError.
-  std::function<void(const std::u16string& message, const std::u16string& context)> reportError;
+  // Receives failure reports (the launcher passes the error reporter's
+  // ReportError); empty: failures are not reported.
+  ErrorReportSink reportError;
+  // Starts the game for LaunchGame (the launcher passes StartGameProcess of
+  // the application shell); empty: LaunchGame starts nothing.
+  GameStarter startGame;
   // Monotonic nanoseconds; empty: the platform's high-resolution counter.
   std::function<std::int64_t()> now;
   // Waits one pause slice; empty: sleeps the thread.
@@ -95,7 +74,11 @@ inline constexpr unsigned kMaxConnections = 16;
 
 class PatchEngine {
  public:
-  using ProgressCallback = std::function<void(const ProgressState&)>;
+  // Called with every snapshot a run publishes: on the run's worker thread
+  // or one of its helper threads, never two at once, with no lock of the
+  // engine held (see ProgressReporter::Callback). It must return quickly and
+  // must not call into the engine.
+  using ProgressCallback = ProgressReporter::Callback;
 
   // Takes the three values; starts nothing. |progressCallback| may be empty.
   PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
@@ -119,11 +102,12 @@ class PatchEngine {
   bool StopAndWait(std::uint32_t timeoutMs);
 
   // UI thread, after a snapshot with ready set: starts the game's entry
-  // executable. 0 started, 1 entry missing, 2 start failed (launchError()).
-  // After a signed run the executable is opened so that nobody can change it,
-  // checked against its signed SHA-256 and started while it is held; a file
-  // that differs is not started (2, launchError() 577).
-  int LaunchGame();
+  // executable through the options' startGame (LaunchGameIn); kFailed sets
+  // launchError(). After a signed run the executable is opened so that
+  // nobody can change it, checked against its signed SHA-256 and started
+  // while it is held; a file that differs is not started (kFailed,
+  // kErrorInvalidImageHash).
+  LaunchResult LaunchGame();
 
   // Win32 error of the last failed game start; 0 otherwise.
   std::uint32_t launchError() const { return launchError_; }
@@ -133,30 +117,26 @@ class PatchEngine {
   class Run;
 
   void WorkerBody();
-  void RunPatch();
-  // Publishes |progress_| now.
-  void Notify();
   // Turns a failure into the final snapshot and a report; nothing after a
   // cancellation request.
-  void FailRun(std::uint32_t code, const std::u16string& detail);
+  void FailRun(PatchErrorCode code, const std::u16string& detail);
+  std::int64_t Now() const;
 
   LauncherPaths paths_;
   UiStrings strings_;
-  ProgressCallback progressCallback_;
   PatchEngineOptions options_;
-  ProgressState progress_;
+  ProgressReporter progress_;
   std::thread worker_;
   ManualResetEvent doneEvent_;
   std::atomic<bool> cancelRequested_{false};
   std::uint32_t launchError_ = 0;
-  // The signed SHA-256 of runPath after a signed run; written by the worker
-  // before its final snapshot, read by LaunchGame after it.
+  // Written by the worker before its final snapshot, read by LaunchGame
+  // after the UI saw it: the game's path, and its signed SHA-256 after a
+  // signed run.
+  std::u16string runPath_;
   std::optional<Sha256Digest> launchHash_;
-  std::int64_t lastCallbackTime_ = 0;
-  std::int64_t speedBaseTime_ = 0;
-  std::int64_t speedBaseBytes_ = 0;
 };
 
 }  // namespace emberfall
 
-#endif  // EMBERFALL_CORE_PATCH_ENGINE_H_
+#endif  // EMBERFALL_ENGINE_PATCH_ENGINE_H_

@@ -9,12 +9,12 @@
 #include <functional>
 #include <string>
 
-#include "app/game_launch.h"
+#include "engine/game_launch.h"
 #include "core/crc32.h"
 #include "core/crypto.h"
 #include "core/file_state.h"
 #include "core/fs_path.h"
-#include "core/patch_engine.h"
+#include "engine/patch_engine.h"
 #include "core/release_document.h"
 #include "core/release_state.h"
 #include "core/text.h"
@@ -175,10 +175,10 @@ TEST(SignedPublicationTest, OnlyTheGenuineReleaseInstalls) {
       EXPECT_EQ(std::ranges::count(test::ReadFileBytes(game / "EmbLauncher.hashes"), '\n'), 4);
       // emb.bin is no program: its start is tried and fails, whatever the
       // platform says; a rewritten one is not even tried.
-      EXPECT_EQ(harness.engine->LaunchGame(), kLaunchFailed);
+      EXPECT_EQ(harness.engine->LaunchGame(), LaunchResult::kFailed);
       EXPECT_NE(harness.engine->launchError(), kErrorInvalidImageHash);
       test::WriteFileBytes(game / "emb.bin", "evil!");
-      EXPECT_EQ(harness.engine->LaunchGame(), kLaunchFailed);
+      EXPECT_EQ(harness.engine->LaunchGame(), LaunchResult::kFailed);
       EXPECT_EQ(harness.engine->launchError(), kErrorInvalidImageHash);
       EXPECT_TRUE(harness.reports.back().starts_with(
           "Game binary differs from the signed release: emb.bin | expected=")) << harness.reports.back();
