@@ -120,7 +120,9 @@ fuzz() {
 
 test_all() {
   setup
-  local status=0 linux=0 windows=0 fuzzing=0
+  local status=0 linux=0 windows=0 fuzzing=0 floors=0
+  log "floors"
+  python3 .ci/check_floors.py || floors=$?
   build linux-asan && run_ctest linux-asan || linux=$?
   if build windows; then
     wine_prefix
@@ -136,7 +138,8 @@ test_all() {
     grep -E "tests passed|tests failed" "build/$preset/ctest.log" 2>/dev/null | tail -n 1 || echo "no test run"
   done
   printf '%-11s %s\n' "fuzzing:" "$([ $fuzzing -eq 0 ] && echo "no findings" || echo FAILED)"
-  [ $linux -eq 0 ] && [ $windows -eq 0 ] && [ $fuzzing -eq 0 ] || status=1
+  printf '%-11s %s\n' "floors:" "$([ $floors -eq 0 ] && echo "kept" || echo FAILED)"
+  [ $linux -eq 0 ] && [ $windows -eq 0 ] && [ $fuzzing -eq 0 ] && [ $floors -eq 0 ] || status=1
   return $status
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/error_reporter.h"
+#include "core/build_settings.h"
 #include "core/patch_config.h"
 
 namespace emberfall {

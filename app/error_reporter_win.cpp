@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/build_settings.h"
 #include "core/patch_config.h"
 #include "core/text.h"
 #include "core/win/wide.h"

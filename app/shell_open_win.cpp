@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "core/win/wide.h"
-#include "ui/com_ptr.h"
+#include "core/win/com_ptr.h"
 
 // After windows.h, which they need.
 #include <exdisp.h>

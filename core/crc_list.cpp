@@ -2,8 +2,8 @@
 
 #include <unordered_map>
 
-#include "core/patch_config.h"
 #include "core/patch_error.h"
+#include "core/safe_path.h"
 #include "core/text.h"
 
 namespace emberfall {

@@ -13,6 +13,7 @@
 #include "core/file_state.h"
 #include "core/fs_path.h"
 #include "core/game_folder.h"
+#include "core/build_settings.h"
 #include "core/patch_config.h"
 #include "core/patch_error.h"
 #include "core/payload.h"
@@ -25,7 +26,6 @@
 #include "engine/transfer_scheduler.h"
 #include "net/http_session.h"
 #include "net/url.h"
-#include "emb_build_config.h"
 
 namespace emberfall {
 namespace {
@@ -56,8 +56,8 @@ std::u16string HexWide(const Sha256Digest& digest) { return Utf8ToWide(HexEncode
 
 // What a signed release must be meant for: the run's options, else the build's.
 ReleaseTarget TargetOf(const PatchEngineOptions& options) {
-  return {options.product.empty() ? build_config::kProduct : options.product,
-          options.channel.empty() ? build_config::kChannel : options.channel};
+  return {options.product.empty() ? BuildProduct() : options.product,
+          options.channel.empty() ? BuildChannel() : options.channel};
 }
 
 }  // namespace

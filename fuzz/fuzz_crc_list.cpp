@@ -7,6 +7,7 @@
 
 #include "core/crc_list.h"
 #include "core/patch_config.h"
+#include "core/safe_path.h"
 #include "core/patch_error.h"
 #include "core/text.h"
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/patch_config.h"
+#include "core/safe_path.h"
 #include "core/patch_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {

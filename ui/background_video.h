@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "core/win/windows_include.h"
-#include "ui/com_ptr.h"
+#include "core/win/com_ptr.h"
 
 struct IWICBitmap;
 

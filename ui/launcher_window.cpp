@@ -16,9 +16,9 @@
 #include "app/process_launch.h"
 #include "app/shell_open.h"
 #include "core/fs_path.h"
+#include "core/build_settings.h"
 #include "core/text.h"
 #include "core/win/wide.h"
-#include "emb_build_config.h"
 
 // After windows.h, which they need.
 #include <shellapi.h>
@@ -95,8 +95,8 @@ ControllerTexts MakeControllerTexts(const UiStrings& strings) {
   texts.strings = strings;
   texts.launchCancelled = LaunchCancelledText();
   texts.elevationRequired = ElevationRequiredText();
-  texts.websiteUrl = Utf8ToWide(build_config::kWebsiteUrl);
-  texts.communityUrl = Utf8ToWide(build_config::kCommunityUrl);
+  texts.websiteUrl = Utf8ToWide(WebsiteUrl());
+  texts.communityUrl = Utf8ToWide(CommunityUrl());
   return texts;
 }
 
@@ -107,12 +107,12 @@ LauncherWindow::IconHandles::~IconHandles() {
   if (small != nullptr) DestroyIcon(small);
 }
 
-LauncherWindow::LauncherWindow(HINSTANCE instance, PatchEngineOptions engineOptions)
+LauncherWindow::LauncherWindow(HINSTANCE instance, LauncherWindowParts parts)
     : instance_(instance),
-      paths_(GetLauncherPaths(instance)),
-      strings_(LoadUiStrings(DetectLanguage(FindLocaleConfig(paths_)))),
+      paths_(std::move(parts.paths)),
+      strings_(std::move(parts.strings)),
       controller_(*this, MakeControllerTexts(strings_)),
-      engine_(paths_, strings_, PostTo(mailbox_), std::move(engineOptions)) {}
+      engine_(paths_, strings_, PostTo(mailbox_), std::move(parts.engineOptions)) {}
 
 LauncherWindow::~LauncherWindow() {
   mailbox_->Close();
@@ -495,10 +495,9 @@ bool LauncherWindow::Create() {
   return true;
 }
 
-std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance,
-                                                     PatchEngineOptions engineOptions) {
+std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance, LauncherWindowParts parts) {
   try {
-    auto window = std::make_unique<LauncherWindow>(instance, std::move(engineOptions));
+    auto window = std::make_unique<LauncherWindow>(instance, std::move(parts));
     if (!window->Create()) return nullptr;
     return window;
   } catch (...) {

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/localization.h"
-#include "engine/patch_engine.h"
+#include "core/ui_strings.h"
 #include "core/win/windows_include.h"
+#include "engine/patch_engine.h"
 #include "ui/background_video.h"
 #include "ui/layout.h"
 #include "ui/render_resources.h"
@@ -35,11 +35,19 @@ inline constexpr wchar_t kLauncherWindowClass[] = L"EmbLauncherNative";
 // effective DPI (see PlaceOnWorkArea).
 WindowPlacement ComputeWindowPlacement(HMONITOR monitor);
 
+// What the window is built from: the launcher's paths, the texts of its
+// language and the options of the engine it owns. The launcher's start-up
+// makes them; tests point the engine elsewhere.
+struct LauncherWindowParts {
+  LauncherPaths paths;
+  UiStrings strings;
+  PatchEngineOptions engineOptions;
+};
+
 class LauncherWindow : private WindowHost {
  public:
-  // Builds the window's parts (video, paths, strings, engine); creates no
-  // window. |engineOptions| lets tests point the engine elsewhere.
-  explicit LauncherWindow(HINSTANCE instance, PatchEngineOptions engineOptions = {});
+  // Builds the window's engine from |parts|; creates no window.
+  LauncherWindow(HINSTANCE instance, LauncherWindowParts parts);
   // Stops taking snapshots from the worker, then destroys the window, so
   // that no message reaches a released object.
   ~LauncherWindow() override;
@@ -54,7 +62,7 @@ class LauncherWindow : private WindowHost {
   const WindowController& controller() const { return controller_; }
 
  private:
-  friend std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE, PatchEngineOptions);
+  friend std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE, LauncherWindowParts);
 
   // Destroys the icon handles given to the window, after the window.
   struct IconHandles {
@@ -118,8 +126,7 @@ class LauncherWindow : private WindowHost {
 // device, starts the first patch run, waits up to 15 s for the video
 // preparation and starts playback (a video failure is reported, not fatal).
 // Nothing on failure.
-std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance,
-                                                     PatchEngineOptions engineOptions = {});
+std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE instance, LauncherWindowParts parts);
 
 // Reads the thread's next message as GetMessageW does: above 0 a message,
 // 0 WM_QUIT, -1 a failure.

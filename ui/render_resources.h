@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/localization.h"
+#include "core/ui_strings.h"
 #include "engine/patch_engine.h"
 #include "core/win/windows_include.h"
-#include "ui/com_ptr.h"
+#include "core/win/com_ptr.h"
 #include "ui/layout.h"
 
 // After windows.h, which they need.

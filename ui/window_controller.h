@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "app/localization.h"
+#include "core/ui_strings.h"
 #include "engine/patch_engine.h"
 #include "ui/layout.h"
 

@@ -1,4 +1,6 @@
+#include "core/build_settings.h"
 #include "core/patch_config.h"
+#include "core/safe_path.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/localization.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/test_support.h"
 
@@ -21,10 +22,11 @@ TEST(LauncherWindowTest, NoFrameTimerWhileMinimisedAndTheIconsGoWithTheWindow) {
   test::LoopbackHttpServer server;
   // Short, as the window's destruction waits for the request in flight.
   server.Serve("/c.xml", test::Response::Stall(std::chrono::seconds(2)));
-  PatchEngineOptions options;
-  options.configUrls = {server.Url("/c.xml")};
-  options.reportError = [](const std::u16string&, const std::u16string&) {};
-  auto window = CreateLauncherWindow(GetModuleHandleW(nullptr), std::move(options));
+  LauncherWindowParts parts;
+  parts.paths = GetLauncherPaths(nullptr);
+  parts.strings = LoadUiStrings(Language::English);
+  parts.engineOptions.configUrls = {server.Url("/c.xml")};
+  auto window = CreateLauncherWindow(GetModuleHandleW(nullptr), std::move(parts));
   ASSERT_NE(window, nullptr);
   const HWND shown = window->window();
   const auto icon = [&](WPARAM kind) {

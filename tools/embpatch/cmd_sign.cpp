@@ -7,7 +7,7 @@
 #include "core/crypto.h"
 #include "core/fs_path.h"
 #include "core/release_document.h"
-#include "emb_build_config.h"
+#include "core/build_settings.h"
 #include "tools/embpatch/cli.h"
 #include "tools/embpatch/commands.h"
 #include "tools/embpatch/release_signer.h"
@@ -44,8 +44,8 @@ bool ReadPassphrase(const ParsedArgs& parsed, std::optional<std::string>& passph
 
 bool ParseReleaseTarget(const ParsedArgs& parsed, std::string& product, std::string& channel,
                         std::string& problem) {
-  product = parsed.Value("--product").value_or(build_config::kProduct);
-  channel = parsed.Value("--channel").value_or(build_config::kChannel);
+  product = parsed.Value("--product").value_or(BuildProduct());
+  channel = parsed.Value("--channel").value_or(BuildChannel());
   if (!IsValidReleaseName(product) || !IsValidReleaseName(channel)) {
     problem = "--product and --channel take 1 to 64 of a-z, 0-9, '.', '_', '-', the first a letter or digit";
     return false;

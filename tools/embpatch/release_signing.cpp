@@ -9,6 +9,7 @@
 #include "core/crc_list.h"
 #include "core/fs_path.h"
 #include "core/patch_config.h"
+#include "core/safe_path.h"
 #include "core/patch_error.h"
 #include "core/payload.h"
 #include "core/release_document.h"

@@ -1,10 +1,11 @@
-#include "app/startup.h"
+#include "launcher/startup.h"
 
 #include <memory>
 
 #include "app/elevation.h"
 #include "app/error_reporter.h"
 #include "app/launcher_shutdown.h"
+#include "app/localization.h"
 #include "app/process_launch.h"
 #include "app/relaunch_marker.h"
 #include "app/single_instance.h"
@@ -34,6 +35,22 @@ void BecomePerMonitorDpiAware() {
 
 void ShowStartupBox(const std::u16string& text, UINT style) {
   MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()), L"Emb Launcher", style);
+}
+
+// The window's parts: the launcher's own paths, the texts of the player's
+// language, and an engine that reports to the maker and starts the game as
+// the launcher does.
+LauncherWindowParts MakeWindowParts(HINSTANCE instance) {
+  LauncherWindowParts parts;
+  parts.paths = GetLauncherPaths(instance);
+  parts.strings = LoadUiStrings(DetectLanguage(FindLocaleConfig(parts.paths)));
+  parts.engineOptions.connections = kDefaultConnections;
+  parts.engineOptions.reportError = ReportError;
+  parts.engineOptions.startGame = [](const std::u16string& executable,
+                                     const std::u16string& folder, std::uint32_t* error) {
+    return StartGameProcess(executable, folder, error);
+  };
+  return parts;
 }
 
 }  // namespace
@@ -71,14 +88,7 @@ int RunLauncher(HINSTANCE instance) {
 
   PrepareBackgroundVideo(instance);
 
-  PatchEngineOptions engineOptions;
-  engineOptions.connections = kDefaultConnections;
-  engineOptions.reportError = ReportError;
-  engineOptions.startGame = [](const std::u16string& executable, const std::u16string& folder,
-                               std::uint32_t* error) {
-    return StartGameProcess(executable, folder, error);
-  };
-  std::unique_ptr<LauncherWindow> window = CreateLauncherWindow(instance, std::move(engineOptions));
+  std::unique_ptr<LauncherWindow> window = CreateLauncherWindow(instance, MakeWindowParts(instance));
   if (!window) {
     ReportError(u"Launcher window init failed", u"CreateWindowAndDevice");
     ShowStartupBox(u"Launcher penceresi olusturulamadi.", MB_OK | MB_ICONERROR);

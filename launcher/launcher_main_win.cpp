@@ -1,7 +1,7 @@
 // The launcher's entry point. It reads none of its parameters: there are no
 // command-line options.
 #include "app/dll_search.h"
-#include "app/startup.h"
+#include "launcher/startup.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL: the launcher runs elevated, and its

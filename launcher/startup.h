@@ -1,8 +1,8 @@
 // The launcher process's start-up and shutdown around its window: elevation,
 // the single instance, COM, the video preparation, the message loop and the
 // bounded wait for the patch worker.
-#ifndef EMBERFALL_APP_STARTUP_H_
-#define EMBERFALL_APP_STARTUP_H_
+#ifndef EMBERFALL_LAUNCHER_STARTUP_H_
+#define EMBERFALL_LAUNCHER_STARTUP_H_
 
 #include "core/win/windows_include.h"
 
@@ -33,4 +33,4 @@ int RunLauncher(HINSTANCE instance);
 
 }  // namespace emberfall
 
-#endif  // EMBERFALL_APP_STARTUP_H_
+#endif  // EMBERFALL_LAUNCHER_STARTUP_H_

@@ -1,8 +1,8 @@
 // A small owning pointer for COM interfaces: releases on destruction and
 // before handing out its address for an out-parameter, so no path can leak
 // or double-release a reference.
-#ifndef EMBERFALL_UI_COM_PTR_H_
-#define EMBERFALL_UI_COM_PTR_H_
+#ifndef EMBERFALL_CORE_WIN_COM_PTR_H_
+#define EMBERFALL_CORE_WIN_COM_PTR_H_
 
 #include <utility>
 
@@ -43,4 +43,4 @@ class ComPtr {
 
 }  // namespace emberfall::win
 
-#endif  // EMBERFALL_UI_COM_PTR_H_
+#endif  // EMBERFALL_CORE_WIN_COM_PTR_H_
