@@ -28,6 +28,10 @@ constexpr size_t kSegment = 2048;
 // more. They decide what the next literal and the next short match cost.
 constexpr size_t kStates = 5;
 constexpr std::uint32_t kUnreached = 0xFFFFFFFF;
+// Past 2^kSkipShift literals in a row, one more position is skipped per
+// 2^kSkipShift, up to kMaxSkip.
+constexpr int kSkipShift = 7;
+constexpr size_t kMaxSkip = 15;
 
 struct Match {
   std::uint32_t length;
@@ -178,7 +182,9 @@ class OptimalParser {
     size_t count = finder_.Find(Position(start), matches_, short_distance);
     const size_t run = start - anchor_;
     if (count == 0 && (short_distance == 0 || run == 0 || run > 3)) {
-      ++position_;
+      // Past a long stretch without matches the search thins out, so that
+      // data that does not compress passes quickly.
+      position_ += 1 + std::min(kMaxSkip, run >> kSkipShift);
       return;
     }
     if (count > 0 && matches_[count - 1].length >= kNiceLength) {
@@ -211,10 +217,13 @@ class OptimalParser {
     for (size_t s = 0; s < kStates; ++s) At(offset)[s].cost = kUnreached;
   }
 
+  // Makes offsets up to |offset| ready for arrivals.
+  void ExtendTo(size_t offset) {
+    while (last_ < offset) Reset(++last_);
+  }
+
   void Reach(size_t offset, size_t state, std::uint32_t cost, std::uint32_t run, size_t length,
              size_t distance, size_t from) {
-    while (last_ < offset) Reset(++last_);
-    if (length != 0) reach_ = std::max(reach_, offset);
     Arrival& a = At(offset)[state];
     if (cost < a.cost || (cost == a.cost && run < a.run)) {
       a = {cost, run, static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(distance),
@@ -230,9 +239,14 @@ class OptimalParser {
     return best;
   }
 
-  // Every match that starts at |cur|, at every length up to its longest,
-  // from the cheapest state that can take it.
+  // Every match that starts at |cur|, from the cheapest state that can take
+  // it: at each length up to kDenseLength, and at its full length.
   void Relax(size_t start, size_t cur, size_t count, size_t short_distance) {
+    if (count > 0) {
+      reach_ = std::max<size_t>(reach_, cur + matches_[count - 1].length);
+      ExtendTo(cur + matches_[count - 1].length);
+    }
+    ExtendTo(cur + 2);
     const Arrival* here = At(cur);
     const size_t any = Cheapest(cur);
     const std::uint32_t base = here[any].cost;
@@ -240,8 +254,8 @@ class OptimalParser {
     for (size_t j = 0; j < count; ++j) {
       const size_t distance = matches_[j].distance;
       const size_t longest = matches_[j].length;
-      // Every length of a short match; of a longer one its full length only,
-      // as the positions inside it have matches of their own.
+      // Longer lengths in between gain little: the positions inside a match
+      // have matches of their own that end where a shorter one would.
       const size_t dense = std::min(longest, kDenseLength);
       for (size_t length = shortest; length <= dense; ++length) {
         Reach(cur + length, 0, base + static_cast<std::uint32_t>(MatchCost(length, distance, 0)), 0,

@@ -16,6 +16,13 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes FastRandomBytes(size_t size, std::uint64_t seed);
 // English-like words, punctuation and line breaks.
 Bytes TextBytes(size_t size, std::uint32_t seed);
+// Stretches of the kinds an LZO1X compressor meets, one after another: text,
+// runs of one byte, noise, and copies of earlier bytes from 1 to 60000 bytes
+// back, 2 to 300 long.
+Bytes MixedBytes(size_t size, std::uint32_t seed);
+// Noise in which the |length| bytes from offset 8 on repeat |distance| bytes
+// later (overlapping when |distance| < |length|), then 8 more bytes of noise.
+Bytes RepeatedBytes(size_t distance, size_t length, std::uint64_t seed);
 // The two framings of a payload.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream);
 Bytes FrameMcoz(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream,
