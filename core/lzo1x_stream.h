@@ -14,10 +14,11 @@
 
 namespace emberfall::lzo1x {
 
-// The decoder's reach, by instruction form (see core/lzo1x.cpp):
-// a 2-byte match right after a run of 1-3 literals reaches 1024 bytes back;
-// a 3-8 byte match in two bytes 2048; a 3-byte match right after a run of 4
-// or more literals 2049-3072; a 3-byte distance field 16384, then 49151.
+// The decoder's reach, by instruction form (see core/lzo1x.cpp): a 2-byte
+// match right after a run of 1-3 literals reaches 1024 bytes back; a 3-8
+// byte match in two bytes 2048; a 3-byte match right after a run of 4 or
+// more literals 2049-3072; a match of three bytes or more 16384, and the far
+// form 49151.
 inline constexpr size_t kShortMatchMaxDistance = 1024;
 inline constexpr size_t kNearMatchMaxDistance = 2048;
 inline constexpr size_t kNearMatchMaxLength = 8;
@@ -45,7 +46,7 @@ constexpr size_t RunOverhead(size_t n, bool first) {
 inline constexpr size_t kNotEncodable = static_cast<size_t>(-1);
 
 // Bytes of a match of |length| at |distance| right after |literals| literals
-// (counted since the previous match), as StreamWriter::Match encodes it, or
+// (counted since the previous match), as PutMatch encodes it, or
 // kNotEncodable.
 constexpr size_t MatchCost(size_t length, size_t distance, size_t literals) {
   if (length == 2) {

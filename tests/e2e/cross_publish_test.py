@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
 """Publishing on Windows: embpatch.exe under Wine publishes a folder of awkward
-names, a plain HTTP server on loopback serves it, and the Linux and the
-Windows embpatch each bring an empty game folder up to date from it; both
-must equal the source byte for byte, and the Linux publisher must write the
-same payloads. Exit 77 (skipped) when no Linux embpatch is built."""
+names, which the Linux publisher must publish to the same bytes; a plain HTTP
+server on loopback serves it, and the Linux and the Windows embpatch each
+bring an empty game folder up to date from it, equal to the source byte for
+byte. Exit 77 (skipped) when no Linux embpatch is built."""
 import argparse
 import functools
 import http.server
@@ -30,74 +30,56 @@ FILES = {
 }
 
 
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
 def run(args, what):
     result = subprocess.run(args, capture_output=True, timeout=240)
     if result.returncode != 0:
-        sys.exit("%s failed (%d):\n%s%s" % (what, result.returncode, result.stdout.decode(errors="replace"),
-                                            result.stderr.decode(errors="replace")))
-    return result.stdout.decode(errors="replace")
+        sys.exit("%s failed (%d): %s" % (what, result.returncode, (result.stdout + result.stderr).decode(errors="replace")))
+    return result.stdout.decode(errors="replace").strip().splitlines()[-1]
 
 
 def tree(root):
-    out = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as f:
-                out[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
-    return out
+    return {os.path.relpath(os.path.join(folder, name), root): open(os.path.join(folder, name), "rb").read()
+            for folder, _, names in os.walk(root) for name in names if name != "EmbLauncher.cache"}
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--windows", required=True, help="embpatch.exe")
-    parser.add_argument("--linux", required=True, nargs="+", help="Linux embpatch, the first that exists")
+    parser.add_argument("--linux", required=True, nargs="+", help="Linux embpatch: the first that exists")
     parser.add_argument("--wine-run", required=True)
     args = parser.parse_args()
     linux = next((p for p in args.linux if os.path.exists(p)), None)
     if linux is None:
         print("no Linux embpatch among %s: build linux-asan or linux first" % args.linux)
         return 77
-    windows = [args.wine_run, args.windows]
+    clients = {"Linux": ([linux], lambda path: path),
+               "Windows": ([args.wine_run, args.windows], lambda path: "Z:" + path.replace("/", "\\"))}
     with tempfile.TemporaryDirectory(prefix="emb-cross-") as work:
         source = os.path.join(work, "source")
         for path, data in FILES.items():
             os.makedirs(os.path.dirname(os.path.join(source, path)), exist_ok=True)
             with open(os.path.join(source, path), "wb") as f:
                 f.write(data)
-        www = os.path.join(work, "www")
-        os.makedirs(www)
-        handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=www)
+        handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=os.path.join(work, "Windows"))
         handler.log_message = lambda *a: None
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         base = "http://127.0.0.1:%d" % server.server_address[1]
-        publish = ["publish", "--crcpatch-url", base + "/patch", "--version", "1.0", "--run-path",
-                   "bin/Game Start.exe"]
-        print(run(windows + publish + ["--from", windows_path(source), "--web-root", windows_path(www)],
-                  "embpatch.exe publish"), end="")
-        run([linux] + publish + ["--from", source, "--web-root", os.path.join(work, "www-linux")],
-            "Linux embpatch publish")
-        if tree(www) != tree(os.path.join(work, "www-linux")):
+        for name, (program, path) in clients.items():
+            print("%s publish: %s" % (name, run(program + [
+                "publish", "--from", path(source), "--web-root", path(os.path.join(work, name)), "--crcpatch-url",
+                base + "/patch", "--version", "1.0", "--run-path", "bin/Game Start.exe"], name + " publish")))
+        if tree(os.path.join(work, "Linux")) != tree(os.path.join(work, "Windows")):
             sys.exit("the Linux and the Windows publisher wrote different files")
-        config = base + "/new/emb.launcher.config.xml"
-        for name, client, folder in (("Linux", [linux], "game-linux"),
-                                     ("Windows", windows, "game-windows")):
-            game = os.path.join(work, folder)
-            target = game if name == "Linux" else windows_path(game)
-            out = run(client + ["run", "--game-dir", target, "--config-url", config, "--lang", "en"],
-                      name + " embpatch run")
-            installed = tree(game)
-            installed.pop("EmbLauncher.cache", None)
-            expected = tree(source)
+        for name, (program, path) in clients.items():  # both from what embpatch.exe published
+            game = os.path.join(work, "game-" + name)
+            print("%s client: %s" % (name, run(program + [
+                "run", "--game-dir", path(game), "--config-url", base + "/new/emb.launcher.config.xml",
+                "--lang", "en"], name + " run")))
+            installed, expected = tree(game), tree(source)
             differing = sorted(k for k in set(installed) | set(expected) if installed.get(k) != expected.get(k))
             if differing:
                 sys.exit("%s client: the game folder differs from the source: %s" % (name, differing[:3]))
-            print("%s client: %s" % (name, out.strip().splitlines()[-1]))
         server.shutdown()
     print("ok: %d files, byte-identical in both game folders" % len(FILES))
     return 0

@@ -33,11 +33,13 @@ std::string Head(const ProcessResult& r) {
 
 class EmbpatchTest : public testing::Test {
  protected:
-  // |text| with "$D" standing for the temp folder, "$U" for the server and
-  // "$V" for the web root of the committed signed publication.
+  // |text| with "$D" standing for the temp folder, "$U" for the server, "$V"
+  // for the web root of the committed signed publication and "$S" for the
+  // platform's path separator.
   std::string Expand(std::string text) const {
     const std::pair<std::string, std::string> tokens[] = {
         {"$D", Utf8Path(dir_.path())},
+        {"$S", test::IsWindowsBuild() ? "\\" : "/"},
         {"$U", server_.UrlUtf8("")},
         {"$V", Utf8Path(test::TestDataPath("signing/www"))}};
     for (const auto& [token, value] : tokens) {
@@ -109,8 +111,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"publish", "--from", "$D/pub", "--web-root", "$D/www", "--crcpatch-url", "http://h/p",
         "--version", "1"}, 0,
        "published 1 files: 1 payloads written, 0 unchanged, 0 removed\n"
-       "configuration: $D/www/new/emb.launcher.config.xml\n"
-       "crclist: $D/www/p/1/crclist\n",
+       "configuration: $D/www$Snew$Semb.launcher.config.xml\n"
+       "crclist: $D/www$Sp$S1$Scrclist\n",
        "'emb.bin' is not among the published"},
       {{"unpack", "$D/a.lz", "--size", "4", "-o", "$D/a.out"}, 0,
        "unpacked 4 bytes, crc32 ed82cd11\n", ""},
