@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "core/lzo1x_compress.h"
 #include "core/payload.h"
@@ -38,28 +36,11 @@ TEST(Lzo1xOracleTest, DecodesWhatLiblzo2Makes) {
   }
 }
 
-// The inputs of tests/core/lzo1x_compress_test.cpp: every length up to 4096,
-// repeats at every reach limit, the corpora.
+// The inputs of tests/core/lzo1x_compress_test.cpp, our program among them.
 TEST(Lzo1xOracleTest, Liblzo2DecodesWhatWeMake) {
-  std::vector<std::pair<std::string, Bytes>> inputs;
-  const Bytes mixed = test::MixedBytes(4096, 5);
-  for (size_t n = 0; n <= mixed.size(); ++n) {
-    inputs.emplace_back(std::to_string(n), Bytes(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(n)));
-  }
-  for (size_t distance : {1, 1024, 1025, 2048, 2049, 3072, 3073, 16384, 16385, 49151, 49152}) {
-    for (size_t length : {4, 8, 9, 10, 33, 34, 300}) {
-      inputs.emplace_back("repeat " + std::to_string(distance) + "/" + std::to_string(length),
-                          test::RepeatedBytes(distance, length, distance + length));
-    }
-  }
   std::ifstream program(test::BuiltProgram("embpatch"), std::ios::binary);
-  inputs.emplace_back("text", test::TextBytes(200000, 1));
-  inputs.emplace_back("random", test::FastRandomBytes(200000, 2));
-  inputs.emplace_back("zeros", Bytes(300000, 0));
-  inputs.emplace_back("mixed", test::MixedBytes(400000, 3));
-  inputs.emplace_back("embpatch", Bytes(std::istreambuf_iterator<char>(program), {}));
-  for (Lzo1xLevel level : {Lzo1xLevel::Fast, Lzo1xLevel::Best}) {
-    for (const auto& [name, input] : inputs) {
+  for (const auto& [name, input] : test::LzoCompressorInputs(Bytes(std::istreambuf_iterator<char>(program), {}))) {
+    for (Lzo1xLevel level : {Lzo1xLevel::Fast, Lzo1xLevel::Best}) {
       SCOPED_TRACE(name + (level == Lzo1xLevel::Fast ? " fast" : " best"));
       ASSERT_TRUE(oracle::LzoDecodesTo(Lzo1xCompress(input, level), input));
     }

@@ -72,6 +72,27 @@ Bytes RepeatedBytes(size_t distance, size_t length, std::uint64_t seed) {
   return out;
 }
 
+std::vector<std::pair<std::string, Bytes>> LzoCompressorInputs(const Bytes& program) {
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  const Bytes mixed = MixedBytes(4096, 5);
+  for (size_t n = 0; n <= mixed.size(); ++n) {
+    inputs.emplace_back("length " + std::to_string(n),
+                        Bytes(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(n)));
+  }
+  for (size_t distance : kLzoReachDistances) {
+    for (size_t length : kLzoEdgeLengths) {
+      inputs.emplace_back("repeat " + std::to_string(distance) + "/" + std::to_string(length),
+                          RepeatedBytes(distance, length, distance + length));
+    }
+  }
+  inputs.emplace_back("text", TextBytes(200000, 1));
+  inputs.emplace_back("random", FastRandomBytes(200000, 2));
+  inputs.emplace_back("zeros", Bytes(300000, 0));
+  inputs.emplace_back("mixed", MixedBytes(400000, 3));
+  inputs.emplace_back("program", program);
+  return inputs;
+}
+
 // Sized up front and filled in place: GCC 12 at -O3 takes an insert after a
 // push_back for a write past the end (-Wstringop-overflow) and stops the build.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream) {
