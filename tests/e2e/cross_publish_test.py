@@ -18,15 +18,12 @@ FILES = {
     "bin/Game Start.exe": b"MZ" + bytes(3000) + b"entry",
     "data/Town Hall.pak": b"".join(b"row %d of the hall;\n" % (i % 97) for i in range(12000)),
     "data/m\u00fczik/\u015fark\u0131 #1.ogg": random.Random(1).randbytes(70000),
-    "data/100% done.txt": b"percent\n",
-    "data/a%20b.txt": b"not a space\n",
+    "data/100% done.txt": b"percent\n", "data/a%20b.txt": b"not a space\n",
     "data/a&b=c;d+e,f.cfg": b"key=value\n" * 50,
     "data/[x] {y} (z) ~'`!@$^.dat": b"brackets",
     "data/\u65e5\u672c\u8a9e/\u30c6\u30af\u30b9\u30c1\u30e3.dds": b"DDS " + bytes(range(256)) * 40,
     "data/controller \U0001f3ae.bin": b"beyond the basic plane",
-    "data/-dash.and.dots..x": b"-",
-    "a/b/c/d/e/f/g/h/deep.txt": b"deep\n",
-    "empty.dat": b"",
+    "data/-dash.and.dots..x": b"-", "a/b/c/d/e/f/g/h/deep.txt": b"deep\n", "empty.dat": b"",
 }
 
 
@@ -58,8 +55,7 @@ def main():
         source = os.path.join(work, "source")
         for path, data in FILES.items():
             os.makedirs(os.path.dirname(os.path.join(source, path)), exist_ok=True)
-            with open(os.path.join(source, path), "wb") as f:
-                f.write(data)
+            open(os.path.join(source, path), "wb").write(data)
         handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=os.path.join(work, "Windows"))
         handler.log_message = lambda *a: None
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
