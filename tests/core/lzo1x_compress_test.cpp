@@ -8,7 +8,6 @@
 
 #include <fstream>
 #include <map>
-#include <string>
 
 #include "core/lzo1x.h"
 #include "tests/support/test_corpus.h"
@@ -23,8 +22,7 @@ constexpr Lzo1xLevel kLevels[] = {Lzo1xLevel::Fast, Lzo1xLevel::Best};
 
 std::string LevelName(Lzo1xLevel level) { return level == Lzo1xLevel::Fast ? " fast" : " best"; }
 
-// The stream, after checking that it stays within the bound and that our
-// decoder gives the input back from it.
+// The stream, checked: within the bound, and our decoder gives the input back.
 Bytes RoundTrip(const Bytes& input, Lzo1xLevel level) {
   const Bytes stream = Lzo1xCompress(input, level);
   EXPECT_LE(stream.size(), Lzo1xCompressBound(input.size()));

@@ -1,9 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
-"""Publishing on Windows: embpatch.exe under Wine publishes a folder of awkward
-names, which the Linux publisher must publish to the same bytes; a plain HTTP
-server on loopback serves it, and the Linux and the Windows embpatch each
-bring an empty game folder up to date from it, equal to the source byte for
-byte. Exit 77 (skipped) when no Linux embpatch is built."""
+"""embpatch.exe under Wine publishes a folder of awkward names (as the Linux
+embpatch must, byte for byte), served on loopback; the Linux and the Windows
+client each install it as the source. Exit 77: no Linux embpatch built."""
 import argparse
 import functools
 import http.server

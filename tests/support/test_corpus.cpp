@@ -51,11 +51,7 @@ Bytes MixedBytes(size_t size, std::uint32_t seed) {
     const size_t length = 2 + rng() % (rng() % 8 == 0 ? 299 : 24);
     const size_t distance = kDistances[rng() % std::size(kDistances)];
     switch (rng() % 4) {
-      case 0: {
-        const Bytes text = TextBytes(length, rng());
-        out.insert(out.end(), text.begin(), text.end());
-        break;
-      }
+      case 0: for (std::uint8_t c : TextBytes(length, rng())) out.push_back(c); break;
       case 1: out.insert(out.end(), length, static_cast<std::uint8_t>(rng())); break;
       case 2: for (size_t i = 0; i < length % 40; ++i) out.push_back(static_cast<std::uint8_t>(rng())); break;
       default:
@@ -85,11 +81,11 @@ std::vector<std::pair<std::string, Bytes>> LzoCompressorInputs(const Bytes& prog
                           RepeatedBytes(distance, length, distance + length));
     }
   }
-  inputs.emplace_back("text", TextBytes(200000, 1));
-  inputs.emplace_back("random", FastRandomBytes(200000, 2));
-  inputs.emplace_back("zeros", Bytes(300000, 0));
-  inputs.emplace_back("mixed", MixedBytes(400000, 3));
-  inputs.emplace_back("program", program);
+  for (auto& corpus : {std::pair<std::string, Bytes>{"text", TextBytes(200000, 1)},
+                       {"random", FastRandomBytes(200000, 2)}, {"zeros", Bytes(300000, 0)},
+                       {"mixed", MixedBytes(400000, 3)}, {"program", program}}) {
+    inputs.push_back(corpus);
+  }
   return inputs;
 }
 
