@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The one entry point for developers and CI. Installs what a fresh Debian 12
 # machine lacks, builds, and runs things.
 #
@@ -326,5 +327,5 @@ case "${1:-}" in
   wineprefix) wine_prefix ;;
   stats) stats ;;
   mutation) shift; mutation "$@" ;;
-  *) sed -n '2,13p' "$0"; exit 2 ;;
+  *) sed -n '3,14p' "$0"; exit 2 ;;
 esac

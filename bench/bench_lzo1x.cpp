@@ -4,43 +4,15 @@
 // compressed with lzo1x_1 and lzo1x_999.
 #include <lzo/lzo1x.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-
 #include "bench/bench_support.h"
+#include "bench/lzo_corpus.h"
 #include "core/lzo1x.h"
 #include "tests/oracle/lzo_oracle.h"
-#include "tests/support/test_corpus.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using emberfall::oracle::LzoLevel;
 using emberfall::test::Bytes;
-
-constexpr size_t kPartBytes = 8u * 1048576u;
-
-// Concatenated regular files under |folder| whose names pass |keep|, up to
-// kPartBytes, in a stable order.
-template <typename Keep>
-Bytes Gather(const fs::path& folder, Keep keep) {
-  std::vector<fs::path> files;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && keep(it->path())) files.push_back(it->path());
-  }
-  std::sort(files.begin(), files.end());
-  Bytes out;
-  for (const fs::path& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    out.insert(out.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (out.size() >= kPartBytes) break;
-  }
-  out.resize(std::min(out.size(), kPartBytes));
-  return out;
-}
 
 struct Stream {
   std::string name;
@@ -54,12 +26,7 @@ std::vector<Stream>& Streams() {
 }
 
 void Prepare() {
-  const std::pair<std::string, Bytes> parts[] = {
-      {"binaries", Gather("/usr/bin", [](const fs::path&) { return true; })},
-      {"text", Gather("/usr/include", [](const fs::path& p) { return p.extension() == ".h"; })},
-      {"random", emberfall::test::FastRandomBytes(kPartBytes, 3)},
-  };
-  for (const auto& [name, data] : parts) {
+  for (const auto& [name, data] : emberfall::bench::LzoCorpus(false)) {
     for (LzoLevel level : {LzoLevel::Lzo1x1, LzoLevel::Lzo1x999}) {
       Stream s{name + "/" + emberfall::oracle::LevelName(level), data,
                emberfall::oracle::LzoCompress(data, level)};

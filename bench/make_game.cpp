@@ -1,39 +1,17 @@
 // Writes a synthetic game folder for the whole-run benchmark: COUNT files
 // totalling about TOTAL_MIB, a mix of text, machine-code-like and random
-// data in a few folders, one file much larger than the rest.
+// data in a few folders, and one file much larger than the rest: the game's
+// archive (bench/game_data.h).
 //
 //   make_game OUT_DIR [COUNT=1000] [TOTAL_MIB=300]
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
+#include "bench/game_data.h"
 #include "tests/support/test_corpus.h"
-
-namespace {
-
-// Machine-code-like: opcodes, small immediates, addresses, zero padding.
-emberfall::test::Bytes BinaryLikeBytes(size_t size, std::uint32_t seed) {
-  static constexpr std::uint8_t kOpcodes[] = {0x48, 0x89, 0x8B, 0xE8, 0xFF, 0x0F, 0x83, 0xC3};
-  std::mt19937 rng(seed);
-  emberfall::test::Bytes out;
-  while (out.size() < size) {
-    out.push_back(kOpcodes[rng() % 8]);
-    const std::uint32_t roll = rng() % 4;
-    if (roll == 0) out.insert(out.end(), rng() % 24, 0);  // padding
-    if (roll == 1) {  // an address
-      const std::uint32_t address = 0x401000 + rng() % 65536;
-      for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
-    }
-    if (roll >= 2) out.push_back(static_cast<std::uint8_t>(rng() % 128));  // an immediate
-  }
-  out.resize(size);
-  return out;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -50,10 +28,11 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     const long long size = i == 0 ? largest : (rest / 2 + (static_cast<long long>(i) * 7919) % rest);
     emberfall::test::Bytes data;
-    switch (i % 3) {
+    switch (i == 0 ? 3 : i % 3) {
       case 0: data = emberfall::test::TextBytes(static_cast<size_t>(size), i); break;
-      case 1: data = BinaryLikeBytes(static_cast<size_t>(size), i); break;
-      default: data = emberfall::test::FastRandomBytes(static_cast<size_t>(size), i); break;
+      case 1: data = emberfall::bench::BinaryLikeBytes(static_cast<size_t>(size), i); break;
+      case 2: data = emberfall::test::FastRandomBytes(static_cast<size_t>(size), i); break;
+      default: data = emberfall::bench::GamePackBytes(static_cast<size_t>(size), i); break;
     }
     const std::filesystem::path file =
         out / ("data" + std::to_string(i % 10)) / ("file" + std::to_string(i) + ".pak");

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Delay-load import libraries for the mingw-w64 build.
 #
 #   include(cmake/EmbDelayLoad.cmake)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # GoogleTest for both builds: Debian's packaged library on Linux, and on the
 # Windows cross-build the same sources (Debian's googletest package) compiled
 # with the mingw-w64 toolchain, since no prebuilt Windows library exists.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Programs we hand to players and operators ship without their debug
 # information, which is kept beside them as NAME.debug (linked by
 # .gnu_debuglink) so that a crash address can still be resolved.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # emb_set_warnings(<target>): the warning set every target of ours builds with.
 function(emb_set_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wnon-virtual-dtor

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Toolchain for the Windows x86-64 build, cross-compiled on Debian.
 #
 #   cmake --preset windows        (what the preset does)

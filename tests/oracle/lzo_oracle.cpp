@@ -2,6 +2,7 @@
 
 #include <lzo/lzo1x.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace emberfall::oracle {
@@ -19,6 +20,14 @@ std::vector<std::uint8_t> LzoCompress(std::span<const std::uint8_t> data, LzoLev
   if (!initialised || result != LZO_E_OK) throw std::runtime_error("lzo compression failed");
   out.resize(length);
   return out;
+}
+
+bool LzoDecodesTo(std::span<const std::uint8_t> stream, std::span<const std::uint8_t> expected) {
+  std::vector<std::uint8_t> out(expected.size());
+  lzo_uint length = expected.size();
+  const int result = lzo1x_decompress_safe(stream.data(), stream.size(), out.data(), &length, nullptr);
+  return result == LZO_E_OK && length == expected.size() &&
+         std::equal(expected.begin(), expected.end(), out.begin());
 }
 
 const char* LevelName(LzoLevel level) {

@@ -42,6 +42,53 @@ Bytes TextBytes(size_t size, std::uint32_t seed) {
   return out;
 }
 
+Bytes MixedBytes(size_t size, std::uint32_t seed) {
+  static constexpr size_t kDistances[] = {1, 2, 3, 7, 700, 1024, 1025, 2048, 2049, 3000, 3073,
+                                          16384, 16385, 40000, 49151, 49152, 60000};
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < size) {
+    const size_t length = 2 + rng() % (rng() % 8 == 0 ? 299 : 24);
+    const size_t distance = kDistances[rng() % std::size(kDistances)];
+    switch (rng() % 4) {
+      case 0: for (std::uint8_t c : TextBytes(length, rng())) out.push_back(c); break;
+      case 1: out.insert(out.end(), length, static_cast<std::uint8_t>(rng())); break;
+      case 2: for (size_t i = 0; i < length % 40; ++i) out.push_back(static_cast<std::uint8_t>(rng())); break;
+      default:
+        for (size_t i = 0; i < length && distance <= out.size(); ++i) out.push_back(out[out.size() - distance]);
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
+Bytes RepeatedBytes(size_t distance, size_t length, std::uint64_t seed) {
+  Bytes out = FastRandomBytes(8 + distance + length + 8, seed);
+  for (size_t i = 0; i < length; ++i) out[8 + distance + i] = out[8 + i];
+  return out;
+}
+
+std::vector<std::pair<std::string, Bytes>> LzoCompressorInputs(const Bytes& program) {
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  const Bytes mixed = MixedBytes(4096, 5);
+  for (size_t n = 0; n <= mixed.size(); ++n) {
+    inputs.emplace_back("length " + std::to_string(n),
+                        Bytes(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(n)));
+  }
+  for (size_t distance : kLzoReachDistances) {
+    for (size_t length : kLzoEdgeLengths) {
+      inputs.emplace_back("repeat " + std::to_string(distance) + "/" + std::to_string(length),
+                          RepeatedBytes(distance, length, distance + length));
+    }
+  }
+  for (auto& corpus : {std::pair<std::string, Bytes>{"text", TextBytes(200000, 1)},
+                       {"random", FastRandomBytes(200000, 2)}, {"zeros", Bytes(300000, 0)},
+                       {"mixed", MixedBytes(400000, 3)}, {"program", program}}) {
+    inputs.push_back(corpus);
+  }
+  return inputs;
+}
+
 // Sized up front and filled in place: GCC 12 at -O3 takes an insert after a
 // push_back for a write past the end (-Wstringop-overflow) and stops the build.
 Bytes FrameBare(std::uint32_t uncompressed_size, std::span<const std::uint8_t> stream) {

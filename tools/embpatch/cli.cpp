@@ -284,7 +284,8 @@ bool WriteWholeFile(const std::string& utf8_path, std::string_view bytes, std::s
 }
 
 bool WriteReplacing(const std::filesystem::path& path, std::string_view bytes, std::string& error) {
-  const std::filesystem::path temporary = path.string() + ".publishing";
+  std::filesystem::path temporary = path;
+  temporary += ".publishing";  // natively: path.string() is the ANSI code page on Windows
   if (!WriteWholeFile(Utf8Path(temporary), bytes, error)) return false;
   std::error_code ec;
   std::filesystem::rename(temporary, path, ec);

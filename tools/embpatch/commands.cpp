@@ -52,7 +52,8 @@ const std::vector<Command>& Commands() {
        "  --crcpatch-url URL  where players fetch the files (http:// or https://)\n"
        "  --version V         the patch version directory (letters, digits, - . _)\n"
        "  --run-path P        the game's entry executable (default emb.bin)\n"
-       "  --level 1|999       LZO1X-1 (fast) or LZO1X-999 (small, default)\n"
+       "  --level 1|999       compression: 1 fast (about as small as LZO1X-1),\n"
+       "                      999 smallest (at most LZO1X-999's size; default)\n"
        "  --bare              size-prefixed payloads instead of MCOZ containers\n"
        "  --sign-key KEY.pem  also write the signed release document crclist.sig\n"
        "                      beside the crclist, signing the SHA-256 of the files\n"
@@ -121,7 +122,7 @@ const std::vector<Command>& Commands() {
       {"pack", "IN -o OUT [--bare] [--level 1|999]",
        "compress one file into a payload",
        "Compresses IN into the payload OUT (MCOZ container, or size-prefixed with\n"
-       "--bare) and prints \"<crc> <size> <payload size>\".\n",
+       "--bare) and prints \"<crc> <size> <payload size>\". --level as for publish.\n",
        RunPack},
       {"xml-attr", "FILE ELEMENT ATTR",
        "print an attribute as the launcher reads it from an XML file",

@@ -1,5 +1,5 @@
-// Making payloads: LZO1X compression through liblzo2 and the two framings the
-// launcher reads. embpatch is the only program that links liblzo2.
+// Making payloads: LZO1X compression (core/lzo1x_compress.h) in the two
+// framings the launcher reads.
 #ifndef EMBERFALL_TOOLS_EMBPATCH_PAYLOAD_WRITER_H_
 #define EMBERFALL_TOOLS_EMBPATCH_PAYLOAD_WRITER_H_
 
@@ -15,7 +15,7 @@ enum class CompressionLevel { Fast = 1, Best = 999 };
 enum class Framing { Mcoz, Bare };
 
 // Compresses |data| (at most 4 GiB - 1 bytes) and frames it. Returns nullopt
-// with |error| set if liblzo2 fails or the input is too large.
+// with |error| set if the input is too large for the framing.
 std::optional<std::vector<std::uint8_t>> MakePayload(std::string_view data, CompressionLevel level,
                                                      Framing framing, std::string& error);
 

@@ -1,29 +1,21 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/embpatch/payload_writer.h"
 
-#include <lzo/lzo1x.h>
-
 #include <cstring>
-#include <memory>
-#include <mutex>
+
+#include "core/lzo1x_compress.h"
 
 namespace emberfall::cli {
 namespace {
 
-constexpr std::uint64_t kMaxInput = 0xFFFFFFFFull;
 constexpr size_t kMcozHeaderSize = 20;
+constexpr size_t kBareHeaderSize = 4;
 
 void PutLittleEndian32(std::uint8_t* out, std::uint32_t value) {
   out[0] = static_cast<std::uint8_t>(value);
   out[1] = static_cast<std::uint8_t>(value >> 8);
   out[2] = static_cast<std::uint8_t>(value >> 16);
   out[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-bool InitLzo() {
-  static std::once_flag once;
-  static bool ok = false;
-  std::call_once(once, [] { ok = lzo_init() == LZO_E_OK; });
-  return ok;
 }
 
 }  // namespace
@@ -36,7 +28,7 @@ std::optional<CompressionLevel> ParseLevel(std::string_view text) {
 
 std::optional<std::vector<std::uint8_t>> MakePayload(std::string_view data, CompressionLevel level,
                                                      Framing framing, std::string& error) {
-  if (data.size() > kMaxInput) {
+  if (data.size() > kLzo1xMaxInput) {
     error = "file too large for a payload (4 GiB at most)";
     return std::nullopt;
   }
@@ -47,27 +39,12 @@ std::optional<std::vector<std::uint8_t>> MakePayload(std::string_view data, Comp
     error = "bare framing cannot carry a file of exactly 1515144013 bytes; use MCOZ";
     return std::nullopt;
   }
-  if (!InitLzo()) {
-    error = "liblzo2 failed to initialise";
-    return std::nullopt;
-  }
-  const size_t header = framing == Framing::Mcoz ? kMcozHeaderSize : 4;
-  // LZO1X's worst case for incompressible input.
-  const size_t bound = data.size() + data.size() / 16 + 64 + 3;
-  std::vector<std::uint8_t> payload(header + bound);
-  const size_t work_size =
-      level == CompressionLevel::Best ? LZO1X_999_MEM_COMPRESS : LZO1X_1_MEM_COMPRESS;
-  auto work = std::make_unique<std::uint8_t[]>(work_size);
-  lzo_uint packed = 0;
-  const auto* in = reinterpret_cast<const unsigned char*>(data.data());
-  const int result =
-      level == CompressionLevel::Best
-          ? lzo1x_999_compress(in, data.size(), payload.data() + header, &packed, work.get())
-          : lzo1x_1_compress(in, data.size(), payload.data() + header, &packed, work.get());
-  if (result != LZO_E_OK) {
-    error = "liblzo2 compression failed (" + std::to_string(result) + ")";
-    return std::nullopt;
-  }
+  const size_t header = framing == Framing::Mcoz ? kMcozHeaderSize : kBareHeaderSize;
+  std::vector<std::uint8_t> payload(header + Lzo1xCompressBound(data.size()));
+  const size_t packed = Lzo1xCompressTo(
+      std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()),
+      level == CompressionLevel::Best ? Lzo1xLevel::Best : Lzo1xLevel::Fast,
+      std::span(payload).subspan(header));
   payload.resize(header + packed);
   const auto size = static_cast<std::uint32_t>(data.size());
   if (framing == Framing::Mcoz) {
