@@ -145,6 +145,93 @@ def start(game):
                             stdout=log, stderr=subprocess.STDOUT)
 
 
+def box_drawn(img, rects):
+    """What of the box at |rects| (window, text, Retry, Cancel: screen rectangles) is not
+    on the screen: its caption bar with the caption, its message, its two buttons."""
+    def pixels(rect, inset=0):
+        left, top, right, bottom = rect
+        return [img.px(x, y) for y in range(top + inset, bottom - inset)
+                for x in range(left + inset, right - inset)]
+
+    def ink(px, background, least):
+        """At least |least| pixels far from the commonest one, which must be |background|."""
+        common = max(set(px), key=px.count)
+        inked = sum(sum(abs(a - b) for a, b in zip(p, common)) > 150 for p in px)
+        return background(common) and inked >= least, "%s, %d inked" % (common, inked)
+
+    window, text, retry, cancel = rects
+    bad = []
+    inside = pixels(window, 3)  # within the frame's dark outline
+    black = sum(max(p) < 12 for p in inside) / max(1, len(inside))
+    if black > 0.15:  # its text is black; a box that is not drawn is black all over
+        bad.append("%.0f %% of the box black" % (100 * black))
+    caption = (window[0] + 4, window[1] + 3, window[2] - 24, text[1] - 12)
+    checks = [("caption", caption, lambda c: max(c) > 40 and c != (255, 255, 255), 30),
+              ("message", text, lambda c: min(c) > 180, 40),
+              ("Retry", retry, lambda c: min(c) > 180, 15),
+              ("Cancel", cancel, lambda c: min(c) > 180, 15)]
+    for label, rect, background, least in checks:
+        ok, seen = ink(pixels(rect, 2 if label in ("Retry", "Cancel") else 0), background, least)
+        if not ok:
+            bad.append("%s: %s" % (label, seen))
+    return bad
+
+
+def box_rects(caption):
+    rects = window_probe("boxrects", caption)
+    return rects and [tuple(int(v) for v in line.split()) for line in rects.splitlines()]
+
+
+def click_at(rect):
+    subprocess.run(["xdotool", "mousemove", str((rect[0] + rect[2]) // 2),
+                    str((rect[1] + rect[3]) // 2), "click", "1"], check=True, timeout=30)
+
+
+def test_box(c, root):
+    """The update-error box as a player sees it, on the whole screen, in every language:
+    caption, message and both buttons drawn; Retry runs the update again, Cancel closes
+    the box and leaves the launcher open."""
+    config = "emb.launcher.config.xml"
+    for lang, caption in (("en", "Update Error"), ("de", "Aktualisierungsfehler"),
+                          ("tr", "G\u00fcncelleme Hatas\u0131")):
+        game = game_folder(os.path.join(root, lang), "e2e")
+        (game / "locale.cfg").write_text("language = %s\n" % lang)
+        with PatchServer(ARGS.port, {"emb.bin": b"MZ"}) as server:
+            del server.routes["/new/" + config]  # every run fails
+            proc = start(game)
+            try:
+                rects = wait_for(lambda: x_window(caption) and box_rects(caption), 90, 0.5)
+                if not c(lang + ": the update-error box", rects):
+                    continue
+                shot = []
+
+                def painted():
+                    shot[:] = [screenshot()]
+                    return not box_drawn(shot[0], rects)
+                c(lang + ": box drawn on the screen", wait_for(painted, 20, 0.5),
+                  box_drawn(shot[0], rects))
+                window = rects[0]
+                shot[0].crop(window[0] - 20, window[1] - 20, window[2] - window[0] + 40,
+                              window[3] - window[1] + 40).save_png(
+                                  os.path.join(ARGS.out, "box_%s.png" % lang))
+                asked = server.count("GET", config)
+                click_at(rects[2])
+                c(lang + ": Retry runs the update again",
+                  wait_for(lambda: server.count("GET", config) > asked, 30, 0.3))
+                rects = wait_for(lambda: x_window(caption) and box_rects(caption), 60, 0.5)
+                if c(lang + ": its failure boxed again", rects):
+                    click_at(rects[3])
+                    c(lang + ": Cancel closes the box",
+                      wait_for(lambda: not window_probe("box", caption), 20, 0.3))
+                    asked = server.count("GET", config)
+                    time.sleep(2.0)
+                    c(lang + ": and runs nothing, the launcher open",
+                      server.count("GET", config) == asked and
+                      str(window_probe("launcher")).endswith(" 1 0"))
+            finally:
+                stop(proc)
+
+
 def test_e2e(c, root):
     """The update-error box's Retry runs again; a second start brings the minimised window
     back; one while the close button ends a download waits for it and carries on to READY,
@@ -207,7 +294,7 @@ def main():
     for option in ("--bin", "--wine-run", "--out"):
         parser.add_argument(option, required=True)
     parser.add_argument("--port", type=int, help="the one the launcher was built for")
-    parser.add_argument("group", choices=("render", "e2e"))
+    parser.add_argument("group", choices=("render", "e2e", "box"))
     ARGS, checks, started = parser.parse_args(), [], time.monotonic()
 
     def check(label, ok, detail=""):
