@@ -207,11 +207,15 @@ void RenderResources::DiscardDeviceResources() {
   textCache_.clear();
   for (auto& brush : brushes_) brush.reset();
   stillBitmap_.reset();
+  faceBitmap_.reset();
+  faceLayer_.reset();
+  faceKey_.reset();
   frameShown_ = false;
   frameBitmap_.reset();
   frameBitmapWidth_ = frameBitmapHeight_ = 0;
   iconBitmap_.reset();
   iconSize_ = 0;
+  target_ = nullptr;
   renderTarget_.reset();
 }
 
@@ -225,6 +229,9 @@ void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t heig
   }
   textCache_.clear();
   widths_.clear();
+  faceBitmap_.reset();
+  faceLayer_.reset();
+  faceKey_.reset();
   frameSource_.reset();
   frameShown_ = false;
   frameBitmap_.reset();
@@ -349,7 +356,7 @@ bool RenderResources::CopyIntoFrameBitmap(const std::uint8_t* data, std::uint32_
 
 void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* brush) {
   if (brush == nullptr) return;
-  renderTarget_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
+  target_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
 }
 
 void RenderResources::DrawTextInRect(ID2D1RenderTarget* target, const std::u16string& text,
@@ -420,10 +427,10 @@ ID2D1Bitmap* RenderResources::OutlinedTextBitmap(const std::u16string& text, con
 void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& rect,
                                        ID2D1Brush* brush, float size,
                                        DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  if (text.empty() || !renderTarget_ || brush == nullptr) return;
+  if (text.empty() || target_ == nullptr || brush == nullptr) return;
   if (ID2D1Bitmap* bitmap = OutlinedTextBitmap(text, rect, brush, size, alignment, bold)) {
     const D2D1_SIZE_F layerSize = bitmap->GetSize();
-    renderTarget_->DrawBitmap(
+    target_->DrawBitmap(
         bitmap,
         D2D1::RectF(rect.left - 1, rect.top - 1, rect.left - 1 + layerSize.width,
                     rect.top - 1 + layerSize.height),
@@ -433,17 +440,17 @@ void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& 
   for (const auto& offset : kOutlineOffsets) {
     const RectF shifted{rect.left + offset[0], rect.top + offset[1], rect.right + offset[0],
                         rect.bottom + offset[1]};
-    DrawTextInRect(renderTarget_.get(), text, shifted, brushes_[kOutline].get(), size, alignment,
+    DrawTextInRect(target_, text, shifted, brushes_[kOutline].get(), size, alignment,
                    bold);
   }
-  DrawTextInRect(renderTarget_.get(), text, rect, brush, size, alignment, bold);
+  DrawTextInRect(target_, text, rect, brush, size, alignment, bold);
 }
 
 void RenderResources::DrawHeader(const UiStrings& strings, ButtonId hoverButton) {
   const float s = Scale();
   EnsureIconBitmap();
   if (iconBitmap_) {
-    renderTarget_->DrawBitmap(iconBitmap_.get(), D2D1::RectF(22 * s, 10 * s, 50 * s, 38 * s), 1.0f,
+    target_->DrawBitmap(iconBitmap_.get(), D2D1::RectF(22 * s, 10 * s, 50 * s, 38 * s), 1.0f,
                               D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
   }
   DrawOutlinedText(u"EMBERFALL", {58 * s, 10 * s, 250 * s, 38 * s}, brushes_[kText].get(),
@@ -644,6 +651,10 @@ void RenderResources::RenderStartButton(const UiStrings& strings, bool ready,
   const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
   const D2D1_RECT_F clip = D2D1::RectF(std::floor(start.left), std::floor(start.top),
                                        std::ceil(start.right), std::ceil(start.bottom));
+  target_ = renderTarget_.get();
+  // The layer no longer matches the screen's button: the next full frame
+  // draws it anew.
+  faceKey_.reset();
   renderTarget_->BeginDraw();
   // No new video frame for the button alone: the one behind the rest stays.
   DrawBackground(video, &clip);
@@ -653,15 +664,69 @@ void RenderResources::RenderStartButton(const UiStrings& strings, bool ready,
   if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
 }
 
+bool RenderResources::FaceKey::operator==(const FaceKey& o) const {
+  return strings == o.strings && status == o.status && detail == o.detail && bar == o.bar &&
+         note == o.note && overall == o.overall && file == o.file && ready == o.ready &&
+         hover == o.hover && countdown == o.countdown;
+}
+
+void RenderResources::DrawFace(const ProgressState& state, const UiStrings& strings, bool ready,
+                               ButtonId hoverButton, std::int32_t countdown) {
+  DrawHeader(strings, hoverButton);
+  DrawProgressPanel(state, strings, ready, hoverButton, countdown);
+}
+
+bool RenderResources::UpdateFaceLayer(const ProgressState& state, const UiStrings& strings,
+                                      bool ready, ButtonId hoverButton, std::int32_t countdown) {
+  const FaceKey key{&strings,         state.statusText, state.detailText, state.barText,
+                    state.noteText,   state.overallPercent, state.filePercent, ready,
+                    hoverButton,      countdown};
+  if (faceLayer_ && faceKey_ && *faceKey_ == key) return true;
+  faceKey_.reset();
+  if (!faceLayer_) {
+    const D2D1_SIZE_F size{static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)};
+    const D2D1_PIXEL_FORMAT format =
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
+    if (FAILED(renderTarget_->CreateCompatibleRenderTarget(
+            &size, nullptr, &format, D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE,
+            faceLayer_.put()))) {
+      return false;
+    }
+  }
+  faceLayer_->BeginDraw();
+  faceLayer_->Clear(D2D1::ColorF(0, 0, 0, 0));
+  target_ = faceLayer_.get();
+  DrawFace(state, strings, ready, hoverButton, countdown);
+  target_ = renderTarget_.get();
+  if (FAILED(faceLayer_->EndDraw()) || FAILED(faceLayer_->GetBitmap(faceBitmap_.put()))) {
+    faceLayer_.reset();
+    faceBitmap_.reset();
+    return false;
+  }
+  faceKey_ = key;
+  return true;
+}
+
 void RenderResources::Render(const ProgressState& state, const UiStrings& strings, bool ready,
                              ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown) {
   EnsureDeviceResources();
   if (!renderTarget_) return;
+  target_ = renderTarget_.get();
+  // The face changes rarely and the video often: the face is drawn into a
+  // layer of its own when it changes, and each video frame costs two
+  // bitmaps, not every text and shape again.
+  const bool layered = UpdateFaceLayer(state, strings, ready, hoverButton, countdown);
   renderTarget_->BeginDraw();
   FetchVideoFrame(video);
   DrawBackground(video, nullptr);
-  DrawHeader(strings, hoverButton);
-  DrawProgressPanel(state, strings, ready, hoverButton, countdown);
+  if (layered) {
+    renderTarget_->DrawBitmap(
+        faceBitmap_.get(),
+        D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)),
+        1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
+  } else {
+    DrawFace(state, strings, ready, hoverButton, countdown);
+  }
   if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,12 @@ class RenderResources {
   void DrawStartLabel(const UiStrings& strings, bool ready, std::int32_t countdown);
   void DrawStartButton(const UiStrings& strings, bool ready, ButtonId hoverButton,
                        std::int32_t countdown);
+  void DrawFace(const ProgressState& state, const UiStrings& strings, bool ready,
+                ButtonId hoverButton, std::int32_t countdown);
+  // Draws the face into faceLayer when what it shows changed; false when
+  // there is no layer to draw from.
+  bool UpdateFaceLayer(const ProgressState& state, const UiStrings& strings, bool ready,
+                       ButtonId hoverButton, std::int32_t countdown);
   float TextWidth(const std::u16string& text, float size, bool bold);
   void DrawHeader(const UiStrings& strings, ButtonId hoverButton);
   void DrawProgressPanel(const ProgressState& state, const UiStrings& strings, bool ready,
@@ -152,6 +159,23 @@ class RenderResources {
   // frameBitmap holds a frame of the playing video.
   bool frameShown_ = false;
   win::ComPtr<ID2D1Bitmap> stillBitmap_;
+  // What the face draws on: the window's target, or faceLayer while it is
+  // drawn anew.
+  ID2D1RenderTarget* target_ = nullptr;
+  win::ComPtr<ID2D1BitmapRenderTarget> faceLayer_;
+  win::ComPtr<ID2D1Bitmap> faceBitmap_;
+  // What faceLayer shows; empty when it shows nothing valid.
+  struct FaceKey {
+    const UiStrings* strings = nullptr;
+    std::u16string status, detail, bar, note;
+    std::uint32_t overall = 0;
+    std::uint32_t file = 0;
+    bool ready = false;
+    ButtonId hover = ButtonId::None;
+    std::int32_t countdown = -1;
+    bool operator==(const FaceKey& other) const;
+  };
+  std::optional<FaceKey> faceKey_;
   struct MeasuredText {
     std::u16string text;
     float size = 0;
