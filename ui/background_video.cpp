@@ -372,6 +372,10 @@ void BackgroundVideo::ShutdownVideo() {
   engineEx_.reset();
   engine_.reset();
   notify_.reset();
+  if (refusedNotify_) static_cast<MediaEngineNotify*>(refusedNotify_.get())->DetachEngine();
+  if (refused_) refused_->Shutdown();
+  refused_.reset();
+  refusedNotify_.reset();
   playing_ = false;
   restarting_ = false;
   route_ = FrameRoute::None;
@@ -401,14 +405,22 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
   for (const FrameRoute route : {FrameRoute::Bitmap, FrameRoute::Texture}) {
     if (!(route == FrameRoute::Bitmap ? routes_.bitmap : routes_.texture)) continue;
     if (route == FrameRoute::Texture && !textures_.Create()) return false;
-    // The engine that refused the route before.
-    if (engine_) ShutdownVideo();
+    if (engine_) {
+      // The engine that refused the route before, paused, set aside.
+      refused_ = std::move(engine_);
+      refusedNotify_ = std::move(notify_);
+      engineEx_.reset();
+    }
     framesRefused_ = false;
     bool rejected = false;
     if (StartVideoFromUrl(win::ToWinString(VideoFileUrl(path)), route, &rejected)) return true;
     if (rejected) {
       // Only an engine that refused the source at once gets the older URL form.
-      ShutdownVideo();
+      if (notify_) static_cast<MediaEngineNotify*>(notify_.get())->DetachEngine();
+      if (engine_) engine_->Shutdown();
+      engineEx_.reset();
+      engine_.reset();
+      notify_.reset();
       if (StartVideoFromUrl(win::ToWinString(LegacyVideoFileUrl(path)), route, &rejected)) {
         return true;
       }

@@ -185,6 +185,11 @@ class BackgroundVideo {
   // Our own reference to the engine's event sink, so that shutdown can cut
   // its link to the engine before the engine goes away.
   win::ComPtr<win::IMFMediaEngineNotify> notify_;
+  // An engine that refused the bitmap route, paused: Wine's pipeline can
+  // stall when an engine is shut down this soon after starting, so it goes
+  // with the next start or the teardown.
+  win::ComPtr<win::IMFMediaEngine> refused_;
+  win::ComPtr<win::IMFMediaEngineNotify> refusedNotify_;
 };
 
 }  // namespace emberfall

@@ -43,6 +43,25 @@ OVERFLOW = [("failure", (460, 514, 642, 536), STATUS, 20),
             ("note", (600, 496, 892, 512), MUTED, 20), ("above", (28, 474, 892, 496), MUTED, 0)]
 
 
+# Opaque parts of the face, which read the same over any picture.
+ON_VIDEO = [("title", (58, 10, 250, 38), TEXT, 40),
+            ("main bar to 50 %", (32, 557, 456, 559), FILL, "fill"),
+            ("thin bar to 25 %", (32, 576, 240, 579), THIN, "fill"),
+            ("speed on the bar", (408, 556, 508, 570), TEXT, 15),
+            ("status", (28, 514, 642, 536), STATUS, 40),
+            ("detail right", (772, 514, 892, 536), STATUS, 20)]
+# Where only the picture behind the face shows.
+VIDEO_AREA = (100, 80, 1000, 440)
+
+
+def video_colours(img, at):
+    """The colours in the video area of a face at |at|, every fourth pixel."""
+    x0, y0, s = at
+    left, top, right, bottom = VIDEO_AREA
+    return {img.px(x, y) for y in range(int(y0 + top * s), int(y0 + bottom * s), 4)
+            for x in range(int(x0 + left * s), int(x0 + right * s), 4)}
+
+
 def look(img, at, rows):
     """The rows that do not hold in |img| for a face at |at| (x, y, scale)."""
     x0, y0, s = at
@@ -83,15 +102,21 @@ def test_render(c, root):
     # The face at READY is checked on the launcher itself (test_e2e).
     for scenario, rows in (
             ("downloading", DOWNLOADING), ("de_verifying", OVERFLOW), ("tr_downloads", OVERFLOW),
-            ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]])):
+            ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]]),
+            ("still", ON_VIDEO)):
         status = pathlib.Path(root, scenario)
         probe = subprocess.Popen([ARGS.wine_run, os.path.join(ARGS.bin, "emb_render_probe.exe"),
                                   scenario, "Z:" + str(status).replace("/", "\\")],
                                  stdin=subprocess.DEVNULL)
         try:
             info = wait_for(lambda: status.exists() and status.read_text().strip(), 90)
-            if c(scenario + " drawn, again after a lost device", "recovered=1" in str(info), info):
+            background = "background=" + ("still" if scenario == "still" else "clear")
+            if c(scenario + " drawn, again after a lost device",
+                 "recovered=1" in str(info) and background in str(info), info):
                 look_for(c, scenario, (0, 0, 1), rows, "render_" + scenario, 10)
+                if scenario == "still":
+                    c("the still fills the video area", len(video_colours(screenshot(),
+                                                                          (0, 0, 1))) >= 20)
         finally:
             open(str(status) + ".stop", "w").close()
             stop(probe, 30)
@@ -254,9 +279,24 @@ def test_e2e(c, root):
             if not c("window at its place on 1920 x 1080", win == "454 262 1012 556 1 0", win):
                 return
             at = (454, 262, min(1012 / 1124, 556 / 618))
-            look_for(c, "progress drawn", at, [("main bar part", (28, 557, 892, 559), FILL, 20),
-                                              ("track", (880, 557, 888, 559), TRACK, "fill")],
-                     "launcher_downloading", 60)
+            look_for(c, "progress drawn over the video", at,
+                     [("main bar part", (28, 557, 892, 559), FILL, 20), ON_VIDEO[0],
+                      ("status", (28, 514, 642, 536), STATUS, 40)], "launcher_downloading", 60)
+            first = screenshot()
+            time.sleep(1.0)
+            second = screenshot()
+            x0, y0, s = at
+            left, top, right, bottom = VIDEO_AREA
+            samples = [(x, y) for y in range(int(y0 + top * s), int(y0 + bottom * s), 4)
+                       for x in range(int(x0 + left * s), int(x0 + right * s), 4)]
+            changed = sum(max(abs(a - b) for a, b in zip(first.px(*p), second.px(*p))) > 3
+                          for p in samples)
+            c("the video moves behind the face (a second apart)",
+              changed > 0.05 * len(samples) and len(video_colours(second, at)) >= 20,
+              "%d of %d pixels changed" % (changed, len(samples)))
+            c("the face above it", not look(second, at, [ON_VIDEO[0]] + [
+                ("main bar part", (28, 557, 892, 559), FILL, 20),
+                ("status", (28, 514, 642, 536), STATUS, 40)]), look(second, at, [ON_VIDEO[0]]))
             c("minimised by its button",
               click_until(at, (1060, 24), lambda: str(window_probe("launcher")).endswith(" 1")))
             procs.append(start(game))
