@@ -544,7 +544,21 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, FrameRoute rout
 void BackgroundVideo::SetPaused(bool paused) {
   if (paused == paused_) return;
   paused_ = paused;
-  if (!engine_ || !playing_ || restarting_) return;
+  if (!playing_) return;
+  if (route_ == FrameRoute::Texture) {
+    // Wine's engine can fault when it plays again after a pause that came
+    // soon after its start: it is shut down instead, and a new one starts
+    // the clip again. Still playing as far as the window goes.
+    if (paused) {
+      ShutdownVideo();
+      playing_ = true;
+      route_ = FrameRoute::Texture;
+    } else {
+      RestartClip();
+    }
+    return;
+  }
+  if (!engine_ || restarting_) return;
   if (paused) {
     engine_->Pause();
   } else {

@@ -119,7 +119,9 @@ class BackgroundVideo {
   bool DecodeStill(HMODULE module);
   const std::optional<StillFrame>& still() const { return still_; }
 
-  // Holds or resumes playback (while nothing of it can be seen).
+  // Holds or resumes playback (while nothing of it can be seen). An engine
+  // that cannot be paused safely (Wine's) is shut down and later started
+  // anew from the clip's beginning.
   void SetPaused(bool paused);
 
   // Shuts the engine down and forgets it.
