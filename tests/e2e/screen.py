@@ -49,16 +49,14 @@ class Image:
                                        chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
 
 
-class _XImage(ctypes.Structure):
-    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
-                ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte)),
-                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
-                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
-                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
-                ("bits_per_pixel", ctypes.c_int), ("red_mask", ctypes.c_ulong),
-                ("green_mask", ctypes.c_ulong), ("blue_mask", ctypes.c_ulong),
-                ("obdata", ctypes.c_void_p), ("create_image", ctypes.c_void_p),
-                ("destroy_image", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p))]
+class _XImage(ctypes.Structure):  # Xlib's XImage, as far as used
+    _fields_ = [(n, ctypes.c_int) for n in ("width", "height", "xoffset", "format")] + [
+        ("data", ctypes.POINTER(ctypes.c_ubyte))] + [(n, ctypes.c_int) for n in (
+            "byte_order", "bitmap_unit", "bitmap_bit_order", "bitmap_pad", "depth",
+            "bytes_per_line", "bits_per_pixel")] + [(n, ctypes.c_ulong) for n in (
+                "red_mask", "green_mask", "blue_mask")] + [
+        ("obdata", ctypes.c_void_p), ("create_image", ctypes.c_void_p),
+        ("destroy_image", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p))]
 
 
 _X = {}
@@ -69,11 +67,9 @@ def _xlib():
         x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
         x.XOpenDisplay.restype = ctypes.c_void_p
         x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        for name in ("XDefaultRootWindow", "XDefaultScreen"):
-            getattr(x, name).restype = ctypes.c_ulong
-            getattr(x, name).argtypes = [ctypes.c_void_p]
-        for name in ("XDisplayWidth", "XDisplayHeight"):
-            getattr(x, name).argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = x.XDefaultScreen.argtypes = [ctypes.c_void_p]
+        x.XDisplayWidth.argtypes = x.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
         x.XGetImage.restype = ctypes.POINTER(_XImage)
         x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
                                 ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
