@@ -138,7 +138,10 @@ TEST_F(BackgroundVideoTest, FramesComeByARouteAndTheFirstFrameIsTheStill) {
     if (&pixels == &frames[1]) Pump(1000);
     ASSERT_TRUE(test::WaitUntil([&] {
       Pump(20);
-      video.NewFrameReady();
+      // Wine's engine says S_OK again for a frame already reported.
+      if (video.NewFrameReady()) {
+        EXPECT_FALSE(video.NewFrameReady()) << "the same frame twice";
+      }
       const MappedFrame frame = video.ReadFrame(320, 180);
       if (frame.data() == nullptr) return false;
       pixels.assign(frame.data(), frame.data() + frame.pitch() * frame.height());
