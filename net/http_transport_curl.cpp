@@ -264,16 +264,21 @@ class CurlTransport final : public HttpTransport {
   void CloseRequest() override {
     // Removing an unfinished transfer makes libcurl close its connection,
     // as WinHTTP does when a request handle is closed with data unread.
+    Detach();
+    SetBodySink(nullptr, -1);
+  }
+
+ private:
+  // Takes the transfer off the multi handle and forgets its response.
+  void Detach() {
     if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
     attached_ = false;
     ResetResponse();
     pending_.clear();
     pending_pos_ = 0;
     paused_ = false;
-    SetBodySink(nullptr, -1);
   }
 
- private:
   void Cleanup() {
     if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
     attached_ = false;
@@ -294,12 +299,7 @@ class CurlTransport final : public HttpTransport {
   }
 
   std::uint32_t StartTransfer() {
-    if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
-    attached_ = false;
-    ResetResponse();
-    pending_.clear();
-    pending_pos_ = 0;
-    paused_ = false;
+    Detach();
     bool ok = curl_easy_setopt(easy_.get(), CURLOPT_URL, url_.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get()) == CURLE_OK;
     if (head_) {
