@@ -6,8 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/patch_error.h"
-#include "core/xml_reader.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
@@ -89,55 +87,6 @@ TEST(PathKeyTest, MatchesTheRecordedWindowsMappingForEveryUnit) {
   ASSERT_EQ(key.size(), all.size());
   const size_t at = std::mismatch(key.begin(), key.end(), want.begin()).first - key.begin();
   EXPECT_EQ(at, key.size()) << std::hex << "U+" << unsigned(all[at]) << " to " << unsigned(key[at]);
-}
-
-// Attribute "x" of the first element "a"; large documents in linear time.
-TEST(ReadXmlAttributeTest, Cases) {
-  const std::pair<std::string, const char*> cases[] = {
-      {"<a\tx\r\n=\n'1'>", "1"},
-      {R"(<a x='say "it's"'>)", "say \"it"},
-      // Only a name after white space counts, and only with "=" and a quote.
-      {R"(<a data-x="5" xx="6" x="7">)", "7"},
-      {R"(<a x y="2" x="3">)", "3"},
-      {"<a \vx=\"1\" \fx=\"2\">", ""},  // vertical tab and form feed are not white space
-      {R"(<a x="1>2">)", ""},  // cut by the end of the tag
-      {R"(<ab x="1"/><a x="2"/>)", "2"},
-      // Elements inside comments are skipped.
-      {R"(<!-- <a x="1"/> --><a x="2"/>)", "2"},
-      {R"(<!-- open <a x="1"/>)", ""},
-      {R"(<!--><a x="1"/>)", "1"},  // "<!-->" closes itself
-      {R"(<!-- --><!-- <a x="1"/>)", ""},  // a later comment never closes
-      // The five entities are decoded once.
-      {R"(<a x="&lt;&gt;&quot;&apos;&amp;lt;&#65;&AMP;&lt a&">)", "<>\"'&lt;&#65;&AMP;&lt a&"},
-  };
-  for (const auto& [document, expected] : cases) {
-    EXPECT_EQ(ReadXmlAttribute(document, "a", "x"), expected) << document;
-  }
-  // Many near-miss names after a comment: a backwards search per match would be quadratic.
-  std::string document = "<!-- c -->";
-  for (int i = 0; i < 200000; ++i) document += "<ab";
-  EXPECT_EQ(ReadXmlAttribute(document + R"(<a x="found"/>)", "a", "x"), "found");
-}
-
-// A foreign exception's text is classified by the first marker of the table
-// found in it: a code's own text, or one of the decoder's messages.
-TEST(PatchErrorTest, TextsAndTheClassificationOfForeignTexts) {
-  EXPECT_STREQ(PatchFailure(PatchErrorCode::DownloadFailed, u"d\u00FC").what(), "d\xC3\xBC");
-  EXPECT_STREQ(PatchFailure(CodeOfNumber(42), u"").what(), "Unknown patch error");
-  EXPECT_EQ(PatchFailureMessage(CodeOfNumber(5), u"h/a.lz | HTTP 404"), u"Download failed | h/a.lz | HTTP 404");
-  const auto classify = [](const std::string& text) {
-    return CodeNumber(ClassifyExceptionText(std::runtime_error(text)));
-  };
-  for (std::uint32_t code = 0; code <= 21; ++code) {  // 12 and past the end: unknown
-    const std::string text = WideToUtf8(PatchErrorText(CodeOfNumber(code)));
-    EXPECT_EQ(classify("x: " + text + " (y)"), code == 8 || code > 20 ? 12u : code) << text;
-  }
-  const std::pair<const char*, std::uint32_t> rows[] = {
-      {"kv5lz decompress failed", 8}, {"kv5lz size mismatch", 8}, {"LZ payload too small", 8},
-      {"MCOZ header too small", 8},   {"File in use / Write failed", 7},
-      {"Release expired / Empty crclist / Write failed", 3},
-  };
-  for (const auto& [text, code] : rows) EXPECT_EQ(classify(text), code) << text;
 }
 
 }  // namespace
