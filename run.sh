@@ -312,9 +312,9 @@ count_lines() {
 stats() {
   local tests code
   tests=$(count_lines tests)
-  code=$(count_lines core net app ui tools)
+  code=$(count_lines core net engine app ui launcher tools)
   awk -v t="$tests" -v c="$code" 'BEGIN {
-    printf "tests %d lines, code %d lines (core net app ui tools): tests are %.1f%% of code\n", t, c, 100 * t / c }'
+    printf "tests %d lines, code %d lines (core net engine app ui launcher tools): tests are %.1f%% of code\n", t, c, 100 * t / c }'
 }
 
 case "${1:-}" in

@@ -10,6 +10,7 @@
 #include "app/error_reporter.h"
 #include "core/build_settings.h"
 #include "core/patch_config.h"
+#include "net/curl_handles_posix.h"
 
 namespace emberfall {
 namespace {
@@ -51,18 +52,19 @@ std::string CpuDescription() {
 
 void PostJson(const std::string& body) {
   if (body.empty()) return;
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) return;
+  const curl::Easy easy(curl_easy_init());
+  if (!easy) return;
+  CURL* curl = easy.get();
   const std::string host = ErrorReportHost();
   const std::string url = "https://" + host + "/";
-  curl_slist* headers = nullptr;
-  headers = curl_slist_append(headers, "Content-Type: application/json");
-  headers = curl_slist_append(headers, ("Host: " + host).c_str());
-  headers = curl_slist_append(headers, "Cache-Control: no-cache");
-  headers = curl_slist_append(headers, "Pragma: no-cache");
+  curl::HeaderList headers;
+  curl::Append(headers, "Content-Type: application/json");
+  curl::Append(headers, ("Host: " + host).c_str());
+  curl::Append(headers, "Cache-Control: no-cache");
+  curl::Append(headers, "Pragma: no-cache");
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "EmbLauncher/2.0");
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -72,8 +74,6 @@ void PostJson(const std::string& body) {
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 8000L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &DiscardBody);
   curl_easy_perform(curl);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
 }
 
 }  // namespace emberfall

@@ -5,30 +5,13 @@
 #include "core/build_settings.h"
 #include "core/patch_config.h"
 #include "core/text.h"
+#include "core/win/scoped_winhttp.h"
 #include "core/win/wide.h"
-#include "core/win/windows_include.h"
-
-// After windows.h, which it needs.
-#include <winhttp.h>
 
 namespace emberfall {
 namespace {
 
-// WinHTTP handles close with WinHttpCloseHandle, not CloseHandle.
-class ScopedInternetHandle {
- public:
-  explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~ScopedInternetHandle() {
-    if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-  }
-  ScopedInternetHandle(const ScopedInternetHandle&) = delete;
-  ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
+using win::ScopedInternetHandle;
 
 constexpr int kTimeoutMs = 2000;
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <string>
 
+#include "core/file_handle.h"
 #include "core/text.h"
 
 namespace emberfall {
@@ -59,6 +60,8 @@ bool StartProgram(const std::u16string& application, const std::u16string&,
   };
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return fail(Win32ErrorFromErrno(errno));
+  FileHandle read_end(pipe_fds[0]);
+  FileHandle write_end(pipe_fds[1]);
 
   // Two forks: the middle child exits at once and is reaped here, so the
   // program is adopted by init and never lingers as a zombie of ours. The
@@ -66,13 +69,11 @@ bool StartProgram(const std::u16string& application, const std::u16string&,
   // a successful exec closes it with nothing written.
   const pid_t middle = fork();
   if (middle < 0) {
-    const int err = errno;
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-    return fail(Win32ErrorFromErrno(err));
+    return fail(Win32ErrorFromErrno(errno));
   }
   if (middle == 0) {
-    close(pipe_fds[0]);
+    // The children leave by _exit: nothing here is closed by a destructor.
+    read_end.reset();
     const pid_t grandchild = fork();
     if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
     std::uint32_t code = 0;
@@ -83,16 +84,16 @@ bool StartProgram(const std::u16string& application, const std::u16string&,
       execv(program.c_str(), argv);
       code = Win32ErrorFromErrno(errno);
     }
-    (void)!write(pipe_fds[1], &code, sizeof(code));
+    (void)!write(static_cast<int>(write_end.get()), &code, sizeof(code));
     _exit(127);
   }
-  close(pipe_fds[1]);
+  write_end.reset();
   int status = 0;
   while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
   std::uint32_t code = 0;
-  const bool reported = ReadAll(pipe_fds[0], &code, sizeof(code));
-  close(pipe_fds[0]);
+  const bool reported = ReadAll(static_cast<int>(read_end.get()), &code, sizeof(code));
+  read_end.reset();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return fail(kErrorGenFailure);
   if (reported) return fail(code);
   return true;

@@ -1,13 +1,11 @@
 #include "app/shell_open.h"
 
-#include <utility>
-
-#include "core/win/wide.h"
 #include "core/win/com_ptr.h"
+#include "core/win/scoped_com.h"
+#include "core/win/wide.h"
 
 // After windows.h, which they need.
 #include <exdisp.h>
-#include <oleauto.h>
 #include <servprov.h>
 #include <shellapi.h>
 #include <shldisp.h>
@@ -20,35 +18,22 @@ namespace {
 constexpr GUID kTopLevelBrowserService = {
     0x4c96be40, 0x915c, 0x11cf, {0x99, 0xd3, 0x00, 0xaa, 0x00, 0x4a, 0xe8, 0x37}};
 
-// A VARIANT that owns what it holds.
-class ScopedVariant {
- public:
-  ScopedVariant() { VariantInit(&value_); }
-  ~ScopedVariant() { VariantClear(&value_); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
+using win::ScopedVariant;
 
-  // False when the string could not be allocated.
-  bool SetString(const std::u16string& text) {
-    VariantClear(&value_);
-    const std::wstring wide = win::ToWinString(text);
-    BSTR copy = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    if (copy == nullptr) return false;
-    value_.vt = VT_BSTR;
-    value_.bstrVal = copy;
-    return true;
-  }
-  void SetInt(LONG number) {
-    VariantClear(&value_);
-    value_.vt = VT_I4;
-    value_.lVal = number;
-  }
-  VARIANT* get() { return &value_; }
-  const VARIANT& value() const { return value_; }
+// VT_EMPTY: holds nothing, so there is nothing to clear.
+VARIANT EmptyVariant() { return win::VariantTraits::Invalid(); }
 
- private:
-  VARIANT value_;
-};
+// A VARIANT holding a copy of |text|; empty when the string could not be
+// allocated.
+ScopedVariant StringVariant(const std::u16string& text) {
+  const std::wstring wide = win::ToWinString(text);
+  win::ScopedBstr copy(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+  if (!copy) return {};
+  VARIANT value = EmptyVariant();
+  value.vt = VT_BSTR;
+  value.bstrVal = copy.release();
+  return ScopedVariant(value);
+}
 
 // The desktop folder view's IShellDispatch2, which runs in Explorer.
 win::ComPtr<IShellDispatch2> DesktopShellDispatch() {
@@ -57,11 +42,11 @@ win::ComPtr<IShellDispatch2> DesktopShellDispatch() {
                               IID_PPV_ARGS(windows.put())))) {
     return {};
   }
-  ScopedVariant none;
+  VARIANT none = EmptyVariant();
   long desktop = 0;
   win::ComPtr<IDispatch> found;
   // S_FALSE means no desktop window: success code, no object.
-  if (windows->FindWindowSW(none.get(), none.get(), SWC_DESKTOP, &desktop, SWFO_NEEDDISPATCH,
+  if (windows->FindWindowSW(&none, &none, SWC_DESKTOP, &desktop, SWFO_NEEDDISPATCH,
                             found.put()) != S_OK ||
       !found) {
     return {};
@@ -90,14 +75,14 @@ win::ComPtr<IShellDispatch2> DesktopShellDispatch() {
 bool OpenUrlUnelevated(const std::u16string& url) {
   const win::ComPtr<IShellDispatch2> shell = DesktopShellDispatch();
   if (!shell) return false;
-  ScopedVariant file;
-  ScopedVariant verb;
-  ScopedVariant show;
-  ScopedVariant none;
-  if (!file.SetString(url) || !verb.SetString(u"open")) return false;
-  show.SetInt(SW_SHOWNORMAL);
-  return SUCCEEDED(
-      shell->ShellExecute(file.value().bstrVal, none.value(), none.value(), verb.value(), show.value()));
+  const ScopedVariant file = StringVariant(url);
+  const ScopedVariant verb = StringVariant(u"open");
+  if (!file || !verb) return false;
+  VARIANT show = EmptyVariant();
+  show.vt = VT_I4;
+  show.lVal = SW_SHOWNORMAL;
+  const VARIANT none = EmptyVariant();
+  return SUCCEEDED(shell->ShellExecute(file.get().bstrVal, none, none, verb.get(), show));
 }
 
 void OpenUrlDirect(HWND owner, const std::u16string& url) {

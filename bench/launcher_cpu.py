@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""CPU and memory of launcher.exe under Wine in states where the face
-changes rarely: downloading, minimised during a download, READY with and
-without the countdown, and the update-error box open. Each figure is the
+"""CPU and memory of launcher.exe under Wine: downloading and READY with the
+background video playing (frames at the video's rate), minimised during a
+download, the update-error box open, and the countdown without video frames
+(the video file cannot be written: the face alone). Each figure is the
 launcher process's CPU time over a few seconds, as a percentage of one core
-(wineserver beside it), and the resident memory at the start and end of the
-minimised stretch. With --baseline LAUNCHER.exe the same states are measured
-for that build too and the ratios printed.
+(wineserver beside it); memory is the resident size at the start and end of
+the minimised stretch and of 60 s of playback. --runs N measures N times and
+prints each figure's median and range. With --baseline LAUNCHER.exe the same
+states are measured for that build too and the ratios printed.
 
 Run under an X server, as the screen tests are:
   xvfb-run -a -s "-screen 0 1920x1080x24" bench/launcher_cpu.py \
@@ -13,6 +15,7 @@ Run under an X server, as the screen tests are:
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -114,14 +117,43 @@ def measure(launcher, port):
                 e2e.start(game).wait(timeout=60)
                 if not wait_for(lambda: not e2e.look(screenshot(), at, e2e.READY[:1]), 120, 0.5):
                     raise RuntimeError("never ready")
-                results["ready, countdown"] = cpu_percent(pid, 4)
+                results["ready, countdown, video"] = cpu_percent(pid, 4)
                 # The settings button stops the countdown for good.
                 e2e.click_until(at, (1026, 24), lambda: True, 1)
                 time.sleep(2.0)
-                results["ready, no countdown"] = cpu_percent(pid, 5)
+                rss_start = rss_mib(pid)
+                results["video playing (60 s)"] = cpu_percent(pid, 60)
+                results["playing RSS start/end MiB"] = (rss_start, rss_mib(pid))
             finally:
                 e2e.stop(proc)
                 subprocess.run(["pkill", "-f", "config.exe"], capture_output=True)
+        # The video's file cannot be written (a folder holds its name): no
+        # video and no still, the countdown's seconds alone.
+        blocked = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", os.environ.get(
+            "USER", "root"), "Temp", "EmbLauncher", "hero.mp4")
+        shutil.rmtree(blocked, ignore_errors=True)
+        if os.path.exists(blocked):
+            os.remove(blocked)
+        os.makedirs(blocked)
+        game = game_folder(os.path.join(root, "novideo"), launcher, False)
+        try:
+            with PatchServer(port, {"emb.bin": game_exe}):
+                proc = e2e.start(game)
+                try:
+                    win = e2e.wait_window()
+                    pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
+                    if not win or not pid:
+                        raise RuntimeError("no launcher window")
+                    x, y, w, h = (int(v) for v in win.split()[:4])
+                    at = (x, y, min(w / 1124, h / 618))
+                    if not wait_for(lambda: not e2e.look(screenshot(), at, e2e.READY[:1]), 60, 0.5):
+                        raise RuntimeError("never ready")
+                    time.sleep(1.0)
+                    results["countdown, no video"] = cpu_percent(pid, 6)
+                finally:
+                    e2e.stop(proc)
+        finally:
+            os.rmdir(blocked)
         game = game_folder(os.path.join(root, "failing"), launcher, False)
         with PatchServer(port, {"emb.bin": game_exe}) as server:
             del server.routes["/new/emb.launcher.config.xml"]  # the configuration fails
@@ -143,26 +175,38 @@ def main():
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--port", type=int, default=18473)  # the e2e launcher's
     parser.add_argument("--baseline", help="another launcher.exe built for the same port")
+    parser.add_argument("--runs", type=int, default=1)
     args = parser.parse_args()
     e2e.ARGS = argparse.Namespace(bin=args.bin, wine_run=args.wine_run, out=tempfile.gettempdir(),
                                   port=args.port, only="")
     builds = [("this build", os.path.join(args.bin, "e2e", "launcher.exe"))]
     if args.baseline:
         builds.append(("baseline", args.baseline))
-    measured = {}
+    runs = {name: [] for name, _ in builds}
     with screen_prefix():
-        for name, exe in builds:
-            measured[name] = measure(exe, args.port)
-    for state in measured["this build"]:
-        ours = measured["this build"][state]
-        line = "%-30s %6.1f %6.1f" % (state, ours[0], ours[1])
+        for _ in range(args.runs):
+            for name, exe in builds:
+                runs[name].append(measure(exe, args.port))
+
+    def summary(name, state):
+        """Per column: the median, and the range when there are several runs."""
+        columns = list(zip(*(r[state] for r in runs[name])))
+        return [(statistics.median(c), min(c), max(c)) for c in columns]
+
+    def show(figures):
+        return "  ".join("%6.1f" % m + (" (%.1f-%.1f)" % (lo, hi) if args.runs > 1 else "")
+                         for m, lo, hi in figures)
+    for state in runs["this build"][0]:
+        ours = summary("this build", state)
+        line = "%-30s %s" % (state, show(ours))
         if args.baseline:
-            base = measured["baseline"][state]
-            line += "   baseline %6.1f %6.1f" % base
-            if "RSS" not in state and ours[0] > 0:
-                line += "   %.1fx less" % (base[0] / ours[0])
+            base = summary("baseline", state)
+            line += "   baseline %s" % show(base)
+            if "RSS" not in state and ours[0][0] > 0:
+                line += "   %.1fx less" % (base[0][0] / ours[0][0])
         print(line)
-    print("(CPU: % of one core, launcher process then wineserver; RSS: MiB)")
+    print("(CPU: %% of one core, launcher process then wineserver; RSS: MiB; %d run%s%s)" % (
+        args.runs, "s" if args.runs > 1 else "", ": median (range)" if args.runs > 1 else ""))
     return 0
 
 

@@ -95,7 +95,7 @@ bool Crc32File(const FileHandle& file, std::uint32_t& crc, HashBuffer& buffer, S
   for (;;) {
     if (buffer.cancelled()) return false;
     size_t got = 0;
-    if (!file.Read(buffer.data(), HashBuffer::kBytes, got)) return false;
+    if (!ReadChunk(file, buffer.data(), HashBuffer::kBytes, got)) return false;
     if (got == 0) break;
     running = Crc32Update(running, buffer.data(), got);
     if (sha256 != nullptr) sha256->Update(buffer.data(), got);

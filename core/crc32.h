@@ -12,9 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "core/file_handle.h"
+
 namespace emberfall {
 
-class FileHandle;
 class Sha256;
 
 // The sixteen lookup tables: table 0 is the byte table of the polynomial,

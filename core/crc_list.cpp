@@ -59,23 +59,14 @@ bool ParseHexCrc(std::string_view token, std::uint32_t& value) {
 // Digits only, with an optional leading "-" on tokens of two bytes or more;
 // the value must fit a signed 64-bit integer.
 bool ParseDecimal(std::string_view token, std::int64_t& value) {
-  if (token.empty()) return false;
-  const bool negative = token.front() == '-';
-  if (negative) {
-    if (token.size() < 2) return false;
-    token.remove_prefix(1);
-  }
-  // Accumulate the magnitude as unsigned so that INT64_MIN fits.
+  const bool negative = token.starts_with('-');
+  if (negative) token.remove_prefix(1);
+  // The magnitude as unsigned, so that INT64_MIN fits.
   constexpr std::uint64_t kMaxPositive = 9223372036854775807ULL;
-  const std::uint64_t limit = negative ? kMaxPositive + 1 : kMaxPositive;
-  std::uint64_t magnitude = 0;
-  for (char c : token) {
-    if (c < '0' || c > '9') return false;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (magnitude > (limit - digit) / 10) return false;
-    magnitude = magnitude * 10 + digit;
-  }
-  value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+  const std::optional<std::uint64_t> magnitude = ParseUnsignedDecimal(
+      token, negative ? kMaxPositive + 1 : kMaxPositive, LeadingZeros::kAllowed);
+  if (!magnitude) return false;
+  value = negative ? static_cast<std::int64_t>(0 - *magnitude) : static_cast<std::int64_t>(*magnitude);
   return true;
 }
 

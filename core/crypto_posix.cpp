@@ -16,6 +16,7 @@
 namespace emberfall {
 namespace {
 
+using openssl::BigNum;
 using openssl::EcdsaSig;
 using openssl::EvpMdCtx;
 using openssl::EvpPkey;
@@ -32,12 +33,12 @@ EvpPkey ImportPublicKey(const EcdsaPublicKey& key) {
   EVP_PKEY* raw = nullptr;
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
       EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_PUBLIC_KEY, params) != 1) {
-    return nullptr;
+    return {};
   }
   EvpPkey imported(raw);
   // fromdata takes any octets; the point check is a separate step.
   EvpPkeyCtx check(EVP_PKEY_CTX_new_from_pkey(nullptr, imported.get(), nullptr));
-  if (!check || EVP_PKEY_public_check(check.get()) != 1) return nullptr;
+  if (!check || EVP_PKEY_public_check(check.get()) != 1) return {};
   return imported;
 }
 
@@ -45,13 +46,12 @@ EvpPkey ImportPublicKey(const EcdsaPublicKey& key) {
 std::string DerSignature(const EcdsaSignature& signature) {
   EcdsaSig sig(ECDSA_SIG_new());
   if (!sig) return {};
-  BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
-  BIGNUM* s = BN_bin2bn(signature.data() + 32, 32, nullptr);
-  if (r == nullptr || s == nullptr || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
-    BN_free(r);
-    BN_free(s);
-    return {};
-  }
+  BigNum r(BN_bin2bn(signature.data(), 32, nullptr));
+  BigNum s(BN_bin2bn(signature.data() + 32, 32, nullptr));
+  if (!r || !s || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) return {};
+  // The signature owns both numbers now.
+  r.release();
+  s.release();
   const int length = i2d_ECDSA_SIG(sig.get(), nullptr);
   if (length <= 0) return {};
   std::string der(static_cast<size_t>(length), '\0');

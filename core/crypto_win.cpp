@@ -6,75 +6,41 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 
-#include "core/win/windows_include.h"
-
-#include <bcrypt.h>
+#include "core/win/scoped_bcrypt.h"
 
 namespace emberfall {
-namespace win {
 namespace {
 
-class ScopedAlgorithm {
- public:
-  explicit ScopedAlgorithm(const wchar_t* algorithm) {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) {
-      handle_ = nullptr;
-    }
+// Empty when the provider cannot be opened; a failed open leaves nothing
+// to close, whatever it wrote.
+win::ScopedAlgorithmProvider OpenAlgorithm(const wchar_t* algorithm) {
+  win::ScopedAlgorithmProvider provider;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider.put(), algorithm, nullptr, 0))) {
+    provider.release();
   }
-  ~ScopedAlgorithm() {
-    if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  ScopedAlgorithm(const ScopedAlgorithm&) = delete;
-  ScopedAlgorithm& operator=(const ScopedAlgorithm&) = delete;
-  BCRYPT_ALG_HANDLE get() const { return handle_; }
-
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-class ScopedKey {
- public:
-  ScopedKey() = default;
-  ~ScopedKey() {
-    if (handle_ != nullptr) BCryptDestroyKey(handle_);
-  }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  BCRYPT_KEY_HANDLE get() const { return handle_; }
-  BCRYPT_KEY_HANDLE* put() { return &handle_; }
-
- private:
-  BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
+  return provider;
+}
 
 }  // namespace
-}  // namespace win
 
 struct Sha256::State {
-  win::ScopedAlgorithm algorithm{BCRYPT_SHA256_ALGORITHM};
-  BCRYPT_HASH_HANDLE hash = nullptr;
-
-  ~State() { DestroyHash(); }
-  void DestroyHash() {
-    if (hash != nullptr) BCryptDestroyHash(std::exchange(hash, nullptr));
-  }
+  win::ScopedAlgorithmProvider algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
+  win::ScopedCryptHash hash;
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
-  if (state_->algorithm.get() == nullptr) throw std::runtime_error("SHA-256: no BCrypt provider");
+  if (!state_->algorithm) throw std::runtime_error("SHA-256: no BCrypt provider");
   Reset();
 }
 
 Sha256::~Sha256() = default;
 
 void Sha256::Reset() {
-  state_->DestroyHash();
   // A null object buffer lets BCrypt own the hash object's memory.
   if (!BCRYPT_SUCCESS(
-          BCryptCreateHash(state_->algorithm.get(), &state_->hash, nullptr, 0, nullptr, 0, 0))) {
-    state_->hash = nullptr;
+          BCryptCreateHash(state_->algorithm.get(), state_->hash.put(), nullptr, 0, nullptr, 0, 0))) {
+    state_->hash.release();
     throw std::runtime_error("SHA-256: BCryptCreateHash failed");
   }
 }
@@ -82,13 +48,13 @@ void Sha256::Reset() {
 // A failed call leaves the hash object in no defined state: it is dropped,
 // so the object stays spent until Reset.
 void Sha256::Update(const void* data, size_t length) {
-  if (state_->hash == nullptr) throw std::runtime_error("SHA-256: update of a finished digest");
+  if (!state_->hash) throw std::runtime_error("SHA-256: update of a finished digest");
   // BCryptHashData takes a ULONG length; feed larger buffers in slices.
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   while (length != 0) {
     const ULONG slice = static_cast<ULONG>(std::min<size_t>(length, 1u << 30));
-    if (!BCRYPT_SUCCESS(BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), slice, 0))) {
-      state_->DestroyHash();
+    if (!BCRYPT_SUCCESS(BCryptHashData(state_->hash.get(), const_cast<PUCHAR>(bytes), slice, 0))) {
+      state_->hash.reset();
       throw std::runtime_error("SHA-256: BCryptHashData failed");
     }
     bytes += slice;
@@ -97,11 +63,11 @@ void Sha256::Update(const void* data, size_t length) {
 }
 
 Sha256Digest Sha256::Final() {
-  if (state_->hash == nullptr) throw std::runtime_error("SHA-256: digest already finished");
+  if (!state_->hash) throw std::runtime_error("SHA-256: digest already finished");
   Sha256Digest digest{};
   const NTSTATUS status =
-      BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
-  state_->DestroyHash();
+      BCryptFinishHash(state_->hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+  state_->hash.reset();
   if (!BCRYPT_SUCCESS(status)) throw std::runtime_error("SHA-256: BCryptFinishHash failed");
   return digest;
 }
@@ -115,9 +81,9 @@ bool PlatformVerifyEcdsaP256Sha256(const EcdsaPublicKey& key, std::string_view m
   std::memcpy(blob, &header, sizeof(header));
   std::memcpy(blob + sizeof(header), key.data() + 1, 64);
 
-  win::ScopedAlgorithm algorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-  win::ScopedKey public_key;
-  if (algorithm.get() == nullptr ||
+  const win::ScopedAlgorithmProvider algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+  win::ScopedCryptKey public_key;
+  if (!algorithm ||
       !BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
                                           public_key.put(), blob, sizeof(blob), 0))) {
     return false;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/file_handle.h"
 #include "core/fs_path.h"
 
 namespace emberfall {
@@ -74,10 +75,8 @@ void ClearReadOnlyMode(int dir, const char* name) {
 
 // What MOVEFILE_WRITE_THROUGH promises: the rename itself is on disk.
 void SyncFolder(int dir, const char* folder) {
-  const int fd = ::openat(dir, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  const FileHandle opened(::openat(dir, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (opened) ::fsync(static_cast<int>(opened.get()));
 }
 
 std::uint32_t WriteAll(int fd, const std::uint8_t* data, size_t size) {
@@ -113,8 +112,9 @@ std::uint32_t MoveAt(int fromDir, const char* from, int toDir, const char* to, c
 }
 
 std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* data, size_t size) {
-  const int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return Win32ErrorFromErrno(errno);
+  FileHandle file(::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!file) return Win32ErrorFromErrno(errno);
+  const int fd = static_cast<int>(file.get());
 
   std::uint32_t error = 0;
   size_t offset = 0;
@@ -124,7 +124,7 @@ std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* da
     offset += piece;
   }
   if (error == 0 && ::fsync(fd) != 0) error = Win32ErrorFromErrno(errno);
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = Win32ErrorFromErrno(errno);
+  if (!file.CloseChecked() && error == 0) error = Win32ErrorFromErrno(errno);
   return error;
 }
 

@@ -7,44 +7,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
+
+#include "core/scoped_generic.h"
 
 namespace emberfall {
 
-class FileHandle {
- public:
-  static constexpr std::intptr_t kInvalid = -1;
-
-  FileHandle() = default;
-  // Takes ownership of |native| (a HANDLE or a descriptor).
-  explicit FileHandle(std::intptr_t native) : native_(native) {}
-  ~FileHandle() { Close(); }
-
-  FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, kInvalid)) {}
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      native_ = std::exchange(other.native_, kInvalid);
-    }
-    return *this;
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool is_valid() const { return native_ != kInvalid; }
-  std::intptr_t native() const { return native_; }
-
-  // Reads up to |capacity| bytes at the current position (ReadFile / read).
-  // Returns false on a read error; |got| is 0 at end of file.
-  bool Read(void* buffer, size_t capacity, size_t& got) const;
-
-  // Closes now and reports whether the platform's close succeeded. Closing
-  // an empty handle succeeds.
-  bool Close();
-
- private:
-  std::intptr_t native_ = kInvalid;
+struct PlatformFileTraits {
+  using Handle = std::intptr_t;
+  static constexpr Handle Invalid() { return -1; }
+  // CloseHandle on Windows, close elsewhere; true when it succeeded (on
+  // POSIX also when a signal interrupted it: the descriptor is gone then).
+  static bool Close(Handle native);
 };
+
+// Takes a HANDLE or a descriptor; CloseChecked reports the close's result.
+using FileHandle = ScopedGeneric<PlatformFileTraits>;
+
+// Reads up to |capacity| bytes of |file| at its current position (ReadFile /
+// read). Returns false on a read error; |got| is 0 at end of file.
+bool ReadChunk(const FileHandle& file, void* buffer, size_t capacity, size_t& got);
 
 }  // namespace emberfall
 

@@ -38,7 +38,7 @@ bool ReadOwnFile(const std::u16string& path, std::uint64_t limit, std::string& b
   size_t filled = 0;
   while (filled < bytes.size()) {
     size_t got = 0;
-    if (!file.Read(bytes.data() + filled, bytes.size() - filled, got)) return false;
+    if (!ReadChunk(file, bytes.data() + filled, bytes.size() - filled, got)) return false;
     if (got == 0) break;
     filled += got;
   }

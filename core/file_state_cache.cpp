@@ -23,8 +23,6 @@ bool IsStreamSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 void SkipSpace(std::string_view line, size_t& pos) {
   while (pos < line.size() && IsStreamSpace(line[pos])) ++pos;
 }
@@ -48,16 +46,11 @@ bool ExtractMagnitude(std::string_view line, size_t& pos, bool& negative, std::u
     negative = line[pos] == '-';
     ++pos;
   }
-  if (pos >= line.size() || !IsDigit(line[pos])) return false;
-  magnitude = 0;
-  bool overflow = false;
-  while (pos < line.size() && IsDigit(line[pos])) {
-    const auto digit = static_cast<std::uint64_t>(line[pos] - '0');
-    if (magnitude > (UINT64_MAX - digit) / 10) overflow = true;
-    magnitude = magnitude * 10 + digit;
-    ++pos;
-  }
-  return !overflow;
+  const DecimalDigits digits = ReadDecimalDigits(line.substr(pos));
+  if (digits.length == 0) return false;
+  pos += digits.length;
+  magnitude = digits.value;
+  return !digits.overflow;
 }
 
 bool ExtractSigned(std::string_view line, size_t& pos, std::int64_t& value) {

@@ -44,7 +44,7 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK;
 
 FileHandle Sequential(FileHandle file) {
   if (file.is_valid()) {
-    ::posix_fadvise(static_cast<int>(file.native()), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(static_cast<int>(file.get()), 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   return file;
 }
@@ -78,7 +78,7 @@ FileHandle OpenOwnFileForRead(const std::u16string& path) {
 std::optional<FileState> QueryFileState(const FileHandle& file) {
   if (!file.is_valid()) return std::nullopt;
   struct stat info {};
-  if (::fstat(static_cast<int>(file.native()), &info) != 0) return std::nullopt;
+  if (::fstat(static_cast<int>(file.get()), &info) != 0) return std::nullopt;
   // Directories have no state on Windows either; devices and FIFOs have no
   // stable contents to cache.
   if (!S_ISREG(info.st_mode)) return std::nullopt;

@@ -14,7 +14,7 @@ FileHandle Open(const std::u16string& path, DWORD access, DWORD share, DWORD fla
   return FileHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
-HANDLE AsHandle(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
+HANDLE AsHandle(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.get()); }
 
 std::uint64_t Join(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | static_cast<std::uint64_t>(low);

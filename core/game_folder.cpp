@@ -51,7 +51,7 @@ std::u16string GameFolder::DisplayPath(std::u16string_view relative) const {
 HeldFolder GameFolder::Root() const {
   HeldFolder root;
   root.path_ = resolved_.empty() ? path_ : resolved_;
-  root.native_ = root_.native();
+  root.native_ = root_.get();
   return root;
 }
 
@@ -84,7 +84,7 @@ FolderLookup GameFolder::OpenParent(std::u16string_view relative, bool create) c
       return lookup;
     }
     lookup.folder.path_ = lookup.folder.PathOf(parts[i]);
-    lookup.folder.native_ = child.native();
+    lookup.folder.native_ = child.get();
     lookup.folder.chain_.push_back(std::move(child));
   }
   lookup.status = FolderLookup::Status::kFound;

@@ -47,7 +47,7 @@ class HeldFolder {
  private:
   friend class GameFolder;
   std::u16string path_;
-  std::intptr_t native_ = FileHandle::kInvalid;
+  std::intptr_t native_ = PlatformFileTraits::Invalid();
   std::vector<FileHandle> chain_;  // the folders opened below the root, in order
 };
 

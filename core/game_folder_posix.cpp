@@ -43,7 +43,7 @@ FileHandle OpenRootFolder(const std::u16string& path, std::u16string& resolved,
 std::u16string FinalPath(const FileHandle& folder) {
   if (!folder.is_valid()) return {};
   char target[4096];
-  const std::string link = "/proc/self/fd/" + std::to_string(folder.native());
+  const std::string link = "/proc/self/fd/" + std::to_string(folder.get());
   const ssize_t length = ::readlink(link.c_str(), target, sizeof(target));
   if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) return {};
   return WidePath(std::filesystem::path(std::string(target, static_cast<size_t>(length))));
@@ -53,7 +53,7 @@ FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16str
                                      std::u16string_view name, bool create, FileHandle& child,
                                      std::error_code& error) {
   (void)parentPath;
-  const int dir = static_cast<int>(parent.native());
+  const int dir = static_cast<int>(parent.get());
   const std::string native = Native(name);
   for (int attempt = 0; attempt < 2; ++attempt) {
     const int fd = OpenFolderAt(dir, native, O_PATH | O_NOFOLLOW);

@@ -1,8 +1,11 @@
 #include "core/release_document.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <limits>
+
+#include "core/text.h"
 
 namespace emberfall {
 namespace {
@@ -32,26 +35,21 @@ unsigned DaysInMonth(std::int64_t year, unsigned month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-// A fixed-width run of decimal digits.
+// A fixed-width run of decimal digits, zero-padded.
 bool FixedDigits(std::string_view text, size_t at, size_t count, unsigned& value) {
-  value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    value = value * 10 + static_cast<unsigned>(text[i] - '0');
-  }
+  const std::optional<std::uint64_t> digits =
+      ParseUnsignedDecimal(text.substr(at, count), UINT_MAX, LeadingZeros::kAllowed);
+  if (!digits) return false;
+  value = static_cast<unsigned>(*digits);
   return true;
 }
 
 // 0 to 2^63-1 in canonical decimal: no sign, no leading zeros.
 std::optional<std::int64_t> ParseCanonicalDecimal(std::string_view text) {
-  if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
-  return static_cast<std::int64_t>(value);
+  const std::optional<std::uint64_t> value =
+      ParseUnsignedDecimal(text, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+  if (!value) return std::nullopt;
+  return static_cast<std::int64_t>(*value);
 }
 
 bool IsValidPath(std::string_view path) {

@@ -3,29 +3,14 @@
 #include "core/environment.h"
 #include "core/patch_error.h"
 #include "core/text.h"
+#include "core/win/scoped_handle.h"
 #include "core/win/wide.h"
-#include "core/win/windows_include.h"
 
 namespace emberfall {
 namespace {
 
 constexpr size_t kVariableUnits = 32768;
 constexpr wchar_t kSerialsKey[] = L"SOFTWARE\\Emberfall\\Launcher\\ReleaseSerials";
-
-class ScopedKey {
- public:
-  ScopedKey() = default;
-  ~ScopedKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  HKEY get() const { return key_; }
-  HKEY* put() { return &key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 // Only administrators can write below HKEY_LOCAL_MACHINE\SOFTWARE, and the
 // launcher runs elevated: the player cannot roll the record back.
@@ -34,7 +19,7 @@ class RegistryReleaseState : public ReleaseStateStore {
   explicit RegistryReleaseState(std::u16string valueName) : value_(std::move(valueName)) {}
 
   std::uint64_t Load() override {
-    ScopedKey key;
+    win::ScopedRegistryKey key;
     LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialsKey, 0,
                                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
     if (status == ERROR_FILE_NOT_FOUND) return 0;
@@ -53,7 +38,7 @@ class RegistryReleaseState : public ReleaseStateStore {
   }
 
   bool Save(std::uint64_t serial) override {
-    ScopedKey key;
+    win::ScopedRegistryKey key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS) {

@@ -3,6 +3,37 @@
 #include <cstdio>
 
 namespace emberfall {
+namespace {
+
+template <typename Char>
+DecimalDigits ReadDigits(std::basic_string_view<Char> text, std::uint64_t max) {
+  DecimalDigits run;
+  for (const Char c : text) {
+    if (c < Char('0') || c > Char('9')) break;
+    const auto digit = static_cast<std::uint64_t>(c - Char('0'));
+    if (digit > max || run.value > (max - digit) / 10) {
+      run.overflow = true;
+      run.value = max;
+    } else {
+      run.value = run.value * 10 + digit;
+    }
+    ++run.length;
+  }
+  return run;
+}
+
+template <typename Char>
+std::optional<std::uint64_t> ParseWhole(std::basic_string_view<Char> text, std::uint64_t max,
+                                        LeadingZeros zeros) {
+  if (zeros == LeadingZeros::kRefused && text.size() > 1 && text[0] == Char('0')) {
+    return std::nullopt;
+  }
+  const DecimalDigits run = ReadDigits(text, max);
+  if (run.length == 0 || run.length != text.size() || run.overflow) return std::nullopt;
+  return run.value;
+}
+
+}  // namespace
 
 std::u16string FormatByteSize(std::int64_t bytes) {
   static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB"};
@@ -17,16 +48,22 @@ std::u16string FormatByteSize(std::int64_t bytes) {
   return Utf8ToWide(buffer);
 }
 
-std::optional<std::uint64_t> ParseUnsignedDecimal(std::string_view text, std::uint64_t max) {
-  if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
+DecimalDigits ReadDecimalDigits(std::string_view text, std::uint64_t max) {
+  return ReadDigits(text, max);
+}
+
+DecimalDigits ReadDecimalDigits(std::u16string_view text, std::uint64_t max) {
+  return ReadDigits(text, max);
+}
+
+std::optional<std::uint64_t> ParseUnsignedDecimal(std::string_view text, std::uint64_t max,
+                                                  LeadingZeros zeros) {
+  return ParseWhole(text, max, zeros);
+}
+
+std::optional<std::uint64_t> ParseUnsignedDecimal(std::u16string_view text, std::uint64_t max,
+                                                  LeadingZeros zeros) {
+  return ParseWhole(text, max, zeros);
 }
 
 std::u16string ToWideDecimal(std::int64_t value) {

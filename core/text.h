@@ -4,6 +4,7 @@
 #ifndef EMBERFALL_CORE_TEXT_H_
 #define EMBERFALL_CORE_TEXT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,11 +40,33 @@ std::u16string PathKey(std::u16string_view path);
 // ASCII or UTF-8 literal to UTF-16; a convenience for building messages.
 inline std::u16string Widen(std::string_view utf8) { return Utf8ToWide(utf8); }
 
-// |text| as an unsigned decimal in its one spelling: digits only (no sign,
-// space or "0x"), no leading zero except "0" itself, value at most |max|.
-// nullopt for anything else, overflow included.
+// The run of ASCII digits at the start of |text|, read as a decimal number
+// bounded by |max|. The one digit loop of every decimal format; what a
+// format allows around the digits (signs, spaces, what may follow) is its
+// own parser's business.
+struct DecimalDigits {
+  std::size_t length = 0;    // digits in the run; 0 when |text| starts with none
+  std::uint64_t value = 0;   // their value, or |max| when that is larger
+  bool overflow = false;     // their value is larger than |max|
+};
+DecimalDigits ReadDecimalDigits(std::string_view text, std::uint64_t max = UINT64_MAX);
+DecimalDigits ReadDecimalDigits(std::u16string_view text, std::uint64_t max = UINT64_MAX);
+
+enum class LeadingZeros {
+  kRefused,  // one spelling per number: "0", "7", never "007"
+  kAllowed,  // fixed-width fields and formats that pad
+};
+
+// All of |text| as an unsigned decimal: digits only (no sign, space or
+// "0x"), value at most |max|, and no leading zero except "0" itself unless
+// |zeros| allows them. nullopt for anything else, the empty text and
+// overflow included.
 std::optional<std::uint64_t> ParseUnsignedDecimal(std::string_view text,
-                                                  std::uint64_t max = UINT64_MAX);
+                                                  std::uint64_t max = UINT64_MAX,
+                                                  LeadingZeros zeros = LeadingZeros::kRefused);
+std::optional<std::uint64_t> ParseUnsignedDecimal(std::u16string_view text,
+                                                  std::uint64_t max = UINT64_MAX,
+                                                  LeadingZeros zeros = LeadingZeros::kRefused);
 
 // Decimal text of a signed or unsigned integer, as UTF-16.
 std::u16string ToWideDecimal(std::int64_t value);

@@ -9,11 +9,9 @@
 #include "app/process_launch.h"
 #include "app/relaunch_marker.h"
 #include "app/single_instance.h"
+#include "core/win/scoped_com.h"
 #include "ui/background_video.h"
 #include "ui/launcher_window.h"
-
-// After windows.h, which it needs.
-#include <objbase.h>
 
 namespace emberfall {
 namespace {
@@ -83,8 +81,10 @@ int RunLauncher(HINSTANCE instance) {
 
   if (!AcquireSingleInstance(instance).acquired) return 0;
 
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(com) && com != RPC_E_CHANGED_MODE) return 1;
+  // A thread already in another apartment mode gets no reference, and gives
+  // none back.
+  win::ScopedComApartment com(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  if (!com && com.get() != RPC_E_CHANGED_MODE) return 1;
 
   PrepareBackgroundVideo(instance);
 
@@ -92,7 +92,6 @@ int RunLauncher(HINSTANCE instance) {
   if (!window) {
     ReportError(u"Launcher window init failed", u"CreateWindowAndDevice");
     ShowStartupBox(u"Launcher penceresi olusturulamadi.", MB_OK | MB_ICONERROR);
-    if (SUCCEEDED(com)) CoUninitialize();
     return 1;
   }
 
@@ -107,15 +106,13 @@ int RunLauncher(HINSTANCE instance) {
   return ShutDownLauncher(
       exitCode, kShutdownWaitMs,
       [&window](DWORD left) { return window->CloseAndWait(left); },
-      [&window, com] {
+      [&window, &com] {
         // The media engine and the drawing objects are COM objects, released
         // before the apartment goes. A start that finds no window waits for
         // the mutex, as one that finds it marked closing does.
         RemovePropW(window->window(), kClosingWindowProperty);
         window.reset();
-        // A thread already in another apartment mode did not get a reference
-        // here.
-        if (SUCCEEDED(com)) CoUninitialize();
+        com.reset();
       });
 }
 

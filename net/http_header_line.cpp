@@ -1,5 +1,9 @@
 #include "net/http_header_line.h"
 
+#include <optional>
+
+#include "core/text.h"
+
 namespace emberfall {
 namespace {
 
@@ -14,13 +18,11 @@ int ParseStatusLine(std::string_view line) {
   if (line.substr(0, kPrefix.size()) != kPrefix) return -1;
   const std::size_t space = line.find(' ', kPrefix.size());
   if (space == std::string_view::npos || line.size() < space + 4) return -1;
-  int status = 0;
-  for (std::size_t i = space + 1; i < space + 4; ++i) {
-    if (line[i] < '0' || line[i] > '9') return -1;
-    status = status * 10 + (line[i] - '0');
-  }
+  const std::optional<std::uint64_t> status =
+      ParseUnsignedDecimal(line.substr(space + 1, 3), 999, LeadingZeros::kAllowed);
+  if (!status) return -1;
   if (line.size() > space + 4 && !IsBlank(line[space + 4])) return -1;
-  return status;
+  return static_cast<int>(*status);
 }
 
 bool MatchHeaderLine(std::string_view line, std::string_view name, std::string_view& value) {

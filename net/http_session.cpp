@@ -33,14 +33,11 @@ std::int64_t ParseContentLength(std::u16string_view text) {
     negative = text[i] == u'-';
     ++i;
   }
-  const std::size_t first_digit = i;
-  std::int64_t value = 0;
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    const int digit = text[i] - u'0';
-    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-  }
-  if (i == first_digit) return -1;
+  // A longer run saturates; what follows the digits is ignored.
+  const DecimalDigits digits = ReadDecimalDigits(text.substr(i), static_cast<std::uint64_t>(kMax));
+  if (digits.length == 0) return -1;
+  const auto value = static_cast<std::int64_t>(digits.value);
   if (negative && value != 0) return -1;
   return value;
 }

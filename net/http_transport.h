@@ -32,7 +32,7 @@ struct CrackedUrl {
 };
 
 // WinHTTP error codes the session classifies. The libcurl transport maps its
-// own errors onto these (table in http_transport_curl.cpp).
+// own errors onto these (table in curl_error_map.cpp).
 namespace winhttp_error {
 inline constexpr std::uint32_t kTimeout = 12002;
 inline constexpr std::uint32_t kInvalidUrl = 12005;

@@ -1,36 +1,8 @@
 // libcurl transport: the stand-in for WinHTTP on Linux. One easy handle on a
 // multi handle that this class drives itself, so that every wait has the
 // WinHTTP phase time-out and the body can be pulled chunk by chunk the way
-// WinHttpQueryDataAvailable/WinHttpReadData deliver it.
-//
-// libcurl result                         -> WinHTTP code (kind in the text)
-// -------------------------------------------------------------------------
-// CURLE_OPERATION_TIMEDOUT, own deadline  -> 12002 ERROR_WINHTTP_TIMEOUT
-// CURLE_COULDNT_RESOLVE_HOST/_PROXY       -> 12007 ERROR_WINHTTP_NAME_NOT_RESOLVED
-// CURLE_COULDNT_CONNECT                   -> 12029 ERROR_WINHTTP_CANNOT_CONNECT
-// CURLE_SEND_ERROR, CURLE_RECV_ERROR      -> 12030 ERROR_WINHTTP_CONNECTION_ERROR
-// CURLE_GOT_NOTHING, CURLE_WEIRD_SERVER_REPLY, CURLE_BAD_CONTENT_ENCODING,
-//   CURLE_HTTP2, CURLE_HTTP2_STREAM      -> 12152 ERROR_WINHTTP_INVALID_SERVER_RESPONSE
-// CURLE_PEER_FAILED_VERIFICATION, by the OpenSSL verify result:
-//   self-signed / unknown issuer          -> 12045 ERROR_WINHTTP_SECURE_INVALID_CA
-//   not yet valid / expired               -> 12037 ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
-//   name mismatch (curl's own host check) -> 12038 ERROR_WINHTTP_SECURE_CERT_CN_INVALID
-//   revoked                               -> 12170 ERROR_WINHTTP_SECURE_CERT_REVOKED
-//   anything else                         -> 12175 ERROR_WINHTTP_SECURE_FAILURE
-// CURLE_SSL_CONNECT_ERROR and the other CURLE_SSL_* handshake failures
-//                                         -> 12157 ERROR_WINHTTP_SECURE_CHANNEL_ERROR
-// CURLE_TOO_MANY_REDIRECTS, own limit     -> 12156 ERROR_WINHTTP_REDIRECT_FAILED
-// CURLE_URL_MALFORMAT                     -> 12005 ERROR_WINHTTP_INVALID_URL
-// CURLE_OUT_OF_MEMORY                     ->     8 ERROR_NOT_ENOUGH_MEMORY
-// any other failure                       -> 12004 ERROR_WINHTTP_INTERNAL_ERROR
-// CURLE_PARTIAL_FILE, Content-Length sent -> not a failure: the body ended
-//                                            early, as WinHTTP reports it
-//                                            (zero bytes available), and the
-//                                            session's length check refuses it
-// CURLE_PARTIAL_FILE, chunked body        -> 12030 ERROR_WINHTTP_CONNECTION_ERROR
-//                                            (there is no length to check the
-//                                            body against, so a cut one would
-//                                            pass for a whole one)
+// WinHttpQueryDataAvailable/WinHttpReadData deliver it. How libcurl's
+// results become WinHTTP codes: curl_error_map.cpp.
 #include <curl/curl.h>
 #include <sys/mman.h>
 
@@ -44,6 +16,8 @@
 #include <vector>
 
 #include "core/text.h"
+#include "net/curl_error_map.h"
+#include "net/curl_handles_posix.h"
 #include "net/http_header_line.h"
 #include "net/http_transport.h"
 #include "net/url.h"
@@ -53,9 +27,9 @@ namespace {
 
 namespace e = winhttp_error;
 using Clock = std::chrono::steady_clock;
+using curl::kInternalError;
+using curl::kNotEnoughMemory;
 
-constexpr std::uint32_t kInternalError = 12004;
-constexpr std::uint32_t kNotEnoughMemory = 8;
 // WinHTTP's default for WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS.
 constexpr int kMaxRedirects = 10;
 // Bytes received ahead of the reader before the transfer is paused.
@@ -64,18 +38,6 @@ constexpr long kReceiveBufferSize = 512 * 1024;
 // How often a connection attempt is looked at while no socket event comes:
 // the connect time-out is kept to this much.
 constexpr int kConnectPollMs = 50;
-
-// OpenSSL X509_V_ERR_* values (stable across OpenSSL versions).
-constexpr long kX509CertNotYetValid = 9;
-constexpr long kX509CertHasExpired = 10;
-constexpr long kX509UnableToGetIssuer = 2;
-constexpr long kX509DepthZeroSelfSigned = 18;
-constexpr long kX509SelfSignedInChain = 19;
-constexpr long kX509UnableToGetIssuerLocally = 20;
-constexpr long kX509UnableToVerifyLeaf = 21;
-constexpr long kX509CertRevoked = 23;
-constexpr long kX509CertUntrusted = 27;
-constexpr long kX509HostnameMismatch = 62;
 
 // A large body reserved up front is first touched 4 KiB at a time as it
 // arrives, and on some machines those page faults cost more than receiving
@@ -90,76 +52,6 @@ void AdviseHugePages(std::vector<std::uint8_t>& body) {
   const std::uintptr_t first = (free_begin + kHugePage - 1) & ~(kHugePage - 1);
   const std::uintptr_t last = free_end & ~(kHugePage - 1);
   if (first < last) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
-std::uint32_t MapVerifyResult(long verify_result) {
-  switch (verify_result) {
-    case kX509UnableToGetIssuer:
-    case kX509DepthZeroSelfSigned:
-    case kX509SelfSignedInChain:
-    case kX509UnableToGetIssuerLocally:
-    case kX509UnableToVerifyLeaf:
-    case kX509CertUntrusted:
-      return e::kSecureInvalidCa;
-    case kX509CertNotYetValid:
-    case kX509CertHasExpired:
-      return e::kSecureCertDateInvalid;
-    case kX509HostnameMismatch:
-    case 0:  // the chain was fine, so curl's own host name check refused it
-      return e::kSecureCertCnInvalid;
-    case kX509CertRevoked:
-      return e::kSecureCertRevoked;
-    default:
-      return e::kSecureFailure;
-  }
-}
-
-std::uint32_t MapCurlError(CURLcode code, long verify_result) {
-  switch (code) {
-    case CURLE_OK:
-      return 0;
-    case CURLE_OPERATION_TIMEDOUT:
-      return e::kTimeout;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return e::kNameNotResolved;
-    case CURLE_COULDNT_CONNECT:
-      return e::kCannotConnect;
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-      return e::kConnectionError;
-    case CURLE_GOT_NOTHING:
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_BAD_CONTENT_ENCODING:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-      return e::kInvalidServerResponse;
-    case CURLE_PEER_FAILED_VERIFICATION:
-      return MapVerifyResult(verify_result);
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_ENGINE_NOTFOUND:
-    case CURLE_SSL_ENGINE_SETFAILED:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_ENGINE_INITFAILED:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_SHUTDOWN_FAILED:
-    case CURLE_SSL_CRL_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_CLIENTCERT:
-      return e::kSecureChannelError;
-    case CURLE_TOO_MANY_REDIRECTS:
-      return e::kRedirectFailed;
-    case CURLE_URL_MALFORMAT:
-      return e::kInvalidUrl;
-    case CURLE_OUT_OF_MEMORY:
-      return kNotEnoughMemory;
-    default:
-      return kInternalError;
-  }
 }
 
 bool IsRedirect(long status) {
@@ -212,18 +104,18 @@ class CurlTransport final : public HttpTransport {
  public:
   explicit CurlTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) {
     if (!GlobalInit()) return;
-    multi_ = curl_multi_init();
-    easy_ = curl_easy_init();
-    if (multi_ == nullptr || easy_ == nullptr) {
+    multi_.reset(curl_multi_init());
+    easy_.reset(curl_easy_init());
+    if (!multi_ || !easy_) {
       Cleanup();
       return;
     }
     // The client keeps one connection, like the session's single handle.
-    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 1L);
+    curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
     no_proxy_ = NoProxyList();
     bool ok = true;
     auto set = [&](CURLoption option, auto value) {
-      ok = ok && curl_easy_setopt(easy_, option, value) == CURLE_OK;
+      ok = ok && curl_easy_setopt(easy_.get(), option, value) == CURLE_OK;
     };
     set(CURLOPT_USERAGENT, "EmbLauncher/2.0");
     set(CURLOPT_PROTOCOLS_STR, "http,https");
@@ -250,7 +142,7 @@ class CurlTransport final : public HttpTransport {
 
   ~CurlTransport() override { Cleanup(); }
 
-  bool IsOpen() const override { return easy_ != nullptr; }
+  bool IsOpen() const override { return easy_.is_valid(); }
 
   bool CrackUrl(std::u16string_view url, CrackedUrl& out) const override {
     return CrackHttpUrl(url, out);
@@ -275,16 +167,15 @@ class CurlTransport final : public HttpTransport {
     head_ = verb == u"HEAD";
     url_ = std::string(secure_ ? "https://" : "http://") + host_ + ":" + std::to_string(port_) +
            EscapeObject(object);
-    curl_slist_free_all(headers_);
-    headers_ = nullptr;
+    headers_.reset();
     // WinHTTP sends no Accept header without accept types, and these two
     // for WINHTTP_FLAG_REFRESH.
-    headers_ = curl_slist_append(headers_, "Accept:");
-    if (refresh && headers_ != nullptr) headers_ = curl_slist_append(headers_, "Pragma: no-cache");
-    if (refresh && headers_ != nullptr) {
-      headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
+    if (!curl::Append(headers_, "Accept:") ||
+        (refresh && (!curl::Append(headers_, "Pragma: no-cache") ||
+                     !curl::Append(headers_, "Cache-Control: no-cache")))) {
+      headers_.reset();
+      return kNotEnoughMemory;
     }
-    if (headers_ == nullptr) return kNotEnoughMemory;
     redirects_ = 0;
     return 0;
   }
@@ -338,7 +229,7 @@ class CurlTransport final : public HttpTransport {
       if (paused_) {
         paused_ = false;
         // Hands the chunk held back at the pause to OnBody again.
-        if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return kInternalError;
+        if (curl_easy_pause(easy_.get(), CURLPAUSE_CONT) != CURLE_OK) return kInternalError;
       }
       if (direct_ == 0 && pending_.empty()) {
         if (const std::uint32_t code = WaitFor(
@@ -373,25 +264,27 @@ class CurlTransport final : public HttpTransport {
   void CloseRequest() override {
     // Removing an unfinished transfer makes libcurl close its connection,
     // as WinHTTP does when a request handle is closed with data unread.
-    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    Detach();
+    SetBodySink(nullptr, -1);
+  }
+
+ private:
+  // Takes the transfer off the multi handle and forgets its response.
+  void Detach() {
+    if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
     attached_ = false;
     ResetResponse();
     pending_.clear();
     pending_pos_ = 0;
     paused_ = false;
-    SetBodySink(nullptr, -1);
   }
 
- private:
   void Cleanup() {
-    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
     attached_ = false;
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
-    curl_slist_free_all(headers_);
-    easy_ = nullptr;
-    multi_ = nullptr;
-    headers_ = nullptr;
+    easy_.reset();
+    multi_.reset();
+    headers_.reset();
   }
 
   void ResetResponse() {
@@ -406,24 +299,19 @@ class CurlTransport final : public HttpTransport {
   }
 
   std::uint32_t StartTransfer() {
-    if (attached_) curl_multi_remove_handle(multi_, easy_);
-    attached_ = false;
-    ResetResponse();
-    pending_.clear();
-    pending_pos_ = 0;
-    paused_ = false;
-    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_) == CURLE_OK;
+    Detach();
+    bool ok = curl_easy_setopt(easy_.get(), CURLOPT_URL, url_.c_str()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get()) == CURLE_OK;
     if (head_) {
-      ok = ok && curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L) == CURLE_OK;
+      ok = ok && curl_easy_setopt(easy_.get(), CURLOPT_NOBODY, 1L) == CURLE_OK;
     } else {
-      ok = ok && curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+      ok = ok && curl_easy_setopt(easy_.get(), CURLOPT_HTTPGET, 1L) == CURLE_OK;
     }
-    ok = ok && curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, fresh_connect_ ? 1L : 0L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy_.get(), CURLOPT_FRESH_CONNECT, fresh_connect_ ? 1L : 0L) == CURLE_OK;
     if (!ok) return kInternalError;
     fresh_connect_ = false;
     connect_began_.reset();
-    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return kInternalError;
+    if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) return kInternalError;
     attached_ = true;
     // Sending is done once libcurl has connected and begun the request.
     const int send_ms = timeouts_.resolve_ms + timeouts_.connect_ms + timeouts_.send_ms;
@@ -451,7 +339,7 @@ class CurlTransport final : public HttpTransport {
   bool ConnectOverdue() const {
     if (!connect_began_) return false;
     curl_off_t connected = 0;
-    if (curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
         connected > 0) {
       return false;
     }
@@ -460,7 +348,7 @@ class CurlTransport final : public HttpTransport {
 
   bool RequestStarted() const {
     curl_off_t pretransfer = 0;
-    return curl_easy_getinfo(easy_, CURLINFO_PRETRANSFER_TIME_T, &pretransfer) == CURLE_OK &&
+    return curl_easy_getinfo(easy_.get(), CURLINFO_PRETRANSFER_TIME_T, &pretransfer) == CURLE_OK &&
            pretransfer > 0;
   }
 
@@ -471,16 +359,16 @@ class CurlTransport final : public HttpTransport {
     if (result_ == CURLE_PARTIAL_FILE && has_content_length_) return 0;
     long verify_result = 0;
     if (result_ == CURLE_PEER_FAILED_VERIFICATION) {
-      curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify_result);
+      curl_easy_getinfo(easy_.get(), CURLINFO_SSL_VERIFYRESULT, &verify_result);
     }
-    return MapCurlError(result_, verify_result);
+    return curl::WinHttpCodeOf(result_, verify_result);
   }
 
   // WinHTTP's default policy: follow, except from https to http.
   bool FollowableRedirect(std::string& next) const {
     if (!IsRedirect(status_)) return false;
     char* location = nullptr;
-    if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
         location == nullptr) {
       return false;
     }
@@ -499,10 +387,10 @@ class CurlTransport final : public HttpTransport {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
     for (;;) {
       int running = 0;
-      if (curl_multi_perform(multi_, &running) != CURLM_OK) return kInternalError;
+      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) return kInternalError;
       int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+      while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) {
           done_ = true;
           result_ = message->data.result;
         }
@@ -511,7 +399,7 @@ class CurlTransport final : public HttpTransport {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return e::kTimeout;
-      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::min<long long>(left, poll_ms)),
+      curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::min<long long>(left, poll_ms)),
                       nullptr);
     }
   }
@@ -588,9 +476,11 @@ class CurlTransport final : public HttpTransport {
   }
 
   HttpTimeouts timeouts_;
-  CURLM* multi_ = nullptr;
-  CURL* easy_ = nullptr;
-  curl_slist* headers_ = nullptr;
+  // Freed by Cleanup in this order: the easy handle, its multi handle, the
+  // header list it was given.
+  curl::Multi multi_;
+  curl::Easy easy_;
+  curl::HeaderList headers_;
   std::string no_proxy_;
   std::string host_;
   std::uint16_t port_ = 0;

@@ -2,42 +2,13 @@
 #include "net/http_transport.h"
 
 #include <algorithm>
-#include <utility>
 
+#include "core/win/scoped_winhttp.h"
 #include "core/win/wide.h"
-#include "core/win/windows_include.h"
-
-#include <winhttp.h>
 
 namespace emberfall {
 namespace win {
 namespace {
-
-// Owner of one HINTERNET; WinHttpCloseHandle on destruction.
-class ScopedInternetHandle {
- public:
-  ScopedInternetHandle() = default;
-  explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~ScopedInternetHandle() { reset(); }
-  ScopedInternetHandle(ScopedInternetHandle&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)) {}
-  ScopedInternetHandle& operator=(ScopedInternetHandle&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.handle_, nullptr));
-    return *this;
-  }
-  ScopedInternetHandle(const ScopedInternetHandle&) = delete;
-  ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
-
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void reset(HINTERNET handle = nullptr) {
-    if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HINTERNET handle_ = nullptr;
-};
 
 constexpr wchar_t kUserAgent[] = L"EmbLauncher/2.0";
 

@@ -22,14 +22,18 @@ bool EqualsIgnoringAsciiCase(std::u16string_view text, std::u16string_view lower
   return true;
 }
 
+constexpr std::uint64_t kMaxPort = 65535;
+
+// Digits, zeros in front allowed; an empty port ("host:") names none.
 bool ParsePort(std::u16string_view text, std::uint16_t& port) {
-  std::uint32_t value = 0;
-  for (char16_t c : text) {
-    if (c < u'0' || c > u'9') return false;
-    value = value * 10 + static_cast<std::uint32_t>(c - u'0');
-    if (value > 65535) return false;
+  if (text.empty()) {
+    port = 0;
+    return true;
   }
-  port = static_cast<std::uint16_t>(value);
+  const std::optional<std::uint64_t> value =
+      ParseUnsignedDecimal(text, kMaxPort, LeadingZeros::kAllowed);
+  if (!value) return false;
+  port = static_cast<std::uint16_t>(*value);
   return true;
 }
 

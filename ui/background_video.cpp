@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -16,7 +18,8 @@
 #include "ui/media_engine.h"
 #include "ui/video_file.h"
 
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <mfreadwrite.h>
 #include <wincodec.h>
 
 namespace emberfall {
@@ -180,8 +183,13 @@ class MediaEngineNotify final : public win::IMFMediaEngineNotify {
       case win::kMediaEngineEventEnded: {
         std::lock_guard<std::mutex> lock(engineMutex_);
         if (engine_ != nullptr) {
-          engine_->SetCurrentTime(0.0);
-          engine_->Play();
+          // An engine that cannot seek (Wine's) leaves the new start to the
+          // UI thread.
+          if (FAILED(engine_->SetCurrentTime(0.0))) {
+            ended_ = true;
+          } else {
+            engine_->Play();
+          }
         }
         break;
       }
@@ -199,6 +207,7 @@ class MediaEngineNotify final : public win::IMFMediaEngineNotify {
     engine_ = engine;
     canPlay_ = false;
     failed_ = false;
+    ended_ = false;
     if (event_) ResetEvent(event_.get());
   }
   void DetachEngine() {
@@ -207,6 +216,7 @@ class MediaEngineNotify final : public win::IMFMediaEngineNotify {
   }
   bool canPlay() const { return canPlay_; }
   bool failed() const { return failed_; }
+  bool ended() const { return ended_; }
   HANDLE event() const { return event_.get(); }
 
  private:
@@ -219,6 +229,7 @@ class MediaEngineNotify final : public win::IMFMediaEngineNotify {
   win::ScopedHandle event_;
   std::atomic<bool> canPlay_{false};
   std::atomic<bool> failed_{false};
+  std::atomic<bool> ended_{false};
   std::mutex engineMutex_;
   win::IMFMediaEngine* engine_ = nullptr;  // not owned
 };
@@ -345,12 +356,13 @@ std::u16string GetVideoPath(HMODULE module) {
   return path;
 }
 
-BackgroundVideo::BackgroundVideo() {
+BackgroundVideo::BackgroundVideo(FrameRoutes routes) : routes_(routes) {
   mediaFoundationStarted_ = SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_LITE));
 }
 
 BackgroundVideo::~BackgroundVideo() {
   ShutdownVideo();
+  textures_.Release();
   if (mediaFoundationStarted_) MFShutdown();
 }
 
@@ -360,7 +372,14 @@ void BackgroundVideo::ShutdownVideo() {
   engineEx_.reset();
   engine_.reset();
   notify_.reset();
+  if (refusedNotify_) static_cast<MediaEngineNotify*>(refusedNotify_.get())->DetachEngine();
+  if (refused_) refused_->Shutdown();
+  refused_.reset();
+  refusedNotify_.reset();
   playing_ = false;
+  restarting_ = false;
+  route_ = FrameRoute::None;
+  lastFramePts_ = -1;
 }
 
 bool BackgroundVideo::StartVideo(HMODULE module) {
@@ -383,16 +402,36 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
   framesRefused_ = false;
   const std::u16string path = GetVideoPath(module);
   if (path.empty()) return false;
-  bool rejected = false;
-  if (StartVideoFromUrl(win::ToWinString(VideoFileUrl(path)), &rejected)) return true;
-  if (!rejected) return false;
-  // Only an engine that refused the source at once gets the older URL form.
-  ShutdownVideo();
-  return StartVideoFromUrl(win::ToWinString(LegacyVideoFileUrl(path)), &rejected);
+  for (const FrameRoute route : {FrameRoute::Bitmap, FrameRoute::Texture}) {
+    if (!(route == FrameRoute::Bitmap ? routes_.bitmap : routes_.texture)) continue;
+    if (route == FrameRoute::Texture && !textures_.Create()) return false;
+    if (engine_) {
+      // The engine that refused the route before, paused, set aside.
+      refused_ = std::move(engine_);
+      refusedNotify_ = std::move(notify_);
+      engineEx_.reset();
+    }
+    framesRefused_ = false;
+    bool rejected = false;
+    if (StartVideoFromUrl(win::ToWinString(VideoFileUrl(path)), route, &rejected)) return true;
+    if (rejected) {
+      // Only an engine that refused the source at once gets the older URL form.
+      if (notify_) static_cast<MediaEngineNotify*>(notify_.get())->DetachEngine();
+      if (engine_) engine_->Shutdown();
+      engineEx_.reset();
+      engine_.reset();
+      notify_.reset();
+      if (StartVideoFromUrl(win::ToWinString(LegacyVideoFileUrl(path)), route, &rejected)) {
+        return true;
+      }
+    }
+    // Another route helps only an engine that plays but refused its frames.
+    if (!framesRefused_) return false;
+  }
+  return false;
 }
 
-bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected) {
-  *rejected = false;
+bool BackgroundVideo::CreateEngine(const std::wstring& url, FrameRoute route) {
   ComPtr<win::IMFMediaEngineClassFactory> factory;
   if (FAILED(CoCreateInstance(win::kClsidMediaEngineClassFactory, nullptr, CLSCTX_INPROC_SERVER,
                               win::kIidMediaEngineClassFactory, factory.put_void()))) {
@@ -409,6 +448,10 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
   // leaves the output format unset and frame-server mode without frames.
   attributes->SetUINT32(win::kMediaEngineVideoOutputFormat, win::kDxgiFormatB8G8R8A8Unorm);
   attributes->SetUINT32(win::kMediaEngineFlagAttribute, 1);
+  if (route == FrameRoute::Texture) {
+    if (textures_.manager() == nullptr) return false;
+    attributes->SetUnknown(win::kMediaEngineDxgiManager, textures_.manager());
+  }
 
   if (FAILED(factory->CreateInstance(win::kMediaEngineForceMute, attributes.get(), engine_.put()))) {
     return false;
@@ -417,6 +460,7 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
   notify->AttachEngine(engine_.get());
   notify->AddRef();
   notify_ = ComPtr<win::IMFMediaEngineNotify>(notify.get());
+  url_ = url;
 
   BSTR source = SysAllocString(url.c_str());
   if (source == nullptr) return false;
@@ -426,7 +470,20 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
   // SetSource already starts loading; an engine that does not implement
   // Load (Wine's) still plays.
   const HRESULT load = engine_->Load();
-  if (FAILED(load) && load != E_NOTIMPL) return false;
+  return SUCCEEDED(load) || load == E_NOTIMPL;
+}
+
+void BackgroundVideo::PlayMuted() {
+  engine_->SetMuted(TRUE);
+  engine_->SetLoop(TRUE);
+  if (!paused_) engine_->Play();
+}
+
+bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, FrameRoute route,
+                                        bool* rejected) {
+  *rejected = false;
+  if (!CreateEngine(url, route)) return false;
+  auto* notify = static_cast<MediaEngineNotify*>(notify_.get());
 
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < kReadyWaitMs) {
@@ -439,6 +496,7 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
       engine_->SetLoop(TRUE);
       if (FAILED(engine_->Play())) return false;
       playing_ = true;
+      route_ = route;
       const DWORD sizeStart = GetTickCount();
       for (;;) {
         LONGLONG pts = 0;
@@ -450,15 +508,18 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
         engine_->GetNativeVideoSize(&width, &height);
         if (width > 0 && height > 0) {
           engineEx_->OnVideoStreamTick(&pts);
-          if (RefusesBitmapTargets()) {
+          if (RefusesFrames(route)) {
             // It would decode for nothing: no frame of it can ever be drawn.
             // Paused rather than shut down: Wine's pipeline can stall when
-            // an engine goes this soon after starting. Teardown ends it.
+            // an engine goes this soon after starting. The next route's
+            // start or teardown ends it.
             framesRefused_ = true;
             engine_->Pause();
             playing_ = false;
+            route_ = FrameRoute::None;
             return false;
           }
+          if (paused_) engine_->Pause();
           return true;
         }
         if (GetTickCount() - sizeStart >= kFirstFrameWaitMs || QuitPending()) return false;
@@ -480,6 +541,53 @@ bool BackgroundVideo::StartVideoFromUrl(const std::wstring& url, bool* rejected)
   return false;
 }
 
+void BackgroundVideo::SetPaused(bool paused) {
+  if (paused == paused_) return;
+  paused_ = paused;
+  if (!playing_) return;
+  if (route_ == FrameRoute::Texture) {
+    // Wine's engine can fault when it plays again after a pause that came
+    // soon after its start: it is shut down instead, and a new one starts
+    // the clip again. Still playing as far as the window goes.
+    if (paused) {
+      ShutdownVideo();
+      playing_ = true;
+      route_ = FrameRoute::Texture;
+    } else {
+      RestartClip();
+    }
+    return;
+  }
+  if (!engine_ || restarting_) return;
+  if (paused) {
+    engine_->Pause();
+  } else {
+    engine_->Play();
+  }
+}
+
+void BackgroundVideo::RestartClip() {
+  const FrameRoute route = route_;
+  ShutdownVideo();
+  if (!CreateEngine(url_, route)) {
+    ShutdownVideo();
+    return;
+  }
+  // Still playing as far as the window goes: the last frame stays on screen
+  // until the new engine gives one.
+  playing_ = true;
+  route_ = route;
+  restarting_ = true;
+}
+
+bool BackgroundVideo::DecodeStill(HMODULE module) {
+  if (!still_) {
+    const std::u16string path = GetVideoPath(module);
+    if (!path.empty()) still_ = DecodeFirstFrame(path);
+  }
+  return still_.has_value();
+}
+
 double BackgroundVideo::CurrentTime() const {
   // The engine's method shares its name with a winbase.h macro.
 #pragma push_macro("GetCurrentTime")
@@ -496,32 +604,71 @@ bool BackgroundVideo::NativeVideoSize(DWORD* width, DWORD* height) const {
   return *width > 0 && *height > 0;
 }
 
-bool BackgroundVideo::RefusesBitmapTargets() {
-  ComPtr<IWICImagingFactory> factory;
-  ComPtr<IWICBitmap> probe;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.put_void())) ||
-      FAILED(factory->CreateBitmap(16, 16, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad,
-                                   probe.put()))) {
-    return false;  // Nothing to judge by; the frames will tell.
+bool BackgroundVideo::RefusesFrames(FrameRoute route) {
+  HRESULT result = E_FAIL;
+  if (route == FrameRoute::Texture) {
+    result = TransferTextureResult(16, 16);
+  } else {
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmap> probe;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, factory.put_void())) ||
+        FAILED(factory->CreateBitmap(16, 16, GUID_WICPixelFormat32bppPBGRA,
+                                     WICBitmapCacheOnLoad, probe.put()))) {
+      return false;  // Nothing to judge by; the frames will tell.
+    }
+    result = TransferFrameResult(probe.get());
   }
   // Any other failure may be a frame not decoded yet. These two say that
   // the kind of destination is not supported, which no later frame changes
   // (Wine's engine draws only into Direct3D 11 textures).
-  const HRESULT result = TransferFrameResult(probe.get());
   return result == E_NOINTERFACE || result == E_NOTIMPL;
 }
 
 bool BackgroundVideo::NewFrameReady() {
   if (!engine_ || !playing_) return false;
+  auto* notify = static_cast<MediaEngineNotify*>(notify_.get());
+  if (restarting_) {
+    if (notify->failed()) {
+      ShutdownVideo();
+    } else if (notify->canPlay()) {
+      restarting_ = false;
+      PlayMuted();
+    }
+    return false;
+  }
+  if (notify->ended()) {
+    RestartClip();
+    return false;
+  }
   if (!engineEx_) return true;
   LONGLONG pts = 0;
-  // S_FALSE: the frame on screen is still the current one.
-  return engineEx_->OnVideoStreamTick(&pts) == S_OK;
+  // S_FALSE: the frame on screen is still the current one. Some engines
+  // (Wine's) say S_OK again for the same frame; its time tells.
+  if (engineEx_->OnVideoStreamTick(&pts) != S_OK || pts == lastFramePts_) return false;
+  lastFramePts_ = pts;
+  return true;
 }
 
 bool BackgroundVideo::TransferFrame(IWICBitmap* target) {
-  return SUCCEEDED(TransferFrameResult(target));
+  return route_ == FrameRoute::Bitmap && SUCCEEDED(TransferFrameResult(target));
+}
+
+MappedFrame BackgroundVideo::ReadFrame(std::uint32_t width, std::uint32_t height) {
+  if (route_ != FrameRoute::Texture || restarting_ ||
+      FAILED(TransferTextureResult(width, height))) {
+    return MappedFrame();
+  }
+  return textures_.Read();
+}
+
+HRESULT BackgroundVideo::TransferTextureResult(std::uint32_t width, std::uint32_t height) {
+  if (!engine_ || !playing_) return E_FAIL;
+  DWORD videoWidth = 0;
+  DWORD videoHeight = 0;
+  engine_->GetNativeVideoSize(&videoWidth, &videoHeight);
+  return textures_.Transfer(engine_.get(), width, height,
+                            CropToFill(videoWidth, videoHeight, width, height));
 }
 
 HRESULT BackgroundVideo::TransferFrameResult(IWICBitmap* target) {
@@ -541,6 +688,154 @@ HRESULT BackgroundVideo::TransferFrameResult(IWICBitmap* target) {
   const RECT destination{0, 0, static_cast<LONG>(targetWidth), static_cast<LONG>(targetHeight)};
   const win::MfArgb border{0, 0, 0, 255};
   return engine_->TransferVideoFrame(target, &source, &destination, &border);
+}
+
+namespace {
+
+// The frame's pixels and their rows' distance, locked for reading: through
+// IMF2DBuffer where the buffer has it (its pitch is the truth), else as one
+// contiguous block.
+class LockedFrame {
+ public:
+  explicit LockedFrame(IMFSample* sample) {
+    ComPtr<IMFMediaBuffer> buffer;
+    if (FAILED(sample->GetBufferByIndex(0, buffer.put()))) return;
+    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, twoD_.put_void()))) {
+      BYTE* scan0 = nullptr;
+      LONG pitch = 0;
+      if (SUCCEEDED(twoD_->Lock2D(&scan0, &pitch))) {
+        data_ = scan0;
+        pitch_ = pitch;
+        return;
+      }
+      twoD_.reset();
+    }
+    if (FAILED(sample->ConvertToContiguousBuffer(buffer_.put()))) return;
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    if (SUCCEEDED(buffer_->Lock(&data, nullptr, &length))) {
+      data_ = data;
+      length_ = length;
+    } else {
+      buffer_.reset();
+    }
+  }
+  ~LockedFrame() {
+    if (data_ == nullptr) return;
+    if (twoD_) twoD_->Unlock2D();
+    if (buffer_) buffer_->Unlock();
+  }
+  LockedFrame(const LockedFrame&) = delete;
+  LockedFrame& operator=(const LockedFrame&) = delete;
+
+  const std::uint8_t* data() const { return data_; }
+  // 0 when only the length is known.
+  LONG pitch() const { return pitch_; }
+  DWORD length() const { return length_; }
+
+ private:
+  ComPtr<IMF2DBuffer> twoD_;
+  ComPtr<IMFMediaBuffer> buffer_;
+  const std::uint8_t* data_ = nullptr;
+  LONG pitch_ = 0;
+  DWORD length_ = 0;
+};
+
+bool AskFor(IMFSourceReader* reader, const GUID& subtype) {
+  ComPtr<IMFMediaType> type;
+  if (FAILED(MFCreateMediaType(type.put()))) return false;
+  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  type->SetGUID(MF_MT_SUBTYPE, subtype);
+  return SUCCEEDED(reader->SetCurrentMediaType(
+      static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM), nullptr, type.get()));
+}
+
+// The first sample that carries a picture; a few empty reads (stream ticks,
+// format changes) are passed over.
+ComPtr<IMFSample> FirstSample(IMFSourceReader* reader) {
+  ComPtr<IMFSample> sample;
+  for (int read = 0; read < 8 && !sample; ++read) {
+    DWORD flags = 0;
+    if (FAILED(reader->ReadSample(static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM), 0,
+                                  nullptr, &flags, nullptr, sample.put())) ||
+        (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
+      return {};
+    }
+  }
+  return sample;
+}
+
+}  // namespace
+
+std::optional<StillFrame> DecodeFirstFrame(const std::u16string& path) {
+  ComPtr<IMFAttributes> attributes;
+  if (FAILED(MFCreateAttributes(attributes.put(), 1))) return std::nullopt;
+  // Windows converts to RGB32 for us; Wine's reader gives only what its
+  // decoder does (NV12), converted here.
+  attributes->SetUINT32(MF_SOURCE_READER_ENABLE_VIDEO_PROCESSING, TRUE);
+  ComPtr<IMFSourceReader> reader;
+  const std::wstring file = win::ToWinString(path);
+  if (FAILED(MFCreateSourceReaderFromURL(file.c_str(), attributes.get(), reader.put()))) {
+    return std::nullopt;
+  }
+  reader->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
+  reader->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM), TRUE);
+  const bool rgb = AskFor(reader.get(), MFVideoFormat_RGB32);
+  if (!rgb && !AskFor(reader.get(), MFVideoFormat_NV12)) return std::nullopt;
+  ComPtr<IMFMediaType> type;
+  UINT64 packedSize = 0;
+  if (FAILED(reader->GetCurrentMediaType(static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM),
+                                         type.put())) ||
+      FAILED(type->GetUINT64(MF_MT_FRAME_SIZE, &packedSize))) {
+    return std::nullopt;
+  }
+  const auto codedWidth = static_cast<std::uint32_t>(packedSize >> 32);
+  const auto codedHeight = static_cast<std::uint32_t>(packedSize);
+  if (codedWidth == 0 || codedHeight == 0 || codedWidth > 8192 || codedHeight > 8192) {
+    return std::nullopt;
+  }
+  // Decoders round the picture up to whole macroblocks; the aperture is the
+  // part that is picture.
+  StillFrame still{codedWidth, codedHeight, {}};
+  MFVideoArea aperture{};
+  if (SUCCEEDED(type->GetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture),
+                              sizeof(aperture), nullptr)) &&
+      aperture.Area.cx > 0 && aperture.Area.cy > 0 &&
+      static_cast<std::uint32_t>(aperture.Area.cx) <= codedWidth &&
+      static_cast<std::uint32_t>(aperture.Area.cy) <= codedHeight) {
+    still.width = static_cast<std::uint32_t>(aperture.Area.cx);
+    still.height = static_cast<std::uint32_t>(aperture.Area.cy);
+  }
+  const ComPtr<IMFSample> sample = FirstSample(reader.get());
+  if (!sample) return std::nullopt;
+  const LockedFrame frame(sample.get());
+  if (frame.data() == nullptr) return std::nullopt;
+  const std::size_t planeRows = rgb ? codedHeight : codedHeight + codedHeight / 2;
+  std::int64_t pitch = frame.pitch();
+  if (pitch == 0) {
+    pitch = frame.length() % planeRows == 0 ? frame.length() / planeRows : 0;
+  }
+  const std::int64_t rowBytes = rgb ? std::int64_t{codedWidth} * 4 : codedWidth;
+  // A negative pitch is a bottom-up picture, whose first row Lock2D still
+  // points at; only ever seen for RGB.
+  if (std::abs(pitch) < rowBytes || (!rgb && pitch < 0)) return std::nullopt;
+  if (frame.pitch() == 0 && static_cast<std::uint64_t>(pitch) * planeRows > frame.length()) {
+    return std::nullopt;
+  }
+  still.pixels.resize(std::size_t{still.width} * still.height * 4);
+  const std::uint32_t outStride = still.width * 4;
+  if (!rgb) {
+    Nv12ToBgra(frame.data(), frame.data() + pitch * codedHeight, static_cast<std::uint32_t>(pitch),
+               still.width, still.height, still.pixels.data(), outStride);
+    return still;
+  }
+  for (std::uint32_t y = 0; y < still.height; ++y) {
+    std::uint8_t* out = still.pixels.data() + std::size_t{y} * outStride;
+    std::memcpy(out, frame.data() + pitch * y, outStride);
+    // The fourth byte of RGB32 is padding: opaque here.
+    for (std::uint32_t x = 3; x < outStride; x += 4) out[x] = 255;
+  }
+  return still;
 }
 
 }  // namespace emberfall

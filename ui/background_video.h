@@ -1,17 +1,24 @@
 // The looping background video: the embedded MP4 (RCDATA 101) written once
 // to the temporary folder off the UI thread, played muted by the Media
 // Foundation media engine in frame-server mode, and pulled frame by frame
-// into a WIC bitmap by the renderer. Best-effort throughout: every failure
-// leaves the launcher running on its plain background.
+// by the renderer: into a WIC bitmap, or where the engine refuses those
+// (Wine's), through a Direct3D 11 texture. Its first frame, decoded once, is
+// the still shown until frames come and when no route gives any.
+// Best-effort throughout: every failure leaves the launcher running on its
+// still or its plain background.
 #ifndef EMBERFALL_UI_BACKGROUND_VIDEO_H_
 #define EMBERFALL_UI_BACKGROUND_VIDEO_H_
 
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/win/windows_include.h"
 #include "core/win/com_ptr.h"
+#include "ui/texture_frames.h"
 
 struct IWICBitmap;
 
@@ -64,11 +71,35 @@ bool WaitForBackgroundVideo(HMODULE module, DWORD timeoutMs);
 // Empty on failure.
 std::u16string GetVideoPath(HMODULE module);
 
+// How the renderer gets the playing engine's frames.
+enum class FrameRoute {
+  None,
+  Bitmap,   // the engine draws into the renderer's WIC bitmap
+  Texture,  // the engine draws into a Direct3D 11 texture; the CPU reads a copy
+};
+
+// The routes a start may try, in this order. Tests take some away.
+struct FrameRoutes {
+  bool bitmap = true;
+  bool texture = true;
+};
+
+// A decoded picture: 32-bit BGRA, opaque, rows |width| * 4 bytes apart.
+struct StillFrame {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::vector<std::uint8_t> pixels;
+};
+
+// The first frame of the video file at |path|, decoded with a Media
+// Foundation source reader; nothing when the file cannot be decoded.
+std::optional<StillFrame> DecodeFirstFrame(const std::u16string& path);
+
 // The playing engine of one window. UI thread only; needs COM initialised.
 class BackgroundVideo {
  public:
   // Starts Media Foundation.
-  BackgroundVideo();
+  explicit BackgroundVideo(FrameRoutes routes = {});
   // Shuts the engine down, then Media Foundation.
   ~BackgroundVideo();
   BackgroundVideo(const BackgroundVideo&) = delete;
@@ -79,18 +110,35 @@ class BackgroundVideo {
   // dispatching the thread's messages meanwhile. A call made from inside
   // that dispatching returns false at once and leaves the outer start alone.
   // An engine that plays but will not hand its frames to a WIC bitmap is
-  // paused again and the start counts as failed.
+  // replaced by one that draws into a Direct3D 11 texture; when that one
+  // refuses too, it is paused and the start counts as failed.
   bool StartVideo(HMODULE module);
+
+  // Decodes the prepared file's first frame once (the still); true when there
+  // is one. Blocks for the decoding of one frame.
+  bool DecodeStill(HMODULE module);
+  const std::optional<StillFrame>& still() const { return still_; }
+
+  // Holds or resumes playback (while nothing of it can be seen). An engine
+  // that cannot be paused safely (Wine's) is shut down and later started
+  // anew from the clip's beginning.
+  void SetPaused(bool paused);
 
   // Shuts the engine down and forgets it.
   void ShutdownVideo();
 
-  // Draws the current frame into |target|, cropped to fill it. False when
-  // nothing plays or the engine has no frame to give.
+  // Draws the current frame into |target|, cropped to fill it (the bitmap
+  // route). False when nothing plays or the engine has no frame to give.
   bool TransferFrame(IWICBitmap* target);
 
+  // The current frame at |width| x |height|, cropped to fill it (the texture
+  // route); empty when nothing plays or the engine has no frame to give.
+  MappedFrame ReadFrame(std::uint32_t width, std::uint32_t height);
+
   // Whether the engine has a frame not drawn yet. Where the engine cannot
-  // tell, every call says yes, so frames follow the caller's pace.
+  // tell, every call says yes, so frames follow the caller's pace. Also
+  // starts the clip again where the engine cannot seek back itself (Wine's):
+  // a new engine, ready a few frames later, without waiting for it here.
   bool NewFrameReady();
 
   // The playback position in seconds; negative when there is no engine.
@@ -100,28 +148,50 @@ class BackgroundVideo {
   bool NativeVideoSize(DWORD* width, DWORD* height) const;
 
   bool playing() const { return playing_; }
+  FrameRoute route() const { return route_; }
   bool starting() const { return starting_; }
-  // The last start found an engine that plays but keeps its frames from WIC
-  // bitmaps; another start on this system would find the same.
+  // The last start found an engine that plays but keeps its frames from
+  // every route; another start on this system would find the same.
   bool framesRefused() const { return framesRefused_; }
 
  private:
   bool StartVideoOnce(HMODULE module);
-  // One attempt on |url|; |rejected| tells that the engine refused the source.
-  bool StartVideoFromUrl(const std::wstring& url, bool* rejected);
-  // Whether the playing engine turns down WIC bitmaps as frame targets.
-  bool RefusesBitmapTargets();
+  // One attempt on |url| through |route|; |rejected| tells that the engine
+  // refused the source.
+  bool StartVideoFromUrl(const std::wstring& url, FrameRoute route, bool* rejected);
+  // A new engine on |url| for |route|, loading; false when none could be made.
+  bool CreateEngine(const std::wstring& url, FrameRoute route);
+  void PlayMuted();
+  // Whether the playing engine turns its frames down on |route|.
+  bool RefusesFrames(FrameRoute route);
   HRESULT TransferFrameResult(IWICBitmap* target);
+  HRESULT TransferTextureResult(std::uint32_t width, std::uint32_t height);
+  // A new engine for a clip that ended and could not seek back.
+  void RestartClip();
 
+  const FrameRoutes routes_;
   win::ComPtr<win::IMFMediaEngine> engine_;
   win::ComPtr<win::IMFMediaEngineEx> engineEx_;
+  TextureFrames textures_;
+  FrameRoute route_ = FrameRoute::None;
+  std::wstring url_;
   bool playing_ = false;
+  bool paused_ = false;
   bool starting_ = false;
   bool framesRefused_ = false;
+  // A new engine is loading the clip again; it plays once it can.
+  bool restarting_ = false;
   bool mediaFoundationStarted_ = false;
+  LONGLONG lastFramePts_ = -1;
+  std::optional<StillFrame> still_;
   // Our own reference to the engine's event sink, so that shutdown can cut
   // its link to the engine before the engine goes away.
   win::ComPtr<win::IMFMediaEngineNotify> notify_;
+  // An engine that refused the bitmap route, paused: Wine's pipeline can
+  // stall when an engine is shut down this soon after starting, so it goes
+  // with the next start or the teardown.
+  win::ComPtr<win::IMFMediaEngine> refused_;
+  win::ComPtr<win::IMFMediaEngineNotify> refusedNotify_;
 };
 
 }  // namespace emberfall

@@ -242,7 +242,7 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
 void LauncherWindow::Render() {
   const auto start = std::chrono::steady_clock::now();
   const std::chrono::nanoseconds cpuStart = ProcessCpuTime();
-  controller_.TakeRedraw();
+  controller_.TakeChange();
   render_.Render(controller_.state(), strings_, controller_.ready(), controller_.hover(), &video_,
                  controller_.countdown());
   lastRenderEnd_ = std::chrono::steady_clock::now();
@@ -254,6 +254,8 @@ void LauncherWindow::Render() {
 }
 
 void LauncherWindow::RedrawIfChanged(Urgency urgency) {
+  // After a box or a restore the frames go on.
+  UpdateFrameTimer();
   // Minimised, nothing is seen; behind a modal box, drawing would only take
   // time from the box. The change stays noted for the next frame.
   if (window_ == nullptr || IsIconic(window_) || !IsWindowVisible(window_) ||
@@ -279,13 +281,31 @@ void LauncherWindow::RedrawIfChanged(Urgency urgency) {
       return;
     }
   }
-  if (controller_.TakeRedraw()) Render();
+  switch (controller_.TakeChange()) {
+    case FaceChange::None:
+      return;
+    case FaceChange::StartButton:
+      // A second of the countdown: the button alone, unless video frames
+      // draw the whole face anyway.
+      if (!frameTimer_) {
+        render_.RenderStartButton(strings_, controller_.ready(), controller_.hover(), &video_,
+                                  controller_.countdown());
+        return;
+      }
+      [[fallthrough]];
+    case FaceChange::Whole:
+      Render();
+      return;
+  }
 }
 
 void LauncherWindow::UpdateFrameTimer() {
-  const bool wanted = window_ != nullptr && video_.playing() && !IsIconic(window_);
+  const bool wanted = window_ != nullptr && video_.playing() && !IsIconic(window_) &&
+                      IsWindowVisible(window_) && !controller_.boxOpen();
   if (wanted == frameTimer_) return;
   frameTimer_ = wanted;
+  // Nothing of the video is seen meanwhile: it need not decode either.
+  video_.SetPaused(!wanted);
   if (wanted) {
     SetTimer(window_, kRedrawTimer, kRedrawIntervalMs, nullptr);
   } else {
@@ -310,13 +330,15 @@ void LauncherWindow::ResizeToClient() {
 
 void LauncherWindow::OnTimer(UINT_PTR id) {
   switch (id) {
-    case kRedrawTimer:
+    case kRedrawTimer: {
       // Video frames at the video's pace: a tick without a new frame and
       // without a change draws nothing.
-      if (IsIconic(window_) || controller_.boxOpen()) return;
-      if (video_.NewFrameReady() || controller_.TakeRedraw()) Render();
       UpdateFrameTimer();
+      if (!frameTimer_) return;
+      const bool newFrame = video_.NewFrameReady();
+      if (newFrame || controller_.TakeChange() != FaceChange::None) Render();
       return;
+    }
     case kCountdownTimer:
       controller_.OnCountdownTick();
       RedrawIfChanged();
@@ -407,6 +429,8 @@ BoxAnswer LauncherWindow::ShowBox(const std::u16string& text, const std::u16stri
                                   BoxKind kind) {
   const UINT style =
       kind == BoxKind::UpdateError ? MB_RETRYCANCEL | MB_ICONERROR : MB_OK | MB_ICONWARNING;
+  // The box is counted open by now: no frames and no decoding behind it.
+  UpdateFrameTimer();
   switch (ShowBoxW(window_, text, caption, style)) {
     case IDRETRY:
       return BoxAnswer::Retry;
@@ -474,6 +498,9 @@ bool LauncherWindow::Create() {
   engine_.Start();
 
   WaitForBackgroundVideo(instance_, kVideoPreparationWaitMs);
+  // The first frame, behind the face until the video gives frames, and for
+  // good if it gives none.
+  video_.DecodeStill(instance_);
   if (!video_.StartVideo(instance_)) ReportError(u"Video init failed", u"OpenEmbedded");
   // The video's wait dispatches messages. If the window was destroyed in it,
   // its quit message is queued and the message loop ends the launcher.

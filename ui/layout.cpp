@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/text.h"
+
 namespace emberfall {
 namespace {
 
@@ -84,6 +86,12 @@ RectF CropToFill(std::uint32_t videoWidth, std::uint32_t videoHeight, std::uint3
     source.bottom = source.top + f;
   }
   return source;
+}
+
+LabelParts SplitCountdownLabel(const std::u16string& format, std::int32_t seconds) {
+  const std::size_t at = format.find(u"%d");
+  if (at == std::u16string::npos) return {format, {}, {}};
+  return {format.substr(0, at), ToWideDecimal(seconds), format.substr(at + 2)};
 }
 
 WindowPlacement PlaceOnWorkArea(const std::optional<WorkArea>& work, std::uint32_t dpi) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace emberfall {
 
@@ -67,6 +68,16 @@ PanelLayout ComputePanelLayout(std::uint32_t clientWidth, std::uint32_t clientHe
 // size gives the whole frame (0, 0, 1, 1).
 RectF CropToFill(std::uint32_t videoWidth, std::uint32_t videoHeight, std::uint32_t targetWidth,
                  std::uint32_t targetHeight);
+
+// The start button's countdown label in three parts, so that from second to
+// second only the number is new: the text of |format| before its "%d", the
+// number, and the text after. A format without "%d" is all "before".
+struct LabelParts {
+  std::u16string before;
+  std::u16string number;
+  std::u16string after;
+};
+LabelParts SplitCountdownLabel(const std::u16string& format, std::int32_t seconds);
 
 struct WorkArea {
   std::int32_t left = 0;

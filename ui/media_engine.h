@@ -70,6 +70,10 @@ inline constexpr GUID kMediaEngineVideoOutputFormat = {
 // The frame format, a DXGI_FORMAT stored as UINT32: 32-bit BGRA, the layout
 // of the WIC bitmap the frames are transferred into.
 inline constexpr UINT32 kDxgiFormatB8G8R8A8Unorm = 87;
+// MF_MEDIA_ENGINE_DXGI_MANAGER {065702DA-1094-486D-8617-EE7CC4EE4648}: the
+// device manager of an engine that draws frames into Direct3D 11 textures.
+inline constexpr GUID kMediaEngineDxgiManager = {
+    0x065702da, 0x1094, 0x486d, {0x86, 0x17, 0xee, 0x7c, 0xc4, 0xee, 0x46, 0x48}};
 // A 32-bit engine attribute set to 1 {49429250-17D7-48B1-8875-60D37DF9B6FA}
 inline constexpr GUID kMediaEngineFlagAttribute = {
     0x49429250, 0x17d7, 0x48b1, {0x88, 0x75, 0x60, 0xd3, 0x7d, 0xf9, 0xb6, 0xfa}};

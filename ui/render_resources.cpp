@@ -175,8 +175,9 @@ void RenderResources::EnsureDeviceResources() {
     return;
   }
   const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties();
-  const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties =
-      D2D1::HwndRenderTargetProperties(window_, D2D1::SizeU(clientWidth_, clientHeight_));
+  // Kept between frames: a countdown tick draws its button alone.
+  const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties = D2D1::HwndRenderTargetProperties(
+      window_, D2D1::SizeU(clientWidth_, clientHeight_), D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS);
   if (FAILED(factory_->CreateHwndRenderTarget(properties, hwndProperties, renderTarget_.put()))) {
     return;
   }
@@ -205,10 +206,16 @@ void RenderResources::DiscardDeviceResources() {
   // Everything made by the target belongs to its device and dies with it.
   textCache_.clear();
   for (auto& brush : brushes_) brush.reset();
+  stillBitmap_.reset();
+  faceBitmap_.reset();
+  faceLayer_.reset();
+  faceKey_.reset();
+  frameShown_ = false;
   frameBitmap_.reset();
   frameBitmapWidth_ = frameBitmapHeight_ = 0;
   iconBitmap_.reset();
   iconSize_ = 0;
+  target_ = nullptr;
   renderTarget_.reset();
 }
 
@@ -221,7 +228,12 @@ void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t heig
     renderTarget_->SetDpi(96.0f, 96.0f);
   }
   textCache_.clear();
+  widths_.clear();
+  faceBitmap_.reset();
+  faceLayer_.reset();
+  faceKey_.reset();
   frameSource_.reset();
+  frameShown_ = false;
   frameBitmap_.reset();
   frameBitmapWidth_ = frameBitmapHeight_ = 0;
   ComPtr<IWICImagingFactory> wic = CreateWicFactory();
@@ -322,22 +334,29 @@ bool RenderResources::UploadVideoFrame() {
   UINT size = 0;
   BYTE* data = nullptr;
   if (FAILED(lock->GetDataPointer(&size, &data)) || data == nullptr) return false;
-  if (!frameBitmap_ || frameBitmapWidth_ != lockWidth || frameBitmapHeight_ != lockHeight) {
+  return CopyIntoFrameBitmap(data, stride, lockWidth, lockHeight);
+}
+
+bool RenderResources::CopyIntoFrameBitmap(const std::uint8_t* data, std::uint32_t pitch,
+                                          std::uint32_t width, std::uint32_t height) {
+  if (data == nullptr || !renderTarget_) return false;
+  if (!frameBitmap_ || frameBitmapWidth_ != width || frameBitmapHeight_ != height) {
     frameBitmap_.reset();
     frameBitmapWidth_ = frameBitmapHeight_ = 0;
-    if (FAILED(renderTarget_->CreateBitmap(D2D1::SizeU(lockWidth, lockHeight), nullptr, 0,
+    frameShown_ = false;
+    if (FAILED(renderTarget_->CreateBitmap(D2D1::SizeU(width, height), nullptr, 0,
                                            FrameBitmapProperties(), frameBitmap_.put()))) {
       return false;
     }
-    frameBitmapWidth_ = lockWidth;
-    frameBitmapHeight_ = lockHeight;
+    frameBitmapWidth_ = width;
+    frameBitmapHeight_ = height;
   }
-  return SUCCEEDED(frameBitmap_->CopyFromMemory(nullptr, data, stride));
+  return SUCCEEDED(frameBitmap_->CopyFromMemory(nullptr, data, pitch));
 }
 
 void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* brush) {
   if (brush == nullptr) return;
-  renderTarget_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
+  target_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
 }
 
 void RenderResources::DrawTextInRect(ID2D1RenderTarget* target, const std::u16string& text,
@@ -408,10 +427,10 @@ ID2D1Bitmap* RenderResources::OutlinedTextBitmap(const std::u16string& text, con
 void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& rect,
                                        ID2D1Brush* brush, float size,
                                        DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  if (text.empty() || !renderTarget_ || brush == nullptr) return;
+  if (text.empty() || target_ == nullptr || brush == nullptr) return;
   if (ID2D1Bitmap* bitmap = OutlinedTextBitmap(text, rect, brush, size, alignment, bold)) {
     const D2D1_SIZE_F layerSize = bitmap->GetSize();
-    renderTarget_->DrawBitmap(
+    target_->DrawBitmap(
         bitmap,
         D2D1::RectF(rect.left - 1, rect.top - 1, rect.left - 1 + layerSize.width,
                     rect.top - 1 + layerSize.height),
@@ -421,17 +440,17 @@ void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& 
   for (const auto& offset : kOutlineOffsets) {
     const RectF shifted{rect.left + offset[0], rect.top + offset[1], rect.right + offset[0],
                         rect.bottom + offset[1]};
-    DrawTextInRect(renderTarget_.get(), text, shifted, brushes_[kOutline].get(), size, alignment,
+    DrawTextInRect(target_, text, shifted, brushes_[kOutline].get(), size, alignment,
                    bold);
   }
-  DrawTextInRect(renderTarget_.get(), text, rect, brush, size, alignment, bold);
+  DrawTextInRect(target_, text, rect, brush, size, alignment, bold);
 }
 
 void RenderResources::DrawHeader(const UiStrings& strings, ButtonId hoverButton) {
   const float s = Scale();
   EnsureIconBitmap();
   if (iconBitmap_) {
-    renderTarget_->DrawBitmap(iconBitmap_.get(), D2D1::RectF(22 * s, 10 * s, 50 * s, 38 * s), 1.0f,
+    target_->DrawBitmap(iconBitmap_.get(), D2D1::RectF(22 * s, 10 * s, 50 * s, 38 * s), 1.0f,
                               D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
   }
   DrawOutlinedText(u"EMBERFALL", {58 * s, 10 * s, 250 * s, 38 * s}, brushes_[kText].get(),
@@ -503,36 +522,211 @@ void RenderResources::DrawProgressPanel(const ProgressState& state, const UiStri
                      brushes_[kMuted].get(), FontSize(12), DWRITE_TEXT_ALIGNMENT_LEADING, false);
   }
 
+  DrawStartButton(strings, ready, hoverButton, countdown);
+}
+
+void RenderResources::DrawStartButton(const UiStrings& strings, bool ready, ButtonId hoverButton,
+                                      std::int32_t countdown) {
   const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
   ID2D1Brush* face = !ready                              ? brushes_[kStartDisabled].get()
                      : hoverButton == ButtonId::Start ? brushes_[kStartHover].get()
                                                        : brushes_[kStartReady].get();
-  FillRounded(start, 3 * s, face);
-  const std::u16string label =
-      ready && countdown >= 1 ? FormatStartGameCount(strings, countdown) : strings.StartGame;
-  DrawOutlinedText(label, start, ready ? brushes_[kStartText].get() : brushes_[kMuted].get(),
-                   FontSize(14), DWRITE_TEXT_ALIGNMENT_CENTER, true);
+  FillRounded(start, 3 * Scale(), face);
+  DrawStartLabel(strings, ready, countdown);
+}
+
+float RenderResources::TextWidth(const std::u16string& text, float size, bool bold) {
+  for (const MeasuredText& m : widths_) {
+    if (m.text == text && m.size == size && m.bold == bold) return m.width;
+  }
+  float width = -1;
+  const ComPtr<IDWriteTextFormat> format = CreateFormat(size, DWRITE_TEXT_ALIGNMENT_LEADING, bold);
+  ComPtr<IDWriteTextLayout> layout;
+  DWRITE_TEXT_METRICS metrics{};
+  if (format && SUCCEEDED(textFactory_->CreateTextLayout(
+                    reinterpret_cast<const wchar_t*>(text.c_str()),
+                    static_cast<UINT32>(text.size()), format.get(), 10000.0f, 1000.0f,
+                    layout.put())) &&
+      SUCCEEDED(layout->GetMetrics(&metrics))) {
+    width = metrics.widthIncludingTrailingWhitespace;
+  }
+  if (widths_.size() >= kTextCacheSize) widths_.erase(widths_.begin());
+  widths_.push_back({text, size, bold, width});
+  return width;
+}
+
+void RenderResources::DrawStartLabel(const UiStrings& strings, bool ready,
+                                     std::int32_t countdown) {
+  const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
+  ID2D1Brush* brush = ready ? brushes_[kStartText].get() : brushes_[kMuted].get();
+  const float size = FontSize(14);
+  if (!ready || countdown < 1) {
+    DrawOutlinedText(strings.StartGame, start, brush, size, DWRITE_TEXT_ALIGNMENT_CENTER, true);
+    return;
+  }
+  // Text is what software drawing spends most on: each second's label is
+  // the cached text around the number and the number alone, which is short.
+  const LabelParts parts = SplitCountdownLabel(strings.StartGameCount, countdown);
+  const std::u16string* pieces[] = {&parts.before, &parts.number, &parts.after};
+  float widths[3] = {};
+  float total = 0;
+  for (int i = 0; i < 3; ++i) {
+    widths[i] = pieces[i]->empty() ? 0 : TextWidth(*pieces[i], size, true);
+    if (widths[i] < 0) {
+      DrawOutlinedText(FormatStartGameCount(strings, countdown), start, brush, size,
+                       DWRITE_TEXT_ALIGNMENT_CENTER, true);
+      return;
+    }
+    widths[i] = std::ceil(widths[i]);
+    total += widths[i];
+  }
+  float x = std::round(start.left + (start.right - start.left - total) / 2);
+  for (int i = 0; i < 3; ++i) {
+    if (!pieces[i]->empty()) {
+      DrawOutlinedText(*pieces[i], {x, start.top, x + widths[i], start.bottom}, brush, size,
+                       DWRITE_TEXT_ALIGNMENT_LEADING, true);
+    }
+    x += widths[i];
+  }
+}
+
+bool RenderResources::DrawStill(const BackgroundVideo* video) {
+  if (video == nullptr || !video->still()) return false;
+  const StillFrame& still = *video->still();
+  if (!stillBitmap_ &&
+      FAILED(renderTarget_->CreateBitmap(D2D1::SizeU(still.width, still.height),
+                                         still.pixels.data(), still.width * 4,
+                                         FrameBitmapProperties(), stillBitmap_.put()))) {
+    return false;
+  }
+  const RectF crop = CropToFill(still.width, still.height, clientWidth_, clientHeight_);
+  const auto w = static_cast<float>(still.width);
+  const auto h = static_cast<float>(still.height);
+  const D2D1_RECT_F source = D2D1::RectF(crop.left * w, crop.top * h, crop.right * w, crop.bottom * h);
+  renderTarget_->DrawBitmap(
+      stillBitmap_.get(),
+      D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)), 1.0f,
+      D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &source);
+  return true;
+}
+
+void RenderResources::FetchVideoFrame(BackgroundVideo* video) {
+  if (video == nullptr || !video->playing()) return;
+  bool copied = false;
+  if (video->route() == FrameRoute::Bitmap) {
+    copied = frameSource_ && video->TransferFrame(frameSource_.get()) && UploadVideoFrame();
+  } else if (video->route() == FrameRoute::Texture) {
+    const MappedFrame frame = video->ReadFrame(clientWidth_, clientHeight_);
+    copied = CopyIntoFrameBitmap(frame.data(), frame.pitch(), frame.width(), frame.height());
+  }
+  if (copied) frameShown_ = true;
+}
+
+void RenderResources::DrawBackground(const BackgroundVideo* video, const D2D1_RECT_F* clip) {
+  // A frame that could not be had this time leaves the last one up.
+  const bool frame = frameShown_ && frameBitmap_ && video != nullptr && video->playing();
+  if (clip != nullptr) renderTarget_->PushAxisAlignedClip(*clip, D2D1_ANTIALIAS_MODE_ALIASED);
+  const D2D1_RECT_F client =
+      D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_));
+  if (frame) {
+    renderTarget_->DrawBitmap(frameBitmap_.get(), client, 1.0f,
+                              D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
+    lastBackground_ = Background::Video;
+  } else if (DrawStill(video)) {
+    lastBackground_ = Background::Still;
+  } else {
+    renderTarget_->Clear(
+        D2D1::ColorF(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]));
+    lastBackground_ = Background::Clear;
+  }
+  if (clip != nullptr) renderTarget_->PopAxisAlignedClip();
+}
+
+void RenderResources::RenderStartButton(const UiStrings& strings, bool ready,
+                                        ButtonId hoverButton, const BackgroundVideo* video,
+                                        std::int32_t countdown) {
+  EnsureDeviceResources();
+  if (!renderTarget_) return;
+  ComputeButtonRects();
+  const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
+  const D2D1_RECT_F clip = D2D1::RectF(std::floor(start.left), std::floor(start.top),
+                                       std::ceil(start.right), std::ceil(start.bottom));
+  target_ = renderTarget_.get();
+  // The layer no longer matches the screen's button: the next full frame
+  // draws it anew.
+  faceKey_.reset();
+  renderTarget_->BeginDraw();
+  // No new video frame for the button alone: the one behind the rest stays.
+  DrawBackground(video, &clip);
+  renderTarget_->PushAxisAlignedClip(clip, D2D1_ANTIALIAS_MODE_ALIASED);
+  DrawStartButton(strings, ready, hoverButton, countdown);
+  renderTarget_->PopAxisAlignedClip();
+  if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
+}
+
+bool RenderResources::FaceKey::operator==(const FaceKey& o) const {
+  return strings == o.strings && status == o.status && detail == o.detail && bar == o.bar &&
+         note == o.note && overall == o.overall && file == o.file && ready == o.ready &&
+         hover == o.hover && countdown == o.countdown;
+}
+
+void RenderResources::DrawFace(const ProgressState& state, const UiStrings& strings, bool ready,
+                               ButtonId hoverButton, std::int32_t countdown) {
+  DrawHeader(strings, hoverButton);
+  DrawProgressPanel(state, strings, ready, hoverButton, countdown);
+}
+
+bool RenderResources::UpdateFaceLayer(const ProgressState& state, const UiStrings& strings,
+                                      bool ready, ButtonId hoverButton, std::int32_t countdown) {
+  const FaceKey key{&strings,         state.statusText, state.detailText, state.barText,
+                    state.noteText,   state.overallPercent, state.filePercent, ready,
+                    hoverButton,      countdown};
+  if (faceLayer_ && faceKey_ && *faceKey_ == key) return true;
+  faceKey_.reset();
+  if (!faceLayer_) {
+    const D2D1_SIZE_F size{static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)};
+    const D2D1_PIXEL_FORMAT format =
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
+    if (FAILED(renderTarget_->CreateCompatibleRenderTarget(
+            &size, nullptr, &format, D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE,
+            faceLayer_.put()))) {
+      return false;
+    }
+  }
+  faceLayer_->BeginDraw();
+  faceLayer_->Clear(D2D1::ColorF(0, 0, 0, 0));
+  target_ = faceLayer_.get();
+  DrawFace(state, strings, ready, hoverButton, countdown);
+  target_ = renderTarget_.get();
+  if (FAILED(faceLayer_->EndDraw()) || FAILED(faceLayer_->GetBitmap(faceBitmap_.put()))) {
+    faceLayer_.reset();
+    faceBitmap_.reset();
+    return false;
+  }
+  faceKey_ = key;
+  return true;
 }
 
 void RenderResources::Render(const ProgressState& state, const UiStrings& strings, bool ready,
                              ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown) {
   EnsureDeviceResources();
   if (!renderTarget_) return;
+  target_ = renderTarget_.get();
+  // The face changes rarely and the video often: the face is drawn into a
+  // layer of its own when it changes, and each video frame costs two
+  // bitmaps, not every text and shape again.
+  const bool layered = UpdateFaceLayer(state, strings, ready, hoverButton, countdown);
   renderTarget_->BeginDraw();
-  lastFrameHadVideo_ = false;
-  if (video != nullptr && video->playing() && frameSource_ && video->TransferFrame(frameSource_.get()) &&
-      UploadVideoFrame() && frameBitmap_) {
-    renderTarget_->DrawBitmap(frameBitmap_.get(),
-                              D2D1::RectF(0, 0, static_cast<float>(clientWidth_),
-                                          static_cast<float>(clientHeight_)),
-                              1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
-    lastFrameHadVideo_ = true;
+  FetchVideoFrame(video);
+  DrawBackground(video, nullptr);
+  if (layered) {
+    renderTarget_->DrawBitmap(
+        faceBitmap_.get(),
+        D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)),
+        1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
   } else {
-    renderTarget_->Clear(
-        D2D1::ColorF(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]));
+    DrawFace(state, strings, ready, hoverButton, countdown);
   }
-  DrawHeader(strings, hoverButton);
-  DrawProgressPanel(state, strings, ready, hoverButton, countdown);
   if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
 }
 

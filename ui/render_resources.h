@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,15 @@ class RenderResources {
   void Render(const ProgressState& state, const UiStrings& strings, bool ready,
               ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown);
 
+  // Draws the start button alone, over what was drawn behind it; the rest of
+  // the face stays as the last Render left it.
+  void RenderStartButton(const UiStrings& strings, bool ready, ButtonId hoverButton,
+                         const BackgroundVideo* video, std::int32_t countdown);
+
+  // What the last frame showed behind the face.
+  enum class Background { Clear, Still, Video };
+  Background lastBackground() const { return lastBackground_; }
+
   ButtonId HitTest(int x, int y) const;
   float TitleBarHeight() const;
   float FontSize(float designSize) const;
@@ -62,7 +72,7 @@ class RenderResources {
   std::uint32_t clientHeight() const { return clientHeight_; }
   bool hasRenderTarget() const { return static_cast<bool>(renderTarget_); }
   // Whether the last frame showed a video frame rather than the clear colour.
-  bool lastFrameHadVideo() const { return lastFrameHadVideo_; }
+  bool lastFrameHadVideo() const { return lastBackground_ == Background::Video; }
   // Forgets the render target as a lost device would; for tests.
   void DiscardDeviceResources();
 
@@ -94,6 +104,27 @@ class RenderResources {
   win::ComPtr<ID2D1Bitmap> IconToBitmap(HICON icon, std::uint32_t n);
   bool CreateFrameSource(IWICImagingFactory* factory);
   bool UploadVideoFrame();
+  // Copies |width| x |height| BGRA pixels into frameBitmap, made anew when
+  // its size differs.
+  bool CopyIntoFrameBitmap(const std::uint8_t* data, std::uint32_t pitch, std::uint32_t width,
+                           std::uint32_t height);
+  // Copies the playing video's current frame into frameBitmap.
+  void FetchVideoFrame(BackgroundVideo* video);
+  // The last video frame fetched, else the video's still, else the clear
+  // colour; within |clip| when given.
+  void DrawBackground(const BackgroundVideo* video, const D2D1_RECT_F* clip);
+  bool DrawStill(const BackgroundVideo* video);
+  // The start button's label; a countdown's from cached parts.
+  void DrawStartLabel(const UiStrings& strings, bool ready, std::int32_t countdown);
+  void DrawStartButton(const UiStrings& strings, bool ready, ButtonId hoverButton,
+                       std::int32_t countdown);
+  void DrawFace(const ProgressState& state, const UiStrings& strings, bool ready,
+                ButtonId hoverButton, std::int32_t countdown);
+  // Draws the face into faceLayer when what it shows changed; false when
+  // there is no layer to draw from.
+  bool UpdateFaceLayer(const ProgressState& state, const UiStrings& strings, bool ready,
+                       ButtonId hoverButton, std::int32_t countdown);
+  float TextWidth(const std::u16string& text, float size, bool bold);
   void DrawHeader(const UiStrings& strings, ButtonId hoverButton);
   void DrawProgressPanel(const ProgressState& state, const UiStrings& strings, bool ready,
                          ButtonId hoverButton, std::int32_t countdown);
@@ -124,7 +155,34 @@ class RenderResources {
   std::uint32_t iconSize_ = 0;
   std::array<win::ComPtr<IDWriteTextFormat>, kFormatCount> formats_;
   ButtonRects buttons_{};
-  bool lastFrameHadVideo_ = false;
+  Background lastBackground_ = Background::Clear;
+  // frameBitmap holds a frame of the playing video.
+  bool frameShown_ = false;
+  win::ComPtr<ID2D1Bitmap> stillBitmap_;
+  // What the face draws on: the window's target, or faceLayer while it is
+  // drawn anew.
+  ID2D1RenderTarget* target_ = nullptr;
+  win::ComPtr<ID2D1BitmapRenderTarget> faceLayer_;
+  win::ComPtr<ID2D1Bitmap> faceBitmap_;
+  // What faceLayer shows; empty when it shows nothing valid.
+  struct FaceKey {
+    const UiStrings* strings = nullptr;
+    std::u16string status, detail, bar, note;
+    std::uint32_t overall = 0;
+    std::uint32_t file = 0;
+    bool ready = false;
+    ButtonId hover = ButtonId::None;
+    std::int32_t countdown = -1;
+    bool operator==(const FaceKey& other) const;
+  };
+  std::optional<FaceKey> faceKey_;
+  struct MeasuredText {
+    std::u16string text;
+    float size = 0;
+    bool bold = false;
+    float width = 0;
+  };
+  std::vector<MeasuredText> widths_;
   // Drawn texts, newest last. Text is what software drawing (Wine's, a
   // remote session's) spends most of a frame on, and most texts stay the
   // same from frame to frame.

@@ -63,4 +63,31 @@ bool FileHasContents(const std::u16string& path, std::string_view bytes) {
   return in.peek() == std::char_traits<char>::eof();
 }
 
+namespace {
+
+std::uint8_t Clamp8(int value) { return static_cast<std::uint8_t>(std::clamp(value, 0, 255)); }
+
+}  // namespace
+
+void Nv12ToBgra(const std::uint8_t* luma, const std::uint8_t* chroma, std::uint32_t stride,
+                std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                std::uint32_t outStride) {
+  // BT.601 video range in 16.16 fixed point: 255/219 for luma, and the
+  // chroma weights scaled by 255/224.
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::uint8_t* lumaRow = luma + static_cast<std::size_t>(y) * stride;
+    const std::uint8_t* chromaRow = chroma + static_cast<std::size_t>(y / 2) * stride;
+    std::uint8_t* pixel = out + static_cast<std::size_t>(y) * outStride;
+    for (std::uint32_t x = 0; x < width; ++x, pixel += 4) {
+      const int c = 76309 * (lumaRow[x] - 16);
+      const int cb = chromaRow[x & ~1u] - 128;
+      const int cr = chromaRow[(x & ~1u) + 1] - 128;
+      pixel[0] = Clamp8((c + 132201 * cb + 32768) >> 16);
+      pixel[1] = Clamp8((c - 25675 * cb - 53279 * cr + 32768) >> 16);
+      pixel[2] = Clamp8((c + 104597 * cr + 32768) >> 16);
+      pixel[3] = 255;
+    }
+  }
+}
+
 }  // namespace emberfall

@@ -1,5 +1,6 @@
 #include "ui/window_controller.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/game_launch.h"
@@ -30,12 +31,14 @@ std::u16string WindowController::LaunchFailureText(std::uint32_t error) const {
   }
 }
 
-bool WindowController::TakeRedraw() { return std::exchange(redraw_, false); }
+FaceChange WindowController::TakeChange() { return std::exchange(change_, FaceChange::None); }
+
+void WindowController::Changed(FaceChange change) { change_ = std::max(change_, change); }
 
 void WindowController::OnShown() {
   if (shown_) return;
   shown_ = true;
-  redraw_ = true;
+  Changed(FaceChange::Whole);
   if (early_) {
     ProgressState snapshot = std::move(*early_);
     early_.reset();
@@ -57,7 +60,7 @@ void WindowController::Apply(ProgressState snapshot) {
   const bool failed = snapshot.stage == PatchStage::Failed;
   state_ = std::move(snapshot);
   ready_ = state_.ready;
-  redraw_ = true;
+  Changed(FaceChange::Whole);
   if (!ready_) {
     StopCountdown();
   } else if (!wasReady) {
@@ -72,7 +75,7 @@ void WindowController::Apply(ProgressState snapshot) {
 void WindowController::OnHover(ButtonId button) {
   if (button == hover_) return;
   hover_ = button;
-  redraw_ = true;
+  Changed(FaceChange::Whole);
 }
 
 void WindowController::OnButton(ButtonId button) {
@@ -107,7 +110,7 @@ void WindowController::OnButton(ButtonId button) {
 void WindowController::OnCountdownTick() {
   if (countdown_ < 1) return;
   --countdown_;
-  redraw_ = true;
+  Changed(FaceChange::StartButton);
   if (countdown_ == 0) StartGame();
 }
 
@@ -119,12 +122,12 @@ void WindowController::OnClosing() {
 void WindowController::StartCountdown() {
   if (autoLaunchDisabled_ || closing_) return;
   countdown_ = kCountdownSeconds;
-  redraw_ = true;
+  Changed(FaceChange::Whole);
   host_.SetCountdownTimer(true);
 }
 
 void WindowController::StopCountdown() {
-  if (countdown_ != -1) redraw_ = true;
+  if (countdown_ != -1) Changed(FaceChange::Whole);
   countdown_ = -1;
   host_.SetCountdownTimer(false);
 }
@@ -141,7 +144,7 @@ BoxAnswer WindowController::Box(const std::u16string& text, const std::u16string
     throw;
   }
   --boxDepth_;
-  redraw_ = true;
+  Changed(FaceChange::Whole);
   return answer;
 }
 
@@ -192,7 +195,7 @@ void WindowController::ShowUpdateError(const ProgressState& failure) {
   state_ = ProgressState{};
   state_.statusText = texts_.strings.Checking;
   ready_ = false;
-  redraw_ = true;
+  Changed(FaceChange::Whole);
   try {
     host_.StartEngine();
   } catch (...) {

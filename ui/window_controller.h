@@ -23,6 +23,8 @@ enum class WindowShow { Minimised, Hidden, Restored };
 enum class BoxKind { LaunchWarning, UpdateError };
 enum class BoxAnswer { Ok, Retry, Cancel };
 enum class SettingsStart { Started, Missing, Failed };
+// What of the face changed since it was last drawn, least first.
+enum class FaceChange { None, StartButton, Whole };
 
 // What the controller asks of the window and the process around it.
 class WindowHost {
@@ -87,8 +89,9 @@ class WindowController {
   std::int32_t countdown() const { return countdown_; }
   // A modal box is open: the face is not redrawn meanwhile.
   bool boxOpen() const { return boxDepth_ > 0; }
-  // Whether the face changed since the last call.
-  bool TakeRedraw();
+  // What of the face changed since the last call. A countdown tick changes
+  // the start button only.
+  FaceChange TakeChange();
 
   // The web-site page opened by the Website link.
   static std::u16string WebsitePageUrl(std::u16string base);
@@ -97,6 +100,7 @@ class WindowController {
 
  private:
   void Apply(ProgressState snapshot);
+  void Changed(FaceChange change);
   void StartCountdown();
   void StopCountdown();
   void StartGame();
@@ -114,7 +118,7 @@ class WindowController {
   bool shown_ = false;
   bool closing_ = false;
   int boxDepth_ = 0;
-  bool redraw_ = true;
+  FaceChange change_ = FaceChange::Whole;
   std::optional<ProgressState> early_;
 };
 

@@ -35,6 +35,42 @@ TEST(TextTest, ConversionsByteSizesAndDecimals) {
   EXPECT_EQ(ToWideDecimalUnsigned(UINT64_MAX), u"18446744073709551615");
 }
 
+TEST(DecimalTest, DigitRunsAndWholeNumbersAtTheirBounds) {
+  struct Run {
+    std::string_view text;
+    std::uint64_t max;
+    DecimalDigits expected;
+  };
+  const Run runs[] = {
+      {"", UINT64_MAX, {0, 0, false}},
+      {"-1", UINT64_MAX, {0, 0, false}},
+      {"0042x", UINT64_MAX, {4, 42, false}},
+      {"18446744073709551615 ", UINT64_MAX, {20, UINT64_MAX, false}},
+      {"18446744073709551616", UINT64_MAX, {20, UINT64_MAX, true}},
+      {"65536", 65535, {5, 65535, true}},
+      {"7", 5, {1, 5, true}},
+  };
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.text);
+    const DecimalDigits got = ReadDecimalDigits(run.text, run.max);
+    EXPECT_EQ(got.length, run.expected.length);
+    EXPECT_EQ(got.value, run.expected.value);
+    EXPECT_EQ(got.overflow, run.expected.overflow);
+    std::u16string wide(run.text.begin(), run.text.end());
+    EXPECT_EQ(ReadDecimalDigits(wide, run.max).value, run.expected.value);
+  }
+  constexpr auto kZeros = LeadingZeros::kAllowed;
+  EXPECT_EQ(ParseUnsignedDecimal("0"), 0u);
+  EXPECT_EQ(ParseUnsignedDecimal("65535", 65535), 65535u);
+  EXPECT_FALSE(ParseUnsignedDecimal("65536", 65535));
+  EXPECT_FALSE(ParseUnsignedDecimal("007"));
+  EXPECT_EQ(ParseUnsignedDecimal("007", 9, kZeros), 7u);
+  EXPECT_EQ(ParseUnsignedDecimal(u"00065535", 65535, kZeros), 65535u);
+  for (std::string_view bad : {"", "+1", " 1", "1 ", "0x1", "1a"}) {
+    EXPECT_FALSE(ParseUnsignedDecimal(bad, UINT64_MAX, kZeros)) << bad;
+  }
+}
+
 // Every BMP unit but surrogates against the mapping recorded from CharUpperBuffW.
 TEST(PathKeyTest, MatchesTheRecordedWindowsMappingForEveryUnit) {
   std::u16string all;

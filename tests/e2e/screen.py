@@ -1,6 +1,8 @@
-"""Screenshots (xwd) as RGB images, the launcher's brush colours to compare
-them with, and a Wine prefix for windows on a display."""
+"""Screenshots of the whole X screen as RGB images, the launcher's brush colours
+to compare them with, and a Wine prefix for windows on a display."""
 import contextlib
+import ctypes
+import ctypes.util
 import os
 import pathlib
 import struct
@@ -47,19 +49,63 @@ class Image:
                                        chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
 
 
+class _XImage(ctypes.Structure):  # Xlib's XImage, as far as used
+    _fields_ = [(n, ctypes.c_int) for n in ("width", "height", "xoffset", "format")] + [
+        ("data", ctypes.POINTER(ctypes.c_ubyte))] + [(n, ctypes.c_int) for n in (
+            "byte_order", "bitmap_unit", "bitmap_bit_order", "bitmap_pad", "depth",
+            "bytes_per_line", "bits_per_pixel")] + [(n, ctypes.c_ulong) for n in (
+                "red_mask", "green_mask", "blue_mask")] + [
+        ("obdata", ctypes.c_void_p), ("create_image", ctypes.c_void_p),
+        ("destroy_image", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p))]
+
+
+_X = {}
+
+
+def _xlib():
+    if not _X:
+        x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = x.XDefaultScreen.argtypes = [ctypes.c_void_p]
+        x.XDisplayWidth.argtypes = x.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XGetImage.restype = ctypes.POINTER(_XImage)
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        display = x.XOpenDisplay(None)
+        if not display:
+            raise RuntimeError("no X display")
+        _X.update(x=x, display=display)
+    return _X["x"], _X["display"]
+
+
 def screenshot():
-    """The whole X screen as an Image (Xvfb's 24-bit depth: B G R X per pixel)."""
-    data = subprocess.run(["xwd", "-silent", "-root"], check=True, capture_output=True,
-                          timeout=60).stdout
-    header = struct.unpack(">25I", data[:100])
-    width, height, step, stride = header[4], header[5], header[11] // 8, header[12]
-    offset = header[0] + header[19] * 12
+    """The whole X screen as an Image, read with one GetImage of the root window:
+    what the server shows. (xwd -root reads the windows' areas one by one where
+    they use colormaps other than the root's, as Wine's do, and there shows a
+    window that overlaps another of the same colormap as black.)"""
+    x, display = _xlib()
+    screen = x.XDefaultScreen(display)
+    width, height = x.XDisplayWidth(display, screen), x.XDisplayHeight(display, screen)
+    image = x.XGetImage(display, x.XDefaultRootWindow(display), 0, 0, width, height,
+                        0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
+    if not image:
+        raise RuntimeError("XGetImage of the root window failed")
+    try:
+        im = image.contents
+        if im.bits_per_pixel != 32 or im.byte_order != 0:
+            raise RuntimeError("unexpected screen format: %d bpp" % im.bits_per_pixel)
+        stride = im.bytes_per_line
+        data = ctypes.string_at(im.data, stride * height)
+    finally:
+        image.contents.destroy_image(ctypes.cast(image, ctypes.c_void_p))
     rows = []
     for y in range(height):
-        line = data[offset + y * stride:offset + y * stride + width * step]
+        line = data[y * stride:y * stride + width * 4]
         out = bytearray(width * 3)
-        for c in range(3):
-            out[c::3] = line[2 - c::step]
+        for c in range(3):  # B G R X per pixel
+            out[c::3] = line[2 - c::4]
         rows.append(bytes(out))
     return Image(width, height, rows)
 
@@ -87,6 +133,15 @@ def screen_prefix():
         subprocess.run(["cp", "-a", base, target + ".part"], check=True, timeout=300)
         os.rename(target + ".part", target)
     os.environ.update(WINEPREFIX=target, EMB_WINEPREFIX=target)  # cmake/wine-run.sh's
+    # No window manager runs on these displays to draw the frames and captions of the
+    # windows that have them (message boxes): Wine draws them itself, as a player's
+    # window manager would.
+    with open(os.path.join(target, "user.reg"), encoding="utf-8", errors="replace") as f:
+        decorated = '"Decorated"="N"' in f.read()
+    if not decorated:
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
+                        "/t", "REG_SZ", "/d", "N", "/f"], capture_output=True, timeout=120)
+        subprocess.run(["wineserver", "-w"], timeout=120)
     try:
         yield
     finally:

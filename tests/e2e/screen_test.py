@@ -43,6 +43,25 @@ OVERFLOW = [("failure", (460, 514, 642, 536), STATUS, 20),
             ("note", (600, 496, 892, 512), MUTED, 20), ("above", (28, 474, 892, 496), MUTED, 0)]
 
 
+# Opaque parts of the face, which read the same over any picture.
+ON_VIDEO = [("title", (58, 10, 250, 38), TEXT, 40),
+            ("main bar to 50 %", (32, 557, 456, 559), FILL, "fill"),
+            ("thin bar to 25 %", (32, 576, 240, 579), THIN, "fill"),
+            ("speed on the bar", (408, 556, 508, 570), TEXT, 15),
+            ("status", (28, 514, 642, 536), STATUS, 40),
+            ("detail right", (772, 514, 892, 536), STATUS, 20)]
+# Where only the picture behind the face shows.
+VIDEO_AREA = (100, 80, 1000, 440)
+
+
+def video_pixels(img, at):
+    """Every fourth pixel of the video area of a face at |at|."""
+    x0, y0, s = at
+    left, top, right, bottom = VIDEO_AREA
+    return [img.px(x, y) for y in range(int(y0 + top * s), int(y0 + bottom * s), 4)
+            for x in range(int(x0 + left * s), int(x0 + right * s), 4)]
+
+
 def look(img, at, rows):
     """The rows that do not hold in |img| for a face at |at| (x, y, scale)."""
     x0, y0, s = at
@@ -83,15 +102,21 @@ def test_render(c, root):
     # The face at READY is checked on the launcher itself (test_e2e).
     for scenario, rows in (
             ("downloading", DOWNLOADING), ("de_verifying", OVERFLOW), ("tr_downloads", OVERFLOW),
-            ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]])):
+            ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]]),
+            ("still", ON_VIDEO)):
         status = pathlib.Path(root, scenario)
         probe = subprocess.Popen([ARGS.wine_run, os.path.join(ARGS.bin, "emb_render_probe.exe"),
                                   scenario, "Z:" + str(status).replace("/", "\\")],
                                  stdin=subprocess.DEVNULL)
         try:
             info = wait_for(lambda: status.exists() and status.read_text().strip(), 90)
-            if c(scenario + " drawn, again after a lost device", "recovered=1" in str(info), info):
+            background = "background=" + ("still" if scenario == "still" else "clear")
+            if c(scenario + " drawn, again after a lost device",
+                 "recovered=1" in str(info) and background in str(info), info):
                 look_for(c, scenario, (0, 0, 1), rows, "render_" + scenario, 10)
+                if scenario == "still":
+                    c("the still fills the video area", len(set(video_pixels(screenshot(),
+                                                                             (0, 0, 1)))) >= 20)
         finally:
             open(str(status) + ".stop", "w").close()
             stop(probe, 30)
@@ -145,6 +170,77 @@ def start(game):
                             stdout=log, stderr=subprocess.STDOUT)
 
 
+def box_drawn(img, rects):
+    """What of the box at |rects| (window, text, Retry, Cancel: screen rectangles) is not on
+    the screen: its caption bar with the caption, its message, its two buttons. Each part has
+    ink far from its commonest colour, which is light (dark for the caption bar)."""
+    window, text, retry, cancel = rects
+    bad = []
+    for label, (left, top, right, bottom), light, least in (
+            ("caption", (window[0] + 4, window[1] + 3, window[2] - 24, text[1] - 12), 0, 30),
+            ("message", text, 1, 40), ("Retry", retry, 1, 15), ("Cancel", cancel, 1, 15)):
+        px = [img.px(x, y) for y in range(top + 2, bottom - 2) for x in range(left + 2, right - 2)]
+        common = max(set(px), key=px.count)
+        inked = sum(sum(abs(a - b) for a, b in zip(p, common)) > 150 for p in px)
+        if inked < least or (min(common) > 180) != light or max(common) < 40:
+            bad.append("%s: %s, %d inked" % (label, common, inked))
+    return bad
+
+
+def box_rects(caption):
+    rects = x_window(caption) and window_probe("boxrects", caption)
+    return rects and [tuple(int(v) for v in line.split()) for line in rects.splitlines()]
+
+
+def click_at(rect):
+    subprocess.run(["xdotool", "mousemove", str((rect[0] + rect[2]) // 2),
+                    str((rect[1] + rect[3]) // 2), "click", "1"], check=True, timeout=30)
+
+
+def test_box(c, root):
+    """The update-error box as a player sees it, on the whole screen, in every language:
+    caption, message and both buttons drawn; Retry runs the update again, Cancel closes
+    the box and leaves the launcher open."""
+    config = "emb.launcher.config.xml"
+    for lang, caption in (("en", "Update Error"), ("de", "Aktualisierungsfehler"),
+                          ("tr", "G\u00fcncelleme Hatas\u0131")):
+        game = game_folder(os.path.join(root, lang), "e2e")
+        (game / "locale.cfg").write_text("language = %s\n" % lang)
+        with PatchServer(ARGS.port, {"emb.bin": b"MZ"}) as server:
+            del server.routes["/new/" + config]  # every run fails
+            proc = start(game)
+            try:
+                rects = wait_for(lambda: box_rects(caption), 90, 0.5)
+                if not c(lang + ": the update-error box", rects):
+                    continue
+                shot = []
+
+                def painted():
+                    shot[:] = [screenshot()]
+                    return not box_drawn(shot[0], rects)
+                c(lang + ": box drawn on the screen", wait_for(painted, 20, 0.5),
+                  box_drawn(shot[0], rects))
+                left, top, right, bottom = rects[0]
+                shot[0].crop(left, top, right - left, bottom - top).save_png(
+                    os.path.join(ARGS.out, "box_%s.png" % lang))
+                asked = server.count("GET", config)
+                click_at(rects[2])
+                c(lang + ": Retry runs the update again",
+                  wait_for(lambda: server.count("GET", config) > asked, 30, 0.3))
+                rects = wait_for(lambda: box_rects(caption), 90, 0.5)
+                if c(lang + ": its failure boxed again", rects):
+                    click_at(rects[3])
+                    c(lang + ": Cancel closes the box",
+                      wait_for(lambda: not window_probe("box", caption), 20, 0.3))
+                    asked = server.count("GET", config)
+                    time.sleep(2.0)
+                    c(lang + ": and runs nothing, the launcher open",
+                      server.count("GET", config) == asked and
+                      str(window_probe("launcher")).endswith(" 1 0"))
+            finally:
+                stop(proc)
+
+
 def test_e2e(c, root):
     """The update-error box's Retry runs again; a second start brings the minimised window
     back; one while the close button ends a download waits for it and carries on to READY,
@@ -167,9 +263,17 @@ def test_e2e(c, root):
             if not c("window at its place on 1920 x 1080", win == "454 262 1012 556 1 0", win):
                 return
             at = (454, 262, min(1012 / 1124, 556 / 618))
-            look_for(c, "progress drawn", at, [("main bar part", (28, 557, 892, 559), FILL, 20),
-                                              ("track", (880, 557, 888, 559), TRACK, "fill")],
-                     "launcher_downloading", 60)
+            look_for(c, "progress drawn over the video", at,
+                     [("main bar part", (28, 557, 892, 559), FILL, 20), ON_VIDEO[0],
+                      ("status", (28, 514, 642, 536), STATUS, 40)], "launcher_downloading", 60)
+            first = video_pixels(screenshot(), at)
+            time.sleep(1.0)
+            second = screenshot()
+            changed = sum(a != b for a, b in zip(first, video_pixels(second, at)))
+            c("the video moves behind the face (a second apart)", changed > 0.05 * len(first),
+              "%d of %d pixels changed" % (changed, len(first)))
+            rows = [ON_VIDEO[0], ("main bar part", (28, 557, 892, 559), FILL, 20), ON_VIDEO[4]]
+            c("the face above it", not look(second, at, rows), look(second, at, rows))
             c("minimised by its button",
               click_until(at, (1060, 24), lambda: str(window_probe("launcher")).endswith(" 1")))
             procs.append(start(game))
@@ -207,7 +311,7 @@ def main():
     for option in ("--bin", "--wine-run", "--out"):
         parser.add_argument(option, required=True)
     parser.add_argument("--port", type=int, help="the one the launcher was built for")
-    parser.add_argument("group", choices=("render", "e2e"))
+    parser.add_argument("group", choices=("render", "e2e", "box"))
     ARGS, checks, started = parser.parse_args(), [], time.monotonic()
 
     def check(label, ok, detail=""):

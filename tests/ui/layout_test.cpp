@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/text.h"
 #include "tests/support/test_support.h"
@@ -102,6 +104,37 @@ TEST(PlaceOnWorkAreaTest, KnownPlacements) {
     SCOPED_TRACE(c.name);
     const WindowPlacement p = PlaceOnWorkArea(c.work, c.dpi);
     EXPECT_EQ(Text(p.x, p.y, p.width, p.height), c.placement);
+  }
+}
+
+TEST(LayoutTest, TheCountdownLabelSplitsAroundItsNumber) {
+  const std::pair<std::u16string, LabelParts> rows[] = {
+      {u"START GAME (%d)", {u"START GAME (", u"7", u")"}},
+      {u"%d s", {u"", u"7", u" s"}},
+      {u"GO", {u"GO", u"", u""}},
+  };
+  for (const auto& [format, parts] : rows) {
+    SCOPED_TRACE(WideToUtf8(format));
+    const LabelParts got = SplitCountdownLabel(format, 7);
+    EXPECT_EQ(got.before + got.number + got.after, parts.before + parts.number + parts.after);
+    EXPECT_EQ(got.number, parts.number);
+  }
+}
+
+// Video-range BT.601 known answers: black, white, red; two pixels share one
+// chroma pair; padding in either buffer is neither read as a pixel nor written.
+TEST(VideoFileTest, Nv12FramesBecomeOpaqueBgra) {
+  const std::uint8_t luma[] = {16, 235, 81, 81, 9, 9, 235, 16, 81, 81, 9, 9};
+  const std::uint8_t chroma[] = {128, 128, 90, 240, 9, 9};
+  std::vector<std::uint8_t> out(2 * 20, 0xAB);
+  Nv12ToBgra(luma, chroma, 6, 4, 2, out.data(), 20);
+  const std::vector<std::uint8_t> black{0, 0, 0, 255}, white{255, 255, 255, 255},
+      red{0, 0, 254, 255}, padding{0xAB, 0xAB, 0xAB, 0xAB};
+  const std::vector<std::uint8_t>* expected[] = {&black, &white, &red,   &red,   &padding,
+                                                 &white, &black, &red,   &red,   &padding};
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + i * 4, out.begin() + i * 4 + 4), *expected[i])
+        << "pixel " << i % 5 << " of row " << i / 5;
   }
 }
 

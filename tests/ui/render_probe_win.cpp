@@ -1,9 +1,11 @@
 // Draws the launcher's face for the screen tests at the top-left corner of
-// the screen with the real drawing code, over the plain background (Wine's
-// media engine gives no frames):
-//   emb_render_probe downloading|de_verifying|tr_downloads|hover <status file>
-// The status file gets "recovered=0|1" at frame 20 (the render target is
-// dropped at frame 10); the probe ends when "<status>.stop" appears.
+// the screen with the real drawing code, over the plain background, or for
+// "still" over the video's first frame, from a video whose every frame
+// route is refused:
+//   emb_render_probe downloading|de_verifying|tr_downloads|hover|still <status file>
+// The status file gets "recovered=0|1 background=clear|still|video" at frame
+// 20 (the render target is dropped at frame 10); the probe ends when
+// "<status>.stop" appears.
 #include "core/win/windows_include.h"
 
 #include <objbase.h>
@@ -16,6 +18,7 @@
 
 #include "app/localization.h"
 #include "engine/patch_engine.h"
+#include "ui/background_video.h"
 #include "ui/render_resources.h"
 
 namespace emberfall {
@@ -30,6 +33,7 @@ struct Probe {
   int frames = 0;
   bool recovered = false;
   std::filesystem::path status;
+  std::unique_ptr<BackgroundVideo> video;
 };
 
 Probe* g_probe = nullptr;
@@ -78,10 +82,14 @@ void SetScenario(Probe& probe, const std::string& scenario) {
 void DrawFrame(Probe& p) {
   // A device lost halfway, as by a driver reset: the next frame rebuilds it.
   if (p.frames == 10) p.render.DiscardDeviceResources();
-  p.render.Render(p.state, p.strings, p.state.ready, p.hover, nullptr, p.countdown);
+  p.render.Render(p.state, p.strings, p.state.ready, p.hover, p.video.get(), p.countdown);
   ++p.frames;
   if (p.frames == 11) p.recovered = p.render.hasRenderTarget();
-  if (p.frames == 20) std::ofstream(p.status) << "recovered=" << p.recovered << "\n";
+  if (p.frames == 20) {
+    static const char* const kBackgrounds[] = {"clear", "still", "video"};
+    std::ofstream(p.status) << "recovered=" << p.recovered << " background="
+                            << kBackgrounds[static_cast<int>(p.render.lastBackground())] << "\n";
+  }
   std::error_code ec;
   std::filesystem::path stop = p.status;
   if (std::filesystem::exists(stop += ".stop", ec) || p.frames > 60000 / 33) PostQuitMessage(0);
@@ -102,6 +110,12 @@ int Run(int argc, char** argv) {
   auto probe = std::make_unique<Probe>();
   probe->status = argv[2];
   SetScenario(*probe, argv[1]);
+  if (std::string(argv[1]) == "still") {
+    probe->video = std::make_unique<BackgroundVideo>(FrameRoutes{.bitmap = false, .texture = false});
+    WaitForBackgroundVideo(nullptr, 15000);
+    if (probe->video->StartVideo(nullptr)) return 1;  // no route may play
+    probe->video->DecodeStill(nullptr);
+  }
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = ProbeProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);

@@ -18,28 +18,23 @@
 #include <cstring>
 #include <memory>
 
+#include "core/file_handle.h"
 #include "core/openssl_handles_posix.h"
+#include "core/scoped_generic.h"
 
 namespace emberfall::cli {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+// fclose can fail as the buffered key is written out.
+struct StdioFileTraits {
+  using Handle = std::FILE*;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle file) { return std::fclose(file) == 0; }
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = ScopedGeneric<StdioFileTraits>;
 using MdCtx = openssl::EvpMdCtx;
 using Pkey = openssl::EvpPkey;
 using openssl::EcdsaSig;
-
-struct Pkcs8InfoDeleter {
-  void operator()(PKCS8_PRIV_KEY_INFO* info) const { PKCS8_PRIV_KEY_INFO_free(info); }
-};
-struct X509SigDeleter {
-  void operator()(X509_SIG* sig) const { X509_SIG_free(sig); }
-};
-struct X509AlgorDeleter {
-  void operator()(X509_ALGOR* algor) const { X509_ALGOR_free(algor); }
-};
 
 // libcrypto's own words for the last failure, for messages.
 std::string OpensslReason() {
@@ -77,12 +72,12 @@ bool WritePrivateKey(std::FILE* file, EVP_PKEY* key, const std::optional<std::st
   if (!passphrase) {
     return PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
   }
-  const std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8InfoDeleter> info(EVP_PKEY2PKCS8(key));
-  std::unique_ptr<X509_ALGOR, X509AlgorDeleter> scheme(PKCS5_pbe2_set_scrypt(
-      EVP_aes_256_cbc(), nullptr, 0, nullptr, kScryptN, kScryptR, kScryptP));
+  const openssl::Pkcs8PrivateKeyInfo info(EVP_PKEY2PKCS8(key));
+  openssl::X509Algor scheme(PKCS5_pbe2_set_scrypt(EVP_aes_256_cbc(), nullptr, 0, nullptr, kScryptN,
+                                                  kScryptR, kScryptP));
   if (!info || !scheme) return false;
   // On success the sealed key owns the scheme.
-  const std::unique_ptr<X509_SIG, X509SigDeleter> sealed(PKCS8_set0_pbe(
+  const openssl::X509Sig sealed(PKCS8_set0_pbe(
       passphrase->data(), static_cast<int>(passphrase->size()), info.get(), scheme.get()));
   if (!sealed) return false;
   scheme.release();
@@ -115,23 +110,25 @@ bool GenerateSigningKey(const std::string& pem_path, const std::optional<std::st
     return false;
   }
   // O_EXCL: an existing key is never overwritten, even in a race.
-  const int fd = ::open(pem_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  FileHandle descriptor(::open(pem_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!descriptor) {
     error = "cannot create '" + pem_path + "': " +
             (errno == EEXIST ? std::string("the file exists; a key is never overwritten")
                              : std::string(std::strerror(errno)));
     return false;
   }
+  const int fd = static_cast<int>(descriptor.get());
   ::fchmod(fd, 0600);  // the mode asked of open() is narrowed by the umask only
   File file(::fdopen(fd, "w"));
   if (!file) {
-    ::close(fd);
+    descriptor.reset();
     ::unlink(pem_path.c_str());
     error = "cannot write '" + pem_path + "'";
     return false;
   }
+  descriptor.release();  // the stream owns it now
   const bool written = WritePrivateKey(file.get(), key.get(), passphrase);
-  const bool closed = std::fclose(file.release()) == 0;
+  const bool closed = file.CloseChecked();
   if (!written || !closed) {
     ::unlink(pem_path.c_str());
     error = "cannot write '" + pem_path + "': " + OpensslReason();
