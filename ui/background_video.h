@@ -19,6 +19,8 @@
 #include "core/win/windows_include.h"
 #include "core/win/com_ptr.h"
 #include "ui/texture_frames.h"
+#include "ui/video_resource.h"
+#include "ui/video_still.h"
 
 struct IWICBitmap;
 
@@ -29,47 +31,6 @@ struct IMFMediaEngine;
 struct IMFMediaEngineEx;
 struct IMFMediaEngineNotify;
 }  // namespace win
-
-inline constexpr int kVideoResourceId = 101;
-
-// The embedded video's bytes; empty when the module has none.
-std::string_view VideoResourceBytes(HMODULE module);
-
-// <temporary folder>\EmbLauncher\hero.mp4; empty if there is no temporary
-// folder.
-std::u16string TempVideoPath();
-
-// The temporary file, when it exists and holds exactly the embedded video.
-// The launcher runs elevated and the folder is writable by the user, so a
-// file of the right size is not trusted without comparing its contents, and
-// neither the file nor its folder may be a link (junction, symbolic link).
-// On success the file and its folder are held open until ReleaseVideoFile
-// or the process ends: nobody can write, delete or rename them meanwhile.
-std::optional<std::u16string> FindReusableVideoFile(HMODULE module);
-
-// The reusable file, or a fresh copy of the resource written there (a new
-// file created exclusively: a file or link at the name is removed first, a
-// link's target is never written; deleted again when the write comes up
-// short), checked and held like a reusable one. Empty on failure, and when
-// the folder is a link.
-std::u16string ExtractVideoResource(HMODULE module);
-
-// Closes the handles that hold the video file and its folder; the engine
-// must no longer read the file. Any thread.
-void ReleaseVideoFile();
-
-// Starts the preparation once per process and returns at once: a known or
-// reusable file signals readiness immediately, otherwise a detached thread
-// extracts the resource. Any thread; null means the executable.
-void PrepareBackgroundVideo(HMODULE module);
-
-// Prepares if needed, waits up to |timeoutMs| for the preparation, and tells
-// whether a video path is known now.
-bool WaitForBackgroundVideo(HMODULE module, DWORD timeoutMs);
-
-// The prepared path; when there is none yet, extracts on the calling thread.
-// Empty on failure.
-std::u16string GetVideoPath(HMODULE module);
 
 // How the renderer gets the playing engine's frames.
 enum class FrameRoute {
@@ -83,17 +44,6 @@ struct FrameRoutes {
   bool bitmap = true;
   bool texture = true;
 };
-
-// A decoded picture: 32-bit BGRA, opaque, rows |width| * 4 bytes apart.
-struct StillFrame {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::vector<std::uint8_t> pixels;
-};
-
-// The first frame of the video file at |path|, decoded with a Media
-// Foundation source reader; nothing when the file cannot be decoded.
-std::optional<StillFrame> DecodeFirstFrame(const std::u16string& path);
 
 // The playing engine of one window. UI thread only; needs COM initialised.
 class BackgroundVideo {

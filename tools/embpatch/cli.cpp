@@ -13,6 +13,8 @@
 namespace emberfall::cli {
 namespace {
 
+constexpr size_t kMaxCountDigits = 18;
+
 void Write(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }
@@ -82,11 +84,10 @@ int UnknownCommand(std::string_view name) {
 }  // namespace
 
 bool ParseCount(std::string_view text, std::int64_t& value) {
-  // Eighteen digits cannot overflow; the shared parser refuses leading
-  // zeros, which counts have always allowed.
-  if (text.empty() || text.size() > 18) return false;
-  text.remove_prefix(std::min(text.find_first_not_of('0'), text.size() - 1));
-  const std::optional<std::uint64_t> parsed = ParseUnsignedDecimal(text);
+  // Eighteen digits cannot overflow 63 bits.
+  if (text.size() > kMaxCountDigits) return false;
+  const std::optional<std::uint64_t> parsed =
+      ParseUnsignedDecimal(text, UINT64_MAX, LeadingZeros::kAllowed);
   if (!parsed) return false;
   value = static_cast<std::int64_t>(*parsed);
   return true;

@@ -374,6 +374,7 @@ int RunPublish(const ParsedArgs& parsed) {
     settings.level = *parsed_level;
   }
   if (parsed.Has("--bare")) settings.framing = Framing::Bare;
+  if (!parsed.unmet_need().empty()) return UsageError("publish", parsed.unmet_need());
   if (!parsed.Has("--sign-key")) return Publish(settings);
   std::string error;
   settings.signing.emplace();

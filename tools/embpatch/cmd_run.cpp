@@ -224,18 +224,20 @@ int RunEngine(const LauncherPaths& paths, Language language, PatchEngineOptions 
 }  // namespace
 
 int RunPatchRun(const ParsedArgs& parsed) {
-  std::optional<Language> language;
+  LauncherPaths paths;
+  if (!MakePaths(parsed, paths)) return kExitFailure;
+  Language language;
   if (const std::optional<std::string> lang = parsed.Value("--lang")) {
-    language = ParseLanguage(*lang);
-    if (!language) return UsageError("run", "--lang must be en, de or tr");
+    const std::optional<Language> chosen = ParseLanguage(*lang);
+    if (!chosen) return UsageError("run", "--lang must be en, de or tr");
+    language = *chosen;
+  } else {
+    language = DetectLanguage(FindLocaleConfig(paths));
   }
   PatchEngineOptions options;
   std::string problem;
   if (!MakeOptions(parsed, options, problem)) return UsageError("run", problem);
-  LauncherPaths paths;
-  if (!MakePaths(parsed, paths)) return kExitFailure;
-  if (!language) language = DetectLanguage(FindLocaleConfig(paths));
-  return RunEngine(paths, *language, std::move(options));
+  return RunEngine(paths, language, std::move(options));
 }
 
 }  // namespace emberfall::cli

@@ -5,9 +5,6 @@
 namespace emberfall::cli {
 namespace {
 
-// Help lines end before this column, as a terminal of 80 shows them whole.
-constexpr size_t kHelpWidth = 78;
-
 const OptionSpec* FindOption(std::span<const OptionSpec> specs, std::string_view name) {
   for (const OptionSpec& spec : specs) {
     if (spec.name == name) return &spec;
@@ -25,18 +22,19 @@ std::vector<std::string_view> Words(std::string_view text) {
   return words;
 }
 
-bool CheckOperands(std::string_view operands, const std::vector<std::string>& given,
+bool CheckOperands(const Command& command, const std::vector<std::string>& given,
                    std::string& problem) {
-  const std::vector<std::string_view> words = Words(operands);
+  const std::vector<std::string_view> words = Words(command.operands);
   if (given.size() < words.size()) {
     std::string_view missing = words[given.size()];
     if (missing.ends_with("...")) missing.remove_suffix(3);
-    problem = "missing " + std::string(missing);
+    problem = command.too_few.empty() ? "missing " + std::string(missing) : std::string(command.too_few);
     return false;
   }
   const bool open_ended = !words.empty() && words.back().ends_with("...");
   if (!open_ended && given.size() > words.size()) {
-    problem = "unexpected argument '" + given[words.size()] + "'";
+    problem = command.too_many.empty() ? "unexpected argument '" + given[words.size()] + "'"
+                                       : std::string(command.too_many);
     return false;
   }
   return true;
@@ -60,30 +58,22 @@ void AppendToSynopsis(std::string& out, const Command& command, const OptionSpec
   if (option.repeatable) out += "...";
 }
 
-// Appends |line| and then |words|, which go on lines of their own indented
-// to |column| where they would pass kHelpWidth.
-void AppendWrapped(std::string& text, std::string line, std::string_view words, size_t column) {
-  for (std::string_view word : Words(words)) {
-    if (line.size() > column && line.size() + 1 + word.size() > kHelpWidth) {
-      text += line + "\n";
-      line.assign(column, ' ');
-    } else if (line.size() > column) {
-      line += ' ';
-    }
-    line += word;
-  }
-  text += line + "\n";
-}
-
-std::string OptionList(std::span<const OptionSpec> options) {
-  size_t column = 0;
-  for (const OptionSpec& option : options) column = std::max(column, OptionWords(option).size());
-  column += 4;  // two spaces before the option, two at least after it
+// The options that have help lines: each beside its option, from |column|
+// on (a space after an option that reaches it), the later ones below.
+std::string OptionList(const Command& command) {
   std::string text;
-  for (const OptionSpec& option : options) {
+  for (const OptionSpec& option : command.options) {
+    if (option.help.empty()) continue;
     std::string line = "  " + OptionWords(option);
-    line.resize(column, ' ');
-    AppendWrapped(text, std::move(line), option.help, column);
+    line.resize(std::max(command.help_column, line.size() + 1), ' ');
+    std::string_view rest = option.help;
+    for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
+      text += line;
+      text.append(rest, 0, end);
+      text += '\n';
+      line.assign(command.help_column, ' ');
+    }
+    text += line + std::string(rest) + "\n";
   }
   return text;
 }
@@ -152,17 +142,18 @@ bool ParseArgs(const std::vector<std::string>& args, std::span<const OptionSpec>
 bool ParseCommandLine(const Command& command, const std::vector<std::string>& args,
                       ParsedArgs& parsed, std::string& problem) {
   if (!ParseArgs(args, command.options, parsed, problem) ||
-      !CheckOperands(command.operands, parsed.positional(), problem)) {
+      !CheckOperands(command, parsed.positional(), problem)) {
     return false;
   }
   for (const OptionSpec& option : command.options) {
     if (option.required && !parsed.Has(option.name)) {
-      problem = std::string(option.name) + " is required";
+      problem = option.if_missing.empty() ? std::string(option.name) + " is required"
+                                          : std::string(option.if_missing);
       return false;
     }
-    if (!option.needs.empty() && parsed.Has(option.name) && !parsed.Has(option.needs)) {
-      problem = std::string(option.name) + " needs " + std::string(option.needs);
-      return false;
+    if (parsed.unmet_need_.empty() && !option.needs.empty() && parsed.Has(option.name) &&
+        !parsed.Has(option.needs)) {
+      parsed.unmet_need_ = std::string(option.name) + " needs " + std::string(option.needs);
     }
   }
   return true;
@@ -181,8 +172,8 @@ std::string CommandHelp(const Command& command) {
   if (const std::string synopsis = Synopsis(command); !synopsis.empty()) text += " " + synopsis;
   text += "\n\n";
   text += command.about;
-  if (!command.options.empty()) text += "\n" + OptionList(command.options);
-  if (!command.notes.empty()) text += "\n" + std::string(command.notes);
+  text += OptionList(command);
+  text += command.notes;
   if (!text.ends_with("\n")) text += "\n";
   return text;
 }
