@@ -1,5 +1,7 @@
 #include "core/crc_list.h"
 
+#include <cinttypes>
+#include <cstdio>
 #include <unordered_map>
 
 #include "core/patch_error.h"
@@ -129,6 +131,17 @@ std::vector<CrcListEntry> ParseCrcList(std::string_view text) {
     }
   }
   return entries;
+}
+
+std::string FormatCrcList(std::span<const CrcListEntry> entries) {
+  std::string list;
+  for (const CrcListEntry& entry : entries) {
+    char prefix[96];
+    std::snprintf(prefix, sizeof(prefix), "%08" PRIx32 " %" PRId64 " %" PRId64 " %" PRId64 " ",
+                  entry.crc, entry.size, entry.packed_size, entry.reserved);
+    list += prefix + entry.path + "\n";
+  }
+  return list;
 }
 
 std::int64_t EstimateDownloadSize(std::int64_t size, std::int64_t packed_size) {

@@ -4,6 +4,7 @@
 #define EMBERFALL_CORE_CRC_LIST_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,12 @@ std::vector<CrcListEntry> ParseCrcList(std::string_view text);
 // Parses one trimmed, non-comment line "crc size packed_size reserved path".
 // Returns false if any field breaks the grammar or the path is not safe.
 bool ParseCrcListLine(std::string_view line, CrcListEntry& entry);
+
+// The list's entry lines, one per entry in order: "crc size packed_size
+// reserved path\n", the crc as eight lower-case hex digits and the path as
+// written. Every entry that ParseCrcListLine could have made reads back the
+// same; the caller adds any comment lines.
+std::string FormatCrcList(std::span<const CrcListEntry> entries);
 
 // The expected download size of a job when the server gave none: the payload
 // size when it is plausible (1 <= packed_size < size), else size / 4, at

@@ -33,6 +33,20 @@ bool IsValidCrcVersion(std::string_view version) {
   return true;
 }
 
+std::string XmlAttributeEscape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
 [[noreturn]] void Fail(PatchErrorCode code, std::u16string detail) {
   throw PatchFailure(code, std::move(detail));
 }
@@ -70,6 +84,14 @@ PatchConfig ParsePatchConfig(std::string_view document) {
     Fail(PatchErrorCode::ConfigInvalid, u"invalid crcversion: " + Utf8ToWide(config.crcversion));
   }
   return config;
+}
+
+std::string FormatPatchConfig(const PatchConfig& config) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+         "<torrent_config run_path=\"" + XmlAttributeEscape(config.run_path) + "\">\n"
+         "  <foreground_patch crcpatch_url=\"" + XmlAttributeEscape(config.crcpatch_url) +
+         "\" crcversion=\"" + XmlAttributeEscape(config.crcversion) + "\"/>\n"
+         "</torrent_config>\n";
 }
 
 void ApplyPatchUrlOverride(PatchConfig& config) {

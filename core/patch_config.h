@@ -28,6 +28,12 @@ inline constexpr std::string_view kConfigDocumentPath = "/new/emb.launcher.confi
 // 0, 4 or 11 and the English detail of the first check that fails.
 PatchConfig ParsePatchConfig(std::string_view document);
 
+// The document a patch server publishes for |config|'s run_path,
+// crcpatch_url and crcversion (UTF-8, attribute values escaped).
+// ParsePatchConfig reads the same values back, crcpatch_url with the "/"
+// it adds.
+std::string FormatPatchConfig(const PatchConfig& config);
+
 // Replaces crcpatch_url with EMBERFALL_PATCH_URL when that variable holds an
 // http(s) URL of 1 to 2047 units. Anything else is ignored silently.
 void ApplyPatchUrlOverride(PatchConfig& config);

@@ -18,7 +18,7 @@
 #include "ui/background_video.h"
 #include "ui/layout.h"
 #include "ui/render_resources.h"
-#include "ui/snapshot_mailbox.h"
+#include "engine/snapshot_mailbox.h"
 #include "ui/window_controller.h"
 
 namespace emberfall {

@@ -60,6 +60,10 @@ TEST(PatchConfigTest, Documents) {
       {Document("", R"( crcpatch_url="ftp://h/p" crcversion="..")"),
        "error 11: crcpatch_url is not http(s): ftp://h/p/"},
       {Document("", R"( crcpatch_url="http://h" crcversion="..b-7_")"), "emb.bin http://h/..b-7_/"},
+      // What the publisher writes reads back, markup characters included.
+      {FormatPatchConfig({.run_path = "bin/a&b.exe", .crcpatch_url = "https://h/p?q=<\"1\">",
+                          .crcversion = "1.0"}),
+       "bin\\a&b.exe https://h/p?q=<\"1\">/1.0/ http://h/p?q=<\"1\">/1.0/"},
   };
   for (const auto& [document, expected] : cases) EXPECT_EQ(Parsed(document), expected) << document;
   for (std::string version : {"..", ".", "1/2", "v 1", "%41", "x\\y"}) {
@@ -279,6 +283,11 @@ TEST(ParseCrcListTest, ListsLinesAndEstimates) {
       {"0 0 0 0 a\naBcD 1 1 1 b\n1 -0 -5 -5 c\n1 9223372036854775807 0 0 d\n1 007 -007 0 e",
        "00000000 0 0 0 a; 0000abcd 1 1 1 b; 00000001 0 -5 -5 c; "
        "00000001 9223372036854775807 0 0 d; 00000001 7 -7 0 e; "},
+      // What the publisher writes reads back.
+      {FormatCrcList(std::vector<CrcListEntry>{{0xc, 0, -1, -9223372036854775807 - 1, "a b/c"},
+                                               {0xfedcba98, 9223372036854775807, 7, 0, "d"}}),
+       "0000000c 0 -1 -9223372036854775808 a b\\c (a b/c); "
+       "fedcba98 9223372036854775807 7 0 d; "},
       // Legacy bytes that are not UTF-8 are read as the ANSI code page.
       {"1 1 1 1 m\xFCzik/\xC3\xA7",
        "00000001 1 1 1 m\xC3\xBCzik\\\xC3\x83\xC2\xA7 (m\xFCzik/\xC3\xA7); "},

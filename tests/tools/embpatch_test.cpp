@@ -161,6 +161,8 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
       {{"run", "--game-dir", "$D", "--lang", "fr"}, 2, "", "--lang must be"},
       {{"run", "--game-dir", "$D", "--lang", "en", "--lang", "de"}, 2, "", "given twice"},
       {{"run", "--game-dir", "$D", "extra"}, 2, "", "usage: embpatch run"},
+      {{"publish", "--from", "$D", "--web-root", "$D/w", "--crcpatch-url", "http://h/", "--version",
+        "1", "--serial", "2"}, 2, "", "--serial needs --sign-key"},
       {{"run", "--game-dir", "$D", "--connections", "0"}, 2, "", "--connections must be"},
       {{"run", "--game-dir", "$D", "--connections", "17"}, 2, "", "--connections must be"},
       {{"run", "--game-dir", "$D", "--channel", "-beta"}, 2, "", "--product and --channel take"},
@@ -192,6 +194,21 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
   EXPECT_THAT(help.out, HasSubstr("parse-crclist"));
   EXPECT_EQ(Head(Embpatch({"parse-config", "--help"})), "0 usage: embpatch parse-config FILE");
   EXPECT_EQ(Head(Embpatch({"help", "parse-crclist"})), "0 usage: embpatch parse-crclist FILE");
+  // The usage line and the option lines come from the same table.
+  EXPECT_EQ(Embpatch({"help", "fetch"}).out,
+            "usage: embpatch fetch URL [--head] [--max-bytes N] [--refresh] [-o FILE]\n\n"
+            "Requests URL exactly as the launcher does (same client, user agent,\n"
+            "time-outs, proxy and certificate rules) and writes the body to stdout,\n"
+            "or to FILE with -o. On a terminal the body is shown line by line with\n"
+            "control characters and invalid UTF-8 escaped as \\xNN; redirected, it\n"
+            "is written unchanged.\n"
+            "  --head         send HEAD instead and print the Content-Length, or -1\n"
+            "                 when the server gives none\n"
+            "  --max-bytes N  refuse a body larger than N bytes\n"
+            "  --refresh      ask caches on the way for a fresh copy\n"
+            "Exit 0; on a failure the client's reason (for example \"HTTP 404\" or\n"
+            "\"WinHTTP connect: cannot connect (12029)\") is the last line on stderr and\n"
+            "the exit code is 1.\n");
 }
 
 // Each round starts from a stale file, so the worker hashes, applies and ends

@@ -10,7 +10,6 @@
 
 #include "engine/game_launch.h"
 #include "core/text.h"
-#include "ui/snapshot_mailbox.h"
 
 namespace emberfall {
 namespace {
@@ -183,67 +182,6 @@ TEST(WindowControllerTest, Scenarios) {
     EXPECT_FALSE(controller.boxOpen());
     EXPECT_TRUE(!*s.redraws || redraws == s.redraws) << redraws;
   }
-}
-
-// Events: "open", "close", "take", "refuse"/"accept" (how later wake-ups
-// answer), "flood" (kMaxWaiting + 10 posts named by number); any other word
-// posts a snapshot of that name. Returns the wake-ups ("wake!": refused) and
-// each take's count with its first and last names.
-std::string DriveMailbox(const std::string& events) {
-  SnapshotMailbox box;
-  std::string log;
-  bool answer = true;
-  const auto post = [&](const std::string& name) { box.Post({.statusText = Utf8ToWide(name)}); };
-  std::istringstream in(events);
-  for (std::string e; in >> e;) {
-    if (e == "open") {
-      box.Open([&] { return log += answer ? " wake" : " wake!", answer; });
-    } else if (e == "close") {
-      box.Close();
-    } else if (e == "refuse" || e == "accept") {
-      answer = e == "accept";
-    } else if (e == "flood") {
-      for (std::size_t i = 0; i < SnapshotMailbox::kMaxWaiting + 10; ++i) post(std::to_string(i));
-    } else if (e == "take") {
-      const auto taken = box.TakeAll();
-      log += " take" + std::to_string(taken.size());
-      if (!taken.empty()) {
-        log += ":" + WideToUtf8(taken.front().statusText) + ".." + WideToUtf8(taken.back().statusText);
-      }
-    } else {
-      post(e);
-    }
-  }
-  return log;
-}
-
-TEST(SnapshotMailboxTest, Scenarios) {
-  const std::pair<const char*, const char*> scenarios[] = {
-      {"a open b c take", " wake take2:b..c"},
-      {"open a take b take take", " wake take1:a..a wake take1:b..b take0"},
-      // After Close nothing arrives: neither what waited nor later posts.
-      {"open a close b take", " wake take0"},
-      {"open a close open b take", " wake wake take1:b..b"},
-      {"open refuse a accept b take", " wake! wake take2:a..b"},
-      {"open flood take", " wake take256:10..265"},
-  };
-  for (const auto& [events, outcome] : scenarios) {
-    EXPECT_EQ(DriveMailbox(events), outcome) << events;
-  }
-}
-
-TEST(SnapshotMailboxTest, TheEnginesCallbackOutlivesTheWindowsReference) {
-  auto box = std::make_shared<SnapshotMailbox>();
-  int wakes = 0;
-  box->Open([&] { return ++wakes > 0; });
-  const auto callback = PostTo(box);
-  const std::weak_ptr<SnapshotMailbox> watch = box;
-  box->Close();
-  box.reset();
-  // The worker may still report while the window's members are destroyed.
-  ASSERT_FALSE(watch.expired());
-  callback(Snapshot('w'));
-  EXPECT_EQ(wakes, 0);
 }
 
 }  // namespace

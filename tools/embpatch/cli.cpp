@@ -8,16 +8,12 @@
 #include <system_error>
 
 #include "core/fs_path.h"
+#include "core/text.h"
 
 namespace emberfall::cli {
 namespace {
 
-const OptionDef* FindOption(const std::vector<OptionDef>& defs, std::string_view name) {
-  for (const OptionDef& def : defs) {
-    if (def.name == name) return &def;
-  }
-  return nullptr;
-}
+constexpr size_t kMaxCountDigits = 18;
 
 void Write(std::FILE* stream, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
@@ -70,39 +66,7 @@ std::string ReadFailureReason(const std::filesystem::path& path, int saved_errno
   return "read error";
 }
 
-void PrintOverview(std::FILE* stream) {
-  std::string text =
-      "usage: embpatch <command> [arguments]\n"
-      "\n"
-      "The Emberfall patch tool: a headless patch client, a publisher for patch\n"
-      "servers, and diagnostics for what they serve.\n"
-      "\n"
-      "Commands:\n";
-  size_t column = 17;
-  for (const Command& command : Commands()) column = std::max(column, command.name.size() + 4);
-  for (const Command& command : Commands()) {
-    std::string line = "  ";
-    line += command.name;
-    while (line.size() < column) line.push_back(' ');
-    line += command.summary;
-    text += line + "\n";
-  }
-  text += "\nRun 'embpatch help <command>' or 'embpatch <command> --help' for details.\n";
-  Write(stream, text);
-}
-
-void PrintCommandHelp(const Command& command) {
-  std::string text = "usage: embpatch ";
-  text += command.name;
-  if (!command.synopsis.empty()) {
-    text += " ";
-    text += command.synopsis;
-  }
-  text += "\n\n";
-  text += command.help;
-  if (!text.ends_with("\n")) text += "\n";
-  Write(stdout, text);
-}
+void PrintOverview(std::FILE* stream) { Write(stream, Overview(Commands())); }
 
 const Command* FindCommand(std::string_view name) {
   for (const Command& command : Commands()) {
@@ -111,77 +75,21 @@ const Command* FindCommand(std::string_view name) {
   return nullptr;
 }
 
+int UnknownCommand(std::string_view name) {
+  ErrLine("embpatch: unknown command '" + std::string(name) + "'");
+  PrintOverview(stderr);
+  return kExitUsage;
+}
+
 }  // namespace
 
-std::optional<std::string> ParsedArgs::Value(std::string_view name) const {
-  const auto it = values_.find(name);
-  if (it == values_.end() || it->second.empty()) return std::nullopt;
-  return it->second.back();
-}
-
-std::vector<std::string> ParsedArgs::Values(std::string_view name) const {
-  const auto it = values_.find(name);
-  return it == values_.end() ? std::vector<std::string>{} : it->second;
-}
-
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
-               ParsedArgs& parsed, std::string& error) {
-  parsed = ParsedArgs();
-  bool options_done = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options_done || arg.size() < 2 || arg[0] != '-') {
-      parsed.positional_.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    std::string name = arg;
-    std::optional<std::string> inline_value;
-    if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      inline_value = arg.substr(eq + 1);
-    }
-    const OptionDef* def = FindOption(defs, name);
-    if (def == nullptr) {
-      error = "unknown option '" + name + "'";
-      return false;
-    }
-    auto& values = parsed.values_[name];
-    if (!values.empty() && !def->repeatable) {
-      error = "option '" + name + "' given twice";
-      return false;
-    }
-    if (!def->takes_value) {
-      if (inline_value) {
-        error = "option '" + name + "' takes no value";
-        return false;
-      }
-      values.push_back("");
-      continue;
-    }
-    if (inline_value) {
-      values.push_back(*inline_value);
-    } else if (i + 1 < args.size()) {
-      values.push_back(args[++i]);
-    } else {
-      error = "option '" + name + "' needs a value";
-      return false;
-    }
-  }
-  return true;
-}
-
 bool ParseCount(std::string_view text, std::int64_t& value) {
-  if (text.empty() || text.size() > 18) return false;
-  std::int64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + (c - '0');
-  }
-  value = result;
+  // Eighteen digits cannot overflow 63 bits.
+  if (text.size() > kMaxCountDigits) return false;
+  const std::optional<std::uint64_t> parsed =
+      ParseUnsignedDecimal(text, UINT64_MAX, LeadingZeros::kAllowed);
+  if (!parsed) return false;
+  value = static_cast<std::int64_t>(*parsed);
   return true;
 }
 
@@ -230,7 +138,7 @@ int UsageError(std::string_view command_name, std::string_view problem) {
   text += command_name;
   if (const Command* command = FindCommand(command_name)) {
     text += " ";
-    text += command->synopsis;
+    text += Synopsis(*command);
   }
   text += "\nRun 'embpatch ";
   text += command_name;
@@ -303,39 +211,30 @@ int RunEmbpatch(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   const std::string& name = args[0];
-  if (name == "--help" || name == "-h") {
+  if (name == "--help" || name == "-h" || (name == "help" && args.size() == 1)) {
     PrintOverview(stdout);
     return kExitOk;
   }
   if (name == "help") {
-    if (args.size() == 1) {
-      PrintOverview(stdout);
-      return kExitOk;
-    }
     const Command* command = FindCommand(args[1]);
-    if (command == nullptr) {
-      ErrLine("embpatch: unknown command '" + args[1] + "'");
-      PrintOverview(stderr);
-      return kExitUsage;
-    }
-    PrintCommandHelp(*command);
+    if (command == nullptr) return UnknownCommand(args[1]);
+    Write(stdout, CommandHelp(*command));
     return kExitOk;
   }
   const Command* command = FindCommand(name);
-  if (command == nullptr) {
-    ErrLine("embpatch: unknown command '" + name + "'");
-    PrintOverview(stderr);
-    return kExitUsage;
-  }
+  if (command == nullptr) return UnknownCommand(name);
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   for (const std::string& arg : rest) {
     if (arg == "--") break;
     if (arg == "--help" || arg == "-h") {
-      PrintCommandHelp(*command);
+      Write(stdout, CommandHelp(*command));
       return kExitOk;
     }
   }
-  return command->run(rest);
+  ParsedArgs parsed;
+  std::string problem;
+  if (!ParseCommandLine(*command, rest, parsed, problem)) return UsageError(name, problem);
+  return command->run(parsed);
 }
 
 }  // namespace emberfall::cli

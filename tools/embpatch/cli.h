@@ -1,16 +1,17 @@
-// The command-line framework of embpatch: a table of commands, an option
-// parser shared by all of them, and output helpers. Output is UTF-8 with LF
-// line ends on every platform, so scripts see the same bytes everywhere.
+// The command-line framework of embpatch: the table of commands (how each is
+// parsed and described: command_line.h), the dispatch and output helpers.
+// Output is UTF-8 with LF line ends on every platform, so scripts see the
+// same bytes everywhere.
 #ifndef EMBERFALL_TOOLS_EMBPATCH_CLI_H_
 #define EMBERFALL_TOOLS_EMBPATCH_CLI_H_
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/embpatch/command_line.h"
 
 namespace emberfall::cli {
 
@@ -19,45 +20,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
-struct OptionDef {
-  std::string_view name;  // "--size" or "-o"
-  bool takes_value;
-  bool repeatable;
-};
-
-// The parsed command line of one command.
-class ParsedArgs {
- public:
-  const std::vector<std::string>& positional() const { return positional_; }
-  bool Has(std::string_view name) const { return values_.count(std::string(name)) != 0; }
-  // The last value of an option, or nullopt.
-  std::optional<std::string> Value(std::string_view name) const;
-  // Every value of a repeatable option, in order.
-  std::vector<std::string> Values(std::string_view name) const;
-
- private:
-  friend bool ParseArgs(const std::vector<std::string>&, const std::vector<OptionDef>&,
-                        ParsedArgs&, std::string&);
-  std::vector<std::string> positional_;
-  std::map<std::string, std::vector<std::string>, std::less<>> values_;
-};
-
-// Splits |args| into options of |defs| and positional arguments ("--" ends
-// the options). Returns false with |error| set on an unknown option, a missing
-// value or a repeated non-repeatable option.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
-               ParsedArgs& parsed, std::string& error);
-
-// Parses a non-negative decimal integer of at most 63 bits.
+// Parses a count: 1 to 18 decimal digits, leading zeros allowed, no sign.
 bool ParseCount(std::string_view text, std::int64_t& value);
-
-struct Command {
-  std::string_view name;
-  std::string_view synopsis;  // arguments after the name
-  std::string_view summary;   // one line for the overview
-  std::string_view help;      // the full description
-  int (*run)(const std::vector<std::string>& args);
-};
 
 // Every command, in the order the overview lists them.
 const std::vector<Command>& Commands();

@@ -12,19 +12,8 @@
 
 namespace emberfall::cli {
 
-int RunFetch(const std::vector<std::string>& args) {
-  static const std::vector<OptionDef> kOptions = {
-      {"--head", false, false},
-      {"--max-bytes", true, false},
-      {"--refresh", false, false},
-      {"-o", true, false},
-  };
-  ParsedArgs parsed;
+int RunFetch(const ParsedArgs& parsed) {
   std::string error;
-  if (!ParseArgs(args, kOptions, parsed, error)) return UsageError("fetch", error);
-  if (parsed.positional().size() != 1) {
-    return UsageError("fetch", parsed.positional().empty() ? "missing URL" : "too many arguments");
-  }
   RequestOptions options;
   options.refresh = parsed.Has("--refresh");
   if (const auto limit = parsed.Value("--max-bytes")) {

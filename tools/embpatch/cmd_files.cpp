@@ -33,11 +33,7 @@ bool HashFile(const std::string& path, std::uint32_t& crc, HashBuffer& buffer) {
 
 }  // namespace
 
-int RunCrc32(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {}, parsed, error)) return UsageError("crc32", error);
-  if (parsed.positional().empty()) return UsageError("crc32", "missing FILE");
+int RunCrc32(const ParsedArgs& parsed) {
   int exit_code = kExitOk;
   HashBuffer buffer;
   for (const std::string& path : parsed.positional()) {
@@ -52,22 +48,13 @@ int RunCrc32(const std::vector<std::string>& args) {
   return exit_code;
 }
 
-int RunUnpack(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {{"--size", true, false}, {"-o", true, false}}, parsed, error)) {
-    return UsageError("unpack", error);
-  }
-  if (parsed.positional().size() != 1) {
-    return UsageError("unpack", parsed.positional().empty() ? "missing PAYLOAD" : "too many arguments");
-  }
-  const std::optional<std::string> size_text = parsed.Value("--size");
-  const std::optional<std::string> out_path = parsed.Value("-o");
-  if (!size_text) return UsageError("unpack", "missing --size");
-  if (!out_path) return UsageError("unpack", "missing -o");
+int RunUnpack(const ParsedArgs& parsed) {
+  const std::string size_text = *parsed.Value("--size");
+  const std::string out_path = *parsed.Value("-o");
   std::int64_t size = 0;
-  if (!ParseCount(*size_text, size)) return UsageError("unpack", "invalid --size '" + *size_text + "'");
+  if (!ParseCount(size_text, size)) return UsageError("unpack", "invalid --size '" + size_text + "'");
 
+  std::string error;
   std::string payload;
   if (!ReadWholeFile(parsed.positional()[0], payload, error)) {
     ErrLine("embpatch unpack: " + error);
@@ -82,7 +69,7 @@ int RunUnpack(const std::vector<std::string>& args) {
     return kExitFailure;
   }
   const std::string_view bytes(reinterpret_cast<const char*>(decoded.data()), decoded.size());
-  if (!WriteWholeFile(*out_path, bytes, error)) {
+  if (!WriteWholeFile(out_path, bytes, error)) {
     ErrLine("embpatch unpack: " + error);
     return kExitFailure;
   }

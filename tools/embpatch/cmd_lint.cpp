@@ -14,17 +14,10 @@
 namespace emberfall::cli {
 namespace {
 
-// Reads the single FILE argument of a lint command; prints the problem and
-// returns an exit code when it cannot.
-std::optional<int> ReadInput(std::string_view command, const std::vector<std::string>& args,
-                             size_t expected_args, std::string& bytes, ParsedArgs& parsed) {
+// Reads the FILE operand of a lint command; prints the problem and returns
+// an exit code when it cannot.
+std::optional<int> ReadInput(std::string_view command, const ParsedArgs& parsed, std::string& bytes) {
   std::string error;
-  if (!ParseArgs(args, {}, parsed, error)) return UsageError(command, error);
-  if (parsed.positional().size() != expected_args) {
-    return UsageError(command, parsed.positional().size() < expected_args
-                                   ? "missing arguments"
-                                   : "too many arguments");
-  }
   if (!ReadWholeFile(parsed.positional()[0], bytes, error)) {
     ErrLine("embpatch " + std::string(command) + ": " + error);
     return kExitFailure;
@@ -39,18 +32,16 @@ int ReportFailure(const PatchFailure& failure) {
 
 }  // namespace
 
-int RunXmlAttr(const std::vector<std::string>& args) {
+int RunXmlAttr(const ParsedArgs& parsed) {
   std::string document;
-  ParsedArgs parsed;
-  if (auto exit_code = ReadInput("xml-attr", args, 3, document, parsed)) return *exit_code;
+  if (auto exit_code = ReadInput("xml-attr", parsed, document)) return *exit_code;
   OutLine(ReadXmlAttribute(document, parsed.positional()[1], parsed.positional()[2]));
   return kExitOk;
 }
 
-int RunParseConfig(const std::vector<std::string>& args) {
+int RunParseConfig(const ParsedArgs& parsed) {
   std::string document;
-  ParsedArgs parsed;
-  if (auto exit_code = ReadInput("parse-config", args, 1, document, parsed)) return *exit_code;
+  if (auto exit_code = ReadInput("parse-config", parsed, document)) return *exit_code;
   try {
     PatchConfig config = ParsePatchConfig(document);
     ApplyPatchUrlOverride(config);
@@ -64,10 +55,9 @@ int RunParseConfig(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-int RunParseCrcList(const std::vector<std::string>& args) {
+int RunParseCrcList(const ParsedArgs& parsed) {
   std::string text;
-  ParsedArgs parsed;
-  if (auto exit_code = ReadInput("parse-crclist", args, 1, text, parsed)) return *exit_code;
+  if (auto exit_code = ReadInput("parse-crclist", parsed, text)) return *exit_code;
   std::vector<CrcListEntry> entries;
   try {
     entries = ParseCrcList(text);

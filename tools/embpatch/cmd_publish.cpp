@@ -16,6 +16,7 @@
 #include "core/crc32.h"
 #include "core/crc_list.h"
 #include "core/fs_path.h"
+#include "core/helper_threads.h"
 #include "core/patch_config.h"
 #include "core/safe_path.h"
 #include "core/patch_error.h"
@@ -43,20 +44,6 @@ struct SourceFile {
   bool reused = false;
   std::string problem;    // why its published payload cannot stay
 };
-
-std::string XmlAttributeEscape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out;
-}
 
 // Writes |bytes| unless the file already holds exactly them, so that a
 // republish leaves unchanged files (and their times) alone. True if written.
@@ -138,23 +125,30 @@ struct PublishSettings {
 std::string ForEachFile(std::vector<SourceFile>& files,
                         const std::function<std::string(SourceFile&)>& work) {
   std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
   std::mutex error_mutex;
   std::string first_error;
-  auto worker = [&] {
-    for (size_t i = next++; i < files.size(); i = next++) {
-      std::string error = work(files[i]);
-      if (error.empty()) continue;
-      std::lock_guard<std::mutex> lock(error_mutex);
-      if (first_error.empty()) first_error = std::move(error);
-      next = files.size();
-      return;
+  const auto fail = [&](std::string error) {
+    std::lock_guard<std::mutex> lock(error_mutex);
+    if (first_error.empty()) first_error = std::move(error);
+    stop.store(true);
+  };
+  const auto worker = [&] {
+    try {
+      for (size_t i; !stop.load() && (i = next++) < files.size();) {
+        if (std::string error = work(files[i]); !error.empty()) fail(std::move(error));
+      }
+    } catch (const std::exception& failure) {  // out of memory, most likely
+      fail(failure.what());
     }
   };
   const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+  HelperThreads helpers(stop);
+  for (unsigned t = 1; t < threads; ++t) {
+    if (!helpers.Start(worker)) break;  // fewer threads share the files
+  }
   worker();
-  for (std::thread& thread : pool) thread.join();
+  helpers.JoinAll();
   return first_error;
 }
 
@@ -236,9 +230,103 @@ std::string WritePayloads(std::vector<SourceFile>& files, const fs::path& versio
   return error;
 }
 
+// The configuration document of |settings|, checked by the launcher's
+// parser, and the version folder in the web root its crcpatch_url maps to.
+// False after printing why.
+bool PrepareConfig(const PublishSettings& settings, std::string& document, fs::path& version_dir) {
+  PatchConfig config;
+  config.run_path = settings.run_path;
+  config.crcpatch_url = settings.crcpatch_url;
+  config.crcversion = settings.version;
+  document = FormatPatchConfig(config);
+  try {
+    config = ParsePatchConfig(document);
+  } catch (const PatchFailure& failure) {
+    ErrLine("embpatch publish: the launcher would refuse this configuration");
+    ErrLine(WideToUtf8(PatchFailureMessage(failure.code(), failure.detail())));
+    return false;
+  }
+  const std::optional<std::string> url_path = UrlPath(config.crcpatch_url);
+  std::u16string ignored;
+  if (!url_path || (!url_path->empty() && !IsSafeRelativePath(Utf8ToWide(*url_path), ignored))) {
+    ErrLine("embpatch publish: cannot map '" + config.crcpatch_url + "' into the web root");
+    return false;
+  }
+  version_dir = settings.web_root / FsPathFromUtf8(*url_path) / FsPathFromUtf8(config.crcversion);
+  return true;
+}
+
+// Scans the sources and writes the payloads that changed; nothing when a
+// kept payload is refused. False after printing why.
+bool PublishPayloads(std::vector<SourceFile>& files, const fs::path& version_dir,
+                     const PublishSettings& settings,
+                     const std::map<std::string, CrcListEntry>& published, int& written) {
+  std::string error = ScanSources(files, version_dir, settings, published);
+  const auto refused = std::count_if(files.begin(), files.end(),
+                                     [](const SourceFile& f) { return !f.problem.empty(); });
+  if (error.empty() && refused == 0) error = WritePayloads(files, version_dir, settings, written);
+  for (const SourceFile& file : files) {
+    if (!file.problem.empty()) ErrLine("embpatch publish: " + file.path + ": " + file.problem);
+  }
+  if (error.empty() && refused == 0) return true;
+  ErrLine("embpatch publish: " +
+          (error.empty() ? std::to_string(refused) + " payload(s) refused; nothing written" : error));
+  return false;
+}
+
+// Writes the crclist and the configuration document, then signs when asked.
+// False after printing why.
+bool PublishIndex(const std::vector<SourceFile>& files, const fs::path& version_dir,
+                  const std::string& document, PublishSettings& settings,
+                  std::vector<std::string>& signed_summary) {
+  std::vector<CrcListEntry> entries;
+  SourceHashes hashes;
+  for (const SourceFile& file : files) {
+    entries.push_back({file.crc, file.size, file.packed_size, 0, file.path});
+    hashes[file.path] = {file.sha256, file.size};
+  }
+  if (files.empty()) ErrLine("embpatch publish: warning: the folder is empty; launchers will fail with \"Empty crclist\"");
+  std::string error;
+  const bool list_changed =
+      WriteIfChanged(version_dir / "crclist", "# published by embpatch\n" + FormatCrcList(entries), error);
+  WriteIfChanged(settings.web_root / "new" / "emb.launcher.config.xml", document, error);
+  if (!error.empty()) {
+    ErrLine("embpatch publish: " + error);
+    return false;
+  }
+  std::vector<std::string> problems;
+  if (settings.signing) {
+    settings.signing->source_hashes = &hashes;
+    if (SignPublication(settings.web_root, version_dir, *settings.signing, signed_summary, problems)) return true;
+    for (const std::string& problem : problems) ErrLine("embpatch publish: " + problem);
+    return false;
+  }
+  std::error_code sig_ec;
+  if (list_changed && fs::exists(version_dir / std::string(kReleaseDocumentName), sig_ec)) {
+    ErrLine("embpatch publish: warning: " + std::string(kReleaseDocumentName) +
+            " no longer matches the crclist; launchers with a pinned key refuse this version "
+            "until 'embpatch sign' signs it again");
+  }
+  return true;
+}
+
+// Removes the payloads of files that left the folder; returns how many.
+int RemoveGone(const std::vector<SourceFile>& files, const fs::path& version_dir,
+               const std::map<std::string, CrcListEntry>& published) {
+  int removed = 0;
+  std::set<std::string> current;
+  for (const SourceFile& file : files) current.insert(file.path);
+  for (const auto& [path, entry] : published) {
+    std::error_code ec;
+    if (!current.count(path) && fs::remove(version_dir / FsPathFromUtf8(path + ".lz"), ec)) ++removed;
+  }
+  return removed;
+}
+
 int Publish(PublishSettings& settings) {
   std::vector<SourceFile> files;
-  std::string error;
+  std::string error, document;
+  fs::path version_dir;
   if (!fs::is_directory(settings.from)) {
     ErrLine("embpatch publish: '" + Utf8Path(settings.from) + "' is not a folder");
     return kExitFailure;
@@ -247,87 +335,15 @@ int Publish(PublishSettings& settings) {
     ErrLine("embpatch publish: " + error);
     return kExitFailure;
   }
-
-  // The document this publication serves, checked by the launcher's parser.
-  const std::string document =
-      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-      "<torrent_config run_path=\"" + XmlAttributeEscape(settings.run_path) + "\">\n"
-      "  <foreground_patch crcpatch_url=\"" + XmlAttributeEscape(settings.crcpatch_url) +
-      "\" crcversion=\"" + XmlAttributeEscape(settings.version) + "\"/>\n"
-      "</torrent_config>\n";
-  PatchConfig config;
-  try {
-    config = ParsePatchConfig(document);
-  } catch (const PatchFailure& failure) {
-    ErrLine("embpatch publish: the launcher would refuse this configuration");
-    ErrLine(WideToUtf8(PatchFailureMessage(failure.code(), failure.detail())));
-    return kExitFailure;
-  }
-  const std::optional<std::string> url_path = UrlPath(config.crcpatch_url);
-  std::u16string ignored;
-  if (!url_path || (!url_path->empty() && !IsSafeRelativePath(Utf8ToWide(*url_path), ignored))) {
-    ErrLine("embpatch publish: cannot map '" + config.crcpatch_url + "' into the web root");
-    return kExitFailure;
-  }
-
-  const fs::path version_dir =
-      settings.web_root / FsPathFromUtf8(*url_path) / FsPathFromUtf8(config.crcversion);
-  const fs::path list_path = version_dir / "crclist";
-  const std::map<std::string, CrcListEntry> published = ReadPublishedList(list_path);
-
+  if (!PrepareConfig(settings, document, version_dir)) return kExitFailure;
+  const std::map<std::string, CrcListEntry> published = ReadPublishedList(version_dir / "crclist");
   int written = 0;
-  error = ScanSources(files, version_dir, settings, published);
-  const auto refused = std::count_if(files.begin(), files.end(),
-                                     [](const SourceFile& f) { return !f.problem.empty(); });
-  if (error.empty() && refused == 0) error = WritePayloads(files, version_dir, settings, written);
-  for (const SourceFile& file : files) {
-    if (!file.problem.empty()) ErrLine("embpatch publish: " + file.path + ": " + file.problem);
-  }
-  if (!error.empty() || refused != 0) {
-    ErrLine("embpatch publish: " +
-            (error.empty() ? std::to_string(refused) + " payload(s) refused; nothing written" : error));
+  std::vector<std::string> signed_summary;
+  if (!PublishPayloads(files, version_dir, settings, published, written) ||
+      !PublishIndex(files, version_dir, document, settings, signed_summary)) {
     return kExitFailure;
   }
-
-  std::string list = "# published by embpatch\n";
-  for (const SourceFile& file : files) {
-    char prefix[96];
-    std::snprintf(prefix, sizeof(prefix), "%08" PRIx32 " %" PRId64 " %" PRId64 " 0 ", file.crc,
-                  file.size, file.packed_size);
-    list += prefix + file.path + "\n";
-  }
-  if (files.empty()) ErrLine("embpatch publish: warning: the folder is empty; launchers will fail with \"Empty crclist\"");
-  const bool list_changed = WriteIfChanged(list_path, list, error);
-  WriteIfChanged(settings.web_root / "new" / "emb.launcher.config.xml", document, error);
-  if (!error.empty()) {
-    ErrLine("embpatch publish: " + error);
-    return kExitFailure;
-  }
-  std::vector<std::string> signed_summary, problems;
-  SourceHashes hashes;
-  for (const SourceFile& file : files) hashes[file.path] = {file.sha256, file.size};
-  if (settings.signing) settings.signing->source_hashes = &hashes;
-  if (settings.signing &&
-      !SignPublication(settings.web_root, version_dir, *settings.signing, signed_summary, problems)) {
-    for (const std::string& problem : problems) ErrLine("embpatch publish: " + problem);
-    return kExitFailure;
-  }
-  std::error_code sig_ec;
-  if (!settings.signing && list_changed &&
-      fs::exists(version_dir / std::string(kReleaseDocumentName), sig_ec)) {
-    ErrLine("embpatch publish: warning: " + std::string(kReleaseDocumentName) +
-            " no longer matches the crclist; launchers with a pinned key refuse this version "
-            "until 'embpatch sign' signs it again");
-  }
-
-  // Payloads of files that left the folder go too.
-  int removed = 0;
-  std::set<std::string> current;
-  for (const SourceFile& file : files) current.insert(file.path);
-  for (const auto& [path, entry] : published) {
-    std::error_code ec;
-    if (!current.count(path) && fs::remove(version_dir / FsPathFromUtf8(path + ".lz"), ec)) ++removed;
-  }
+  const int removed = RemoveGone(files, version_dir, published);
 
   std::error_code ec;
   if (!fs::exists(settings.from / FsPathFromUtf8(settings.run_path), ec)) {
@@ -338,38 +354,15 @@ int Publish(PublishSettings& settings) {
           " payloads written, " + std::to_string(reused) + " unchanged, " + std::to_string(removed) +
           " removed");
   OutLine("configuration: " + Utf8Path(settings.web_root / "new" / "emb.launcher.config.xml"));
-  OutLine("crclist: " + Utf8Path(list_path));
+  OutLine("crclist: " + Utf8Path(version_dir / "crclist"));
   for (const std::string& line : signed_summary) OutLine(line);
   return kExitOk;
 }
 
 }  // namespace
 
-int RunPublish(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args,
-                 {{"--from", true, false},
-                  {"--web-root", true, false},
-                  {"--crcpatch-url", true, false},
-                  {"--version", true, false},
-                  {"--run-path", true, false},
-                  {"--level", true, false},
-                  {"--bare", false, false},
-                  {"--sign-key", true, false},
-                  {"--passphrase-file", true, false},
-                  {"--product", true, false},
-                  {"--channel", true, false},
-                  {"--expires-days", true, false},
-                  {"--serial", true, false}},
-                 parsed, error)) {
-    return UsageError("publish", error);
-  }
-  if (!parsed.positional().empty()) return UsageError("publish", "unexpected argument '" + parsed.positional()[0] + "'");
+int RunPublish(const ParsedArgs& parsed) {
   PublishSettings settings;
-  for (const char* required : {"--from", "--web-root", "--crcpatch-url", "--version"}) {
-    if (!parsed.Has(required)) return UsageError("publish", std::string(required) + " is required");
-  }
   settings.from = FsPathFromUtf8(*parsed.Value("--from"));
   settings.web_root = FsPathFromUtf8(*parsed.Value("--web-root"));
   settings.crcpatch_url = *parsed.Value("--crcpatch-url");
@@ -381,13 +374,9 @@ int RunPublish(const std::vector<std::string>& args) {
     settings.level = *parsed_level;
   }
   if (parsed.Has("--bare")) settings.framing = Framing::Bare;
-  if (!parsed.Has("--sign-key")) {
-    for (const char* option :
-         {"--passphrase-file", "--product", "--channel", "--expires-days", "--serial"}) {
-      if (parsed.Has(option)) return UsageError("publish", std::string(option) + " needs --sign-key");
-    }
-    return Publish(settings);
-  }
+  if (!parsed.unmet_need().empty()) return UsageError("publish", parsed.unmet_need());
+  if (!parsed.Has("--sign-key")) return Publish(settings);
+  std::string error;
   settings.signing.emplace();
   if (!ParseSignOptions(parsed, *settings.signing, error)) return UsageError("publish", error);
   // A key that cannot be read fails now, not after every payload is written.
@@ -400,22 +389,15 @@ int RunPublish(const std::vector<std::string>& args) {
   return Publish(settings);
 }
 
-int RunPack(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {{"-o", true, false}, {"--level", true, false}, {"--bare", false, false}},
-                 parsed, error)) {
-    return UsageError("pack", error);
-  }
-  if (parsed.positional().size() != 1) return UsageError("pack", "expected one input file");
-  const std::optional<std::string> out = parsed.Value("-o");
-  if (!out) return UsageError("pack", "-o OUT is required");
+int RunPack(const ParsedArgs& parsed) {
+  const std::string out = *parsed.Value("-o");
   CompressionLevel level = CompressionLevel::Best;
   if (auto text = parsed.Value("--level")) {
     const std::optional<CompressionLevel> parsed_level = ParseLevel(*text);
     if (!parsed_level) return UsageError("pack", "--level must be 1 or 999");
     level = *parsed_level;
   }
+  std::string error;
   std::string bytes;
   if (!ReadWholeFile(parsed.positional()[0], bytes, error)) {
     ErrLine("embpatch pack: " + error);
@@ -427,7 +409,7 @@ int RunPack(const std::vector<std::string>& args) {
     ErrLine("embpatch pack: " + error);
     return kExitFailure;
   }
-  if (!WriteWholeFile(*out, std::string_view(reinterpret_cast<const char*>(payload->data()), payload->size()), error)) {
+  if (!WriteWholeFile(out, std::string_view(reinterpret_cast<const char*>(payload->data()), payload->size()), error)) {
     ErrLine("embpatch pack: " + error);
     return kExitFailure;
   }

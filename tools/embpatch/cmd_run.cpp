@@ -1,20 +1,22 @@
 // embpatch run: one headless patch run of the launcher's engine, with a live
 // display on a terminal and plain progress lines otherwise.
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
-#include <mutex>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <utility>
-#include <vector>
 
 #include "app/localization.h"
 #include "core/crypto.h"
 #include "core/fs_path.h"
 #include "core/patch_error.h"
 #include "engine/patch_engine.h"
+#include "engine/snapshot_mailbox.h"
 #include "core/release_state.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
@@ -25,45 +27,6 @@ namespace emberfall::cli {
 namespace {
 
 constexpr int kExitInterrupted = 130;
-
-// Snapshots cross from the engine's worker to the main thread here. A
-// snapshot that only updates the one before it (same stage, status and file)
-// replaces it; the others queue, so the plain display prints every step even
-// when the main thread falls behind.
-class SnapshotMailbox {
- public:
-  void Post(const ProgressState& state) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!pending_.empty() && StepKey(pending_.back()) == StepKey(state)) {
-      pending_.back() = state;
-    } else {
-      pending_.push_back(state);
-    }
-    if (state.stage == PatchStage::Done ||
-        state.stage == PatchStage::Failed) {
-      finished_ = true;
-    }
-    changed_.notify_all();
-  }
-
-  // Waits up to |timeout| for new snapshots; returns them, oldest first.
-  std::vector<ProgressState> Take(std::chrono::milliseconds timeout, bool& finished) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, timeout, [this] { return !pending_.empty(); });
-    finished = finished_;
-    return std::exchange(pending_, {});
-  }
-
-  static std::u16string StepKey(const ProgressState& s) {
-    return ToWideDecimal(static_cast<std::uint32_t>(s.stage)) + u"|" + s.statusText + u"|" + s.noteText;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<ProgressState> pending_;
-  bool finished_ = false;
-};
 
 std::string Bar(std::uint32_t percent, int width) {
   const int filled = static_cast<int>(percent > 100 ? 100 : percent) * width / 100;
@@ -111,9 +74,8 @@ class PlainDisplay {
   static constexpr bool kEveryStep = true;
 
   void Draw(const ProgressState& s) {
-    const std::u16string key = SnapshotMailbox::StepKey(s);
-    if (key == last_) return;
-    last_ = key;
+    if (last_ && SameStep(*last_, s)) return;
+    last_ = s;
     std::string line = WideToUtf8(s.statusText);
     if (s.stage == PatchStage::Download ||
         s.stage == PatchStage::Unpack) {
@@ -127,7 +89,7 @@ class PlainDisplay {
   void Finish() {}
 
  private:
-  std::u16string last_;
+  std::optional<ProgressState> last_;
 };
 
 std::optional<Language> ParseLanguage(const std::string& text) {
@@ -142,8 +104,9 @@ int Drive(PatchEngine& engine, SnapshotMailbox& mailbox, Display& display,
           std::atomic<bool>& interrupted, ProgressState& last) {
   engine.Start();
   for (;;) {
-    bool finished = false;
-    std::vector<ProgressState> states = mailbox.Take(std::chrono::milliseconds(100), finished);
+    std::deque<ProgressState> states = mailbox.WaitAndTakeAll(std::chrono::milliseconds(100));
+    const bool finished = std::any_of(states.begin(), states.end(),
+                                      [](const ProgressState& state) { return IsFinal(state.stage); });
     if (!states.empty()) {
       if constexpr (Display::kEveryStep) {
         for (const ProgressState& state : states) display.Draw(state);
@@ -168,40 +131,18 @@ int Drive(PatchEngine& engine, SnapshotMailbox& mailbox, Display& display,
   return last.stage == PatchStage::Done ? kExitOk : kExitFailure;
 }
 
-}  // namespace
-
-int RunPatchRun(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args,
-                 {{"--game-dir", true, false},
-                  {"--config-url", true, true},
-                  {"--exe-path", true, false},
-                  {"--lang", true, false},
-                  {"--trust-key", true, true},
-                  {"--trust-state", true, false},
-                  {"--product", true, false},
-                  {"--channel", true, false},
-                  {"--connections", true, false}},
-                 parsed, error)) {
-    return UsageError("run", error);
-  }
-  if (!parsed.positional().empty()) {
-    return UsageError("run", "unexpected argument '" + parsed.positional()[0] + "'");
-  }
-  const std::optional<std::string> game_dir = parsed.Value("--game-dir");
-  if (!game_dir) return UsageError("run", "--game-dir is required");
-
+// The folders of the run: the game folder (created if missing) and the
+// launcher executable it updates. False when the folder cannot be used.
+bool MakePaths(const ParsedArgs& parsed, LauncherPaths& paths) {
+  const std::string game_dir = *parsed.Value("--game-dir");
   std::error_code ec;
-  std::filesystem::path game_folder = FsPathFromUtf8(*game_dir);
+  std::filesystem::path game_folder = FsPathFromUtf8(game_dir);
   std::filesystem::create_directories(game_folder, ec);
   game_folder = std::filesystem::absolute(game_folder, ec);
   if (ec || !std::filesystem::is_directory(game_folder)) {
-    ErrLine("embpatch run: cannot use game folder '" + *game_dir + "'");
-    return kExitFailure;
+    ErrLine("embpatch run: cannot use game folder '" + game_dir + "'");
+    return false;
   }
-
-  LauncherPaths paths;
   paths.gameFolder = WidePath(game_folder);
   if (const std::optional<std::string> exe = parsed.Value("--exe-path")) {
     const std::filesystem::path exe_path = std::filesystem::absolute(FsPathFromUtf8(*exe), ec);
@@ -212,37 +153,13 @@ int RunPatchRun(const std::vector<std::string>& args) {
     paths.exePath = own.exePath;
     paths.exeFolder = own.exeFolder;
   }
+  return true;
+}
 
-  Language language;
-  if (const std::optional<std::string> lang = parsed.Value("--lang")) {
-    const std::optional<Language> chosen = ParseLanguage(*lang);
-    if (!chosen) return UsageError("run", "--lang must be en, de or tr");
-    language = *chosen;
-  } else {
-    language = DetectLanguage(FindLocaleConfig(paths));
-  }
-
-  PatchEngineOptions options;
-  options.connections = kDefaultConnections;
-  if (const std::optional<std::string> text = parsed.Value("--connections")) {
-    std::int64_t count = 0;
-    if (!ParseCount(*text, count) || count < 1 || count > kMaxConnections) {
-      return UsageError("run", "--connections must be 1 to 16");
-    }
-    options.connections = static_cast<unsigned>(count);
-  }
-  for (const std::string& url : parsed.Values("--config-url")) {
-    options.configUrls.push_back(Utf8ToWide(url));
-  }
-  for (const std::string& text : parsed.Values("--trust-key")) {
-    const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text);
-    if (!key) return UsageError("run", "--trust-key takes 130 lower-case hex digits starting 04");
-    options.trustedKeys.push_back(*key);
-  }
-  // Not elevated and not the launcher: the record of accepted releases goes
-  // to a file of the user's, never into the game folder.
-  const std::optional<std::string> trust_state = parsed.Value("--trust-state");
-  options.releaseState = [trust_state](const std::u16string& key) {
+// Not elevated and not the launcher: the record of accepted releases goes to
+// a file of the user's, never into the game folder.
+decltype(PatchEngineOptions::releaseState) ReleaseStateOf(std::optional<std::string> trust_state) {
+  return [trust_state](const std::u16string& key) {
     std::u16string path = trust_state ? WidePath(std::filesystem::absolute(FsPathFromUtf8(*trust_state)))
                                       : UserReleaseStatePath(key);
     if (path.empty()) {
@@ -252,26 +169,48 @@ int RunPatchRun(const std::vector<std::string>& args) {
     }
     return MakeFileReleaseState(std::move(path));
   };
-  if (!ParseReleaseTarget(parsed, options.product, options.channel, error)) {
-    return UsageError("run", error);
+}
+
+// The engine's options from the command line; false with |problem| set on a
+// usage error.
+bool MakeOptions(const ParsedArgs& parsed, PatchEngineOptions& options, std::string& problem) {
+  options.connections = kDefaultConnections;
+  if (const std::optional<std::string> text = parsed.Value("--connections")) {
+    std::int64_t count = 0;
+    if (!ParseCount(*text, count) || count < 1 || count > kMaxConnections) {
+      problem = "--connections must be 1 to 16";
+      return false;
+    }
+    options.connections = static_cast<unsigned>(count);
   }
+  for (const std::string& url : parsed.Values("--config-url")) {
+    options.configUrls.push_back(Utf8ToWide(url));
+  }
+  if (!ParseTrustKeys(parsed, options.trustedKeys, problem)) return false;
+  options.releaseState = ReleaseStateOf(parsed.Value("--trust-state"));
+  if (!ParseReleaseTarget(parsed, options.product, options.channel, problem)) return false;
   // An operator's tool: failures are shown here, never sent to the maker.
   options.reportError = [](const std::u16string&, const std::u16string&) {};
+  return true;
+}
 
+int RunEngine(const LauncherPaths& paths, Language language, PatchEngineOptions options) {
   static std::atomic<bool> interrupted{false};
   InstallInterruptFlag(&interrupted);
 
-  SnapshotMailbox mailbox;
-  PatchEngine engine(paths, LoadUiStrings(language),
-                     [&mailbox](const ProgressState& state) { mailbox.Post(state); }, options);
+  // The plain display prints every step, however far behind it falls.
+  const auto mailbox = std::make_shared<SnapshotMailbox>(SnapshotMailbox::Options{
+      .maxWaiting = std::numeric_limits<std::size_t>::max(), .coalesceSteps = true});
+  mailbox->Open();
+  PatchEngine engine(paths, LoadUiStrings(language), PostTo(mailbox), std::move(options));
   ProgressState last;
   int exit_code;
   if (StdoutIsInteractiveTerminal()) {
     LiveDisplay display;
-    exit_code = Drive(engine, mailbox, display, interrupted, last);
+    exit_code = Drive(engine, *mailbox, display, interrupted, last);
   } else {
     PlainDisplay display;
-    exit_code = Drive(engine, mailbox, display, interrupted, last);
+    exit_code = Drive(engine, *mailbox, display, interrupted, last);
   }
   if (exit_code == kExitOk) {
     OutLine(WideToUtf8(last.detailText));
@@ -280,6 +219,25 @@ int RunPatchRun(const std::vector<std::string>& args) {
     ErrLine(WideToUtf8(last.errorText));
   }
   return exit_code;
+}
+
+}  // namespace
+
+int RunPatchRun(const ParsedArgs& parsed) {
+  LauncherPaths paths;
+  if (!MakePaths(parsed, paths)) return kExitFailure;
+  Language language;
+  if (const std::optional<std::string> lang = parsed.Value("--lang")) {
+    const std::optional<Language> chosen = ParseLanguage(*lang);
+    if (!chosen) return UsageError("run", "--lang must be en, de or tr");
+    language = *chosen;
+  } else {
+    language = DetectLanguage(FindLocaleConfig(paths));
+  }
+  PatchEngineOptions options;
+  std::string problem;
+  if (!MakeOptions(parsed, options, problem)) return UsageError("run", problem);
+  return RunEngine(paths, language, std::move(options));
 }
 
 }  // namespace emberfall::cli

@@ -53,6 +53,19 @@ bool ParseReleaseTarget(const ParsedArgs& parsed, std::string& product, std::str
   return true;
 }
 
+bool ParseTrustKeys(const ParsedArgs& parsed, std::vector<EcdsaPublicKey>& keys,
+                    std::string& problem) {
+  for (const std::string& text : parsed.Values("--trust-key")) {
+    const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text);
+    if (!key) {
+      problem = "--trust-key takes 130 lower-case hex digits starting 04";
+      return false;
+    }
+    keys.push_back(*key);
+  }
+  return true;
+}
+
 bool ParseSignOptions(const ParsedArgs& parsed, SignSettings& settings, std::string& problem) {
   if (!ParseReleaseTarget(parsed, settings.product, settings.channel, problem)) return false;
   if (auto days = parsed.Value("--expires-days")) {
@@ -79,48 +92,24 @@ std::optional<SigningKey> LoadSignKey(const ParsedArgs& parsed, std::string& err
   return SigningKey::Load(parsed.Value("--sign-key").value_or(""), passphrase, error);
 }
 
-int RunKeygen(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
+int RunKeygen(const ParsedArgs& parsed) {
+  const std::string out = *parsed.Value("--out");
   std::string error;
-  if (!ParseArgs(args, {{"--out", true, false}, {"--passphrase-file", true, false}}, parsed, error)) {
-    return UsageError("keygen", error);
-  }
-  if (!parsed.positional().empty()) return UsageError("keygen", "unexpected argument '" + parsed.positional()[0] + "'");
-  const std::optional<std::string> out = parsed.Value("--out");
-  if (!out) return UsageError("keygen", "--out is required");
   std::optional<std::string> passphrase;
   EcdsaPublicKey public_key;
   if (!ReadPassphrase(parsed, passphrase, error) ||
-      !GenerateSigningKey(*out, passphrase, public_key, error)) {
+      !GenerateSigningKey(out, passphrase, public_key, error)) {
     ErrLine("embpatch keygen: " + error);
     return kExitFailure;
   }
-  ErrLine("embpatch keygen: wrote the private key to '" + *out + "'" +
+  ErrLine("embpatch keygen: wrote the private key to '" + out + "'" +
           (passphrase ? ", encrypted" : "") + "; keep it off the patch server");
   OutLine(FormatPublicKeyText(public_key));
   return kExitOk;
 }
 
-int RunSign(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
+int RunSign(const ParsedArgs& parsed) {
   std::string error;
-  if (!ParseArgs(args,
-                 {{"--web-root", true, false},
-                  {"--version", true, false},
-                  {"--sign-key", true, false},
-                  {"--passphrase-file", true, false},
-                  {"--from", true, false},
-                  {"--product", true, false},
-                  {"--channel", true, false},
-                  {"--expires-days", true, false},
-                  {"--serial", true, false}},
-                 parsed, error)) {
-    return UsageError("sign", error);
-  }
-  if (!parsed.positional().empty()) return UsageError("sign", "unexpected argument '" + parsed.positional()[0] + "'");
-  for (const char* required : {"--web-root", "--version", "--sign-key"}) {
-    if (!parsed.Has(required)) return UsageError("sign", std::string(required) + " is required");
-  }
   SignSettings settings;
   if (!ParseSignOptions(parsed, settings, error)) return UsageError("sign", error);
   if (const std::optional<std::string> from = parsed.Value("--from")) {
@@ -143,32 +132,13 @@ int RunSign(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-int RunVerifyPublication(const std::vector<std::string>& args) {
-  ParsedArgs parsed;
+int RunVerifyPublication(const ParsedArgs& parsed) {
   std::string error;
-  if (!ParseArgs(args,
-                 {{"--web-root", true, false},
-                  {"--version", true, false},
-                  {"--trust-key", true, true},
-                  {"--product", true, false},
-                  {"--channel", true, false}},
-                 parsed, error)) {
+  std::vector<EcdsaPublicKey> keys;
+  std::string product, channel;
+  if (!ParseTrustKeys(parsed, keys, error) || !ParseReleaseTarget(parsed, product, channel, error)) {
     return UsageError("verify-publication", error);
   }
-  if (!parsed.positional().empty()) {
-    return UsageError("verify-publication", "unexpected argument '" + parsed.positional()[0] + "'");
-  }
-  for (const char* required : {"--web-root", "--version", "--trust-key"}) {
-    if (!parsed.Has(required)) return UsageError("verify-publication", std::string(required) + " is required");
-  }
-  std::vector<EcdsaPublicKey> keys;
-  for (const std::string& text : parsed.Values("--trust-key")) {
-    const std::optional<EcdsaPublicKey> key = ParsePublicKeyText(text);
-    if (!key) return UsageError("verify-publication", "--trust-key takes 130 lower-case hex digits starting 04");
-    keys.push_back(*key);
-  }
-  std::string product, channel;
-  if (!ParseReleaseTarget(parsed, product, channel, error)) return UsageError("verify-publication", error);
   fs::path version_dir;
   if (!FindVersionDir(FsPathFromUtf8(*parsed.Value("--web-root")), *parsed.Value("--version"),
                       version_dir, error)) {

@@ -1,11 +1,14 @@
 // The command handlers of embpatch, one group per source file. Each takes
-// the arguments after the command name and returns the exit code.
+// its command line, already checked against its table in commands.cpp
+// (operands, required options), and returns the exit code.
 #ifndef EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
 #define EMBERFALL_TOOLS_EMBPATCH_COMMANDS_H_
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "core/crypto.h"
 
 namespace emberfall::cli {
 
@@ -14,32 +17,36 @@ class SigningKey;
 struct SignSettings;
 
 // cmd_fetch.cpp
-int RunFetch(const std::vector<std::string>& args);
+int RunFetch(const ParsedArgs& args);
 
 // cmd_files.cpp
-int RunCrc32(const std::vector<std::string>& args);
-int RunUnpack(const std::vector<std::string>& args);
+int RunCrc32(const ParsedArgs& args);
+int RunUnpack(const ParsedArgs& args);
 
 // cmd_lint.cpp
-int RunXmlAttr(const std::vector<std::string>& args);
-int RunParseConfig(const std::vector<std::string>& args);
-int RunParseCrcList(const std::vector<std::string>& args);
+int RunXmlAttr(const ParsedArgs& args);
+int RunParseConfig(const ParsedArgs& args);
+int RunParseCrcList(const ParsedArgs& args);
 
 // cmd_run.cpp
-int RunPatchRun(const std::vector<std::string>& args);
+int RunPatchRun(const ParsedArgs& args);
 
 // cmd_publish.cpp
-int RunPublish(const std::vector<std::string>& args);
-int RunPack(const std::vector<std::string>& args);
+int RunPublish(const ParsedArgs& args);
+int RunPack(const ParsedArgs& args);
 
 // cmd_sign.cpp
-int RunKeygen(const std::vector<std::string>& args);
-int RunSign(const std::vector<std::string>& args);
-int RunVerifyPublication(const std::vector<std::string>& args);
+int RunKeygen(const ParsedArgs& args);
+int RunSign(const ParsedArgs& args);
+int RunVerifyPublication(const ParsedArgs& args);
 // Reads --product and --channel (default: the build's EMB_PRODUCT and
 // EMB_CHANNEL). False with |problem| set when one is not a valid name.
 bool ParseReleaseTarget(const ParsedArgs& parsed, std::string& product, std::string& channel,
                         std::string& problem);
+// Appends the public keys of every --trust-key to |keys|. False with
+// |problem| set when one is not a key in the form keygen prints.
+bool ParseTrustKeys(const ParsedArgs& parsed, std::vector<EcdsaPublicKey>& keys,
+                    std::string& problem);
 // Reads --product, --channel, --expires-days and --serial, as publish and
 // sign take them. False with |problem| set on a value out of range.
 bool ParseSignOptions(const ParsedArgs& parsed, SignSettings& settings, std::string& problem);

@@ -1,11 +1,16 @@
-#include "ui/snapshot_mailbox.h"
+#include "engine/snapshot_mailbox.h"
 
 #include <utility>
 
 namespace emberfall {
 
+bool SameStep(const ProgressState& a, const ProgressState& b) {
+  return a.stage == b.stage && a.statusText == b.statusText && a.noteText == b.noteText;
+}
+
 void SnapshotMailbox::Open(Wake wake) {
   std::lock_guard lock(mutex_);
+  open_ = true;
   wake_ = std::move(wake);
   wakePending_ = false;
 }
@@ -15,6 +20,7 @@ void SnapshotMailbox::Close() {
   std::deque<ProgressState> dropped;
   {
     std::lock_guard lock(mutex_);
+    open_ = false;
     closing.swap(wake_);
     dropped.swap(waiting_);
     wakePending_ = false;
@@ -25,19 +31,29 @@ void SnapshotMailbox::Close() {
 void SnapshotMailbox::Post(const ProgressState& snapshot) {
   try {
     std::lock_guard lock(mutex_);
-    if (!wake_) return;
-    if (waiting_.size() >= kMaxWaiting) waiting_.pop_front();
-    waiting_.push_back(snapshot);
+    if (!open_) return;
+    if (options_.coalesceSteps && !waiting_.empty() && SameStep(waiting_.back(), snapshot)) {
+      waiting_.back() = snapshot;
+    } else {
+      if (waiting_.size() >= options_.maxWaiting) waiting_.pop_front();
+      waiting_.push_back(snapshot);
+    }
     // A wake-up that could not be queued is asked for again by the next post.
-    if (!wakePending_) wakePending_ = wake_();
+    if (wake_ && !wakePending_) wakePending_ = wake_();
+    posted_.notify_all();
   } catch (...) {
     // Out of memory: the snapshot is lost, the next one shows the run.
   }
 }
 
 std::deque<ProgressState> SnapshotMailbox::TakeAll() {
+  return WaitAndTakeAll(std::chrono::milliseconds(0));
+}
+
+std::deque<ProgressState> SnapshotMailbox::WaitAndTakeAll(std::chrono::milliseconds timeout) {
   std::deque<ProgressState> taken;
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  if (timeout.count() > 0) posted_.wait_for(lock, timeout, [this] { return !waiting_.empty(); });
   wakePending_ = false;
   taken.swap(waiting_);
   return taken;
