@@ -37,36 +37,14 @@ TEST(ScopedGenericTest, ClosesEachHandleOnceAndNoneEver) {
       {"destroyed", [] { Owner a(1); }, {1}},
       {"empty or invalid", [] { Owner a, b(-1); ScopedGeneric<TwoNonesTraits> c(0); }, {}},
       {"moved from leaves nothing",
-       [] {
-         Owner a(1);
-         Owner b(std::move(a));
-         EXPECT_FALSE(a);
-         EXPECT_EQ(b.get(), 1);
-       },
-       {1}},
-      {"move-assigned over a handle",
-       [] {
-         Owner a(1), b(2);
-         b = std::move(a);
-       },
-       {2, 1}},
-      {"moved onto itself",
-       [] {
-         Owner a(1);
-         Owner& same = a;
-         a = std::move(same);
-       },
-       {1}},
+       [] { Owner a(1); Owner b(std::move(a)); EXPECT_TRUE(!a && b.get() == 1); }, {1}},
+      {"move-assigned over a handle", [] { Owner a(1), b(2); b = std::move(a); }, {2, 1}},
+      {"moved onto itself", [] { Owner a(1); Owner& same = a; a = std::move(same); }, {1}},
       {"reset", [] { Owner a(1); a.reset(2); }, {1, 2}},
       {"put closes before the slot is written", [] { Owner a(1); *a.put() = 2; }, {1, 2}},
       {"released", [] { Owner a(1); EXPECT_EQ(a.release(), 1); EXPECT_FALSE(a.is_valid()); }, {}},
       {"checked close reports a failure once",
-       [] {
-         Owner a(13), b(2);
-         EXPECT_FALSE(a.CloseChecked());
-         EXPECT_TRUE(a.CloseChecked());
-         EXPECT_TRUE(b.CloseChecked());
-       },
+       [] { Owner a(13), b(2); EXPECT_TRUE(!a.CloseChecked() && a.CloseChecked() && b.CloseChecked()); },
        {13, 2}},
   };
   for (const Row& row : rows) {
