@@ -10,8 +10,8 @@
 #include "app/relaunch_marker.h"
 #include "app/single_instance.h"
 #include "core/win/scoped_com.h"
-#include "ui/background_video.h"
 #include "ui/launcher_window.h"
+#include "ui/video_preparation.h"
 
 namespace emberfall {
 namespace {

@@ -19,6 +19,7 @@
 #include "core/build_settings.h"
 #include "core/text.h"
 #include "core/win/wide.h"
+#include "ui/video_preparation.h"
 
 // After windows.h, which they need.
 #include <shellapi.h>
