@@ -10,8 +10,9 @@
 #include "app/relaunch_marker.h"
 #include "app/single_instance.h"
 #include "core/win/scoped_com.h"
-#include "ui/background_video.h"
 #include "ui/launcher_window.h"
+#include "ui/scoped_window.h"
+#include "ui/video_preparation.h"
 
 namespace emberfall {
 namespace {
@@ -98,19 +99,21 @@ int RunLauncher(HINSTANCE instance) {
   const int exitCode = RunMessageLoop();
   // Before the window hides: a start from now on waits for this process to
   // end instead of bringing a dying window forward.
+  win::ScopedWindowProperty closing;
   if (window->window() != nullptr) {
-    SetPropW(window->window(), kClosingWindowProperty, reinterpret_cast<HANDLE>(1));
+    closing = win::SetWindowProperty(window->window(), kClosingWindowProperty,
+                                     reinterpret_cast<HANDLE>(1));
   }
   // One budget for the worker and the COM teardown together: the media stack
   // can stall while shutting down (Wine's does).
   return ShutDownLauncher(
       exitCode, kShutdownWaitMs,
       [&window](DWORD left) { return window->CloseAndWait(left); },
-      [&window, &com] {
+      [&window, &com, &closing] {
         // The media engine and the drawing objects are COM objects, released
         // before the apartment goes. A start that finds no window waits for
         // the mutex, as one that finds it marked closing does.
-        RemovePropW(window->window(), kClosingWindowProperty);
+        closing.reset();
         window.reset();
         com.reset();
       });

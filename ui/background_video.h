@@ -1,23 +1,21 @@
-// The looping background video: the embedded MP4 (RCDATA 101) written once
-// to the temporary folder off the UI thread, played muted by the Media
-// Foundation media engine in frame-server mode, and pulled frame by frame
-// by the renderer: into a WIC bitmap, or where the engine refuses those
-// (Wine's), through a Direct3D 11 texture. Its first frame, decoded once, is
-// the still shown until frames come and when no route gives any.
-// Best-effort throughout: every failure leaves the launcher running on its
-// still or its plain background.
+// The looping background video: the prepared file (video_preparation.h)
+// played muted by the Media Foundation media engine in frame-server mode,
+// and pulled frame by frame by the renderer: into a WIC bitmap, or where the
+// engine refuses those (Wine's), through a Direct3D 11 texture. Its first
+// frame (still_frame.h) is the still shown until frames come and when no
+// route gives any. Best-effort throughout: every failure leaves the launcher
+// running on its still or its plain background.
 #ifndef EMBERFALL_UI_BACKGROUND_VIDEO_H_
 #define EMBERFALL_UI_BACKGROUND_VIDEO_H_
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "core/win/windows_include.h"
 #include "core/win/com_ptr.h"
+#include "ui/scoped_media_foundation.h"
+#include "ui/still_frame.h"
 #include "ui/texture_frames.h"
 
 struct IWICBitmap;
@@ -29,47 +27,6 @@ struct IMFMediaEngine;
 struct IMFMediaEngineEx;
 struct IMFMediaEngineNotify;
 }  // namespace win
-
-inline constexpr int kVideoResourceId = 101;
-
-// The embedded video's bytes; empty when the module has none.
-std::string_view VideoResourceBytes(HMODULE module);
-
-// <temporary folder>\EmbLauncher\hero.mp4; empty if there is no temporary
-// folder.
-std::u16string TempVideoPath();
-
-// The temporary file, when it exists and holds exactly the embedded video.
-// The launcher runs elevated and the folder is writable by the user, so a
-// file of the right size is not trusted without comparing its contents, and
-// neither the file nor its folder may be a link (junction, symbolic link).
-// On success the file and its folder are held open until ReleaseVideoFile
-// or the process ends: nobody can write, delete or rename them meanwhile.
-std::optional<std::u16string> FindReusableVideoFile(HMODULE module);
-
-// The reusable file, or a fresh copy of the resource written there (a new
-// file created exclusively: a file or link at the name is removed first, a
-// link's target is never written; deleted again when the write comes up
-// short), checked and held like a reusable one. Empty on failure, and when
-// the folder is a link.
-std::u16string ExtractVideoResource(HMODULE module);
-
-// Closes the handles that hold the video file and its folder; the engine
-// must no longer read the file. Any thread.
-void ReleaseVideoFile();
-
-// Starts the preparation once per process and returns at once: a known or
-// reusable file signals readiness immediately, otherwise a detached thread
-// extracts the resource. Any thread; null means the executable.
-void PrepareBackgroundVideo(HMODULE module);
-
-// Prepares if needed, waits up to |timeoutMs| for the preparation, and tells
-// whether a video path is known now.
-bool WaitForBackgroundVideo(HMODULE module, DWORD timeoutMs);
-
-// The prepared path; when there is none yet, extracts on the calling thread.
-// Empty on failure.
-std::u16string GetVideoPath(HMODULE module);
 
 // How the renderer gets the playing engine's frames.
 enum class FrameRoute {
@@ -83,17 +40,6 @@ struct FrameRoutes {
   bool bitmap = true;
   bool texture = true;
 };
-
-// A decoded picture: 32-bit BGRA, opaque, rows |width| * 4 bytes apart.
-struct StillFrame {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::vector<std::uint8_t> pixels;
-};
-
-// The first frame of the video file at |path|, decoded with a Media
-// Foundation source reader; nothing when the file cannot be decoded.
-std::optional<StillFrame> DecodeFirstFrame(const std::u16string& path);
 
 // The playing engine of one window. UI thread only; needs COM initialised.
 class BackgroundVideo {
@@ -159,6 +105,10 @@ class BackgroundVideo {
   // One attempt on |url| through |route|; |rejected| tells that the engine
   // refused the source.
   bool StartVideoFromUrl(const std::wstring& url, FrameRoute route, bool* rejected);
+  // Plays the engine that can play and waits (at most 3 s) until it knows
+  // its frame size; false when it fails, refuses its frames on |route| or the
+  // wait runs out.
+  bool PlayUntilSized(FrameRoute route);
   // A new engine on |url| for |route|, loading; false when none could be made.
   bool CreateEngine(const std::wstring& url, FrameRoute route);
   void PlayMuted();
@@ -170,6 +120,9 @@ class BackgroundVideo {
   void RestartClip();
 
   const FrameRoutes routes_;
+  // First, so that it goes last: Media Foundation stops after everything
+  // made with it.
+  win::ScopedMediaFoundation mediaFoundation_;
   win::ComPtr<win::IMFMediaEngine> engine_;
   win::ComPtr<win::IMFMediaEngineEx> engineEx_;
   TextureFrames textures_;
@@ -181,7 +134,6 @@ class BackgroundVideo {
   bool framesRefused_ = false;
   // A new engine is loading the clip again; it plays once it can.
   bool restarting_ = false;
-  bool mediaFoundationStarted_ = false;
   LONGLONG lastFramePts_ = -1;
   std::optional<StillFrame> still_;
   // Our own reference to the engine's event sink, so that shutdown can cut

@@ -19,6 +19,7 @@
 #include "core/build_settings.h"
 #include "core/text.h"
 #include "core/win/wide.h"
+#include "ui/video_preparation.h"
 
 // After windows.h, which they need.
 #include <shellapi.h>
@@ -102,11 +103,6 @@ ControllerTexts MakeControllerTexts(const UiStrings& strings) {
 
 }  // namespace
 
-LauncherWindow::IconHandles::~IconHandles() {
-  if (big != nullptr) DestroyIcon(big);
-  if (small != nullptr) DestroyIcon(small);
-}
-
 LauncherWindow::LauncherWindow(HINSTANCE instance, LauncherWindowParts parts)
     : instance_(instance),
       paths_(std::move(parts.paths)),
@@ -116,16 +112,17 @@ LauncherWindow::LauncherWindow(HINSTANCE instance, LauncherWindowParts parts)
 
 LauncherWindow::~LauncherWindow() {
   mailbox_->Close();
-  if (window_ != nullptr && IsWindow(window_)) {
-    KillTimer(window_, kRedrawTimer);
-    KillTimer(window_, kCountdownTimer);
-    KillTimer(window_, kDeferredRedrawTimer);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    DestroyWindow(window_);
-  }
-  window_ = nullptr;
-  // Fails while another window of the class exists; that one keeps it.
-  UnregisterClassW(kLauncherWindowClass, instance_);
+  StopTimers();
+  window_.reset();
+  // After the window: a class is not unregistered while a window of it
+  // exists. The icons go after both, with the members.
+  windowClass_.reset();
+}
+
+void LauncherWindow::StopTimers() {
+  redrawTimer_.reset();
+  countdownTimer_.reset();
+  deferredRedrawTimer_.reset();
 }
 
 LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -134,7 +131,7 @@ LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wP
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
     auto* self = static_cast<LauncherWindow*>(create->lpCreateParams);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    if (self != nullptr) self->window_ = window;
+    if (self != nullptr) self->window_.reset(window);
     return DefWindowProcW(window, message, wParam, lParam);
   }
   auto* self = reinterpret_cast<LauncherWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -142,7 +139,8 @@ LRESULT CALLBACK LauncherWindow::WindowProc(HWND window, UINT message, WPARAM wP
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self->mailbox_->Close();
-    self->window_ = nullptr;
+    // The system destroys it; nothing is left to destroy.
+    self->window_.release();
     return DefWindowProcW(window, message, wParam, lParam);
   }
   try {
@@ -158,14 +156,14 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
   switch (message) {
     case WM_NCHITTEST: {
       POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      ScreenToClient(window_, &point);
+      ScreenToClient(window(), &point);
       if (render_.HitTest(point.x, point.y) != ButtonId::None) return HTCLIENT;
       return point.y < static_cast<int>(render_.TitleBarHeight()) ? HTCAPTION : HTCLIENT;
     }
     case WM_SETCURSOR: {
       POINT point{};
       GetCursorPos(&point);
-      ScreenToClient(window_, &point);
+      ScreenToClient(window(), &point);
       const bool overButton = render_.HitTest(point.x, point.y) != ButtonId::None;
       SetCursor(LoadCursorW(nullptr, overButton ? IDC_HAND : IDC_ARROW));
       return TRUE;
@@ -180,7 +178,7 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       const ButtonId hit = render_.HitTest(x, y);
       if (hit == ButtonId::None && y < static_cast<int>(render_.TitleBarHeight())) {
         ReleaseCapture();
-        SendMessageW(window_, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+        SendMessageW(window(), WM_NCLBUTTONDOWN, HTCAPTION, lParam);
       } else {
         controller_.OnButton(hit);
         RedrawIfChanged();
@@ -196,10 +194,8 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_PAINT: {
       // Frames are drawn on change; this only restores what another window
       // uncovered.
-      PAINTSTRUCT paint{};
-      BeginPaint(window_, &paint);
-      EndPaint(window_, &paint);
-      if (!IsIconic(window_)) Render();
+      { const win::ScopedPaint paint = win::BeginPaintOn(window()); }
+      if (!IsIconic(window())) Render();
       return 0;
     }
     case WM_SIZE:
@@ -212,7 +208,7 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_DPICHANGED:
       if (lParam != 0) {
         const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+        SetWindowPos(window(), nullptr, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
                      kReplaceFlags);
         ResizeToClient();
@@ -228,14 +224,12 @@ LRESULT LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_ERASEBKGND:
       return 1;
     case WM_DESTROY:
-      KillTimer(window_, kRedrawTimer);
-      KillTimer(window_, kCountdownTimer);
-      KillTimer(window_, kDeferredRedrawTimer);
+      StopTimers();
       controller_.OnClosing();
       PostQuitMessage(0);
       return 0;
     default:
-      return DefWindowProcW(window_, message, wParam, lParam);
+      return DefWindowProcW(window(), message, wParam, lParam);
   }
 }
 
@@ -258,7 +252,7 @@ void LauncherWindow::RedrawIfChanged(Urgency urgency) {
   UpdateFrameTimer();
   // Minimised, nothing is seen; behind a modal box, drawing would only take
   // time from the box. The change stays noted for the next frame.
-  if (window_ == nullptr || IsIconic(window_) || !IsWindowVisible(window_) ||
+  if (window() == nullptr || IsIconic(window()) || !IsWindowVisible(window()) ||
       controller_.boxOpen()) {
     return;
   }
@@ -268,7 +262,7 @@ void LauncherWindow::RedrawIfChanged(Urgency urgency) {
   // waiting and clicks would never be read. A newer snapshot or waiting
   // input leaves this frame to a timer, which comes after them.
   if (InputOrSnapshotWaiting()) {
-    SetTimer(window_, kDeferredRedrawTimer, 1, nullptr);
+    win::StartTimer(deferredRedrawTimer_, window(), kDeferredRedrawTimer, 1);
     return;
   }
   if (urgency == Urgency::Progress) {
@@ -276,8 +270,8 @@ void LauncherWindow::RedrawIfChanged(Urgency urgency) {
     const auto now = std::chrono::steady_clock::now();
     if (now < next) {
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-      SetTimer(window_, kDeferredRedrawTimer, static_cast<UINT>(std::max<long long>(wait, 1)),
-               nullptr);
+      win::StartTimer(deferredRedrawTimer_, window(), kDeferredRedrawTimer,
+                      static_cast<UINT>(std::max<long long>(wait, 1)));
       return;
     }
   }
@@ -300,29 +294,29 @@ void LauncherWindow::RedrawIfChanged(Urgency urgency) {
 }
 
 void LauncherWindow::UpdateFrameTimer() {
-  const bool wanted = window_ != nullptr && video_.playing() && !IsIconic(window_) &&
-                      IsWindowVisible(window_) && !controller_.boxOpen();
+  const bool wanted = window() != nullptr && video_.playing() && !IsIconic(window()) &&
+                      IsWindowVisible(window()) && !controller_.boxOpen();
   if (wanted == frameTimer_) return;
   frameTimer_ = wanted;
   // Nothing of the video is seen meanwhile: it need not decode either.
   video_.SetPaused(!wanted);
   if (wanted) {
-    SetTimer(window_, kRedrawTimer, kRedrawIntervalMs, nullptr);
+    win::StartTimer(redrawTimer_, window(), kRedrawTimer, kRedrawIntervalMs);
   } else {
-    KillTimer(window_, kRedrawTimer);
+    redrawTimer_.reset();
   }
 }
 
 void LauncherWindow::Replace() {
   const WindowPlacement placement =
-      ComputeWindowPlacement(MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST));
-  SetWindowPos(window_, nullptr, placement.x, placement.y, placement.width, placement.height,
+      ComputeWindowPlacement(MonitorFromWindow(window(), MONITOR_DEFAULTTONEAREST));
+  SetWindowPos(window(), nullptr, placement.x, placement.y, placement.width, placement.height,
                kReplaceFlags);
 }
 
 void LauncherWindow::ResizeToClient() {
   RECT client{};
-  if (GetClientRect(window_, &client)) {
+  if (GetClientRect(window(), &client)) {
     render_.ResizeRenderTarget(static_cast<std::uint32_t>(client.right - client.left),
                                static_cast<std::uint32_t>(client.bottom - client.top));
   }
@@ -344,7 +338,7 @@ void LauncherWindow::OnTimer(UINT_PTR id) {
       RedrawIfChanged();
       return;
     case kDeferredRedrawTimer:
-      KillTimer(window_, kDeferredRedrawTimer);
+      deferredRedrawTimer_.reset();
       RedrawIfChanged();
       return;
     default:
@@ -387,7 +381,7 @@ SettingsStart LauncherWindow::StartSettings(std::uint32_t* error) {
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_FLAG_NO_UI;
-  info.hwnd = window_;
+  info.hwnd = window();
   info.lpFile = file.c_str();
   info.lpDirectory = folder.c_str();
   info.nShow = SW_SHOWNORMAL;
@@ -398,29 +392,29 @@ SettingsStart LauncherWindow::StartSettings(std::uint32_t* error) {
 
 void LauncherWindow::OpenUrl(const std::u16string& url) {
   // Through the desktop shell, so the browser does not inherit our rights.
-  emberfall::OpenUrl(window_, url);
+  emberfall::OpenUrl(window(), url);
 }
 
 void LauncherWindow::SetCountdownTimer(bool running) {
-  if (window_ == nullptr) return;
+  if (window() == nullptr) return;
   if (running) {
-    SetTimer(window_, kCountdownTimer, kCountdownIntervalMs, nullptr);
+    win::StartTimer(countdownTimer_, window(), kCountdownTimer, kCountdownIntervalMs);
   } else {
-    KillTimer(window_, kCountdownTimer);
+    countdownTimer_.reset();
   }
 }
 
 void LauncherWindow::ShowWindowAs(WindowShow show) {
   switch (show) {
     case WindowShow::Minimised:
-      ShowWindow(window_, SW_MINIMIZE);
+      ShowWindow(window(), SW_MINIMIZE);
       return;
     case WindowShow::Hidden:
-      ShowWindow(window_, SW_HIDE);
+      ShowWindow(window(), SW_HIDE);
       return;
     case WindowShow::Restored:
-      ShowWindow(window_, SW_RESTORE);
-      SetForegroundWindow(window_);
+      ShowWindow(window(), SW_RESTORE);
+      SetForegroundWindow(window());
       return;
   }
 }
@@ -431,7 +425,7 @@ BoxAnswer LauncherWindow::ShowBox(const std::u16string& text, const std::u16stri
       kind == BoxKind::UpdateError ? MB_RETRYCANCEL | MB_ICONERROR : MB_OK | MB_ICONWARNING;
   // The box is counted open by now: no frames and no decoding behind it.
   UpdateFrameTimer();
-  switch (ShowBoxW(window_, text, caption, style)) {
+  switch (ShowBoxW(window(), text, caption, style)) {
     case IDRETRY:
       return BoxAnswer::Retry;
     case IDOK:
@@ -453,28 +447,33 @@ void LauncherWindow::Quit() { PostQuitMessage(0); }
 
 bool LauncherWindow::CloseAndWait(DWORD timeoutMs) {
   controller_.OnClosing();
-  if (window_ != nullptr && IsWindow(window_)) ShowWindow(window_, SW_HIDE);
+  if (window() != nullptr && IsWindow(window())) ShowWindow(window(), SW_HIDE);
   return engine_.StopAndWait(timeoutMs);
 }
 
-bool LauncherWindow::Create() {
+bool LauncherWindow::RegisterWindowClass() {
   // One pair of icons for the class and the window, destroyed with the
   // window; the class goes with it, so no later window of it shows a
   // destroyed icon.
-  icons_.big = LoadAppIcon(instance_, 0);
-  icons_.small = LoadAppIcon(instance_, 16);
+  bigIcon_.reset(LoadAppIcon(instance_, 0));
+  smallIcon_.reset(LoadAppIcon(instance_, 16));
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = &LauncherWindow::WindowProc;
   windowClass.hInstance = instance_;
-  windowClass.hIcon = icons_.big;
-  windowClass.hIconSm = icons_.small;
+  windowClass.hIcon = bigIcon_.get();
+  windowClass.hIconSm = smallIcon_.get();
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   windowClass.lpszClassName = kLauncherWindowClass;
   if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  windowClass_.reset(win::WindowClass{kLauncherWindowClass, instance_});
+  return true;
+}
 
+bool LauncherWindow::Create() {
+  if (!RegisterWindowClass()) return false;
   POINT cursor{};
   HMONITOR monitor = GetCursorPos(&cursor) ? MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST)
                                            : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
@@ -485,14 +484,14 @@ bool LauncherWindow::Create() {
     return false;
   }
   mailbox_->Open(
-      [target = window_] { return PostMessageW(target, WM_LAUNCHER_PROGRESS, 0, 0) != FALSE; });
-  if (icons_.big != nullptr) {
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_.big));
+      [target = window()] { return PostMessageW(target, WM_LAUNCHER_PROGRESS, 0, 0) != FALSE; });
+  if (bigIcon_) {
+    SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
   }
-  if (icons_.small != nullptr) {
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons_.small));
+  if (smallIcon_) {
+    SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   }
-  if (!render_.InitRendering(window_)) return false;
+  if (!render_.InitRendering(window())) return false;
   // The run overlaps the video start; the controller keeps its snapshots
   // until the window is on screen.
   engine_.Start();
@@ -504,18 +503,18 @@ bool LauncherWindow::Create() {
   if (!video_.StartVideo(instance_)) ReportError(u"Video init failed", u"OpenEmbedded");
   // The video's wait dispatches messages. If the window was destroyed in it,
   // its quit message is queued and the message loop ends the launcher.
-  if (window_ == nullptr) return true;
+  if (window() == nullptr) return true;
 
   for (int pass = 0; pass < 2; ++pass) {
     Replace();
     ResizeToClient();
     Render();
     if (pass == 0) {
-      ShowWindow(window_, SW_SHOW);
-      UpdateWindow(window_);
+      ShowWindow(window(), SW_SHOW);
+      UpdateWindow(window());
     }
   }
-  SetForegroundWindow(window_);
+  SetForegroundWindow(window());
   UpdateFrameTimer();
   controller_.OnShown();
   RedrawIfChanged();

@@ -15,10 +15,12 @@
 #include "core/ui_strings.h"
 #include "core/win/windows_include.h"
 #include "engine/patch_engine.h"
+#include "engine/snapshot_mailbox.h"
 #include "ui/background_video.h"
 #include "ui/layout.h"
 #include "ui/render_resources.h"
-#include "engine/snapshot_mailbox.h"
+#include "ui/scoped_gdi.h"
+#include "ui/scoped_window.h"
 #include "ui/window_controller.h"
 
 namespace emberfall {
@@ -58,26 +60,19 @@ class LauncherWindow : private WindowHost {
   // the patch worker. True when it ended.
   bool CloseAndWait(DWORD timeoutMs);
 
-  HWND window() const { return window_; }
+  HWND window() const { return window_.get(); }
   const WindowController& controller() const { return controller_; }
 
  private:
   friend std::unique_ptr<LauncherWindow> CreateLauncherWindow(HINSTANCE, LauncherWindowParts);
 
-  // Destroys the icon handles given to the window, after the window.
-  struct IconHandles {
-    HICON big = nullptr;
-    HICON small = nullptr;
-    IconHandles() = default;
-    IconHandles(const IconHandles&) = delete;
-    IconHandles& operator=(const IconHandles&) = delete;
-    ~IconHandles();
-  };
-
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   bool Create();
+  // Loads the icons and registers the window class (or finds it registered).
+  bool RegisterWindowClass();
+  void StopTimers();
   void OnProgressMessage();
   void OnTimer(UINT_PTR id);
   void Replace();
@@ -109,8 +104,16 @@ class LauncherWindow : private WindowHost {
   // Open while the window exists. The engine's callback holds a reference of
   // its own, as its worker may report until the engine is destroyed.
   const std::shared_ptr<SnapshotMailbox> mailbox_ = std::make_shared<SnapshotMailbox>();
-  HWND window_ = nullptr;
-  IconHandles icons_;
+  // The icons given to the class and the window; they go after both.
+  win::ScopedIcon bigIcon_;
+  win::ScopedIcon smallIcon_;
+  win::ScopedWindowClass windowClass_;
+  // Set at WM_NCCREATE, released at WM_NCDESTROY when the system destroys
+  // the window.
+  win::ScopedWindow window_;
+  win::ScopedTimer redrawTimer_;
+  win::ScopedTimer countdownTimer_;
+  win::ScopedTimer deferredRedrawTimer_;
   RenderResources render_;
   BackgroundVideo video_;
   LauncherPaths paths_;

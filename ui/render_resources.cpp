@@ -2,34 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
-#include "core/win/wide.h"
 #include "ui/background_video.h"
 
 namespace emberfall {
 namespace {
 
 using win::ComPtr;
-
-struct FormatSpec {
-  float designSize;
-  DWRITE_FONT_WEIGHT weight;
-  DWRITE_TEXT_ALIGNMENT alignment;
-};
-
-// The cached formats; FindTextFormat tests them in this order.
-constexpr FormatSpec kFormats[] = {
-    {16, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER},    // minimise glyph
-    {14, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_LEADING},   // title
-    {14, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER},    // close, start text
-    {14, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_CENTER},       // settings glyph
-    {13, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_CENTER},       // links
-    {13, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_LEADING},   // status
-    {13, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_TRAILING},     // detail
-    {12, DWRITE_FONT_WEIGHT_MEDIUM, DWRITE_TEXT_ALIGNMENT_LEADING},      // note
-    {11, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER},    // bar caption
-};
 
 constexpr D2D1_COLOR_F kBrushColours[] = {
     {0.92f, 0.90f, 0.98f, 1.0f},   // text
@@ -47,77 +26,7 @@ constexpr D2D1_COLOR_F kBrushColours[] = {
     {0.20f, 0.12f, 0.30f, 0.92f},  // start while ready and hovered
 };
 
-constexpr const wchar_t* kFontFamily = L"Bahnschrift";
-constexpr const wchar_t* kFallbackFontFamily = L"Segoe UI";
-constexpr const wchar_t* kLocale = L"tr-tr";
-
 D2D1_RECT_F ToD2D(const RectF& r) { return D2D1::RectF(r.left, r.top, r.right, r.bottom); }
-
-D2D1_BITMAP_PROPERTIES FrameBitmapProperties() {
-  return D2D1::BitmapProperties(
-      D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 96.0f, 96.0f);
-}
-
-ComPtr<IWICImagingFactory> CreateWicFactory() {
-  ComPtr<IWICImagingFactory> factory;
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
-                                 IID_IWICImagingFactory, factory.put_void()))) {
-    return factory;
-  }
-  // Systems before Windows 8 only have the first factory.
-  CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                   factory.put_void());
-  return factory;
-}
-
-// A memory DC and top-down 32-bit DIB section, freed together.
-class DibCanvas {
- public:
-  explicit DibCanvas(std::uint32_t n) {
-    HDC screen = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
-    ReleaseDC(nullptr, screen);
-    if (dc_ == nullptr) return;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(n);
-    info.bmiHeader.biHeight = -static_cast<LONG>(n);
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-    if (bitmap_ != nullptr) previous_ = SelectObject(dc_, bitmap_);
-  }
-  ~DibCanvas() {
-    if (previous_ != nullptr) SelectObject(dc_, previous_);
-    if (bitmap_ != nullptr) DeleteObject(bitmap_);
-    if (dc_ != nullptr) DeleteDC(dc_);
-  }
-  DibCanvas(const DibCanvas&) = delete;
-  DibCanvas& operator=(const DibCanvas&) = delete;
-
-  bool ok() const { return bits_ != nullptr && previous_ != nullptr; }
-  HDC dc() const { return dc_; }
-  std::uint8_t* bits() const { return static_cast<std::uint8_t*>(bits_); }
-
- private:
-  HDC dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ previous_ = nullptr;
-  void* bits_ = nullptr;
-};
-
-// Every text of the face has a row one line high: a longer text (German and
-// Turkish failure messages, counters with large counts) ends in an ellipsis
-// instead of wrapping into the row below.
-void KeepToOneLine(IDWriteFactory* factory, IDWriteTextFormat* format) {
-  format->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
-  ComPtr<IDWriteInlineObject> ellipsis;
-  factory->CreateEllipsisTrimmingSign(format, ellipsis.put());
-  const DWRITE_TRIMMING trimming{DWRITE_TRIMMING_GRANULARITY_CHARACTER, 0, 0};
-  // The format holds its own reference to the sign.
-  format->SetTrimming(&trimming, ellipsis.get());
-}
 
 }  // namespace
 
@@ -150,10 +59,7 @@ bool RenderResources::CreateFrameSource(IWICImagingFactory* factory) {
 
 bool RenderResources::InitRendering(HWND window) {
   window_ = window;
-  if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                 reinterpret_cast<IUnknown**>(textFactory_.put())))) {
-    return false;
-  }
+  if (!text_.CreateFactory()) return false;
   ComPtr<IWICImagingFactory> wic = CreateWicFactory();
   if (!wic) return false;
   RECT client{};
@@ -186,33 +92,25 @@ void RenderResources::EnsureDeviceResources() {
   for (std::size_t i = 0; i <= kButtonFace; ++i) {
     renderTarget_->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
   }
-  frameBitmap_.reset();
-  frameBitmapWidth_ = frameBitmapHeight_ = 0;
-  if (SUCCEEDED(renderTarget_->CreateBitmap(D2D1::SizeU(clientWidth_, clientHeight_), nullptr, 0,
-                                            FrameBitmapProperties(), frameBitmap_.put()))) {
-    frameBitmapWidth_ = clientWidth_;
-    frameBitmapHeight_ = clientHeight_;
-  }
+  frame_.Create(renderTarget_.get(), clientWidth_, clientHeight_);
   for (std::size_t i = kStartReady; i < kBrushCount; ++i) {
     renderTarget_->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
   }
   iconBitmap_.reset();
   iconSize_ = 0;
   EnsureIconBitmap();
-  CreateTextFormats();
+  text_.CreateFormats(Scale());
 }
 
 void RenderResources::DiscardDeviceResources() {
   // Everything made by the target belongs to its device and dies with it.
-  textCache_.clear();
+  text_.DiscardBitmaps();
   for (auto& brush : brushes_) brush.reset();
   stillBitmap_.reset();
   faceBitmap_.reset();
   faceLayer_.reset();
   faceKey_.reset();
-  frameShown_ = false;
-  frameBitmap_.reset();
-  frameBitmapWidth_ = frameBitmapHeight_ = 0;
+  frame_.Reset();
   iconBitmap_.reset();
   iconSize_ = 0;
   target_ = nullptr;
@@ -227,61 +125,20 @@ void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t heig
     renderTarget_->Resize(D2D1::SizeU(width, height));
     renderTarget_->SetDpi(96.0f, 96.0f);
   }
-  textCache_.clear();
-  widths_.clear();
+  text_.DiscardBitmaps();
+  text_.ForgetWidths();
   faceBitmap_.reset();
   faceLayer_.reset();
   faceKey_.reset();
   frameSource_.reset();
-  frameShown_ = false;
-  frameBitmap_.reset();
-  frameBitmapWidth_ = frameBitmapHeight_ = 0;
+  frame_.Reset();
   ComPtr<IWICImagingFactory> wic = CreateWicFactory();
   CreateFrameSource(wic.get());
-  CreateTextFormats();
+  text_.CreateFormats(Scale());
   ComputeButtonRects();
   iconBitmap_.reset();
   iconSize_ = 0;
   if (renderTarget_) EnsureIconBitmap();
-}
-
-ComPtr<IDWriteTextFormat> RenderResources::CreateFormat(float size, DWRITE_TEXT_ALIGNMENT alignment,
-                                                        bool bold) const {
-  ComPtr<IDWriteTextFormat> format;
-  if (!textFactory_ || size <= 0) return format;
-  const DWRITE_FONT_WEIGHT weight = bold ? DWRITE_FONT_WEIGHT_SEMI_BOLD : DWRITE_FONT_WEIGHT_MEDIUM;
-  for (const wchar_t* family : {kFontFamily, kFallbackFontFamily}) {
-    if (SUCCEEDED(textFactory_->CreateTextFormat(family, nullptr, weight, DWRITE_FONT_STYLE_NORMAL,
-                                                 DWRITE_FONT_STRETCH_NORMAL, size, kLocale,
-                                                 format.put()))) {
-      format->SetTextAlignment(alignment);
-      format->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
-      KeepToOneLine(textFactory_.get(), format.get());
-      return format;
-    }
-  }
-  format.reset();
-  return format;
-}
-
-void RenderResources::CreateTextFormats() {
-  for (std::size_t i = 0; i < kFormatCount; ++i) {
-    formats_[i].reset();
-    formats_[i] = CreateFormat(FontSize(kFormats[i].designSize), kFormats[i].alignment,
-                               kFormats[i].weight == DWRITE_FONT_WEIGHT_SEMI_BOLD);
-  }
-}
-
-IDWriteTextFormat* RenderResources::FindTextFormat(float size, DWRITE_TEXT_ALIGNMENT alignment,
-                                                   bool bold) const {
-  const DWRITE_FONT_WEIGHT weight = bold ? DWRITE_FONT_WEIGHT_SEMI_BOLD : DWRITE_FONT_WEIGHT_MEDIUM;
-  for (std::size_t i = 0; i < kFormatCount; ++i) {
-    if (std::fabs(FontSize(kFormats[i].designSize) - size) < 0.05f &&
-        kFormats[i].alignment == alignment && kFormats[i].weight == weight) {
-      return formats_[i].get();
-    }
-  }
-  return nullptr;
 }
 
 void RenderResources::EnsureIconBitmap() {
@@ -290,68 +147,8 @@ void RenderResources::EnsureIconBitmap() {
   if (iconBitmap_ && iconSize_ == n) return;
   iconBitmap_.reset();
   iconSize_ = 0;
-  HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1),
-                                             IMAGE_ICON, static_cast<int>(n), static_cast<int>(n), 0));
-  if (icon == nullptr) return;
-  iconBitmap_ = IconToBitmap(icon, n);
+  iconBitmap_ = LoadIconBitmap(renderTarget_.get(), n);
   if (iconBitmap_) iconSize_ = n;
-  DestroyIcon(icon);
-}
-
-ComPtr<ID2D1Bitmap> RenderResources::IconToBitmap(HICON icon, std::uint32_t n) {
-  ComPtr<ID2D1Bitmap> bitmap;
-  DibCanvas canvas(n);
-  if (!canvas.ok()) return bitmap;
-  std::uint8_t* pixels = canvas.bits();
-  const std::size_t bytes = static_cast<std::size_t>(n) * n * 4;
-  std::fill(pixels, pixels + bytes, std::uint8_t{0});
-  DrawIconEx(canvas.dc(), 0, 0, icon, static_cast<int>(n), static_cast<int>(n), 0, nullptr,
-             DI_NORMAL);
-  GdiFlush();
-  for (std::size_t i = 0; i < bytes; i += 4) {
-    const unsigned a = pixels[i + 3];
-    if (a == 0 || a == 255) continue;
-    for (std::size_t c = 0; c < 3; ++c) pixels[i + c] = static_cast<std::uint8_t>(pixels[i + c] * a / 255);
-  }
-  renderTarget_->CreateBitmap(D2D1::SizeU(n, n), pixels, n * 4, FrameBitmapProperties(),
-                              bitmap.put());
-  return bitmap;
-}
-
-bool RenderResources::UploadVideoFrame() {
-  if (!frameSource_ || !renderTarget_) return false;
-  UINT width = 0;
-  UINT height = 0;
-  if (FAILED(frameSource_->GetSize(&width, &height))) return false;
-  const WICRect whole{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
-  ComPtr<IWICBitmapLock> lock;
-  if (FAILED(frameSource_->Lock(&whole, WICBitmapLockRead, lock.put()))) return false;
-  UINT lockWidth = 0;
-  UINT lockHeight = 0;
-  if (FAILED(lock->GetSize(&lockWidth, &lockHeight))) return false;
-  UINT stride = 0;
-  if (FAILED(lock->GetStride(&stride)) || stride == 0) stride = lockWidth * 4;
-  UINT size = 0;
-  BYTE* data = nullptr;
-  if (FAILED(lock->GetDataPointer(&size, &data)) || data == nullptr) return false;
-  return CopyIntoFrameBitmap(data, stride, lockWidth, lockHeight);
-}
-
-bool RenderResources::CopyIntoFrameBitmap(const std::uint8_t* data, std::uint32_t pitch,
-                                          std::uint32_t width, std::uint32_t height) {
-  if (data == nullptr || !renderTarget_) return false;
-  if (!frameBitmap_ || frameBitmapWidth_ != width || frameBitmapHeight_ != height) {
-    frameBitmap_.reset();
-    frameBitmapWidth_ = frameBitmapHeight_ = 0;
-    frameShown_ = false;
-    if (FAILED(renderTarget_->CreateBitmap(D2D1::SizeU(width, height), nullptr, 0,
-                                           FrameBitmapProperties(), frameBitmap_.put()))) {
-      return false;
-    }
-    frameBitmapWidth_ = width;
-    frameBitmapHeight_ = height;
-  }
-  return SUCCEEDED(frameBitmap_->CopyFromMemory(nullptr, data, pitch));
 }
 
 void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* brush) {
@@ -359,91 +156,11 @@ void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* b
   target_->FillRoundedRectangle(D2D1::RoundedRect(ToD2D(rect), radius, radius), brush);
 }
 
-void RenderResources::DrawTextInRect(ID2D1RenderTarget* target, const std::u16string& text,
-                                     const RectF& rect, ID2D1Brush* brush, float size,
-                                     DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  if (text.empty() || target == nullptr || !textFactory_ || brush == nullptr) return;
-  IDWriteTextFormat* format = FindTextFormat(size, alignment, bold);
-  ComPtr<IDWriteTextFormat> temporary;
-  if (format == nullptr) {
-    temporary = CreateFormat(size, alignment, bold);
-    format = temporary.get();
-  }
-  if (format == nullptr) return;
-  target->DrawText(reinterpret_cast<const wchar_t*>(text.c_str()), static_cast<UINT32>(text.size()),
-                   format, ToD2D(rect), brush, D2D1_DRAW_TEXT_OPTIONS_CLIP,
-                   DWRITE_MEASURING_MODE_NATURAL);
-}
-
-namespace {
-
-// One pixel each way, unscaled: an outline that reads at every size.
-constexpr float kOutlineOffsets[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-constexpr std::size_t kTextCacheSize = 48;
-
-}  // namespace
-
-ID2D1Bitmap* RenderResources::OutlinedTextBitmap(const std::u16string& text, const RectF& rect,
-                                                 ID2D1Brush* brush, float size,
-                                                 DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  const float width = rect.right - rect.left;
-  const float height = rect.bottom - rect.top;
-  for (auto it = textCache_.begin(); it != textCache_.end(); ++it) {
-    if (it->text == text && it->width == width && it->height == height && it->brush == brush &&
-        it->size == size && it->alignment == alignment && it->bold == bold) {
-      // Most recently used last, so that eviction takes the stalest.
-      std::rotate(it, it + 1, textCache_.end());
-      return textCache_.back().bitmap.get();
-    }
-  }
-  if (width <= 0 || height <= 0) return nullptr;
-  // The row plus the outline's pixel on each side.
-  const D2D1_SIZE_F layerSize{std::ceil(width) + 2, std::ceil(height) + 2};
-  const D2D1_PIXEL_FORMAT format =
-      D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
-  ComPtr<ID2D1BitmapRenderTarget> layer;
-  if (FAILED(renderTarget_->CreateCompatibleRenderTarget(
-          &layerSize, nullptr, &format, D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE, layer.put()))) {
-    return nullptr;
-  }
-  // ClearType needs an opaque background, which a transparent layer lacks.
-  layer->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
-  layer->BeginDraw();
-  layer->Clear(D2D1::ColorF(0, 0, 0, 0));
-  const RectF inside{1, 1, 1 + width, 1 + height};
-  for (const auto& offset : kOutlineOffsets) {
-    const RectF shifted{inside.left + offset[0], inside.top + offset[1], inside.right + offset[0],
-                        inside.bottom + offset[1]};
-    DrawTextInRect(layer.get(), text, shifted, brushes_[kOutline].get(), size, alignment, bold);
-  }
-  DrawTextInRect(layer.get(), text, inside, brush, size, alignment, bold);
-  ComPtr<ID2D1Bitmap> bitmap;
-  if (FAILED(layer->EndDraw()) || FAILED(layer->GetBitmap(bitmap.put()))) return nullptr;
-  if (textCache_.size() >= kTextCacheSize) textCache_.erase(textCache_.begin());
-  textCache_.push_back({text, width, height, brush, size, alignment, bold, std::move(bitmap)});
-  return textCache_.back().bitmap.get();
-}
-
 void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& rect,
                                        ID2D1Brush* brush, float size,
                                        DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  if (text.empty() || target_ == nullptr || brush == nullptr) return;
-  if (ID2D1Bitmap* bitmap = OutlinedTextBitmap(text, rect, brush, size, alignment, bold)) {
-    const D2D1_SIZE_F layerSize = bitmap->GetSize();
-    target_->DrawBitmap(
-        bitmap,
-        D2D1::RectF(rect.left - 1, rect.top - 1, rect.left - 1 + layerSize.width,
-                    rect.top - 1 + layerSize.height),
-        1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
-    return;
-  }
-  for (const auto& offset : kOutlineOffsets) {
-    const RectF shifted{rect.left + offset[0], rect.top + offset[1], rect.right + offset[0],
-                        rect.bottom + offset[1]};
-    DrawTextInRect(target_, text, shifted, brushes_[kOutline].get(), size, alignment,
-                   bold);
-  }
-  DrawTextInRect(target_, text, rect, brush, size, alignment, bold);
+  text_.DrawOutlined(renderTarget_.get(), target_, text, rect, brush, brushes_[kOutline].get(), size,
+                     alignment, bold);
 }
 
 void RenderResources::DrawHeader(const UiStrings& strings, ButtonId hoverButton) {
@@ -535,26 +252,6 @@ void RenderResources::DrawStartButton(const UiStrings& strings, bool ready, Butt
   DrawStartLabel(strings, ready, countdown);
 }
 
-float RenderResources::TextWidth(const std::u16string& text, float size, bool bold) {
-  for (const MeasuredText& m : widths_) {
-    if (m.text == text && m.size == size && m.bold == bold) return m.width;
-  }
-  float width = -1;
-  const ComPtr<IDWriteTextFormat> format = CreateFormat(size, DWRITE_TEXT_ALIGNMENT_LEADING, bold);
-  ComPtr<IDWriteTextLayout> layout;
-  DWRITE_TEXT_METRICS metrics{};
-  if (format && SUCCEEDED(textFactory_->CreateTextLayout(
-                    reinterpret_cast<const wchar_t*>(text.c_str()),
-                    static_cast<UINT32>(text.size()), format.get(), 10000.0f, 1000.0f,
-                    layout.put())) &&
-      SUCCEEDED(layout->GetMetrics(&metrics))) {
-    width = metrics.widthIncludingTrailingWhitespace;
-  }
-  if (widths_.size() >= kTextCacheSize) widths_.erase(widths_.begin());
-  widths_.push_back({text, size, bold, width});
-  return width;
-}
-
 void RenderResources::DrawStartLabel(const UiStrings& strings, bool ready,
                                      std::int32_t countdown) {
   const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
@@ -571,7 +268,7 @@ void RenderResources::DrawStartLabel(const UiStrings& strings, bool ready,
   float widths[3] = {};
   float total = 0;
   for (int i = 0; i < 3; ++i) {
-    widths[i] = pieces[i]->empty() ? 0 : TextWidth(*pieces[i], size, true);
+    widths[i] = pieces[i]->empty() ? 0 : text_.Width(*pieces[i], size, true);
     if (widths[i] < 0) {
       DrawOutlinedText(FormatStartGameCount(strings, countdown), start, brush, size,
                        DWRITE_TEXT_ALIGNMENT_CENTER, true);
@@ -612,24 +309,25 @@ bool RenderResources::DrawStill(const BackgroundVideo* video) {
 
 void RenderResources::FetchVideoFrame(BackgroundVideo* video) {
   if (video == nullptr || !video->playing()) return;
-  bool copied = false;
   if (video->route() == FrameRoute::Bitmap) {
-    copied = frameSource_ && video->TransferFrame(frameSource_.get()) && UploadVideoFrame();
+    if (frameSource_ && video->TransferFrame(frameSource_.get())) {
+      frame_.CopyFrom(renderTarget_.get(), frameSource_.get());
+    }
   } else if (video->route() == FrameRoute::Texture) {
     const MappedFrame frame = video->ReadFrame(clientWidth_, clientHeight_);
-    copied = CopyIntoFrameBitmap(frame.data(), frame.pitch(), frame.width(), frame.height());
+    frame_.Copy(renderTarget_.get(), frame.data(), frame.pitch(), frame.width(), frame.height());
   }
-  if (copied) frameShown_ = true;
 }
 
 void RenderResources::DrawBackground(const BackgroundVideo* video, const D2D1_RECT_F* clip) {
   // A frame that could not be had this time leaves the last one up.
-  const bool frame = frameShown_ && frameBitmap_ && video != nullptr && video->playing();
+  const bool frame = frame_.shown() && frame_.get() != nullptr && video != nullptr &&
+                     video->playing();
   if (clip != nullptr) renderTarget_->PushAxisAlignedClip(*clip, D2D1_ANTIALIAS_MODE_ALIASED);
   const D2D1_RECT_F client =
       D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_));
   if (frame) {
-    renderTarget_->DrawBitmap(frameBitmap_.get(), client, 1.0f,
+    renderTarget_->DrawBitmap(frame_.get(), client, 1.0f,
                               D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
     lastBackground_ = Background::Video;
   } else if (DrawStill(video)) {

@@ -17,6 +17,8 @@
 #include "engine/patch_engine.h"
 #include "core/win/windows_include.h"
 #include "core/win/com_ptr.h"
+#include "ui/face_text.h"
+#include "ui/frame_bitmaps.h"
 #include "ui/layout.h"
 
 // After windows.h, which they need.
@@ -93,22 +95,11 @@ class RenderResources {
     kStartHover,
     kBrushCount,
   };
-  static constexpr std::size_t kFormatCount = 9;
 
   void ComputeButtonRects();
-  void CreateTextFormats();
-  IDWriteTextFormat* FindTextFormat(float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold) const;
-  win::ComPtr<IDWriteTextFormat> CreateFormat(float size, DWRITE_TEXT_ALIGNMENT alignment,
-                                              bool bold) const;
   void EnsureIconBitmap();
-  win::ComPtr<ID2D1Bitmap> IconToBitmap(HICON icon, std::uint32_t n);
   bool CreateFrameSource(IWICImagingFactory* factory);
-  bool UploadVideoFrame();
-  // Copies |width| x |height| BGRA pixels into frameBitmap, made anew when
-  // its size differs.
-  bool CopyIntoFrameBitmap(const std::uint8_t* data, std::uint32_t pitch, std::uint32_t width,
-                           std::uint32_t height);
-  // Copies the playing video's current frame into frameBitmap.
+  // Copies the playing video's current frame into frame_.
   void FetchVideoFrame(BackgroundVideo* video);
   // The last video frame fetched, else the video's still, else the clear
   // colour; within |clip| when given.
@@ -124,17 +115,9 @@ class RenderResources {
   // there is no layer to draw from.
   bool UpdateFaceLayer(const ProgressState& state, const UiStrings& strings, bool ready,
                        ButtonId hoverButton, std::int32_t countdown);
-  float TextWidth(const std::u16string& text, float size, bool bold);
   void DrawHeader(const UiStrings& strings, ButtonId hoverButton);
   void DrawProgressPanel(const ProgressState& state, const UiStrings& strings, bool ready,
                          ButtonId hoverButton, std::int32_t countdown);
-  void DrawTextInRect(ID2D1RenderTarget* target, const std::u16string& text, const RectF& rect,
-                      ID2D1Brush* brush, float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold);
-  // The outlined text drawn once into a bitmap of the row's size; null when
-  // no bitmap could be made.
-  ID2D1Bitmap* OutlinedTextBitmap(const std::u16string& text, const RectF& rect,
-                                  ID2D1Brush* brush, float size, DWRITE_TEXT_ALIGNMENT alignment,
-                                  bool bold);
   void DrawOutlinedText(const std::u16string& text, const RectF& rect, ID2D1Brush* brush,
                         float size, DWRITE_TEXT_ALIGNMENT alignment, bool bold);
   void FillRounded(const RectF& rect, float radius, ID2D1Brush* brush);
@@ -146,18 +129,13 @@ class RenderResources {
   win::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
   win::ComPtr<ID2D1Factory> factory_;
   win::ComPtr<IWICBitmap> frameSource_;
-  win::ComPtr<ID2D1Bitmap> frameBitmap_;
-  win::ComPtr<IDWriteFactory> textFactory_;
-  std::uint32_t frameBitmapWidth_ = 0;
-  std::uint32_t frameBitmapHeight_ = 0;
+  FrameBitmap frame_;
+  FaceText text_;
   std::array<win::ComPtr<ID2D1SolidColorBrush>, kBrushCount> brushes_;
   win::ComPtr<ID2D1Bitmap> iconBitmap_;
   std::uint32_t iconSize_ = 0;
-  std::array<win::ComPtr<IDWriteTextFormat>, kFormatCount> formats_;
   ButtonRects buttons_{};
   Background lastBackground_ = Background::Clear;
-  // frameBitmap holds a frame of the playing video.
-  bool frameShown_ = false;
   win::ComPtr<ID2D1Bitmap> stillBitmap_;
   // What the face draws on: the window's target, or faceLayer while it is
   // drawn anew.
@@ -176,27 +154,6 @@ class RenderResources {
     bool operator==(const FaceKey& other) const;
   };
   std::optional<FaceKey> faceKey_;
-  struct MeasuredText {
-    std::u16string text;
-    float size = 0;
-    bool bold = false;
-    float width = 0;
-  };
-  std::vector<MeasuredText> widths_;
-  // Drawn texts, newest last. Text is what software drawing (Wine's, a
-  // remote session's) spends most of a frame on, and most texts stay the
-  // same from frame to frame.
-  struct CachedText {
-    std::u16string text;
-    float width = 0;
-    float height = 0;
-    ID2D1Brush* brush = nullptr;
-    float size = 0;
-    DWRITE_TEXT_ALIGNMENT alignment = DWRITE_TEXT_ALIGNMENT_LEADING;
-    bool bold = false;
-    win::ComPtr<ID2D1Bitmap> bitmap;
-  };
-  std::vector<CachedText> textCache_;
 };
 
 }  // namespace emberfall

@@ -12,14 +12,16 @@
 
 namespace emberfall::win {
 
-// The handle is CoInitializeEx's result: a success (S_OK or S_FALSE) holds
-// one reference on the thread's apartment, a failure such as
-// RPC_E_CHANGED_MODE holds none.
-struct ComApartmentTraits {
+// A start whose handle is the starting call's result: a success (S_OK or
+// S_FALSE) holds one start, given back by one call of |Stop|; a failure
+// (such as CoInitializeEx's RPC_E_CHANGED_MODE) holds none. An empty owner
+// holds |kNone|.
+template <HRESULT kNone, auto Stop>
+struct StartResultTraits {
   using Handle = HRESULT;
-  static HRESULT Invalid() { return CO_E_NOTINITIALIZED; }
+  static HRESULT Invalid() { return kNone; }
   static bool IsValid(HRESULT result) { return SUCCEEDED(result); }
-  static void Close(HRESULT) { CoUninitialize(); }
+  static void Close(HRESULT) { Stop(); }
 };
 
 // VariantClear releases what a VARIANT holds (a BSTR, an interface); it
@@ -38,7 +40,7 @@ struct VariantTraits {
 // The calling thread's reference on its COM apartment, taken as
 // ScopedComApartment(CoInitializeEx(...)) and given back by CoUninitialize on
 // the same thread; get() is the result, to tell a refused mode apart.
-using ScopedComApartment = ScopedGeneric<ComApartmentTraits>;
+using ScopedComApartment = ScopedGeneric<StartResultTraits<CO_E_NOTINITIALIZED, &CoUninitialize>>;
 // A string from SysAllocString*.
 using ScopedBstr = ScopedGeneric<FreeFunctionTraits<BSTR, &SysFreeString>>;
 // A VARIANT and whatever it holds. get() is a shallow copy for calls that

@@ -30,6 +30,12 @@ using ScopedHandle = ScopedGeneric<NullHandleTraits>;
 using ScopedFileHandle = ScopedGeneric<FileHandleTraits>;
 // Opened or created registry keys (not the predefined roots).
 using ScopedRegistryKey = ScopedGeneric<FreeFunctionTraits<HKEY, &RegCloseKey>>;
+// Modules from LoadLibrary*, one reference each.
+using ScopedLibrary = ScopedGeneric<FreeFunctionTraits<HMODULE, &FreeLibrary>>;
+// Memory the system allocated with LocalAlloc for the caller to free
+// (CommandLineToArgvW's array, FormatMessageW's text); |T| is its pointer type.
+template <typename T>
+using ScopedLocalMemory = ScopedGeneric<FreeFunctionTraits<T, &LocalFree>>;
 
 }  // namespace emberfall::win
 

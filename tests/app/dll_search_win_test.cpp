@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "core/win/scoped_handle.h"
 #include "core/win/windows_include.h"
 #include "tests/support/test_support.h"
 
@@ -46,11 +47,12 @@ TEST(DllSearchTest, APlantedDllLoadsOnlyUnrestrictedAndImportsAreKnownDlls) {
       "kernel32.dll", "msvcrt.dll",  "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",
       "sechost.dll",  "shcore.dll",  "shell32.dll",  "shlwapi.dll",  "user32.dll",
       "ws2_32.dll"};
-  const HMODULE module = LoadLibraryExW(test::BuiltProgram("launcher").c_str(), nullptr,
-                                        LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(module, nullptr);
+  const win::ScopedLibrary module(LoadLibraryExW(test::BuiltProgram("launcher").c_str(), nullptr,
+                                                 LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(module);
   // Without the low bits that mark an image mapped as a resource.
-  const BYTE* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~3ull);
+  const BYTE* base =
+      reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module.get()) & ~3ull);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
   const DWORD imports =
@@ -61,7 +63,6 @@ TEST(DllSearchTest, APlantedDllLoadsOnlyUnrestrictedAndImportsAreKnownDlls) {
     CharLowerA(name.data());
     EXPECT_TRUE(known.contains(name)) << name << " is resolved from the launcher's folder first";
   }
-  FreeLibrary(module);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ constexpr DWORD kWaitBoundMs = 4000;
 // ends holding it (abandoned).
 void OtherInstance(std::wstring mutexName, std::wstring className, std::string window,
                    DWORD holdMs, bool release, HANDLE ready) {
-  const HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+  const win::ScopedHandle mutex(CreateMutexW(nullptr, TRUE, mutexName.c_str()));
   if (window != "none") {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = DefWindowProcW;
@@ -41,8 +41,7 @@ void OtherInstance(std::wstring mutexName, std::wstring className, std::string w
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   }
-  if (release) ReleaseMutex(mutex);
-  CloseHandle(mutex);
+  if (release) ReleaseMutex(mutex.get());
 }
 
 TEST(SingleInstanceTest, WaitsOnlyForAnInstanceThatIsClosing) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "core/win/scoped_handle.h"
 #include "core/win/wide.h"
 
 int main(int argc, char** argv) {
@@ -32,10 +33,10 @@ int main(int argc, char** argv) {
   if (!(boxCommand && argc >= 3) && !(command == "press" && argc >= 4)) return 2;
   // Wide, as Wine hands narrow arguments over in the ANSI code page.
   int wideCount = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-  if (wide == nullptr || wideCount < 3) return 2;
-  const std::wstring caption = wide[2];
-  LocalFree(wide);
+  const emberfall::win::ScopedLocalMemory<wchar_t**> wide(
+      CommandLineToArgvW(GetCommandLineW(), &wideCount));
+  if (!wide || wideCount < 3) return 2;
+  const std::wstring caption = wide.get()[2];
   HWND box = FindWindowW(L"#32770", caption.c_str());
   if (box == nullptr) return 1;
   if (command == "box") {

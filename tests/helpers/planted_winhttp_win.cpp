@@ -4,14 +4,14 @@
 // which tells a process that ended through ExitProcess from a terminated one.
 #include <string>
 
+#include "core/win/scoped_handle.h"
 #include "core/win/windows_include.h"
 
 namespace {
 
 void Touch(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  const emberfall::win::ScopedFileHandle file(CreateFileW(
+      path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace

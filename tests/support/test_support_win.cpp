@@ -1,5 +1,6 @@
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "core/text.h"
 #include "core/win/scoped_handle.h"
@@ -28,11 +29,9 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 // The handle is null for a Unix program: Wine gives none.
 void ChildProcess::Kill() {
   if (handle_ == 0) return;
-  const auto process = reinterpret_cast<HANDLE>(handle_);
-  TerminateProcess(process, 137);
-  WaitForSingleObject(process, 30000);
-  CloseHandle(process);
-  handle_ = 0;
+  const win::ScopedHandle process(reinterpret_cast<HANDLE>(std::exchange(handle_, 0)));
+  TerminateProcess(process.get(), 137);
+  WaitForSingleObject(process.get(), 30000);
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
@@ -43,8 +42,8 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
       !GetExitCodeProcess(process, &code)) {
     return std::nullopt;
   }
-  CloseHandle(process);
-  handle_ = 0;
+  // Reaped: the handle goes.
+  const win::ScopedHandle reaped(reinterpret_cast<HANDLE>(std::exchange(handle_, 0)));
   return static_cast<int>(code);
 }
 
@@ -87,7 +86,8 @@ std::unique_ptr<ChildProcess> StartProcess(const std::filesystem::path& program,
     if (attempt == 5) return nullptr;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  if (info.hThread != nullptr) CloseHandle(info.hThread);
+  // The child's thread is not ours to watch.
+  const win::ScopedHandle thread(info.hThread);
   return std::make_unique<ChildProcess>(reinterpret_cast<std::intptr_t>(info.hProcess));
 }
 

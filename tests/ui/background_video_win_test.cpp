@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "core/fs_path.h"
+#include "core/win/scoped_com.h"
 #include "core/win/scoped_handle.h"
+#include "ui/video_preparation.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
@@ -32,8 +34,13 @@ void Pump(int ms) {
 
 class BackgroundVideoTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
-  void TearDown() override { CoUninitialize(); }
+  void SetUp() override {
+    com_.reset(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ASSERT_EQ(com_.get(), S_OK);
+  }
+  void TearDown() override { com_.reset(); }
+
+  win::ScopedComApartment com_;
 
   const std::string resource_{VideoResourceBytes(nullptr)};
   test::TempDir temp_;

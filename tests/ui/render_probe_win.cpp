@@ -20,6 +20,7 @@
 #include "engine/patch_engine.h"
 #include "ui/background_video.h"
 #include "ui/render_resources.h"
+#include "ui/video_preparation.h"
 
 namespace emberfall {
 namespace {
