@@ -65,6 +65,8 @@ FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16str
     struct stat info {};
     if (::fstatat(dir, native.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISLNK(info.st_mode)) return FolderLookup::Status::kLink;
+      // Made by another job between the open and the look: open it again.
+      if (S_ISDIR(info.st_mode) && opened == ENOENT) continue;
       error = std::error_code(S_ISDIR(info.st_mode) ? opened : ENOTDIR, std::generic_category());
       return FolderLookup::Status::kFailed;
     }

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <latch>
 #include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/crc_list.h"
 #include "core/file_state_cache.h"
@@ -192,6 +196,31 @@ TEST(FileApplyTest, Scenarios) {
     EXPECT_EQ(fs::status(outside / "file").permissions(), mode);
     EXPECT_TRUE(fs::is_empty(outside / "folder"));
   }
+}
+
+// Downloads that end together make the folders of their files at once: a job
+// that finds a folder another job has just made goes on into it.
+TEST(FileApplyTest, JobsMakingTheSameNewFoldersAtOnceAllSucceed) {
+  test::TempDir dir;
+  const GameFolder root(dir.Wide());
+  std::atomic<int> failed{0};
+  for (int round = 0; round < 100; ++round) {
+    std::vector<std::thread> jobs;
+    std::latch start(4);
+    for (int job = 0; job < 4; ++job) {
+      jobs.emplace_back([&, round, job] {
+        const std::string target = "r" + std::to_string(round) + "/a/b/f" + std::to_string(job);
+        start.arrive_and_wait();
+        try {
+          ApplyFile(root, Utf8ToWide(target), {'x'}, u"");
+        } catch (const PatchFailure& failure) {
+          if (failed++ == 0) ADD_FAILURE() << failure.what();
+        }
+      });
+    }
+    for (std::thread& job : jobs) job.join();
+  }
+  EXPECT_EQ(failed, 0);
 }
 
 }  // namespace
