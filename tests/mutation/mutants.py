@@ -327,7 +327,7 @@ _TABLE = [
      "a checked close leaves nothing for the destructor to close again"),
     ("decimal-small-max", "core/text.cpp", "if (digit > max || ", "if (", CORE, r"^DecimalTest",
      "a bound below 9 holds for one digit too"),
-    ("decimal-overflow-value", "core/text.cpp", "      run.value = max;\n", "", CORE,
+    ("decimal-overflow-value", "core/text.cpp", "      run.value = max;\n", "", NET,
      r"^ParseContentLength", "a Content-Length too long for 64 bits saturates"),
     # net/: URL encoding and the HTTP session's rules.
     ("url-tilde", "net/url.cpp", "c == '_' || c == '~' || c == '/';", "c == '_' || c == '/';", NET,
