@@ -428,8 +428,8 @@ _TABLE = [
     # tools/embpatch: commands and their arguments.
     ("cli-connections-max", "tools/embpatch/cmd_run.cpp", "count > kMaxConnections)", "count >= kMaxConnections)",
      EMBPATCH, r"^EmbpatchTest\.Commands", "--connections 16 is allowed"),
-    ("cli-repeatable", "tools/embpatch/command_line.cpp", "if (!values.empty() && !spec->repeatable) {",
-     "if (!values.empty() && spec->repeatable) {", EMBPATCH, r"^EmbpatchTest\.Commands",
+    ("cli-repeatable", "tools/embpatch/command_line.cpp", "if (!values.empty() && !rule->repeatable) {",
+     "if (!values.empty() && rule->repeatable) {", EMBPATCH, r"^EmbpatchTest\.Commands",
      "--config-url may be repeated, other options not"),
     ("cli-repeat-last", "tools/embpatch/command_line.cpp",
      "return it == values_.end() ? std::vector<std::string>{} : it->second;",

@@ -5,9 +5,9 @@
 namespace emberfall::cli {
 namespace {
 
-const OptionSpec* FindOption(std::span<const OptionSpec> specs, std::string_view name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.name == name) return &spec;
+const OptionRule* FindOption(std::span<const OptionRule> rules, std::string_view name) {
+  for (const OptionRule& rule : rules) {
+    if (rule.name == name) return &rule;
   }
   return nullptr;
 }
@@ -41,17 +41,17 @@ bool CheckOperands(const Command& command, const std::vector<std::string>& given
 }
 
 // "--name VALUE", or "--name" for a flag.
-std::string OptionWords(const OptionSpec& option) {
+std::string OptionWords(const OptionRule& option) {
   std::string words(option.name);
   if (!option.value.empty()) words += " " + std::string(option.value);
   return words;
 }
 
-void AppendToSynopsis(std::string& out, const Command& command, const OptionSpec& option) {
+void AppendToSynopsis(std::string& out, const Command& command, const OptionRule& option) {
   if (!out.empty()) out += ' ';
   if (!option.required) out += '[';
   out += OptionWords(option);
-  for (const OptionSpec& inner : command.options) {
+  for (const OptionRule& inner : command.options) {
     if (inner.needs == option.name) AppendToSynopsis(out, command, inner);
   }
   if (!option.required) out += ']';
@@ -62,7 +62,7 @@ void AppendToSynopsis(std::string& out, const Command& command, const OptionSpec
 // on (a space after an option that reaches it), the later ones below.
 std::string OptionList(const Command& command) {
   std::string text;
-  for (const OptionSpec& option : command.options) {
+  for (const OptionRule& option : command.options) {
     if (option.help.empty()) continue;
     std::string line = "  " + OptionWords(option);
     line.resize(std::max(command.help_column, line.size() + 1), ' ');
@@ -91,7 +91,7 @@ std::vector<std::string> ParsedArgs::Values(std::string_view name) const {
   return it == values_.end() ? std::vector<std::string>{} : it->second;
 }
 
-bool ParseArgs(const std::vector<std::string>& args, std::span<const OptionSpec> specs,
+bool ParseArgs(const std::vector<std::string>& args, std::span<const OptionRule> rules,
                ParsedArgs& parsed, std::string& error) {
   parsed = ParsedArgs();
   bool options_done = false;
@@ -111,17 +111,17 @@ bool ParseArgs(const std::vector<std::string>& args, std::span<const OptionSpec>
       name = arg.substr(0, eq);
       inline_value = arg.substr(eq + 1);
     }
-    const OptionSpec* spec = FindOption(specs, name);
-    if (spec == nullptr) {
+    const OptionRule* rule = FindOption(rules, name);
+    if (rule == nullptr) {
       error = "unknown option '" + name + "'";
       return false;
     }
     auto& values = parsed.values_[name];
-    if (!values.empty() && !spec->repeatable) {
+    if (!values.empty() && !rule->repeatable) {
       error = "option '" + name + "' given twice";
       return false;
     }
-    if (spec->value.empty()) {
+    if (rule->value.empty()) {
       if (inline_value) {
         error = "option '" + name + "' takes no value";
         return false;
@@ -145,7 +145,7 @@ bool ParseCommandLine(const Command& command, const std::vector<std::string>& ar
       !CheckOperands(command, parsed.positional(), problem)) {
     return false;
   }
-  for (const OptionSpec& option : command.options) {
+  for (const OptionRule& option : command.options) {
     if (option.required && !parsed.Has(option.name)) {
       problem = option.if_missing.empty() ? std::string(option.name) + " is required"
                                           : std::string(option.if_missing);
@@ -161,7 +161,7 @@ bool ParseCommandLine(const Command& command, const std::vector<std::string>& ar
 
 std::string Synopsis(const Command& command) {
   std::string out(command.operands);
-  for (const OptionSpec& option : command.options) {
+  for (const OptionRule& option : command.options) {
     if (option.needs.empty()) AppendToSynopsis(out, command, option);
   }
   return out;

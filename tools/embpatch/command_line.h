@@ -14,7 +14,7 @@
 
 namespace emberfall::cli {
 
-struct OptionSpec {
+struct OptionRule {
   std::string_view name;   // "--size" or "-o"
   std::string_view value;  // what it takes, as the usage line names it ("N"); empty: a flag
   // Its lines in the command's help, the first beside the option and each
@@ -39,12 +39,12 @@ class ParsedArgs {
   // Every value of a repeatable option, in order.
   std::vector<std::string> Values(std::string_view name) const;
   // "--x needs --y" for the first option given without the option it needs
-  // (OptionSpec::needs), else empty. The command decides when to refuse it,
+  // (OptionRule::needs), else empty. The command decides when to refuse it,
   // so that its own checks of values can come first.
   const std::string& unmet_need() const { return unmet_need_; }
 
  private:
-  friend bool ParseArgs(const std::vector<std::string>&, std::span<const OptionSpec>, ParsedArgs&,
+  friend bool ParseArgs(const std::vector<std::string>&, std::span<const OptionRule>, ParsedArgs&,
                         std::string&);
   friend bool ParseCommandLine(const Command&, const std::vector<std::string>&, ParsedArgs&,
                                std::string&);
@@ -53,11 +53,11 @@ class ParsedArgs {
   std::map<std::string, std::vector<std::string>, std::less<>> values_;
 };
 
-// Splits |args| into options of |specs| and positional arguments ("--" ends
+// Splits |args| into options of |rules| and positional arguments ("--" ends
 // the options; "--name=value" is the same as "--name value"). Returns false
 // with |error| set on an unknown option, a missing value, a value given to a
 // flag or a repeated option that does not repeat.
-bool ParseArgs(const std::vector<std::string>& args, std::span<const OptionSpec> specs,
+bool ParseArgs(const std::vector<std::string>& args, std::span<const OptionRule> rules,
                ParsedArgs& parsed, std::string& error);
 
 struct Command {
@@ -70,7 +70,7 @@ struct Command {
   // '<the first one too many>'").
   std::string_view too_few;
   std::string_view too_many;
-  std::vector<OptionSpec> options;  // in the order the usage line shows them
+  std::vector<OptionRule> options;  // in the order the usage line shows them
   std::string_view summary;         // one line for the overview
   std::string_view about;           // the help before the options that have lines of their own
   std::size_t help_column;          // where those options' lines start

@@ -6,44 +6,44 @@ namespace {
 
 // Options that several commands take with the same meaning, with the help
 // lines of the command that lists them.
-constexpr OptionSpec kLevel{"--level", "1|999",
+constexpr OptionRule kLevel{"--level", "1|999",
                             "compression: 1 fast (about as small as LZO1X-1),\n"
                             "999 smallest (at most LZO1X-999's size; default)"};
-constexpr OptionSpec kBare{"--bare", "", "size-prefixed payloads instead of MCOZ containers"};
-constexpr OptionSpec kPassphraseFile{"--passphrase-file", "F",
+constexpr OptionRule kBare{"--bare", "", "size-prefixed payloads instead of MCOZ containers"};
+constexpr OptionRule kPassphraseFile{"--passphrase-file", "F",
                                      "the passphrase of an encrypted key: F's first line"};
-constexpr OptionSpec kProduct{"--product", "P", "the product the release is for (default emberfall)"};
-constexpr OptionSpec kChannel{"--channel", "C",
+constexpr OptionRule kProduct{"--product", "P", "the product the release is for (default emberfall)"};
+constexpr OptionRule kChannel{"--channel", "C",
                               "its channel (default live); names are 1 to 64 of\n"
                               "a-z 0-9 . _ -, the first a letter or digit"};
-constexpr OptionSpec kExpiresDays{"--expires-days", "N",
+constexpr OptionRule kExpiresDays{"--expires-days", "N",
                                   "days until launchers refuse the release (default 30,\n"
                                   "at most 3650); sign again before then"};
-constexpr OptionSpec kSerial{"--serial", "N",
+constexpr OptionRule kSerial{"--serial", "N",
                              "the release serial, 1 to 2^53 (default: one more than\n"
                              "the highest of the crclist.sig files anywhere in the\n"
                              "web root that this key signed)"};
-constexpr OptionSpec kWebRoot{"--web-root", "DIR", "", true};
-constexpr OptionSpec kVersion{"--version", "V", "", true};
+constexpr OptionRule kWebRoot{"--web-root", "DIR", "", true};
+constexpr OptionRule kVersion{"--version", "V", "", true};
 
-constexpr OptionSpec Required(OptionSpec option) {
+constexpr OptionRule Required(OptionRule option) {
   option.required = true;
   return option;
 }
 
-constexpr OptionSpec Repeatable(OptionSpec option) {
+constexpr OptionRule Repeatable(OptionRule option) {
   option.repeatable = true;
   return option;
 }
 
 // Named in the usage line and the prose only.
-constexpr OptionSpec Unlisted(OptionSpec option) {
+constexpr OptionRule Unlisted(OptionRule option) {
   option.help = {};
   return option;
 }
 
 // A signing option of publish, which signs only with --sign-key.
-constexpr OptionSpec WithSignKey(OptionSpec option) {
+constexpr OptionRule WithSignKey(OptionRule option) {
   option.needs = "--sign-key";
   return Unlisted(option);
 }
