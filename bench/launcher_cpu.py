@@ -51,6 +51,16 @@ def launcher_pid(folder):
     return None
 
 
+def launcher_on_screen(game):
+    """The started launcher's process and where its face is: (pid, (x, y, scale))."""
+    win = e2e.wait_window()
+    pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
+    if not win or not pid:
+        raise RuntimeError("no launcher window")
+    x, y, w, h = (int(v) for v in win.split()[:4])
+    return pid, (x, y, min(w / 1124, h / 618))
+
+
 def cpu_ticks(pid):
     try:
         with open("/proc/%d/stat" % pid) as f:
@@ -98,12 +108,7 @@ def measure(launcher, port):
         with PatchServer(port, pub, throttle=250_000) as server:
             proc = e2e.start(game)
             try:
-                win = e2e.wait_window()
-                pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
-                if not win or not pid:
-                    raise RuntimeError("no launcher window")
-                x, y, w, h = (int(v) for v in win.split()[:4])
-                at = (x, y, min(w / 1124, h / 618))
+                pid, at = launcher_on_screen(game)
                 wait_for(lambda: server.count("GET", "big.pak.lz"), 60)
                 time.sleep(1.0)
                 results["downloading"] = cpu_percent(pid, 5)
@@ -140,12 +145,7 @@ def measure(launcher, port):
             with PatchServer(port, {"emb.bin": game_exe}):
                 proc = e2e.start(game)
                 try:
-                    win = e2e.wait_window()
-                    pid = wait_for(lambda: launcher_pid(str(game)), 30, 0.3)
-                    if not win or not pid:
-                        raise RuntimeError("no launcher window")
-                    x, y, w, h = (int(v) for v in win.split()[:4])
-                    at = (x, y, min(w / 1124, h / 618))
+                    pid, at = launcher_on_screen(game)
                     if not wait_for(lambda: not e2e.look(screenshot(), at, e2e.READY[:1]), 60, 0.5):
                         raise RuntimeError("never ready")
                     time.sleep(1.0)

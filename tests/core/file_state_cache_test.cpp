@@ -16,19 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileStateCacheTest : public testing::Test {
- protected:
-  test::TempDir dir_;
-  FileStateCache cache_{dir_.Wide("EmbLauncher.cache"), {}};
-};
+using FileStateCacheTest = test::CacheFolderTest;
+using test::Dump;
+using test::Entry;
 
 TEST_F(FileStateCacheTest, CacheFileBytes) {
   RecordFileState(cache_, u"b\\2nd", {12, 34, 56}, 0xABCDu);
   RecordFileState(cache_, u"first file.txt", {0, 1, 18446744073709551615u}, 0xFFFFFFFFu);
   RecordFileState(cache_, u"gone.bin", {1, 2, 3}, 1);
   RecordFileState(cache_, u"\u00fcber.dat", {9223372036854775813u, 5, 6}, 0);
-  const std::vector<CrcListEntry> entries = {test::Entry("", u"FIRST FILE.TXT"), test::Entry("", u"none"),
-                                             test::Entry("", u"b\\2nd"), test::Entry("", u"\u00dcBER.DAT")};
+  const std::vector<CrcListEntry> entries = {Entry("", u"FIRST FILE.TXT"), Entry("", u"none"),
+                                             Entry("", u"b\\2nd"), Entry("", u"\u00dcBER.DAT")};
   EXPECT_EQ(FormatCacheFile(cache_, entries),
             "EMBVC1\nffffffff 0 1 18446744073709551615 first file.txt\n0000abcd 12 34 56 b\\2nd\n"
             "00000000 -9223372036854775803 5 6 \xC3\xBC" "ber.dat\n");
@@ -59,7 +57,7 @@ TEST_F(FileStateCacheTest, CacheFileBytes) {
   };
   for (const auto& [bytes, expected] : cases) {
     ParseCacheFile(bytes, records);
-    EXPECT_EQ(test::Dump(records), expected) << bytes;
+    EXPECT_EQ(Dump(records), expected) << bytes;
   }
   for (const char* header : {"EMBVC2", "embvc1", "EMBVC1 ", " EMBVC1", "EMBVC", "EMBVC1\r\r", ""}) {
     ParseCacheFile(std::string(header) + "\n0000abcd 12 34 56 a.txt\n", records);

@@ -21,43 +21,41 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileStateTest : public testing::Test {
- protected:
-  test::TempDir dir_;
-  FileStateCache cache_{dir_.Wide("EmbLauncher.cache"), {}};
-};
+using FileStateTest = test::CacheFolderTest;
+using test::Dump;
+using test::Entry;
 
 TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   test::WriteFileBytes(dir_ / "short.bin", "abc");
   test::WriteFileBytes(dir_ / "Data/File.TXT", "123456789");
   fs::create_directories(dir_ / "dir.bin");
   const std::u16string folder = dir_.Wide();
-  const CrcListEntry data = test::Entry("123456789", u"Data\\File.TXT");
+  const CrcListEntry data = Entry("123456789", u"Data\\File.TXT");
   // Short or a folder: no match, and nothing to record.
-  EXPECT_FALSE(FileMatchesEntry(test::Entry("abcd", u"short.bin"), folder, &cache_));
-  EXPECT_FALSE(FileMatchesEntry(test::Entry("", u"dir.bin"), folder, &cache_));
-  EXPECT_EQ(test::Dump(cache_.records), "");
+  EXPECT_FALSE(FileMatchesEntry(Entry("abcd", u"short.bin"), folder, &cache_));
+  EXPECT_FALSE(FileMatchesEntry(Entry("", u"dir.bin"), folder, &cache_));
+  EXPECT_EQ(Dump(cache_.records), "");
   // Hashed and recorded whether or not it matches.
-  EXPECT_FALSE(FileMatchesEntry(test::Entry("abd", u"short.bin"), folder, &cache_));
+  EXPECT_FALSE(FileMatchesEntry(Entry("abd", u"short.bin"), folder, &cache_));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(test::Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
+  EXPECT_EQ(Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
   // A record of the exact state is trusted unread, whatever the path's case.
   RecordFileState(cache_, u"DATA\\file.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), 0x1234);
   EXPECT_FALSE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(test::Dump(cache_.records, false), "DATA\\file.txt 00001234; short.bin 352441c2; ");
+  EXPECT_EQ(Dump(cache_.records, false), "DATA\\file.txt 00001234; short.bin 352441c2; ");
   // A touched file is hashed again.
   fs::last_write_time(dir_ / "Data/File.TXT",
                       fs::last_write_time(dir_ / "short.bin") + std::chrono::hours(1));
   EXPECT_TRUE(FileMatchesEntry(data, folder, &cache_));
-  EXPECT_EQ(test::Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
+  EXPECT_EQ(Dump(cache_.records, false), "Data\\File.TXT cbf43926; short.bin 352441c2; ");
   EXPECT_EQ(cache_.records[PathKey(u"data\\file.txt")].state,
             *QueryFileState(dir_.Wide("Data/File.TXT")));
 
   // Poisoned after a save and load, the records alone answer the next run.
-  ASSERT_TRUE(SaveCache(cache_, {test::Entry("", u"SHORT.BIN"), test::Entry("", u"no-record"), data}));
+  ASSERT_TRUE(SaveCache(cache_, {Entry("", u"SHORT.BIN"), Entry("", u"no-record"), data}));
   FileStateCache next{cache_.cachePath, {}};
   LoadCache(next);
-  EXPECT_EQ(test::Dump(next.records), test::Dump(cache_.records));
+  EXPECT_EQ(Dump(next.records), Dump(cache_.records));
   for (auto& [key, r] : next.records) r.crc ^= 1;
   EXPECT_FALSE(FileMatchesEntry(data, folder, &next));
 
@@ -67,10 +65,10 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
   fs::create_directory_symlink(dir_ / "Data", dir_ / "Linked", no_links);
   if (no_links) return;
   fs::create_symlink(dir_ / "Data/File.TXT", dir_ / "linked.txt");
-  EXPECT_FALSE(FileMatchesEntry(test::Entry("123456789", u"Linked\\File.TXT"), folder, nullptr));
+  EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"Linked\\File.TXT"), folder, nullptr));
   // Not even with a record of the state the link leads to.
   RecordFileState(cache_, u"linked.txt", *QueryFileState(dir_.Wide("Data/File.TXT")), data.crc);
-  EXPECT_FALSE(FileMatchesEntry(test::Entry("123456789", u"linked.txt"), folder, &cache_));
+  EXPECT_FALSE(FileMatchesEntry(Entry("123456789", u"linked.txt"), folder, &cache_));
   fs::rename(dir_ / "EmbLauncher.cache", dir_ / "real.cache");
   fs::create_symlink(dir_ / "real.cache", dir_ / "EmbLauncher.cache");
   LoadCache(next);
@@ -82,7 +80,7 @@ TEST_F(FileStateTest, AFileIsHashedOnlyWhenItsStateDiffersFromItsRecord) {
 // hash for bytes that have another, so only a read can tell.
 TEST_F(FileStateTest, ASignedCheckTrustsARecordedHashOnlyForItsState) {
   test::WriteFileBytes(dir_ / "f.bin", "abc");
-  const CrcListEntry entry = test::Entry("abc", u"f.bin");
+  const CrcListEntry entry = Entry("abc", u"f.bin");
   const std::vector<CrcListEntry> entries = {entry};
   const Sha256Digest claimed = Sha256Of("not abc");
   const FileState state = *QueryFileState(dir_.Wide("f.bin"));
@@ -114,7 +112,7 @@ TEST_F(FileStateTest, ASignedCheckTrustsARecordedHashOnlyForItsState) {
 // checks crashes on a per-thread destructor that frees a stale pointer.
 TEST_F(FileStateTest, ThreadsThatHashFilesEndCleanly) {
   test::WriteFileBytes(dir_ / "f.bin", std::string(100000, 'f'));
-  const CrcListEntry entry = test::Entry(std::string(100000, 'f'), u"f.bin");
+  const CrcListEntry entry = Entry(std::string(100000, 'f'), u"f.bin");
   for (int i = 0; i < 50; ++i) {
     std::thread([&] {
       HashBuffer buffer;
