@@ -98,7 +98,12 @@ run_ctest() {
 
 fuzz() {
   local seconds="${1:-30}"
-  build fuzz
+  # A target that does not build is not fuzzed: that is a failure, not a
+  # quiet run of the targets that happen to be left over from an older build.
+  if ! build fuzz; then
+    echo "FUZZ FAILURE: the fuzz targets do not build"
+    return 1
+  fi
   local status=0
   for target in build/fuzz/bin/fuzz_*; do
     local name

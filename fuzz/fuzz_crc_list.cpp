@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
       (void)emberfall::EstimateDownloadSize(entry.size, entry.packed_size);
     }
   } catch (const emberfall::PatchFailure& failure) {
-    if (failure.code() != 2) std::abort();
+    if (failure.code() != emberfall::PatchErrorCode::CrcListInvalid) std::abort();
   }
   return 0;
 }

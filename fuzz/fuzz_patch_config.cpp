@@ -24,7 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const std::u16string base = emberfall::MakePatchBaseUrl(config);
     if (emberfall::MakePatchBaseUrlList(base).empty()) std::abort();
   } catch (const emberfall::PatchFailure& failure) {
-    if (failure.code() != 0 && failure.code() != 4 && failure.code() != 11) std::abort();
+    using emberfall::PatchErrorCode;
+    const PatchErrorCode code = failure.code();
+    if (code != PatchErrorCode::ConfigUnavailable && code != PatchErrorCode::PatchUrlMissing &&
+        code != PatchErrorCode::ConfigInvalid) {
+      std::abort();
+    }
   }
   return 0;
 }

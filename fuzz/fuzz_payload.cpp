@@ -51,7 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const auto decoded = emberfall::DecodePayload(std::span(data, size), announced);
     if (decoded.size() != announced) std::abort();
   } catch (const emberfall::PatchFailure& failure) {
-    if (failure.code() != 6 && failure.code() != 8) std::abort();
+    using emberfall::PatchErrorCode;
+    if (failure.code() != PatchErrorCode::UnpackSizeMismatch &&
+        failure.code() != PatchErrorCode::DecompressFailed) {
+      std::abort();
+    }
   }
   if (size > 4) {
     DecodeRaw(data + 4, size - 4, announced);

@@ -19,6 +19,8 @@ using win::ComPtr;
 constexpr DWORD kReadyWaitMs = 30000;
 constexpr DWORD kFirstFrameWaitMs = 3000;
 constexpr DWORD kWaitSliceMs = 16;
+// A replay on the same engine that shows no frame by then has failed.
+constexpr DWORD kReplayWaitMs = 2000;
 
 // Cuts the sink's link to the engine, then shuts the engine down before its
 // last reference goes; both owners are left empty.
@@ -67,6 +69,7 @@ void BackgroundVideo::ShutdownVideo() {
   ShutDownEngine(refused_, refusedNotify_);
   playing_ = false;
   restarting_ = false;
+  replaying_ = false;
   route_ = FrameRoute::None;
   lastFramePts_ = -1;
 }
@@ -143,6 +146,7 @@ bool BackgroundVideo::CreateEngine(const std::wstring& url, FrameRoute route) {
     return false;
   }
   if (FAILED(engine_->QueryInterface(win::kIidMediaEngineEx, engineEx_.put_void()))) return false;
+  ++enginesMade_;
   notify->AttachEngine(engine_.get());
   notify->AddRef();
   notify_ = ComPtr<win::IMFMediaEngineNotify>(notify.get());
@@ -322,16 +326,44 @@ bool BackgroundVideo::NewFrameReady() {
     return false;
   }
   if (notify->ended()) {
-    RestartClip();
+    ReplayAtEnd();
     return false;
   }
   if (!engineEx_) return true;
   LONGLONG pts = 0;
   // S_FALSE: the frame on screen is still the current one. Some engines
   // (Wine's) say S_OK again for the same frame; its time tells.
-  if (engineEx_->OnVideoStreamTick(&pts) != S_OK || pts == lastFramePts_) return false;
+  if (engineEx_->OnVideoStreamTick(&pts) != S_OK || pts == lastFramePts_) {
+    if (replaying_ && GetTickCount() - replayStart_ >= kReplayWaitMs) {
+      replay_ = Replay::Fails;
+      RestartClip();
+    }
+    return false;
+  }
+  if (replaying_) {
+    replaying_ = false;
+    replay_ = Replay::Works;
+  }
   lastFramePts_ = pts;
   return true;
+}
+
+void BackgroundVideo::ReplayAtEnd() {
+  auto* notify = static_cast<MediaEngineNotify*>(notify_.get());
+  if (replay_ == Replay::Fails || replaying_) {
+    // A replay that ended again without a frame has failed too.
+    if (replaying_) replay_ = Replay::Fails;
+    RestartClip();
+    return;
+  }
+  notify->ClearEnded();
+  // Wine's engine starts its session again only from a pause; it ended at
+  // the clip's end, so it starts from the beginning.
+  engine_->Pause();
+  engine_->Play();
+  replaying_ = true;
+  replayStart_ = GetTickCount();
+  lastFramePts_ = -1;
 }
 
 bool BackgroundVideo::TransferFrame(IWICBitmap* target) {

@@ -93,6 +93,9 @@ class BackgroundVideo {
   // The decoded video's size; false while the engine knows none.
   bool NativeVideoSize(DWORD* width, DWORD* height) const;
 
+  // Engines made since construction, the one playing included.
+  std::uint32_t enginesMade() const { return enginesMade_; }
+
   bool playing() const { return playing_; }
   FrameRoute route() const { return route_; }
   bool starting() const { return starting_; }
@@ -118,6 +121,9 @@ class BackgroundVideo {
   HRESULT TransferTextureResult(std::uint32_t width, std::uint32_t height);
   // A new engine for a clip that ended and could not seek back.
   void RestartClip();
+  // The clip ended and the engine could not seek back: plays it again on the
+  // same engine where that has worked (or not been tried), else RestartClip.
+  void ReplayAtEnd();
 
   const FrameRoutes routes_;
   // First, so that it goes last: Media Foundation stops after everything
@@ -135,6 +141,13 @@ class BackgroundVideo {
   // A new engine is loading the clip again; it plays once it can.
   bool restarting_ = false;
   LONGLONG lastFramePts_ = -1;
+  std::uint32_t enginesMade_ = 0;
+  // Whether a pause and a play start an ended clip again on the same engine
+  // (Wine's does; a new engine costs memory Wine never gives back). Learnt
+  // on the first end: a replay that gives no frame soon counts as failed.
+  enum class Replay { Untried, Works, Fails } replay_ = Replay::Untried;
+  bool replaying_ = false;
+  DWORD replayStart_ = 0;
   std::optional<StillFrame> still_;
   // Our own reference to the engine's event sink, so that shutdown can cut
   // its link to the engine before the engine goes away.

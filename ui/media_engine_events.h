@@ -43,6 +43,8 @@ class MediaEngineNotify final : public win::IMFMediaEngineNotify {
   bool failed() const { return failed_; }
   // The clip ended and the engine could not seek back to its start.
   bool ended() const { return ended_; }
+  // The UI thread took the end in hand (played the clip again).
+  void ClearEnded() { ended_ = false; }
   // Signalled on canPlay and on failed; null when it could not be made.
   HANDLE event() const { return event_.get(); }
 

@@ -25,7 +25,7 @@ from mutants import MUTANTS  # noqa: E402
 
 # Files only the Windows build compiles; everything else runs on Linux.
 TIMEOUT = 300  # seconds per mutant's tests; a hang counts as killed
-WINDOWS_ONLY = re.compile(r"(_win\.cpp$|winhttp|^ui/(?!layout|video_file|window_controller)[^/]+\.cpp$)")
+WINDOWS_ONLY = re.compile(r"(_win\.cpp$|winhttp|^ui/(?!layout|video_file|window_controller)[^/]+\.(cpp|h)$)")
 
 
 def interrupt(*_):
