@@ -37,8 +37,12 @@ class Server:
             self.accepted += 1
             threading.Thread(target=self.connection, args=(conn, self.accepted), daemon=True).start()
 
-    def stop(self):  # connections end with the process
+    def stop(self, serving=None):  # connections end with the process
         self.stopping.set()
+        # The accept loop's wait holds the listener open past close(): the port
+        # is free for the next server only once that loop has ended.
+        if serving is not None:
+            serving.join(10)
         self.listener.close()
 
     def connection(self, conn, number):
@@ -132,11 +136,12 @@ class PatchServer:
         return sum(1 for c, p in list(self.requests) if c == command and p.endswith(path_suffix))
 
     def __enter__(self):
-        threading.Thread(target=self.server.serve, daemon=True).start()
+        self.serving = threading.Thread(target=self.server.serve, daemon=True)
+        self.serving.start()
         return self
 
     def __exit__(self, *exc):
-        self.server.stop()
+        self.server.stop(self.serving)
 
 
 def main():

@@ -192,6 +192,14 @@ def box_rects(caption):
     return rects and [tuple(int(v) for v in line.split()) for line in rects.splitlines()]
 
 
+def no_box_seen(caption, asks):
+    """What there is instead of the box: any window of its caption, the launcher, the asks."""
+    titled = subprocess.run(["xdotool", "search", "--name", "^%s$" % caption],
+                            capture_output=True, text=True, timeout=30).stdout.split()
+    return "(box %r, X windows %r, launcher %r, %d asks)" % (
+        window_probe("box", caption), titled, window_probe("launcher"), asks)
+
+
 def click_at(rect):
     subprocess.run(["xdotool", "mousemove", str((rect[0] + rect[2]) // 2),
                     str((rect[1] + rect[3]) // 2), "click", "1"], check=True, timeout=30)
@@ -228,7 +236,8 @@ def test_box(c, root):
                 c(lang + ": Retry runs the update again",
                   wait_for(lambda: server.count("GET", config) > asked, 30, 0.3))
                 rects = wait_for(lambda: box_rects(caption), 90, 0.5)
-                if c(lang + ": its failure boxed again", rects):
+                if c(lang + ": its failure boxed again", rects,
+                     "" if rects else no_box_seen(caption, server.count("GET", config))):
                     click_at(rects[3])
                     c(lang + ": Cancel closes the box",
                       wait_for(lambda: not window_probe("box", caption), 20, 0.3))
