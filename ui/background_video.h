@@ -84,7 +84,8 @@ class BackgroundVideo {
   // Whether the engine has a frame not drawn yet. Where the engine cannot
   // tell, every call says yes, so frames follow the caller's pace. Also
   // starts the clip again where the engine cannot seek back itself (Wine's):
-  // a new engine, ready a few frames later, without waiting for it here.
+  // on the same engine, else a new one ready a few frames later, without
+  // waiting for either here.
   bool NewFrameReady();
 
   // The playback position in seconds; negative when there is no engine.
