@@ -335,28 +335,24 @@ bool BackgroundVideo::NewFrameReady() {
   // (Wine's) say S_OK again for the same frame; its time tells.
   if (engineEx_->OnVideoStreamTick(&pts) != S_OK || pts == lastFramePts_) {
     if (replaying_ && GetTickCount() - replayStart_ >= kReplayWaitMs) {
-      replay_ = Replay::Fails;
+      replayFails_ = true;
       RestartClip();
     }
     return false;
   }
-  if (replaying_) {
-    replaying_ = false;
-    replay_ = Replay::Works;
-  }
+  replaying_ = false;
   lastFramePts_ = pts;
   return true;
 }
 
 void BackgroundVideo::ReplayAtEnd() {
-  auto* notify = static_cast<MediaEngineNotify*>(notify_.get());
-  if (replay_ == Replay::Fails || replaying_) {
-    // A replay that ended again without a frame has failed too.
-    if (replaying_) replay_ = Replay::Fails;
+  // A replay that ended again without a frame has failed too.
+  if (replaying_) replayFails_ = true;
+  if (replayFails_) {
     RestartClip();
     return;
   }
-  notify->ClearEnded();
+  static_cast<MediaEngineNotify*>(notify_.get())->ClearEnded();
   // Wine's engine starts its session again only from a pause; it ended at
   // the clip's end, so it starts from the beginning.
   engine_->Pause();

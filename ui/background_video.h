@@ -143,10 +143,11 @@ class BackgroundVideo {
   bool restarting_ = false;
   LONGLONG lastFramePts_ = -1;
   std::uint32_t enginesMade_ = 0;
-  // Whether a pause and a play start an ended clip again on the same engine
-  // (Wine's does; a new engine costs memory Wine never gives back). Learnt
-  // on the first end: a replay that gives no frame soon counts as failed.
-  enum class Replay { Untried, Works, Fails } replay_ = Replay::Untried;
+  // A pause and a play did not start an ended clip again on the same engine
+  // (Wine's engine does; a new engine costs memory Wine never gives back): a
+  // replay that gives no frame soon, or ends again without one, failed, and
+  // from then on each end takes a new engine.
+  bool replayFails_ = false;
   bool replaying_ = false;
   DWORD replayStart_ = 0;
   std::optional<StillFrame> still_;
