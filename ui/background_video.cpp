@@ -21,6 +21,8 @@ constexpr DWORD kFirstFrameWaitMs = 3000;
 constexpr DWORD kWaitSliceMs = 16;
 // A replay on the same engine that shows no frame by then has failed.
 constexpr DWORD kReplayWaitMs = 2000;
+// An engine younger than this is not shut down for a pause.
+constexpr DWORD kYoungEngineMs = 8000;
 
 // Cuts the sink's link to the engine, then shuts the engine down before its
 // last reference goes; both owners are left empty.
@@ -70,6 +72,7 @@ void BackgroundVideo::ShutdownVideo() {
   playing_ = false;
   restarting_ = false;
   replaying_ = false;
+  keptBehindPause_ = false;
   route_ = FrameRoute::None;
   lastFramePts_ = -1;
 }
@@ -147,6 +150,7 @@ bool BackgroundVideo::CreateEngine(const std::wstring& url, FrameRoute route) {
   }
   if (FAILED(engine_->QueryInterface(win::kIidMediaEngineEx, engineEx_.put_void()))) return false;
   ++enginesMade_;
+  engineMadeAt_ = GetTickCount();
   notify->AttachEngine(engine_.get());
   notify->AddRef();
   notify_ = ComPtr<win::IMFMediaEngineNotify>(notify.get());
@@ -236,11 +240,19 @@ void BackgroundVideo::SetPaused(bool paused) {
   if (route_ == FrameRoute::Texture) {
     // Wine's engine can fault when it plays again after a pause that came
     // soon after its start: it is shut down instead, and a new one starts
-    // the clip again. Still playing as far as the window goes.
+    // the clip again. Still playing as far as the window goes. One that is
+    // still loading or has only just started plays on unseen instead: its
+    // pipeline can stall the thread that shuts it down that early.
     if (paused) {
+      if (engine_ && (restarting_ || GetTickCount() - engineMadeAt_ < kYoungEngineMs)) {
+        keptBehindPause_ = true;
+        return;
+      }
       ShutdownVideo();
       playing_ = true;
       route_ = FrameRoute::Texture;
+    } else if (keptBehindPause_ && engine_) {
+      keptBehindPause_ = false;
     } else {
       RestartClip();
     }

@@ -67,7 +67,8 @@ class BackgroundVideo {
 
   // Holds or resumes playback (while nothing of it can be seen). An engine
   // that cannot be paused safely (Wine's) is shut down and later started
-  // anew from the clip's beginning.
+  // anew from the clip's beginning; one still loading or only just started
+  // plays on unseen instead.
   void SetPaused(bool paused);
 
   // Shuts the engine down and forgets it.
@@ -143,6 +144,9 @@ class BackgroundVideo {
   bool restarting_ = false;
   LONGLONG lastFramePts_ = -1;
   std::uint32_t enginesMade_ = 0;
+  DWORD engineMadeAt_ = 0;
+  // A pause found the engine too young to shut down; it played on unseen.
+  bool keptBehindPause_ = false;
   // A pause and a play did not start an ended clip again on the same engine
   // (Wine's engine does; a new engine costs memory Wine never gives back): a
   // replay that gives no frame soon, or ends again without one, failed, and

@@ -196,8 +196,9 @@ def no_box_seen(caption, asks):
     """What there is instead of the box: any window of its caption, the launcher, the asks."""
     titled = subprocess.run(["xdotool", "search", "--name", "^%s$" % caption],
                             capture_output=True, text=True, timeout=30).stdout.split()
-    return "(box %r, X windows %r, launcher %r, %d asks)" % (
-        window_probe("box", caption), titled, window_probe("launcher"), asks)
+    return "(box %r, X windows %r, launcher %r %r, %d asks)" % (
+        window_probe("box", caption), titled, window_probe("launcher"), window_probe("answers"),
+        asks)
 
 
 def click_at(rect):

@@ -1,6 +1,8 @@
 // Looks at other processes' windows for the end-to-end tests, from inside
 // the same Wine session; exit code 1 when the window is not found:
 //   emb_window_probe launcher       x y width height visible iconic of the launcher window
+//   emb_window_probe answers        "answers" when the launcher's thread takes a message
+//                                   within 5 s, else "hung"
 //   emb_window_probe box <caption>  the text of the message box with that caption
 //   emb_window_probe boxrects <caption>  screen rectangles (left top right bottom) of that
 //                                   box, its text, its Retry and its Cancel button, a line each
@@ -27,6 +29,15 @@ int main(int argc, char** argv) {
     GetWindowRect(window, &r);
     std::printf("%ld %ld %ld %ld %d %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
                 IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0);
+    return 0;
+  }
+  if (command == "answers") {
+    HWND window = FindWindowW(L"EmbLauncherNative", nullptr);
+    if (window == nullptr) return 1;
+    DWORD_PTR result = 0;
+    const bool answered =
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+    std::puts(answered ? "answers" : "hung");
     return 0;
   }
   const bool boxCommand = command == "box" || command == "boxrects";
