@@ -155,7 +155,7 @@ Command UpdateCost() {
       "  index B bytes          the chunk index of V2, fetched once per update\n"
       "\n",
       22,
-      "Exit 0; 1 when an index is missing or does not parse.\n",
+      "\nExit 0; 1 when an index is missing or does not parse.\n",
       RunUpdateCost};
 }
 
