@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <set>
-#include <stdexcept>
 
 #include "core/chunker.h"
 #include "core/crc32.h"
