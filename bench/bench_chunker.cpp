@@ -2,7 +2,8 @@
 // against memcpy of the same bytes, and CutStream (cuts and SHA-256 of every
 // chunk) against one plain SHA-256 pass. Then, untimed, what each candidate
 // set of chunk sizes would cost an update of a 64 MiB pack after 30 random
-// edits: the bytes of the chunks the old version lacks, and the index.
+// edits: the bytes of the chunks the old version lacks, and the index (for
+// this pack, and per GiB of a whole game).
 #include <cstring>
 #include <random>
 #include <string_view>
@@ -109,8 +110,8 @@ void PrintSizeChoice() {
   const test::Bytes new_pack = Edited(old_pack, rng);
   std::printf("\nAn update of a 64 MiB pack after 30 edits of 1-256 KiB (index: %zu bytes a chunk)\n",
               kIndexBytesPerChunk);
-  std::printf("%-16s %8s %10s %14s %12s %14s\n", "min/avg/max KiB", "chunks", "mean KiB",
-              "new chunk MiB", "index KiB", "new+index MiB");
+  std::printf("%-16s %8s %10s %14s %12s %14s %16s\n", "min/avg/max KiB", "chunks", "mean KiB",
+              "new chunk MiB", "index KiB", "new+index MiB", "index MiB/GiB");
   for (const ChunkerParams& params : {ChunkerParams{8 << 10, 32 << 10, 128 << 10},
                                       ChunkerParams{16 << 10, 64 << 10, 256 << 10},
                                       ChunkerParams{32 << 10, 128 << 10, 512 << 10}}) {
@@ -119,11 +120,13 @@ void PrintSizeChoice() {
     size_t fresh_bytes = 0;
     for (std::string_view chunk : new_chunks) fresh_bytes += old_chunks.count(chunk) ? 0 : chunk.size();
     const double index_bytes = static_cast<double>(new_chunks.size() * kIndexBytesPerChunk);
-    std::printf("%4u/%4u/%4u   %8zu %10.1f %14.2f %12.1f %14.2f\n", params.min_size >> 10,
+    const double mean = static_cast<double>(new_pack.size()) / static_cast<double>(new_chunks.size());
+    std::printf("%4u/%4u/%4u   %8zu %10.1f %14.2f %12.1f %14.2f %16.2f\n", params.min_size >> 10,
                 params.avg_size >> 10, params.max_size >> 10, new_chunks.size(),
-                static_cast<double>(new_pack.size()) / static_cast<double>(new_chunks.size()) / 1024,
+                mean / 1024,
                 static_cast<double>(fresh_bytes) / 1048576, index_bytes / 1024,
-                (static_cast<double>(fresh_bytes) + index_bytes) / 1048576);
+                (static_cast<double>(fresh_bytes) + index_bytes) / 1048576,
+                kIndexBytesPerChunk * 1024.0 / mean);
   }
 }
 
