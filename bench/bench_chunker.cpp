@@ -108,8 +108,8 @@ void PrintSizeChoice() {
   std::mt19937 rng(7);
   const test::Bytes old_pack = SyntheticPack(rng);
   const test::Bytes new_pack = Edited(old_pack, rng);
-  std::printf("\nAn update of a 64 MiB pack after 30 edits of 1-256 KiB (index: %zu bytes a chunk)\n",
-              kIndexBytesPerChunk);
+  std::printf("\nAn update of a 64 MiB pack after 30 edits of 1-256 KiB"
+              " (index: %zu bytes a chunk)\n", kIndexBytesPerChunk);
   std::printf("%-16s %8s %10s %14s %12s %14s %16s\n", "min/avg/max KiB", "chunks", "mean KiB",
               "new chunk MiB", "index KiB", "new+index MiB", "index MiB/GiB");
   for (const ChunkerParams& params : {ChunkerParams{8 << 10, 32 << 10, 128 << 10},
@@ -118,9 +118,12 @@ void PrintSizeChoice() {
     const auto old_chunks = Chunks(old_pack, params);
     const auto new_chunks = Chunks(new_pack, params);
     size_t fresh_bytes = 0;
-    for (std::string_view chunk : new_chunks) fresh_bytes += old_chunks.count(chunk) ? 0 : chunk.size();
+    for (std::string_view chunk : new_chunks) {
+      fresh_bytes += old_chunks.count(chunk) ? 0 : chunk.size();
+    }
     const double index_bytes = static_cast<double>(new_chunks.size() * kIndexBytesPerChunk);
-    const double mean = static_cast<double>(new_pack.size()) / static_cast<double>(new_chunks.size());
+    const double mean =
+        static_cast<double>(new_pack.size()) / static_cast<double>(new_chunks.size());
     std::printf("%4u/%4u/%4u   %8zu %10.1f %14.2f %12.1f %14.2f %16.2f\n", params.min_size >> 10,
                 params.avg_size >> 10, params.max_size >> 10, new_chunks.size(),
                 mean / 1024,
