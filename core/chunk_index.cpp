@@ -50,7 +50,9 @@ class Reader {
 
 template <typename T>
 void AppendLe(std::string& out, T value) {
-  for (size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  for (size_t i = 0; i < sizeof(T); ++i) {
+    out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  }
 }
 
 void AppendDigest(std::string& out, const Sha256Digest& digest) {
@@ -70,7 +72,9 @@ std::optional<ChunkIndex> Refuse(std::string& reason, std::string text) {
 bool ReadPacks(Reader& in, ChunkIndex& index, std::string& reason) {
   std::uint32_t count = 0;
   if (!in.ReadLe(count)) return Fail(reason, "truncated before the pack count");
-  if (!in.CanHold(count, kPackRecord)) return Fail(reason, "more packs than the index has bytes for");
+  if (!in.CanHold(count, kPackRecord)) {
+    return Fail(reason, "more packs than the index has bytes for");
+  }
   index.packs.resize(count);
   for (PackRef& pack : index.packs) {
     in.Read(pack.sha256.data(), pack.sha256.size());
@@ -95,7 +99,9 @@ bool CheckChunk(const ChunkIndex& index, const IndexedChunk& chunk, std::string&
     return Fail(reason, "a chunk size out of range");
   }
   if (chunk.method == ChunkMethod::kStored) {
-    if (chunk.stored_size != chunk.size) return Fail(reason, "a stored chunk whose stored size is not its size");
+    if (chunk.stored_size != chunk.size) {
+      return Fail(reason, "a stored chunk whose stored size is not its size");
+    }
   } else if (chunk.method == ChunkMethod::kLzo1x) {
     if (chunk.stored_size < 1 || chunk.stored_size > Lzo1xCompressBound(chunk.size)) {
       return Fail(reason, "a compressed chunk's stored size out of range");
@@ -103,7 +109,9 @@ bool CheckChunk(const ChunkIndex& index, const IndexedChunk& chunk, std::string&
   } else {
     return Fail(reason, "an unknown chunk method");
   }
-  if (chunk.pack >= index.packs.size()) return Fail(reason, "a chunk in a pack the index does not list");
+  if (chunk.pack >= index.packs.size()) {
+    return Fail(reason, "a chunk in a pack the index does not list");
+  }
   const std::uint64_t pack_size = index.packs[chunk.pack].size;
   if (chunk.offset > pack_size || chunk.stored_size > pack_size - chunk.offset) {
     return Fail(reason, "a chunk outside its pack");
@@ -125,7 +133,9 @@ bool CheckChunksDistinct(const ChunkIndex& index, std::string& reason) {
     }
   }
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return std::pair(chunks[a].pack, chunks[a].offset) < std::pair(chunks[b].pack, chunks[b].offset);
+    const IndexedChunk& x = chunks[a];
+    const IndexedChunk& y = chunks[b];
+    return x.pack != y.pack ? x.pack < y.pack : x.offset < y.offset;
   });
   for (size_t i = 1; i < order.size(); ++i) {
     const IndexedChunk& before = chunks[order[i - 1]];
@@ -140,7 +150,9 @@ bool CheckChunksDistinct(const ChunkIndex& index, std::string& reason) {
 bool ReadChunks(Reader& in, ChunkIndex& index, std::string& reason) {
   std::uint32_t count = 0;
   if (!in.ReadLe(count)) return Fail(reason, "truncated before the chunk count");
-  if (!in.CanHold(count, kChunkRecord)) return Fail(reason, "more chunks than the index has bytes for");
+  if (!in.CanHold(count, kChunkRecord)) {
+    return Fail(reason, "more chunks than the index has bytes for");
+  }
   index.chunks.resize(count);
   for (IndexedChunk& chunk : index.chunks) {
     std::uint8_t method = 0;
@@ -163,13 +175,19 @@ bool ReadFile(Reader& in, const ChunkIndex& index, IndexedFile& file, std::strin
   }
   if (file.path.empty()) return Fail(reason, "a file with an empty path");
   std::uint32_t count = 0;
-  if (!in.ReadLe(file.size) || !in.ReadLe(count)) return Fail(reason, "truncated inside a file record");
-  if (!in.CanHold(count, 4)) return Fail(reason, "more chunks of a file than the index has bytes for");
+  if (!in.ReadLe(file.size) || !in.ReadLe(count)) {
+    return Fail(reason, "truncated inside a file record");
+  }
+  if (!in.CanHold(count, 4)) {
+    return Fail(reason, "more chunks of a file than the index has bytes for");
+  }
   file.chunks.resize(count);
   std::uint64_t sum = 0;
   for (std::uint32_t& number : file.chunks) {
     in.ReadLe(number);
-    if (number >= index.chunks.size()) return Fail(reason, "a file names a chunk the index does not list");
+    if (number >= index.chunks.size()) {
+      return Fail(reason, "a file names a chunk the index does not list");
+    }
     sum += index.chunks[number].size;
   }
   if (sum != file.size) return Fail(reason, "a file's chunks do not add up to its size");
@@ -226,7 +244,9 @@ std::string FormatChunkIndex(const ChunkIndex& index) {
 }
 
 std::optional<ChunkIndex> ParseChunkIndex(std::string_view bytes, std::string& reason) {
-  if (bytes.size() > kChunkIndexLimit) return Refuse(reason, "the index is larger than any index may be");
+  if (bytes.size() > kChunkIndexLimit) {
+    return Refuse(reason, "the index is larger than any index may be");
+  }
   Reader in(bytes);
   std::string magic;
   if (!in.ReadText(magic, kChunkIndexMagic.size())) return Refuse(reason, "too short for an index");

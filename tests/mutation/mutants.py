@@ -596,6 +596,13 @@ _TABLE = [
      "the video's first frame is the still"),
     ("win-launch-named-program", "app/process_launch_win.cpp", "CreateProcessW(program.c_str(),",
      "CreateProcessW(nullptr,", APP, r"^LaunchTest\.Start", "nothing planted at the first space"),
+    # core/chunker.cpp and core/chunk_index.cpp: cut bounds, index checks.
+    ("chunk-min-size", "core/chunker.cpp",
+     "for (; i < params.min_size - 1; ++i) hash = (hash << 1) + kGear[p[i]];", "i = 0;", CORE,
+     r"^ChunkerTest\.", "no chunk but a file's last is shorter than the minimum"),
+    ("chunk-index-overlap", "core/chunk_index.cpp",
+     "before.offset + before.stored_size > after.offset", "before.offset == after.offset", CORE,
+     r"^ChunkIndexTest\.", "two chunks may not share any byte of a pack, not only their first"),
 ]
 
 MUTANTS = [dict(zip(_FIELDS, row)) for row in _TABLE]
