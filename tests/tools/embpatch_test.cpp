@@ -7,9 +7,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "core/chunk_index.h"
+#include "core/crypto.h"
 #include "core/fs_path.h"
 #include "core/patch_config.h"
 #include "core/payload.h"
@@ -113,7 +117,9 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
         "--version", "1"}, 0,
        "published 1 files: 1 payloads written, 0 unchanged, 0 removed\n"
        "configuration: $D/www$Snew$Semb.launcher.config.xml\n"
-       "crclist: $D/www$Sp$S1$Scrclist\n",
+       "crclist: $D/www$Sp$S1$Scrclist\n"
+       "chunks: 1, 1 new (4 bytes) in 1 packs written\n"
+       "chunk index: $D/www$Sp$S1$Scrclist.chunks\n",
        "'emb.bin' is not among the published"},
       {{"unpack", "$D/a.lz", "--size", "4", "-o", "$D/a.out"}, 0,
        "unpacked 4 bytes, crc32 ed82cd11\n", ""},
@@ -359,7 +365,7 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
   EXPECT_EQ(test::ReadFileBytes(dir_ / "player.trust"), "EMBTR1\nserial 1\n");
   const std::vector<std::string> verify = {"verify-publication", "--web-root", "$D/www",
                                            "--version", "3.1", "--trust-key", key_a};
-  EXPECT_EQ(Head(Embpatch(verify)), "0 ok: serial 1, 4 files, expires " + expires);
+  EXPECT_EQ(Head(Embpatch(verify)), "0 ok: serial 1, 4 files and chunks, expires " + expires);
 
   // Each row acts on what the rows before it left; the exit code, then the
   // first line of stdout (exit 0) or where stderr holds the expected text.
@@ -393,7 +399,8 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
          EXPECT_THAT(Publish().err, HasSubstr("crclist.sig no longer matches"));
          const ProcessResult v = Embpatch(verify);
          EXPECT_EQ(std::to_string(v.exit_code) + " " + v.out,
-                   "1 crclist.sig: crclist does not match the signed release\n" + muzik +
+                   "1 crclist.sig: crclist does not match the signed release\n"
+                   "crclist.chunks: differs from the signed SHA-256 and size\n" + muzik +
                        "decoded contents differ from the signed SHA-256\n");
        }, key, "1 embpatch sign: " + muzik + "decoded contents differ from the earlier signed release"},
       {nullptr, {"--channel", "beta", "--sign-key", "$D/a.pem", "--passphrase-file", "$D/pass"},
@@ -416,8 +423,168 @@ TEST_F(EmbpatchPublishTest, ASignedPublicationInstallsAndVerifiesUntilItsFilesAr
     EXPECT_EQ(got.substr(0, 2), step.expected.substr(0, 2)) << got;
     EXPECT_THAT(got, HasSubstr(step.expected.substr(2))) << got;
   }
-  EXPECT_THAT(Head(Embpatch(verify)), StartsWith("0 ok: serial " + serial_bound + ", 4 files, "));
+  EXPECT_THAT(Head(Embpatch(verify)), StartsWith("0 ok: serial " + serial_bound + ", 4 files and chunks, "));
   ExpectInstalls({"--trust-key", key_a});
+}
+
+// Chunked releases: two versions in one web root share their packs; every
+// file comes back from its chunks; the figures of update-cost; the signature
+// binds the index.
+class EmbpatchChunkTest : public EmbpatchPublishTest {
+ protected:
+  void SetUp() override {
+    EmbpatchPublishTest::SetUp();
+    std::mt19937 random(7);  // incompressible: chunks stored raw
+    std::string noise(1 << 20, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    Write("src/data/noise.bin", files_["data/noise.bin"] = noise);
+  }
+  ChunkIndex Index(const std::string& version) const {
+    std::string reason;
+    const std::optional<ChunkIndex> index =
+        ParseChunkIndex(test::ReadFileBytes(www_ / "patch" / version / "crclist.chunks"), reason);
+    EXPECT_TRUE(index) << reason;
+    return index.value_or(ChunkIndex{});
+  }
+  // Every file of |version|'s index put together with DecodeChunk from the
+  // packs; each pack checked to be named by its SHA-256.
+  void ExpectReassembles(const std::string& version) const {
+    const ChunkIndex index = Index(version);
+    EXPECT_EQ(index.crclist_sha256, Sha256Of(test::ReadFileBytes(www_ / "patch" / version / "crclist")));
+    for (const PackRef& pack : index.packs) {
+      const std::string bytes = test::ReadFileBytes(packs_ / PackFileName(pack.sha256));
+      EXPECT_TRUE(Sha256Of(bytes) == pack.sha256 && bytes.size() == pack.size) << HexEncode(pack.sha256);
+    }
+    ASSERT_EQ(index.files.size(), files_.size());
+    for (const IndexedFile& file : index.files) {
+      std::string joined, reason;
+      for (const std::uint32_t number : file.chunks) {
+        const IndexedChunk& chunk = index.chunks[number];
+        const std::string pack = test::ReadFileBytes(packs_ / PackFileName(index.packs[chunk.pack].sha256));
+        const std::string stored = pack.substr(chunk.offset, chunk.stored_size);
+        const auto decoded = DecodeChunk(chunk, {reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size()}, reason);
+        ASSERT_TRUE(decoded) << file.path << ": " << reason;
+        joined.append(decoded->begin(), decoded->end());
+      }
+      EXPECT_TRUE(joined == files_.at(file.path)) << version << " " << file.path;
+    }
+  }
+  std::uint64_t PackBytes() const {
+    std::uint64_t total = 0;
+    for (const auto& entry : fs::directory_iterator(packs_)) total += entry.file_size();
+    return total;
+  }
+  bool HasPayloads(const std::string& version) const {
+    for (const auto& entry : fs::recursive_directory_iterator(www_ / "patch" / version)) {
+      if (entry.path().extension() == ".lz") return true;
+    }
+    return false;
+  }
+  const fs::path packs_ = www_ / "patch/packs";
+};
+
+TEST_F(EmbpatchChunkTest, ASmallEditStoresOnlyItsChunksAndCostsThem) {
+  // Each row publishes the folder as edited into one version and states what
+  // the packs grew by: at most two chunks for an insertion in the noise.
+  const std::uint64_t max_chunk = kDefaultChunkerParams.max_size;
+  const struct {
+    std::string version;
+    std::vector<std::string> options;
+    bool edit;
+    std::uint64_t min_growth, max_growth;
+    bool payloads, index;
+  } rows[] = {
+      {"3.1", {}, false, 1 << 20, 2 << 20, true, true},
+      {"3.2", {}, true, 1, 2 * max_chunk, true, true},
+      {"3.3", {"--chunks-only"}, false, 0, 0, false, true},
+      {"3.4", {"--no-chunks"}, false, 0, 0, true, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.version);
+    if (row.edit) {
+      std::string& noise = files_["data/noise.bin"];
+      noise.insert(noise.size() / 2, "an edit in the middle");
+      Write("src/data/noise.bin", noise);
+    }
+    const std::uint64_t before = fs::exists(packs_) ? PackBytes() : 0;
+    std::vector<std::string> args = {"publish", "--from", "$D/src", "--web-root", "$D/www",
+                                     "--crcpatch-url", "$U/patch", "--version", row.version,
+                                     "--run-path", "bin/game.exe"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    const ProcessResult r = Embpatch(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_GE(PackBytes() - before, row.min_growth);
+    EXPECT_LE(PackBytes() - before, row.max_growth);
+    EXPECT_EQ(HasPayloads(row.version), row.payloads);
+    EXPECT_EQ(fs::exists(www_ / "patch" / row.version / "crclist.chunks"), row.index);
+    if (row.index) ExpectReassembles(row.version);
+  }
+  // 3.1 to 3.2: the chunks of the edit, adjacent in one new pack.
+  const ChunkIndex old_index = Index("3.1"), new_index = Index("3.2");
+  std::set<Sha256Digest> old_chunks;
+  for (const IndexedChunk& chunk : old_index.chunks) old_chunks.insert(chunk.sha256);
+  std::uint64_t fetched = 0, new_bytes = 0;
+  for (const IndexedChunk& chunk : new_index.chunks) {
+    if (!old_chunks.count(chunk.sha256)) fetched += chunk.stored_size, new_bytes += chunk.size;
+  }
+  const std::string cost = Embpatch({"update-cost", "--web-root", "$D/www", "--from", "3.1", "--to", "3.2"}).out;
+  EXPECT_EQ(cost, "changed 1 files\ndownload " + std::to_string(fetched) + " bytes in 1 requests\n" +
+                      "reused " + std::to_string(files_["data/noise.bin"].size() - new_bytes) + " bytes\n" +
+                      "whole-file " + std::to_string(fs::file_size(www_ / "patch/3.2/data/noise.bin.lz")) +
+                      " bytes\nindex " + std::to_string(fs::file_size(www_ / "patch/3.2/crclist.chunks")) +
+                      " bytes\n");
+  EXPECT_GT(fetched, 0u);
+  // A damaged index beside them is named and its chunks not trusted.
+  test::WriteFileBytes(www_ / "patch/3.1/crclist.chunks", "EMBCHK1\n");
+  const ProcessResult r = Publish({"--chunks-only"});
+  EXPECT_THAT(r.err, HasSubstr("3.1" + Expand("$S") + "crclist.chunks: "));
+  EXPECT_EQ(r.exit_code, 0);
+}
+
+TEST_F(EmbpatchChunkTest, TheSignatureBindsTheIndexAndWithoutPayloadsTheChunksAreChecked) {
+  if (test::IsWindowsBuild()) GTEST_SKIP() << "only the Linux build signs";
+  ProcessResult r = Embpatch({"keygen", "--out", "$D/k.pem"});
+  const std::string key = r.out.substr(0, r.out.find('\n'));
+  ASSERT_EQ(Publish({"--chunks-only", "--sign-key", "$D/k.pem"}).exit_code, 0);
+  const std::string index = test::ReadFileBytes(version_ / "crclist.chunks");
+  EXPECT_THAT(test::ReadFileBytes(version_ / "crclist.sig"),
+              HasSubstr("\nfile " + HexEncode(Sha256Of(index)) + " " + std::to_string(index.size()) +
+                        " :chunks\nfile "));
+  const std::vector<std::string> verify = {"verify-publication", "--web-root", "$D/www",
+                                           "--version", "3.1", "--trust-key", key};
+  const ChunkIndex parsed = Index("3.1");
+  const IndexedChunk& first = parsed.chunks[parsed.files[0].chunks[0]];  // of bin/game.exe
+  const fs::path pack = packs_ / PackFileName(parsed.packs[first.pack].sha256);
+  const std::string pack_bytes = test::ReadFileBytes(pack);
+  std::string altered = index;
+  altered[altered.size() - 1] ^= 1;  // the last chunk number of the last file
+  const struct {
+    std::function<void()> edit;
+    std::string verified;  // the exit code and stdout of verify-publication
+  } rows[] = {
+      {nullptr, "0 ok: serial 1, 5 files and chunks, expires "},
+      {[&] { test::WriteFileBytes(version_ / "crclist.chunks", altered); },
+       "1 crclist.chunks: differs from the signed SHA-256 and size\n"},
+      {[&] {
+         test::WriteFileBytes(version_ / "crclist.chunks", index);
+         std::string damaged = pack_bytes;
+         damaged[first.offset + first.stored_size / 2] ^= 0x40;
+         test::WriteFileBytes(pack, damaged);
+       }, "1 bin/game.exe: from its chunks: chunk "},
+      {[&] { fs::remove(version_ / "crclist.chunks"); }, "1 crclist.chunks: signed but missing\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.verified);
+    if (row.edit) row.edit();
+    r = Embpatch(verify);
+    EXPECT_THAT(std::to_string(r.exit_code) + " " + r.out, StartsWith(row.verified));
+  }
+  // The damaged pack is refused by the signer too.
+  test::WriteFileBytes(version_ / "crclist.chunks", index);
+  r = Embpatch({"sign", "--web-root", "$D/www", "--version", "3.1", "--sign-key", "$D/k.pem",
+                "--from", "$D/src"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_THAT(r.err, HasSubstr("bin/game.exe: from its chunks: chunk "));
 }
 
 // SIGINT (from timeout(1)) while the run hangs in its first request: exit 130.

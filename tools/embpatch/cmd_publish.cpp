@@ -13,6 +13,7 @@
 #include <span>
 #include <thread>
 
+#include "core/chunk_index.h"
 #include "core/crc32.h"
 #include "core/crc_list.h"
 #include "core/fs_path.h"
@@ -24,6 +25,7 @@
 #include "core/release_document.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
+#include "tools/embpatch/chunk_publisher.h"
 #include "tools/embpatch/commands.h"
 #include "tools/embpatch/payload_writer.h"
 #include "tools/embpatch/release_signer.h"
@@ -109,6 +111,10 @@ std::map<std::string, CrcListEntry> ReadPublishedList(const fs::path& list_path)
   return published;
 }
 
+// What a release carries besides its crclist: whole-file payloads, chunks
+// in packs with their index, or both.
+enum class Layout { kPayloadsAndChunks, kChunksOnly, kPayloadsOnly };
+
 struct PublishSettings {
   fs::path from;
   fs::path web_root;
@@ -117,6 +123,7 @@ struct PublishSettings {
   std::string run_path = "emb.bin";
   CompressionLevel level = CompressionLevel::Best;
   Framing framing = Framing::Mcoz;
+  Layout layout = Layout::kPayloadsAndChunks;
   std::optional<SignSettings> signing;
 };
 
@@ -192,6 +199,7 @@ std::string ScanSources(std::vector<SourceFile>& files, const fs::path& version_
     if (std::string error = ReadSource(file, settings.signing.has_value(), bytes); !error.empty()) {
       return error;
     }
+    if (settings.layout == Layout::kChunksOnly) return std::string();
     const fs::path payload_path = version_dir / FsPathFromUtf8(file.path + ".lz");
     const auto old = published.find(file.path);
     std::error_code ec;
@@ -264,7 +272,9 @@ bool PublishPayloads(std::vector<SourceFile>& files, const fs::path& version_dir
   std::string error = ScanSources(files, version_dir, settings, published);
   const auto refused = std::count_if(files.begin(), files.end(),
                                      [](const SourceFile& f) { return !f.problem.empty(); });
-  if (error.empty() && refused == 0) error = WritePayloads(files, version_dir, settings, written);
+  if (error.empty() && refused == 0 && settings.layout != Layout::kChunksOnly) {
+    error = WritePayloads(files, version_dir, settings, written);
+  }
   for (const SourceFile& file : files) {
     if (!file.problem.empty()) ErrLine("embpatch publish: " + file.path + ": " + file.problem);
   }
@@ -274,26 +284,85 @@ bool PublishPayloads(std::vector<SourceFile>& files, const fs::path& version_dir
   return false;
 }
 
-// Writes the crclist and the configuration document, then signs when asked.
+// The bytes of the crclist of |files|.
+std::string CrcListText(const std::vector<SourceFile>& files) {
+  std::vector<CrcListEntry> entries;
+  for (const SourceFile& file : files) {
+    entries.push_back({file.crc, file.size, file.packed_size, 0, file.path});
+  }
+  return "# published by embpatch\n" + FormatCrcList(entries);
+}
+
+// Cuts every file into chunks, writes the packs of the new ones and the
+// chunk index for |crclist| (|index_changed|: whether it differs from the
+// one there was). Without payloads a file's packed size is what its chunks
+// take. False after printing why.
+bool PublishChunks(std::vector<SourceFile>& files, const fs::path& version_dir,
+                   const PublishSettings& settings, ChunkPublishStats& stats, bool& index_changed) {
+  ChunkPublisher publisher(version_dir.parent_path(),
+                           settings.level == CompressionLevel::Best ? Lzo1xLevel::Best : Lzo1xLevel::Fast);
+  std::vector<std::string> warnings;
+  publisher.LoadStored(version_dir.filename(), warnings);
+  for (const std::string& warning : warnings) ErrLine("embpatch publish: warning: " + warning);
+  std::string error;
+  for (SourceFile& file : files) {
+    std::uint64_t stored_size = 0;
+    if (!publisher.AddFile(file.path, file.full, static_cast<std::uint64_t>(file.size), file.crc,
+                           stored_size, error)) {
+      ErrLine("embpatch publish: " + error);
+      return false;
+    }
+    if (settings.layout == Layout::kChunksOnly) file.packed_size = static_cast<std::int64_t>(stored_size);
+  }
+  if (!publisher.Finish(error)) {
+    ErrLine("embpatch publish: " + error);
+    return false;
+  }
+  const std::string index = publisher.IndexBytes(Sha256Of(CrcListText(files)));
+  index_changed = WriteIfChanged(version_dir / std::string(kChunkIndexName), index, error);
+  if (!error.empty()) {
+    ErrLine("embpatch publish: " + error);
+    return false;
+  }
+  stats = publisher.stats();
+  return true;
+}
+
+// Removes the payloads of files that left the folder, or of every file when
+// the release has none; returns how many.
+int RemoveGone(const std::vector<SourceFile>& files, const fs::path& version_dir,
+               const std::map<std::string, CrcListEntry>& published, Layout layout) {
+  int removed = 0;
+  std::set<std::string> current;
+  if (layout != Layout::kChunksOnly) {
+    for (const SourceFile& file : files) current.insert(file.path);
+  }
+  for (const auto& [path, entry] : published) {
+    std::error_code ec;
+    if (!current.count(path) && fs::remove(version_dir / FsPathFromUtf8(path + ".lz"), ec)) ++removed;
+  }
+  return removed;
+}
+
+// Writes the crclist and the configuration document, removes the payloads
+// the crclist no longer lists (|removed|: how many), then signs when asked.
 // False after printing why.
 bool PublishIndex(const std::vector<SourceFile>& files, const fs::path& version_dir,
                   const std::string& document, PublishSettings& settings,
-                  std::vector<std::string>& signed_summary) {
-  std::vector<CrcListEntry> entries;
+                  const std::map<std::string, CrcListEntry>& published, bool index_changed,
+                  int& removed, std::vector<std::string>& signed_summary) {
   SourceHashes hashes;
-  for (const SourceFile& file : files) {
-    entries.push_back({file.crc, file.size, file.packed_size, 0, file.path});
-    hashes[file.path] = {file.sha256, file.size};
-  }
+  for (const SourceFile& file : files) hashes[file.path] = {file.sha256, file.size};
   if (files.empty()) ErrLine("embpatch publish: warning: the folder is empty; launchers will fail with \"Empty crclist\"");
   std::string error;
-  const bool list_changed =
-      WriteIfChanged(version_dir / "crclist", "# published by embpatch\n" + FormatCrcList(entries), error);
+  const bool list_changed = WriteIfChanged(version_dir / "crclist", CrcListText(files), error);
   WriteIfChanged(settings.web_root / "new" / "emb.launcher.config.xml", document, error);
   if (!error.empty()) {
     ErrLine("embpatch publish: " + error);
     return false;
   }
+  // Gone before signing: the signer decodes every payload there is.
+  removed = RemoveGone(files, version_dir, published, settings.layout);
   std::vector<std::string> problems;
   if (settings.signing) {
     settings.signing->source_hashes = &hashes;
@@ -302,25 +371,12 @@ bool PublishIndex(const std::vector<SourceFile>& files, const fs::path& version_
     return false;
   }
   std::error_code sig_ec;
-  if (list_changed && fs::exists(version_dir / std::string(kReleaseDocumentName), sig_ec)) {
+  if ((list_changed || index_changed) && fs::exists(version_dir / std::string(kReleaseDocumentName), sig_ec)) {
     ErrLine("embpatch publish: warning: " + std::string(kReleaseDocumentName) +
-            " no longer matches the crclist; launchers with a pinned key refuse this version "
+            " no longer matches the crclist or its chunks; launchers with a pinned key refuse this version "
             "until 'embpatch sign' signs it again");
   }
   return true;
-}
-
-// Removes the payloads of files that left the folder; returns how many.
-int RemoveGone(const std::vector<SourceFile>& files, const fs::path& version_dir,
-               const std::map<std::string, CrcListEntry>& published) {
-  int removed = 0;
-  std::set<std::string> current;
-  for (const SourceFile& file : files) current.insert(file.path);
-  for (const auto& [path, entry] : published) {
-    std::error_code ec;
-    if (!current.count(path) && fs::remove(version_dir / FsPathFromUtf8(path + ".lz"), ec)) ++removed;
-  }
-  return removed;
 }
 
 int Publish(PublishSettings& settings) {
@@ -339,11 +395,25 @@ int Publish(PublishSettings& settings) {
   const std::map<std::string, CrcListEntry> published = ReadPublishedList(version_dir / "crclist");
   int written = 0;
   std::vector<std::string> signed_summary;
-  if (!PublishPayloads(files, version_dir, settings, published, written) ||
-      !PublishIndex(files, version_dir, document, settings, signed_summary)) {
+  ChunkPublishStats chunks;
+  const bool with_chunks = settings.layout != Layout::kPayloadsOnly;
+  if (!PublishPayloads(files, version_dir, settings, published, written)) return kExitFailure;
+  // Chunks before the crclist, so that the crclist a client reads never
+  // names chunks that are not there yet.
+  bool index_changed = false;
+  if (with_chunks && !PublishChunks(files, version_dir, settings, chunks, index_changed)) {
     return kExitFailure;
   }
-  const int removed = RemoveGone(files, version_dir, published);
+  if (!with_chunks) {
+    // An index left by an earlier publish names another crclist.
+    std::error_code ec;
+    index_changed = fs::remove(version_dir / std::string(kChunkIndexName), ec);
+  }
+  int removed = 0;
+  if (!PublishIndex(files, version_dir, document, settings, published, index_changed, removed,
+                    signed_summary)) {
+    return kExitFailure;
+  }
 
   std::error_code ec;
   if (!fs::exists(settings.from / FsPathFromUtf8(settings.run_path), ec)) {
@@ -355,6 +425,12 @@ int Publish(PublishSettings& settings) {
           " removed");
   OutLine("configuration: " + Utf8Path(settings.web_root / "new" / "emb.launcher.config.xml"));
   OutLine("crclist: " + Utf8Path(version_dir / "crclist"));
+  if (with_chunks) {
+    OutLine("chunks: " + std::to_string(chunks.chunks) + ", " + std::to_string(chunks.new_chunks) +
+            " new (" + std::to_string(chunks.new_bytes) + " bytes) in " +
+            std::to_string(chunks.packs_written) + " packs written");
+    OutLine("chunk index: " + Utf8Path(version_dir / std::string(kChunkIndexName)));
+  }
   for (const std::string& line : signed_summary) OutLine(line);
   return kExitOk;
 }
@@ -374,6 +450,11 @@ int RunPublish(const ParsedArgs& parsed) {
     settings.level = *parsed_level;
   }
   if (parsed.Has("--bare")) settings.framing = Framing::Bare;
+  if (parsed.Has("--chunks-only") && parsed.Has("--no-chunks")) {
+    return UsageError("publish", "--chunks-only and --no-chunks exclude each other");
+  }
+  if (parsed.Has("--chunks-only")) settings.layout = Layout::kChunksOnly;
+  if (parsed.Has("--no-chunks")) settings.layout = Layout::kPayloadsOnly;
   if (!parsed.unmet_need().empty()) return UsageError("publish", parsed.unmet_need());
   if (!parsed.Has("--sign-key")) return Publish(settings);
   std::string error;

@@ -100,6 +100,8 @@ Command Publish() {
        {"--run-path", "P", "the game's entry executable (default emb.bin)"},
        kLevel,
        kBare,
+       {"--chunks-only", "", "no payloads: the crclist, the chunk index and the packs"},
+       {"--no-chunks", "", "payloads only, no chunk index and no packs"},
        {"--sign-key", "KEY.pem",
         "also write the signed release document crclist.sig\n"
         "beside the crclist, signing the SHA-256 of the files\n"
@@ -114,6 +116,10 @@ Command Publish() {
       "Writes everything a patch server serves for the game folder DIR into the\n"
       "web root: new/emb.launcher.config.xml, and under the path of URL and the\n"
       "version V the CRC list (crclist) and one payload per file (<path>.lz).\n"
+      "Every file is also cut into chunks by its content; chunks that no release\n"
+      "in the web root stores yet go into packs (<URL path>/packs/<sha256>.pack,\n"
+      "about 4 MiB each, shared by every version), and V's chunk index\n"
+      "(crclist.chunks) says where each file's chunks are.\n"
       "Any static web server can serve the web root.\n"
       "\n",
       22,
@@ -125,6 +131,32 @@ Command Publish() {
       "otherwise each such file is named on stderr, nothing is written and the\n"
       "exit code is 1.\n",
       RunPublish};
+}
+
+Command UpdateCost() {
+  return {
+      "update-cost", "", "", "",
+      {kWebRoot,
+       Required({"--from", "V1", "the version the player has"}),
+       Required({"--to", "V2", "the version the player updates to"}),
+       {"--crcpatch-path", "P",
+        "the folder of the versions in the web root (default: the\n"
+        "path of the crcpatch URL in new/emb.launcher.config.xml)"}},
+      "what updating a player from one version to another costs",
+      "Reads the chunk indexes of V1 and V2 in the web root and prints, for a\n"
+      "player who has V1 installed, one figure per line:\n"
+      "  changed N files        files of V2 whose chunks differ from V1's\n"
+      "  download B bytes in R requests\n"
+      "                         the stored chunks V2 needs that V1 lacks, a run of\n"
+      "                         chunks adjacent in one pack counted as one request\n"
+      "  reused B bytes         what the changed files take from files in place\n"
+      "  whole-file B bytes     the payloads of the changed files (their payload\n"
+      "                         files, else the crclist's packed sizes)\n"
+      "  index B bytes          the chunk index of V2, fetched once per update\n"
+      "\n",
+      22,
+      "\nExit 0; 1 when an index is missing or does not parse.\n",
+      RunUpdateCost};
 }
 
 Command Sign() {
@@ -277,7 +309,8 @@ Command Fetch() {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = [] {
-    std::vector<Command> all = {Run(), Publish(), Sign(), VerifyPublication(), Keygen(), Pack()};
+    std::vector<Command> all = {Run(),    Publish(), UpdateCost(), Sign(), VerifyPublication(),
+                                Keygen(), Pack()};
     for (Command& command : FileCommands()) all.push_back(std::move(command));
     all.push_back(Fetch());
     return all;

@@ -35,6 +35,9 @@ int RunPatchRun(const ParsedArgs& args);
 int RunPublish(const ParsedArgs& args);
 int RunPack(const ParsedArgs& args);
 
+// cmd_update_cost.cpp
+int RunUpdateCost(const ParsedArgs& args);
+
 // cmd_sign.cpp
 int RunKeygen(const ParsedArgs& args);
 int RunSign(const ParsedArgs& args);

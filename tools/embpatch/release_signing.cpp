@@ -15,6 +15,7 @@
 #include "core/release_document.h"
 #include "core/text.h"
 #include "tools/embpatch/cli.h"
+#include "tools/embpatch/published_chunks.h"
 #include "tools/embpatch/release_signer.h"
 
 namespace emberfall::cli {
@@ -51,6 +52,51 @@ std::optional<std::vector<std::uint8_t>> DecodePublishedFile(const fs::path& ver
     return std::nullopt;
   }
   return decoded;
+}
+
+// One way a player can get a file: its payload or its chunks, decoded and
+// checked against the crclist's size and CRC-32, or why that failed.
+struct Route {
+  std::string_view from;  // prefixed to a problem: "" for the payload
+  std::optional<std::vector<std::uint8_t>> bytes;
+  std::string problem;
+};
+
+std::optional<std::vector<std::uint8_t>> ReassemblePublishedFile(const PublishedIndex& chunks,
+                                                                 const CrcListEntry& entry,
+                                                                 std::string& problem) {
+  const IndexedFile* file = FindIndexedFile(chunks.index, entry.path);
+  if (!file || file->size != static_cast<std::uint64_t>(entry.size)) {
+    problem = file ? "the chunks add up to " + std::to_string(file->size) + " bytes, the crclist says " +
+                         std::to_string(entry.size)
+                   : std::string("not in ") + std::string(kChunkIndexName);
+    return std::nullopt;
+  }
+  std::optional<std::vector<std::uint8_t>> bytes = ReassembleFile(chunks, *file, problem);
+  if (bytes && Crc32Buffer(bytes->data(), bytes->size()) != entry.crc) {
+    problem = "CRC-32 " + FormatCrcHex(Crc32Buffer(bytes->data(), bytes->size())) +
+              " of the chunks, the crclist says " + FormatCrcHex(entry.crc);
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// Every way of |entry| a release offers: its payload when there is one or
+// the release has no chunks, and its chunks when |chunks| is given.
+std::vector<Route> DecodeRoutes(const fs::path& version_dir, const CrcListEntry& entry,
+                                const PublishedIndex* chunks) {
+  std::vector<Route> routes;
+  std::error_code ec;
+  if (!chunks || fs::exists(version_dir / FsPathFromUtf8(entry.path + ".lz"), ec)) {
+    Route& route = routes.emplace_back();
+    route.bytes = DecodePublishedFile(version_dir, entry, route.problem);
+  }
+  if (chunks) {
+    Route& route = routes.emplace_back();
+    route.from = "from its chunks: ";
+    route.bytes = ReassemblePublishedFile(*chunks, entry, route.problem);
+  }
+  return routes;
 }
 
 Sha256Digest HashBytes(const std::vector<std::uint8_t>& bytes) {
@@ -135,6 +181,34 @@ bool ExpectedFiles(const fs::path& version_dir, const std::vector<CrcListEntry>&
   return true;
 }
 
+// The chunk index of the publication when the document binds it; a problem
+// for an index that is unsigned, missing, altered or unusable.
+std::optional<PublishedIndex> CheckSignedIndex(const fs::path& version_dir, std::string_view crclist,
+                                               const ReleaseDocument& document,
+                                               std::vector<std::string>& problems) {
+  const std::string name(kChunkIndexName);
+  const auto bound = document.files.find(std::string(kChunkIndexSignedPath));
+  std::error_code ec;
+  const bool present = fs::exists(version_dir / name, ec);
+  std::string bytes, problem;
+  if (bound == document.files.end() || !present) {
+    if (present) problems.push_back(name + ": not in the signed release");
+    if (bound != document.files.end()) problems.push_back(name + ": signed but missing");
+    return std::nullopt;
+  }
+  // The signature decides first: an altered index is one finding, not a
+  // parse error and a list of files that follow from it.
+  if (!ReadWholeFile(Utf8Path(version_dir / name), bytes, problem) ||
+      Sha256Of(bytes) != bound->second.sha256 ||
+      static_cast<std::int64_t>(bytes.size()) != bound->second.size) {
+    problems.push_back(name + ": differs from the signed SHA-256 and size");
+    return std::nullopt;
+  }
+  std::optional<PublishedIndex> chunks = ReadPublishedIndex(version_dir, crclist, problem);
+  if (!chunks) problems.push_back(problem);
+  return chunks;
+}
+
 }  // namespace
 
 std::optional<std::string> UrlPath(const std::string& url) {
@@ -196,6 +270,11 @@ bool SignPublication(const fs::path& web_root, const fs::path& version_dir,
     problems.push_back(error);
     return false;
   }
+  const std::optional<PublishedIndex> chunks = ReadPublishedIndex(version_dir, crclist, error);
+  if (!error.empty()) {
+    problems.push_back(error + "; publish again");
+    return false;
+  }
   const std::optional<std::uint64_t> serial = NextSerial(web_root, settings, problems);
   SourceHashes expected;
   if (!serial || !ExpectedFiles(version_dir, entries, settings, expected, problems)) return false;
@@ -206,24 +285,35 @@ bool SignPublication(const fs::path& web_root, const fs::path& version_dir,
                            .crclist_sha256 = Sha256Of(crclist)};
   const bool from_source = settings.source_hashes || settings.source_dir;
   for (const CrcListEntry& entry : entries) {
-    std::string problem;
-    const std::optional<std::vector<std::uint8_t>> decoded = DecodePublishedFile(version_dir, entry, problem);
     const auto wanted = expected.find(entry.path);
-    if (decoded && wanted == expected.end()) {
-      problem = "not in the earlier signed release; give the source folder with --from";
-    } else if (decoded && (wanted->second.sha256 != HashBytes(*decoded) ||
-                           wanted->second.size != static_cast<std::int64_t>(decoded->size()))) {
-      problem = from_source ? "the payload does not decode to the source file"
-                            : "decoded contents differ from the earlier signed release; give the "
-                              "source folder with --from";
+    bool signable = true;
+    for (Route& route : DecodeRoutes(version_dir, entry, chunks ? &*chunks : nullptr)) {
+      std::string& problem = route.problem;
+      const std::optional<std::vector<std::uint8_t>>& decoded = route.bytes;
+      if (decoded && wanted == expected.end()) {
+        problem = "not in the earlier signed release; give the source folder with --from";
+      } else if (decoded && (wanted->second.sha256 != HashBytes(*decoded) ||
+                             wanted->second.size != static_cast<std::int64_t>(decoded->size()))) {
+        problem = from_source ? (route.from.empty() ? "the payload does not decode to the source file"
+                                                    : "they do not make up the source file")
+                              : "decoded contents differ from the earlier signed release; give the "
+                                "source folder with --from";
+      }
+      if (!problem.empty()) {
+        problems.push_back(entry.path + ": " + std::string(route.from) + problem + "; not signed");
+        signable = false;
+        break;
+      }
     }
-    if (!problem.empty()) {
-      problems.push_back(entry.path + ": " + problem + "; not signed");
-      continue;
-    }
-    document.files[entry.path] = wanted->second;
+    if (signable) document.files[entry.path] = wanted->second;
   }
   if (!problems.empty()) return false;
+  // Binds the index, and through its chunk hashes every pack byte a
+  // chunk-aware launcher uses; older launchers never look this path up.
+  if (chunks) {
+    document.files[std::string(kChunkIndexSignedPath)] = {
+        Sha256Of(chunks->bytes), static_cast<std::int64_t>(chunks->bytes.size())};
+  }
 
   const std::string body = FormatReleaseDocument(document);
   EcdsaSignature signature;
@@ -247,11 +337,13 @@ bool SignPublication(const fs::path& web_root, const fs::path& version_dir,
     problems.push_back(error);
     return false;
   }
-  summary = {"signed " + std::to_string(document.files.size()) + " files: serial " +
+  summary = {"signed " + std::to_string(entries.size()) + " files: serial " +
                  std::to_string(document.serial) + ", expires " + FormatUtcTime(document.expires) +
                  ", product " + document.product + ", channel " + document.channel + ", key " +
                  FormatPublicKeyText(key),
              "release document: " + Utf8Path(path)};
+  if (chunks) summary.push_back("chunk index: " + HexEncode(Sha256Of(chunks->bytes)) + " signed as " +
+                                std::string(kChunkIndexSignedPath));
   return true;
 }
 
@@ -281,12 +373,14 @@ std::vector<std::string> CheckPublication(const fs::path& version_dir,
     return {std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict)) +
             ": product " + document.product + ", channel " + document.channel};
   }
-  summary = "serial " + std::to_string(document.serial) + ", " + std::to_string(document.files.size()) +
-            " files, expires " + FormatUtcTime(document.expires);
+  const size_t game_files = document.files.size() - document.files.count(std::string(kChunkIndexSignedPath));
+  summary = "serial " + std::to_string(document.serial) + ", " + std::to_string(game_files) +
+            " files" + (game_files < document.files.size() ? " and chunks" : "") + ", expires " + FormatUtcTime(document.expires);
   if (verdict != ReleaseVerdict::kOk) {
     problems.push_back(std::string(kReleaseDocumentName) + ": " + std::string(ReleaseVerdictText(verdict)));
   }
-  std::set<std::string> listed;
+  const std::optional<PublishedIndex> chunks = CheckSignedIndex(version_dir, crclist, document, problems);
+  std::set<std::string> listed = {std::string(kChunkIndexSignedPath)};
   for (const CrcListEntry& entry : entries) {
     listed.insert(entry.path);
     const auto signed_file = document.files.find(entry.path);
@@ -294,15 +388,16 @@ std::vector<std::string> CheckPublication(const fs::path& version_dir,
       problems.push_back(entry.path + ": not in the signed release");
       continue;
     }
-    std::string problem;
-    const std::optional<std::vector<std::uint8_t>> decoded = DecodePublishedFile(version_dir, entry, problem);
-    if (!decoded) {
-      problems.push_back(entry.path + ": " + problem);
-    } else if (static_cast<std::int64_t>(decoded->size()) != signed_file->second.size) {
-      problems.push_back(entry.path + ": " + std::to_string(decoded->size()) +
-                         " bytes decoded, the signed size is " + std::to_string(signed_file->second.size));
-    } else if (HashBytes(*decoded) != signed_file->second.sha256) {
-      problems.push_back(entry.path + ": decoded contents differ from the signed SHA-256");
+    for (const Route& route : DecodeRoutes(version_dir, entry, chunks ? &*chunks : nullptr)) {
+      const std::string prefix = entry.path + ": " + std::string(route.from);
+      if (!route.bytes) {
+        problems.push_back(prefix + route.problem);
+      } else if (static_cast<std::int64_t>(route.bytes->size()) != signed_file->second.size) {
+        problems.push_back(prefix + std::to_string(route.bytes->size()) +
+                           " bytes decoded, the signed size is " + std::to_string(signed_file->second.size));
+      } else if (HashBytes(*route.bytes) != signed_file->second.sha256) {
+        problems.push_back(prefix + "decoded contents differ from the signed SHA-256");
+      }
     }
   }
   for (const auto& [path, file] : document.files) {
