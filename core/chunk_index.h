@@ -92,7 +92,9 @@ std::string FormatChunkIndex(const ChunkIndex& index);
 // another in it, a size or stored size out of range (stored: 1 to the LZO1X
 // bound of its size; equal to it when stored raw), an unknown method, a
 // duplicate chunk hash, a file whose chunks do not add up to its size, a
-// path that is empty or not in ascending order. Never allocates more than
+// path that is empty or not in ascending order, a pack of size 0 or above
+// kMaxPackSize, a pack listed twice, more than kChunkIndexLimit bytes. Chunks
+// no file uses and gaps in a pack are allowed. Never allocates more than
 // a small multiple of |bytes|.size(). Pure.
 std::optional<ChunkIndex> ParseChunkIndex(std::string_view bytes, std::string& reason);
 

@@ -4,6 +4,13 @@
 // A gear hash over the bytes since the last cut, with normalized chunk sizes:
 // a stricter mask before the average size and a looser one after it, so
 // chunk sizes gather near the average between the minimum and the maximum.
+//
+// The cut rule is part of the published format, as a client must cut its
+// old files exactly as the publisher cut the new ones: hash = (hash << 1) +
+// gear[byte] over the bytes from the chunk's start, with gear the 256 values
+// of splitmix64 seeded with "EMBCHUNK" (0x454D424348554E4B); a cut after L
+// bytes, min_size <= L, when the hash's top log2(avg)+2 bits (L < avg) or
+// log2(avg)-2 bits (L >= avg) are all zero; at max_size at the latest.
 #ifndef EMBERFALL_CORE_CHUNKER_H_
 #define EMBERFALL_CORE_CHUNKER_H_
 
