@@ -97,7 +97,7 @@ class PatchEngineTest : public testing::Test {
       // Later attempts ask caches for a fresh copy.
       EXPECT_EQ(r.Header("Pragma") == "no-cache", gets[r.target]++ > 0) << r.target;
     }
-    ExpectNothingStaged();
+    ExpectNothingStaged(last.ready);
     const std::string report = WideToUtf8(last.errorText) + " || patch";
     EXPECT_EQ(harness.reports, last.ready ? std::vector<std::string>() : std::vector{report});
     EXPECT_EQ(last.stage, last.ready ? PatchStage::Done : PatchStage::Failed);
@@ -130,9 +130,12 @@ class PatchEngineTest : public testing::Test {
       o.transferBudgetBytes = budget;
     };
   }
-  void ExpectNothingStaged() {
+  // A failed run may leave the part of a payload for the next one.
+  void ExpectNothingStaged(bool parts_too = true) {
     for (const auto& item : fs::recursive_directory_iterator(Game())) {
-      EXPECT_FALSE(item.path().string().ends_with(".emb-new")) << item.path();
+      const std::string name = item.path().string();
+      EXPECT_FALSE(name.ends_with(".emb-new")) << item.path();
+      EXPECT_FALSE(parts_too && name.find(".emb-part") != std::string::npos) << item.path();
     }
   }
 
@@ -232,6 +235,72 @@ TEST_F(PatchEngineTest, Outcomes) {
     ExpectConsistent(harness, last);
     const auto speed = [](const ProgressState& s) { return !s.barText.empty(); };
     EXPECT_TRUE(!c.shows_speed || std::ranges::any_of(harness.snapshots, speed));
+  }
+}
+
+// A payload that breaks off goes on from where it stopped, in the next
+// attempt or the next run, where the server honours Range; it starts over
+// where the server does not, or where the part is of another release.
+TEST_F(PatchEngineTest, AnInterruptedPayloadResumes) {
+  const std::string target = "/p/1/bin/game.exe.lz";
+  const size_t n = test::StoredPayload(kFiles.at("bin/game.exe")).size();
+  const size_t quarter = (n + 3) / 4;  // three drops leave at most this much
+  const auto from = [&](size_t first) {
+    return "bytes=" + std::to_string(first) + "-" + std::to_string(n - 1);
+  };
+  struct Case {
+    const char* name;
+    size_t drop;  // body bytes sent before the connection closes
+    bool ranges, every_time, new_release;
+    std::vector<std::string> ranges_seen;  // of the payload's GETs, run after run
+    bool corrupt_rest = false;  // the rest comes back damaged
+  } cases[] = {
+      {"after one byte", 1, true, false, false, {"", from(1)}},
+      {"half way", n / 2, true, false, false, {"", from(n / 2)}},
+      {"before the last byte", n - 1, true, false, false, {"", from(n - 1)}},
+      {"a server without ranges", n / 2, false, false, false, {"", from(n / 2), ""}},
+      {"a resumed payload that fails its checksum", n / 2, true, false, false,
+       {"", from(n / 2), ""}, true},
+      {"in every attempt: the next run goes on", quarter, true, true, false,
+       {"", from(quarter), from(2 * quarter), "|", from(3 * quarter)}},
+      {"a part of another release", quarter, true, true, true,
+       {"", from(quarter), from(2 * quarter), "|", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    const auto serve = [&](bool drops) {
+      const std::string payload = test::StoredPayload(files_.at("bin/game.exe"));
+      const Response dropped{.body = payload, .fault = Response::Fault::kCloseAfter,
+                             .fault_after = c.drop, .ranges = c.ranges};
+      const Response whole{.body = payload, .ranges = c.ranges};
+      Response corrupt = whole;
+      corrupt.body[corrupt.body.size() * 3 / 4] ^= 0x55;
+      std::vector<Response> replies{drops ? dropped : whole, c.every_time ? dropped : whole};
+      if (c.corrupt_rest) replies = {dropped, corrupt, whole};
+      server_->ServeSequence(target, replies);
+    };
+    serve(true);
+    EngineHarness harness(Game(), urls_);
+    std::vector<std::string> seen;
+    for (int run = 0; run < (c.every_time ? 2 : 1); ++run) {
+      if (run > 0) {
+        seen.push_back("|");
+        server_->ClearLog();
+        if (c.new_release) {
+          files_["bin/game.exe"] = test::PatternBody(60000);
+          Publish();
+          serve(false);
+        }
+      }
+      const ProgressState last = harness.RunToEnd();
+      EXPECT_EQ(last.ready, run > 0 || !c.every_time) << WideToUtf8(last.errorText);
+      ExpectConsistent(harness, last);
+      for (const test::RecordedRequest& r : server_->Requests()) {
+        if (r.method == "GET" && r.target == target) seen.push_back(r.Header("Range").value_or(""));
+      }
+    }
+    EXPECT_EQ(seen, c.ranges_seen);
   }
 }
 
