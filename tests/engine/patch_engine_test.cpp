@@ -288,7 +288,7 @@ TEST_F(PatchEngineTest, AnInterruptedPayloadResumes) {
         seen.push_back("|");
         server_->ClearLog();
         if (c.new_release) {
-          files_["bin/game.exe"] = test::PatternBody(60000);
+          files_["bin/game.exe"] = test::PatternBody(90000);
           Publish();
           serve(false);
         }
