@@ -1,7 +1,8 @@
 // What the HTTP client reads from the network or from published names: the
 // Content-Length text, URL splitting, URL joining and percent-encoding, and
-// response header lines (a Content-Range one read as a range answer). The first byte picks the function; the rest is its
-// input. Each result is checked against what it must be, not just run.
+// response header lines (a Content-Range one read as a range answer). The
+// first byte picks the function; the rest is its input. Each result is
+// checked against what it must be, not just run.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -126,7 +127,8 @@ void FuzzContentRange(std::string_view value) {
   emberfall::ContentRange range;
   if (!emberfall::ParseContentRange(text, range)) return;
   Check(range.first <= range.last && range.last < INT64_MAX);
-  Check(range.total == -1 || (range.total >= 0 && range.last < static_cast<std::uint64_t>(range.total)));
+  Check(range.total == -1 ||
+        (range.total >= 0 && range.last < static_cast<std::uint64_t>(range.total)));
   const std::string total = range.total < 0 ? "*" : std::to_string(range.total);
   Check(text == emberfall::Utf8ToWide("bytes " + std::to_string(range.first) + "-" +
                                       std::to_string(range.last) + "/" + total));

@@ -243,64 +243,56 @@ TEST_F(PatchEngineTest, Outcomes) {
 // where the server does not, or where the part is of another release.
 TEST_F(PatchEngineTest, AnInterruptedPayloadResumes) {
   const std::string target = "/p/1/bin/game.exe.lz";
-  const size_t n = test::StoredPayload(kFiles.at("bin/game.exe")).size();
-  const size_t quarter = (n + 3) / 4;  // three drops leave at most this much
+  const std::string payload = test::StoredPayload(kFiles.at("bin/game.exe"));
+  const size_t n = payload.size(), q = (n + 3) / 4;  // three drops of q leave at most q
   const auto from = [&](size_t first) {
     return "bytes=" + std::to_string(first) + "-" + std::to_string(n - 1);
   };
-  struct Case {
-    const char* name;
-    size_t drop;  // body bytes sent before the connection closes
-    bool ranges, every_time, new_release;
-    std::vector<std::string> ranges_seen;  // of the payload's GETs, run after run
-    bool corrupt_rest = false;  // the rest comes back damaged
-  } cases[] = {
-      {"after one byte", 1, true, false, false, {"", from(1)}},
-      {"half way", n / 2, true, false, false, {"", from(n / 2)}},
-      {"before the last byte", n - 1, true, false, false, {"", from(n - 1)}},
-      {"a server without ranges", n / 2, false, false, false, {"", from(n / 2), ""}},
-      {"a resumed payload that fails its checksum", n / 2, true, false, false,
-       {"", from(n / 2), ""}, true},
-      {"in every attempt: the next run goes on", quarter, true, true, false,
-       {"", from(quarter), from(2 * quarter), "|", from(3 * quarter)}},
-      {"a part of another release", quarter, true, true, true,
-       {"", from(quarter), from(2 * quarter), "|", ""}},
+  std::string damaged = payload;
+  damaged[n * 3 / 4] ^= 0x55;
+  // The replies in turn, the last repeating: D drops the connection after
+  // |drop| body bytes, W is whole, C damaged. "|": a second run; "|N": of a
+  // new release. Then the Range headers of the payload's GETs, run by run.
+  const std::tuple<const char*, size_t, bool, std::string, std::vector<std::string>> cases[] = {
+      {"after one byte", 1, true, "DW", {"", from(1)}},
+      {"half way", n / 2, true, "DW", {"", from(n / 2)}},
+      {"before the last byte", n - 1, true, "DW", {"", from(n - 1)}},
+      {"a server without ranges", n / 2, false, "DW", {"", from(n / 2), ""}},
+      {"a resumed payload that fails its checksum", n / 2, true, "DCW", {"", from(n / 2), ""}},
+      {"in every attempt: the next run goes on", q, true, "D|",
+       {"", from(q), from(2 * q), "|", from(3 * q)}},
+      {"a part of another release", q, true, "D|N", {"", from(q), from(2 * q), "|", ""}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, drop, ranges, replies, expected] : cases) {
+    SCOPED_TRACE(name);
     Reset();
-    const auto serve = [&](bool drops) {
-      const std::string payload = test::StoredPayload(files_.at("bin/game.exe"));
-      const Response dropped{.body = payload, .fault = Response::Fault::kCloseAfter,
-                             .fault_after = c.drop, .ranges = c.ranges};
-      const Response whole{.body = payload, .ranges = c.ranges};
-      Response corrupt = whole;
-      corrupt.body[corrupt.body.size() * 3 / 4] ^= 0x55;
-      std::vector<Response> replies{drops ? dropped : whole, c.every_time ? dropped : whole};
-      if (c.corrupt_rest) replies = {dropped, corrupt, whole};
-      server_->ServeSequence(target, replies);
-    };
-    serve(true);
+    std::vector<Response> sequence;
+    for (const char r : replies.substr(0, replies.find('|'))) {
+      sequence.push_back({.body = r == 'C' ? damaged : payload,
+                          .fault = r == 'D' ? Response::Fault::kCloseAfter : Response::Fault::kNone,
+                          .fault_after = drop, .ranges = ranges});
+    }
+    server_->ServeSequence(target, sequence);
     EngineHarness harness(Game(), urls_);
+    const bool twice = replies.find('|') != std::string::npos;
     std::vector<std::string> seen;
-    for (int run = 0; run < (c.every_time ? 2 : 1); ++run) {
-      if (run > 0) {
+    for (int run = 0; run < 1 + twice; ++run) {
+      if (run == 1) {
         seen.push_back("|");
         server_->ClearLog();
-        if (c.new_release) {
-          files_["bin/game.exe"] = test::PatternBody(90000);
-          Publish();
-          serve(false);
-        }
+      }
+      if (run == 1 && replies.ends_with('N')) {
+        files_["bin/game.exe"] = test::PatternBody(90000);  // a payload the part would fit in
+        Publish();
       }
       const ProgressState last = harness.RunToEnd();
-      EXPECT_EQ(last.ready, run > 0 || !c.every_time) << WideToUtf8(last.errorText);
+      EXPECT_EQ(last.ready, run == 1 || !twice) << WideToUtf8(last.errorText);
       ExpectConsistent(harness, last);
       for (const test::RecordedRequest& r : server_->Requests()) {
         if (r.method == "GET" && r.target == target) seen.push_back(r.Header("Range").value_or(""));
       }
     }
-    EXPECT_EQ(seen, c.ranges_seen);
+    EXPECT_EQ(seen, expected);
   }
 }
 

@@ -22,10 +22,12 @@ class NginxServer {
   std::string AccessLog() const;
 
  private:
-  ProcessResult Script(const std::vector<std::string>& args) const;
+  // Starts tools/nginx-serve.sh with |args|; its output goes to out and err.
+  void Script(const std::vector<std::string>& args);
 
   std::filesystem::path dir_;  // beside the executables: on drive Z: under Wine
   std::string port_;
+  std::unique_ptr<ChildProcess> script_;  // the last one started
 };
 
 }  // namespace emberfall::test
