@@ -21,6 +21,7 @@
 #include "core/release_state.h"
 #include "core/text.h"
 #include "engine/download_progress.h"
+#include "engine/payload_part.h"
 #include "engine/release_check.h"
 #include "engine/run_records.h"
 #include "engine/transfer_scheduler.h"
@@ -100,7 +101,7 @@ class PatchEngine::Run {
   std::optional<ReleaseDocument> Authenticate(const std::u16string& baseUrl,
                                               const std::string& listText,
                                               const std::vector<CrcListEntry>& entries);
-  void RemoveLeftovers(const std::vector<CrcListEntry>& entries);
+  void RemoveLeftovers(const std::vector<CrcListEntry>& entries, const std::u16string& baseUrl);
   std::vector<Job> VerifyFiles(const std::vector<CrcListEntry>& entries,
                                const std::u16string& baseUrl,
                                const std::optional<ReleaseDocument>& release);
@@ -109,6 +110,7 @@ class PatchEngine::Run {
   void DownloadAll();
   void InstallJob(size_t index, Connection& connection);
   std::vector<std::uint8_t> DownloadAndUnpack(size_t index, Connection& connection);
+  PayloadPart PartOf(const Job& job) const;
   std::vector<std::uint8_t> DecodeChecked(const Job& job,
                                           const std::vector<std::uint8_t>& payload) const;
   void Finish();
@@ -336,14 +338,19 @@ void PatchEngine::Run::BackoffSleep(int attempt, const std::atomic<bool>* abort)
   ThrowIfCancelled();
 }
 
-// Staged files left by an interrupted run.
-void PatchEngine::Run::RemoveLeftovers(const std::vector<CrcListEntry>& entries) {
+// Staged files left by an interrupted run, and parts of payloads of
+// another release; a part of this release's payload waits to be resumed.
+void PatchEngine::Run::RemoveLeftovers(const std::vector<CrcListEntry>& entries,
+                                       const std::u16string& baseUrl) {
   FolderCursor cursor;
   for (const CrcListEntry& entry : entries) {
     ThrowIfCancelled();
-    const FolderLookup& staged = cursor.Find(*root_, entry.path_wide + std::u16string(kStagedSuffix));
-    if (staged.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(staged.at);
-    if (staged.status == FolderLookup::Status::kFound) RemoveFileAt(staged.folder, staged.name);
+    const FolderLookup& target = cursor.Find(*root_, entry.path_wide);
+    if (target.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(target.at);
+    if (target.status != FolderLookup::Status::kFound) continue;
+    RemoveFileAt(target.folder, target.name + std::u16string(kStagedSuffix));
+    RemoveForeignPart(target.folder, target.name,
+                      {MakeFileUrl(baseUrl, entry.path), entry.crc, entry.size});
   }
 }
 
@@ -355,7 +362,7 @@ std::vector<PatchEngine::Job> PatchEngine::Run::VerifyFiles(
     p.stage = PatchStage::Verify;
     p.statusText = e_.strings_.Checking;
   });
-  RemoveLeftovers(entries);
+  RemoveLeftovers(entries, baseUrl);
   // With a signed release a file counts as current only once its SHA-256
   // matched the signed one; the record of proven hashes spares later runs
   // the reading.
@@ -464,6 +471,7 @@ void PatchEngine::Run::InstallJob(size_t index, Connection& connection) {
   std::vector<std::uint8_t> bytes = DownloadAndUnpack(index, connection);
   ThrowIfStopped(connection);  // downloaded but not written: dropped
   ApplyFile(*root_, job.path_wide, bytes, exeRelative_);
+  PartOf(job).Remove();
   bytes = std::vector<std::uint8_t>();
   if (const std::optional<FileState> state = QueryFileStateBelow(*root_, job.path_wide)) {
     records_->RecordInstalled(job.path_wide, *state, job.crc, job.sha256);
@@ -472,8 +480,13 @@ void PatchEngine::Run::InstallJob(size_t index, Connection& connection) {
   progress_.Publish();
 }
 
+PayloadPart PatchEngine::Run::PartOf(const Job& job) const {
+  return PayloadPart(*root_, job.path_wide, {job.url, job.crc, job.size}, PayloadLimit(job.size));
+}
+
 std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Connection& connection) {
   const Job& job = jobs_[index];
+  const PayloadPart part = PartOf(job);
   PatchErrorCode lastCode = PatchErrorCode::DownloadFailed;
   std::u16string lastDetail;
   for (int attempt = 0;; ++attempt) {
@@ -486,13 +499,13 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
     // In a signed release job.size is the signed size (checked against the
     // document before any download), so the bound is the publisher's too.
     const RequestOptions options{/*refresh=*/attempt > 0, /*max_bytes=*/PayloadLimit(job.size)};
-    const bool ok = connection.http->Get(
-        job.url, payload,
+    const bool ok = TransferPayload(
+        *connection.http, job.url, part, options,
         [&](std::int64_t received, std::int64_t total) {
           downloads_->Received(index, received, total);
           progress_.PublishThrottled();
         },
-        options);
+        [&] { return Cancelled() || connection.abort.load(); }, payload);
     downloads_->TransferEnded();
     if (!ok) {
       ThrowIfStopped(connection);
@@ -505,6 +518,9 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
     try {
       return DecodeChecked(job, payload);
     } catch (const PatchFailure& failure) {
+      // Whatever was wrong may sit in the kept part: the next attempt
+      // fetches every byte again.
+      part.Remove();
       lastCode = failure.code();
       lastDetail = job.url + u" | " + failure.detail();
     }

@@ -1,7 +1,8 @@
 // What the HTTP client reads from the network or from published names: the
 // Content-Length text, URL splitting, URL joining and percent-encoding, and
-// response header lines. The first byte picks the function; the rest is its
-// input. Each result is checked against what it must be, not just run.
+// response header lines (a Content-Range one read as a range answer). The
+// first byte picks the function; the rest is its input. Each result is
+// checked against what it must be, not just run.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -119,6 +120,20 @@ void FuzzEncode(std::string_view bytes) {
   Check(decoded == expected + ".lz");
 }
 
+// Only the one spelling of a range is accepted: what was read, written out
+// again, is the text itself.
+void FuzzContentRange(std::string_view value) {
+  const std::u16string text = emberfall::Utf8ToWideLenient(value);
+  emberfall::ContentRange range;
+  if (!emberfall::ParseContentRange(text, range)) return;
+  Check(range.first <= range.last && range.last < INT64_MAX);
+  Check(range.total == -1 ||
+        (range.total >= 0 && range.last < static_cast<std::uint64_t>(range.total)));
+  const std::string total = range.total < 0 ? "*" : std::to_string(range.total);
+  Check(text == emberfall::Utf8ToWide("bytes " + std::to_string(range.first) + "-" +
+                                      std::to_string(range.last) + "/" + total));
+}
+
 void FuzzHeaderLine(std::string_view line) {
   const int status = emberfall::ParseStatusLine(line);
   Check(status >= -1 && status <= 999);
@@ -129,6 +144,7 @@ void FuzzHeaderLine(std::string_view line) {
     Check(value.empty() || (value.front() != ' ' && value.back() != '\n'));
     (void)emberfall::ParseContentLength(emberfall::Utf8ToWide(value));
   }
+  if (emberfall::MatchHeaderLine(line, "Content-Range", value)) FuzzContentRange(value);
   (void)emberfall::IsEndOfHeaders(line);
 }
 

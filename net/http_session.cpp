@@ -23,7 +23,43 @@ bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 std::u16string Decimal(std::int64_t value) { return ToWideDecimal(value); }
 
+// A Content-Range worth quoting in a failure text is short; a longer one is
+// no range this client asked for.
+constexpr std::size_t kContentRangeUnits = 80;
+
+constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::int64_t>::max();
+
 }  // namespace
+
+struct HttpSession::RangeAsked {
+  std::uint64_t first = 0;
+  std::uint64_t length = 0;
+  std::int64_t total = -1;
+};
+
+bool ParseContentRange(std::u16string_view text, ContentRange& out) {
+  constexpr std::u16string_view kUnit = u"bytes ";
+  if (!text.starts_with(kUnit)) return false;
+  text.remove_prefix(kUnit.size());
+  const std::size_t dash = text.find(u'-');
+  const std::size_t slash = text.find(u'/');
+  if (dash == std::u16string_view::npos || slash == std::u16string_view::npos || slash < dash) {
+    return false;
+  }
+  const auto first = ParseUnsignedDecimal(text.substr(0, dash), kMaxOffset);
+  // The range's length, last + 1, is a 64-bit signed value too.
+  const auto last = ParseUnsignedDecimal(text.substr(dash + 1, slash - dash - 1), kMaxOffset - 1);
+  if (!first || !last || *first > *last) return false;
+  const std::u16string_view total_text = text.substr(slash + 1);
+  out.first = *first;
+  out.last = *last;
+  out.total = -1;
+  if (total_text == u"*") return true;
+  const auto total = ParseUnsignedDecimal(total_text, kMaxOffset);
+  if (!total || *last >= *total) return false;
+  out.total = static_cast<std::int64_t>(*total);
+  return true;
+}
 
 std::int64_t ParseContentLength(std::u16string_view text) {
   std::size_t i = 0;
@@ -117,11 +153,34 @@ bool HttpSession::PlatformFailure(const char* stage, std::uint32_t code) {
 bool HttpSession::Request(const std::u16string& url, const char16_t* verb,
                           std::vector<std::uint8_t>* body, const ProgressFn& progress,
                           std::int64_t* content_length_out, const RequestOptions& options) {
+  return Perform(url, verb, body, progress, content_length_out, options, nullptr);
+}
+
+bool HttpSession::GetRange(const std::u16string& url, std::uint64_t offset, std::uint64_t length,
+                           std::vector<std::uint8_t>& body, const ProgressFn& progress,
+                           std::int64_t* total_out, const RequestOptions& options) {
+  if (total_out != nullptr) *total_out = -1;
+  RangeAsked range{offset, length, -1};
+  bool ok = false;
+  if (length == 0 || offset > kMaxOffset || length > kMaxOffset - offset) {
+    last_error_ = u"invalid range";
+    body.clear();
+  } else {
+    ok = Perform(url, u"GET", &body, progress, nullptr, options, &range);
+  }
+  if (ok && total_out != nullptr) *total_out = range.total;
+  return ok;
+}
+
+bool HttpSession::Perform(const std::u16string& url, const char16_t* verb,
+                          std::vector<std::uint8_t>* body, const ProgressFn& progress,
+                          std::int64_t* content_length_out, const RequestOptions& options,
+                          RangeAsked* range) {
   last_error_.clear();
   if (content_length_out != nullptr) *content_length_out = -1;
   if (body != nullptr) body->clear();
   try {
-    return RunRequest(url, verb, body, progress, content_length_out, options);
+    return RunRequest(url, verb, body, progress, content_length_out, options, range);
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
@@ -136,7 +195,8 @@ bool HttpSession::Request(const std::u16string& url, const char16_t* verb,
 
 bool HttpSession::RunRequest(const std::u16string& url, const char16_t* verb,
                              std::vector<std::uint8_t>* body, const ProgressFn& progress,
-                             std::int64_t* content_length_out, const RequestOptions& options) {
+                             std::int64_t* content_length_out, const RequestOptions& options,
+                             RangeAsked* range) {
   if (Cancelled()) return Fail(u"cancelled");
   if (!transport_ || !transport_->IsOpen()) return Fail(u"WinHTTP session unavailable");
 
@@ -165,6 +225,12 @@ bool HttpSession::RunRequest(const std::u16string& url, const char16_t* verb,
     HttpTransport* transport;
     ~RequestCloser() { transport->CloseRequest(); }
   } closer{transport_.get()};
+  if (range != nullptr) {
+    if (const std::uint32_t code =
+            transport_->SetRange(range->first, range->first + range->length - 1)) {
+      return PlatformFailure("open", code);
+    }
+  }
 
   if (const std::uint32_t code = transport_->Send()) {
     // WinHTTP opens the TCP connection inside the send call; a host that
@@ -185,8 +251,38 @@ bool HttpSession::RunRequest(const std::u16string& url, const char16_t* verb,
   }
   if (content_length_out != nullptr) *content_length_out = length;
 
+  if (range != nullptr) {
+    // Closing the request unread (the closer) drops a whole resource sent
+    // instead of the range without waiting for its body.
+    if (!CheckRangeAnswer(status, length, *range)) return false;
+    // The range's length stands for the announced one: a body shorter than
+    // the range is truncated, one longer is too large, even without a
+    // Content-Length.
+    const auto asked = static_cast<std::int64_t>(range->length);
+    RequestOptions bounded = options;
+    bounded.max_bytes = options.max_bytes >= 1 ? std::min(options.max_bytes, asked) : asked;
+    return ReadBody(*body, asked, progress, bounded);
+  }
   if (body == nullptr || std::u16string_view(verb) == u"HEAD") return true;
   return ReadBody(*body, length, progress, options);
+}
+
+bool HttpSession::CheckRangeAnswer(int status, std::int64_t content_length, RangeAsked& range) {
+  if (status != 206) return Fail(u"range not honoured (HTTP " + Decimal(status) + u")");
+  std::u16string header;
+  if (!transport_->ContentRangeHeader(kContentRangeUnits, header)) {
+    return Fail(u"range mismatch (no Content-Range)");
+  }
+  ContentRange got;
+  if (!ParseContentRange(header, got) || got.first != range.first ||
+      got.last != range.first + range.length - 1) {
+    return Fail(u"range mismatch (" + header + u")");
+  }
+  if (content_length >= 0 && static_cast<std::uint64_t>(content_length) != range.length) {
+    return Fail(u"range mismatch (Content-Length " + Decimal(content_length) + u")");
+  }
+  range.total = got.total;
+  return true;
 }
 
 bool HttpSession::ReadBody(std::vector<std::uint8_t>& body, std::int64_t length,

@@ -31,7 +31,9 @@ using ProgressFn = std::function<void(std::int64_t received, std::int64_t total)
 //   "cancelled", "WinHTTP session unavailable", "invalid url",
 //   "WinHTTP <stage>: <kind> (<code>)", "HTTP <status>",
 //   "response too large (<length> bytes)", "response too large (> <limit> bytes)",
-//   "truncated body <received>/<length>", "out of memory".
+//   "truncated body <received>/<length>", "out of memory",
+// and for GetRange also "range not honoured (HTTP <status>)" and
+// "range mismatch (<what came>)".
 class HttpSession {
  public:
   // Opens the platform session (user agent "EmbLauncher/2.0", automatic
@@ -58,6 +60,22 @@ class HttpSession {
   bool Get(const std::u16string& url, std::vector<std::uint8_t>& body, const ProgressFn& progress,
            const RequestOptions& options);
 
+  // GET of the bytes [offset, offset + length) of |url|, asked for with a
+  // Range header. Succeeds only on a 206 whose Content-Range names exactly
+  // that range and whose body holds exactly |length| bytes; |body| is
+  // emptied first and then holds them (on a failure, whatever arrived).
+  // |total_out|, when given, receives the resource's size from the
+  // Content-Range, or -1 when the server wrote "*". A server that answers
+  // with the whole resource instead fails at once, before its body is read,
+  // as "range not honoured (HTTP <status>)"; a 206 for another range as
+  // "range mismatch (<its Content-Range>)"; a range past the end as
+  // "HTTP 416". Progress reports count the range's bytes against |length|.
+  // |length| 0, or a range ending past the largest 64-bit offset, is
+  // refused as "invalid range". Otherwise as Request.
+  bool GetRange(const std::u16string& url, std::uint64_t offset, std::uint64_t length,
+                std::vector<std::uint8_t>& body, const ProgressFn& progress,
+                std::int64_t* total_out, const RequestOptions& options);
+
   // GET as bytes in a string. On failure |text| is left untouched.
   bool GetText(const std::u16string& url, std::string& text, const RequestOptions& options);
 
@@ -77,9 +95,17 @@ class HttpSession {
   void set_abort_flag(const std::atomic<bool>* flag) { abort_flag_ = flag; }
 
  private:
+  struct RangeAsked;
+  bool Perform(const std::u16string& url, const char16_t* verb, std::vector<std::uint8_t>* body,
+               const ProgressFn& progress, std::int64_t* content_length_out,
+               const RequestOptions& options, RangeAsked* range);
   bool RunRequest(const std::u16string& url, const char16_t* verb,
                   std::vector<std::uint8_t>* body, const ProgressFn& progress,
-                  std::int64_t* content_length_out, const RequestOptions& options);
+                  std::int64_t* content_length_out, const RequestOptions& options,
+                  RangeAsked* range);
+  // The status and headers of a range answer; false (with the failure
+  // recorded) unless they name exactly the range asked for.
+  bool CheckRangeAnswer(int status, std::int64_t content_length, RangeAsked& range);
   bool ReadBody(std::vector<std::uint8_t>& body, std::int64_t length, const ProgressFn& progress,
                 const RequestOptions& options);
   bool Cancelled() const;
@@ -107,6 +133,20 @@ const char* HttpErrorKind(std::uint32_t code);
 // (at least one), saturating at the largest 64-bit value; -1 when no digit
 // is found or the value is negative.
 std::int64_t ParseContentLength(std::u16string_view text);
+
+// A Content-Range value of a 206 answer.
+struct ContentRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;   // inclusive
+  std::int64_t total = -1;  // -1 for "*"
+};
+
+// Reads "bytes <first>-<last>/<total or *>" strictly: the unit in lower
+// case, single separators, digits only without leading zeros, each number at
+// most the largest 64-bit signed value, first <= last < total and last below
+// that largest value. False for
+// anything else; |out| is then unspecified.
+bool ParseContentRange(std::u16string_view text, ContentRange& out);
 
 }  // namespace emberfall
 

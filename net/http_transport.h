@@ -61,7 +61,8 @@ inline constexpr std::uint32_t kWsaTimedOut = 10060;
 // One platform HTTP stack. Every call returning std::uint32_t returns 0 on
 // success or the failure's WinHTTP error code. Calls happen in this order per
 // request: Connect (only when the session has no matching connection),
-// OpenRequest, Send, Receive, StatusCode, ContentLengthHeader, then
+// OpenRequest, SetRange (for a range request only), Send, Receive,
+// StatusCode, ContentLengthHeader, ContentRangeHeader (range only), then
 // QueryAvailable/Read pairs, and CloseRequest on every path after
 // OpenRequest. Used by one thread at a time; every blocking call is bounded
 // by the time-outs given at creation.
@@ -86,6 +87,8 @@ class HttpTransport {
   // the way not to answer from a stored copy.
   virtual std::uint32_t OpenRequest(std::u16string_view verb, const std::u16string& object,
                                     bool secure, bool refresh) = 0;
+  // Adds "Range: bytes=<first>-<last>" to the request just opened.
+  virtual std::uint32_t SetRange(std::uint64_t first, std::uint64_t last) = 0;
   // Sends the request; establishing the connection happens here.
   virtual std::uint32_t Send() = 0;
   // Waits for the final response's headers, following redirects.
@@ -95,6 +98,8 @@ class HttpTransport {
   // The Content-Length header's text when present and at most
   // |max_units| UTF-16 units long; false otherwise.
   virtual bool ContentLengthHeader(std::size_t max_units, std::u16string& text) = 0;
+  // The Content-Range header's text, on the same terms.
+  virtual bool ContentRangeHeader(std::size_t max_units, std::u16string& text) = 0;
   // Waits until body bytes are available; 0 means the body has ended.
   virtual std::uint32_t QueryAvailable(std::uint32_t& available) = 0;
   // Lets the transport append arriving body bytes straight to |body|, as

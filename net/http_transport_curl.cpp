@@ -180,6 +180,11 @@ class CurlTransport final : public HttpTransport {
     return 0;
   }
 
+  std::uint32_t SetRange(std::uint64_t first, std::uint64_t last) override {
+    const std::string line = "Range: bytes=" + std::to_string(first) + "-" + std::to_string(last);
+    return curl::Append(headers_, line.c_str()) ? 0 : kNotEnoughMemory;
+  }
+
   std::uint32_t Send() override { return StartTransfer(); }
 
   std::uint32_t Receive() override {
@@ -206,11 +211,11 @@ class CurlTransport final : public HttpTransport {
   int StatusCode() override { return headers_done_ ? status_ : 0; }
 
   bool ContentLengthHeader(std::size_t max_units, std::u16string& text) override {
-    if (!headers_done_ || !has_content_length_) return false;
-    std::u16string value = Utf8ToWide(content_length_);
-    if (value.size() > max_units) return false;
-    text = std::move(value);
-    return true;
+    return HeaderText(content_length_, max_units, text);
+  }
+
+  bool ContentRangeHeader(std::size_t max_units, std::u16string& text) override {
+    return HeaderText(content_range_, max_units, text);
   }
 
   void SetBodySink(std::vector<std::uint8_t>* body, std::int64_t limit) override {
@@ -269,6 +274,15 @@ class CurlTransport final : public HttpTransport {
   }
 
  private:
+  bool HeaderText(const std::optional<std::string>& header, std::size_t max_units,
+                  std::u16string& text) const {
+    if (!headers_done_ || !header) return false;
+    std::u16string value = Utf8ToWideLenient(*header);
+    if (value.size() > max_units) return false;
+    text = std::move(value);
+    return true;
+  }
+
   // Takes the transfer off the multi handle and forgets its response.
   void Detach() {
     if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
@@ -294,8 +308,8 @@ class CurlTransport final : public HttpTransport {
     headers_done_ = false;
     discarding_ = false;
     status_ = 0;
-    has_content_length_ = false;
-    content_length_.clear();
+    content_length_.reset();
+    content_range_.reset();
   }
 
   std::uint32_t StartTransfer() {
@@ -356,7 +370,7 @@ class CurlTransport final : public HttpTransport {
   // ended without an error.
   std::uint32_t Failure() const {
     if (!done_) return 0;
-    if (result_ == CURLE_PARTIAL_FILE && has_content_length_) return 0;
+    if (result_ == CURLE_PARTIAL_FILE && content_length_) return 0;
     long verify_result = 0;
     if (result_ == CURLE_PEER_FAILED_VERIFICATION) {
       curl_easy_getinfo(easy_.get(), CURLINFO_SSL_VERIFYRESULT, &verify_result);
@@ -420,17 +434,19 @@ class CurlTransport final : public HttpTransport {
     const int status = ParseStatusLine(line);
     if (status >= 0) {
       self->status_ = status;
-      self->has_content_length_ = false;
-      self->content_length_.clear();
+      self->content_length_.reset();
+      self->content_range_.reset();
       self->headers_done_ = false;
     } else if (IsEndOfHeaders(line)) {
       // Interim (1xx) responses are followed by the real one.
       if (self->status_ >= 200) self->headers_done_ = true;
     } else {
+      // The first of each counts, as WinHTTP reads them.
       std::string_view value;
-      if (!self->has_content_length_ && MatchHeaderLine(line, "Content-Length", value)) {
-        self->has_content_length_ = true;
+      if (!self->content_length_ && MatchHeaderLine(line, "Content-Length", value)) {
         self->content_length_ = std::string(value);
+      } else if (!self->content_range_ && MatchHeaderLine(line, "Content-Range", value)) {
+        self->content_range_ = std::string(value);
       }
     }
     return size * count;
@@ -496,8 +512,8 @@ class CurlTransport final : public HttpTransport {
   bool headers_done_ = false;
   bool discarding_ = false;
   int status_ = 0;
-  bool has_content_length_ = false;
-  std::string content_length_;
+  std::optional<std::string> content_length_;
+  std::optional<std::string> content_range_;
   bool out_of_memory_ = false;
   std::vector<std::uint8_t>* sink_ = nullptr;
   std::int64_t sink_limit_ = -1;

@@ -114,6 +114,15 @@ class WinHttpTransport final : public HttpTransport {
     return request_ ? 0 : LastError();
   }
 
+  std::uint32_t SetRange(std::uint64_t first, std::uint64_t last) override {
+    const std::wstring line =
+        L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
+    return WinHttpAddRequestHeaders(request_.get(), line.c_str(), static_cast<DWORD>(line.size()),
+                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)
+               ? 0
+               : LastError();
+  }
+
   std::uint32_t Send() override {
     return WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
@@ -137,15 +146,11 @@ class WinHttpTransport final : public HttpTransport {
   }
 
   bool ContentLengthHeader(std::size_t max_units, std::u16string& text) override {
-    std::wstring buffer(max_units + 1, L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_CONTENT_LENGTH,
-                             WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
-      return false;
-    }
-    text = FromWinString(buffer.data(), size / sizeof(wchar_t));
-    return true;
+    return HeaderText(WINHTTP_QUERY_CONTENT_LENGTH, max_units, text);
+  }
+
+  bool ContentRangeHeader(std::size_t max_units, std::u16string& text) override {
+    return HeaderText(WINHTTP_QUERY_CONTENT_RANGE, max_units, text);
   }
 
   std::uint32_t QueryAvailable(std::uint32_t& available) override {
@@ -170,6 +175,18 @@ class WinHttpTransport final : public HttpTransport {
   void CloseRequest() override { request_.reset(); }
 
  private:
+  // A header too long for |max_units| fails the query (the buffer is short).
+  bool HeaderText(DWORD query, std::size_t max_units, std::u16string& text) {
+    std::wstring buffer(max_units + 1, L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(),
+                             &size, WINHTTP_NO_HEADER_INDEX)) {
+      return false;
+    }
+    text = FromWinString(buffer.data(), size / sizeof(wchar_t));
+    return true;
+  }
+
   static std::uint32_t LastError() {
     const DWORD error = GetLastError();
     return error != 0 ? error : ERROR_INTERNAL_ERROR;

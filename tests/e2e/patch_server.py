@@ -2,6 +2,7 @@
 launcher; main() serves tests/support/loopback_http_server.h's scripts."""
 import contextlib
 import os
+import re
 import socket
 import struct
 import sys
@@ -13,7 +14,7 @@ import zlib
 BASE = "/patch/1.0.0.1/"  # where the configuration points the launcher
 # A reply; its fields are those of Response in tests/support/loopback_http_server.h.
 REPLY = dict(status=200, body=b"", headers=(), length=True, cl=None, head_cl=None, fault="",
-             after=0, delay=0.0)
+             after=0, delay=0.0, ranges=False)
 
 
 class Server:
@@ -66,7 +67,23 @@ class Server:
                 finally:
                     gets.remove(number)
 
+    @staticmethod
+    def ranged(method, headers, r):
+        """|r| answering a GET's "Range: bytes=first-[last]" as nginx does."""
+        asked = next((v for n, v in headers if n.lower() == "range"), "")
+        m = re.fullmatch(r"bytes=(\d+)-(\d*)", asked)
+        if not (r["ranges"] and method == "GET" and m and r["status"] == 200):
+            return r
+        body, first = r["body"], int(m[1])
+        last = min(int(m[2]) if m[2] else len(body) - 1, len(body) - 1)
+        if first > last:
+            return dict(r, status=416, body=b"", fault="",
+                        headers=[*r["headers"], ("Content-Range", "bytes */%d" % len(body))])
+        return dict(r, status=206, body=body[first:last + 1],
+                    headers=[*r["headers"], ("Content-Range", "bytes %d-%d/%d" % (first, last, len(body)))])
+
     def respond(self, conn, method, headers, r):  # False: close the connection
+        r = self.ranged(method, headers, r)
         if r["fault"] == "stall":
             self.stopping.wait(r["delay"])
             return False
@@ -176,7 +193,7 @@ def main():
                 return dict(status=int(f[2]), body=bytes.fromhex(f[3]), length=f[4] == "1",
                             cl=f[5][1:] if f[5] else None, head_cl=f[6][1:] if f[6] else None,
                             fault=f[7], after=int(f[8]), delay=int(f[9]) / 1000,
-                            headers=list(zip(f[10::2], f[11::2])))
+                            ranges=f[10] == "1", headers=list(zip(f[11::2], f[12::2])))
         return dict(REPLY, status=404)
 
     def done():  # a test that died writes no stop file: 15 minutes bound every server

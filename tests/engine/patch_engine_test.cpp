@@ -97,7 +97,7 @@ class PatchEngineTest : public testing::Test {
       // Later attempts ask caches for a fresh copy.
       EXPECT_EQ(r.Header("Pragma") == "no-cache", gets[r.target]++ > 0) << r.target;
     }
-    ExpectNothingStaged();
+    ExpectNothingStaged(last.ready);
     const std::string report = WideToUtf8(last.errorText) + " || patch";
     EXPECT_EQ(harness.reports, last.ready ? std::vector<std::string>() : std::vector{report});
     EXPECT_EQ(last.stage, last.ready ? PatchStage::Done : PatchStage::Failed);
@@ -130,9 +130,12 @@ class PatchEngineTest : public testing::Test {
       o.transferBudgetBytes = budget;
     };
   }
-  void ExpectNothingStaged() {
+  // A failed run may leave the part of a payload for the next one.
+  void ExpectNothingStaged(bool parts_too = true) {
     for (const auto& item : fs::recursive_directory_iterator(Game())) {
-      EXPECT_FALSE(item.path().string().ends_with(".emb-new")) << item.path();
+      const std::string name = item.path().string();
+      EXPECT_FALSE(name.ends_with(".emb-new")) << item.path();
+      EXPECT_FALSE(parts_too && name.find(".emb-part") != std::string::npos) << item.path();
     }
   }
 
@@ -232,6 +235,64 @@ TEST_F(PatchEngineTest, Outcomes) {
     ExpectConsistent(harness, last);
     const auto speed = [](const ProgressState& s) { return !s.barText.empty(); };
     EXPECT_TRUE(!c.shows_speed || std::ranges::any_of(harness.snapshots, speed));
+  }
+}
+
+// A payload that breaks off goes on from where it stopped, in the next
+// attempt or the next run, where the server honours Range; it starts over
+// where the server does not, or where the part is of another release.
+TEST_F(PatchEngineTest, AnInterruptedPayloadResumes) {
+  const std::string target = "/p/1/bin/game.exe.lz";
+  const std::string payload = test::StoredPayload(kFiles.at("bin/game.exe"));
+  const size_t n = payload.size(), q = (n + 3) / 4;  // three drops of q leave at most q
+  const auto from = [&](size_t first) {
+    return "bytes=" + std::to_string(first) + "-" + std::to_string(n - 1);
+  };
+  std::string damaged = payload;
+  damaged[n * 3 / 4] ^= 0x55;
+  // The replies in turn, the last repeating: D drops the connection after
+  // |drop| body bytes, W is whole, C damaged. "|": a second run; "|N": of a
+  // new release. Then the Range headers of the payload's GETs, run by run.
+  const std::tuple<const char*, size_t, bool, std::string, std::vector<std::string>> cases[] = {
+      {"after one byte", 1, true, "DW", {"", from(1)}},
+      {"half way", n / 2, true, "DW", {"", from(n / 2)}},
+      {"before the last byte", n - 1, true, "DW", {"", from(n - 1)}},
+      {"a server without ranges", n / 2, false, "DW", {"", from(n / 2), ""}},
+      {"a resumed payload that fails its checksum", n / 2, true, "DCW", {"", from(n / 2), ""}},
+      {"in every attempt: the next run goes on", q, true, "D|",
+       {"", from(q), from(2 * q), "|", from(3 * q)}},
+      {"a part of another release", q, true, "D|N", {"", from(q), from(2 * q), "|", ""}},
+  };
+  for (const auto& [name, drop, ranges, replies, expected] : cases) {
+    SCOPED_TRACE(name);
+    Reset();
+    std::vector<Response> sequence;
+    for (const char r : replies.substr(0, replies.find('|'))) {
+      sequence.push_back({.body = r == 'C' ? damaged : payload,
+                          .fault = r == 'D' ? Response::Fault::kCloseAfter : Response::Fault::kNone,
+                          .fault_after = drop, .ranges = ranges});
+    }
+    server_->ServeSequence(target, sequence);
+    EngineHarness harness(Game(), urls_);
+    const bool twice = replies.find('|') != std::string::npos;
+    std::vector<std::string> seen;
+    for (int run = 0; run < 1 + twice; ++run) {
+      if (run == 1) {
+        seen.push_back("|");
+        server_->ClearLog();
+      }
+      if (run == 1 && replies.ends_with('N')) {
+        files_["bin/game.exe"] = test::PatternBody(90000);  // a payload the part would fit in
+        Publish();
+      }
+      const ProgressState last = harness.RunToEnd();
+      EXPECT_EQ(last.ready, run == 1 || !twice) << WideToUtf8(last.errorText);
+      ExpectConsistent(harness, last);
+      for (const test::RecordedRequest& r : server_->Requests()) {
+        if (r.method == "GET" && r.target == target) seen.push_back(r.Header("Range").value_or(""));
+      }
+    }
+    EXPECT_EQ(seen, expected);
   }
 }
 

@@ -10,6 +10,21 @@ CORE, ENGINE, NET, APP, UI, EMBPATCH = ("emb_core_tests", "emb_engine_tests", "e
 
 _TABLE = [
     # engine/: retries, limits, texts, the connection scheduler, trust.
+    ("engine-part-foreign", "engine/payload_part.cpp",
+     "if (!text.starts_with(expected) || !text.ends_with('\\n')) return std::nullopt;",
+     "if (!text.ends_with('\\n')) return std::nullopt;", ENGINE,
+     r"^PatchEngineTest\.AnInterruptedPayloadResumes",
+     "the part of another release's payload is discarded, not resumed"),
+    ("engine-part-discard-on-bad", "engine/patch_engine.cpp",
+     "      part.Remove();\n      lastCode = failure.code();",
+     "      lastCode = failure.code();", ENGINE,
+     r"^PatchEngineTest\.AnInterruptedPayloadResumes",
+     "a payload that fails its checks is fetched whole again, its kept part dropped"),
+    ("net-range-accepts-200", "net/http_session.cpp",
+     "if (status != 206) return Fail(",
+     "if (status != 206 && status != 200) return Fail(", NET,
+     r"^(HttpSessionRulesTest\.RangeAnswers|HttpSessionRangeTest\.)",
+     "a whole resource sent instead of the range asked for is refused at once"),
     ("engine-attempts", "engine/patch_engine.cpp", "constexpr int kAttempts = 3;",
      "constexpr int kAttempts = 2;", ENGINE, r"^PatchEngineTest\.Outcomes",
      "three attempts per request, not two"),

@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "net/url.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/nginx_server.h"
 #include "tests/support/test_support.h"
 
 namespace emberfall {
@@ -31,8 +32,9 @@ struct Script {
   bool open = true;
   std::map<std::string, std::uint32_t> errors;  // by call: "connect", "open", "send", ...
   int status = 200;
-  std::optional<std::u16string> content_length;
+  std::optional<std::u16string> content_length, content_range;
   std::deque<std::string> chunks;
+  std::string range_asked;
   std::function<void()> on_query;
 
   std::vector<std::string> connects;  // "host:port:secure"
@@ -55,12 +57,20 @@ class ScriptedTransport : public HttpTransport {
     s_.opened_requests += s_.errors["open"] == 0;
     return s_.errors["open"];
   }
+  std::uint32_t SetRange(std::uint64_t first, std::uint64_t last) override {
+    s_.range_asked = std::to_string(first) + "-" + std::to_string(last);
+    return 0;
+  }
   std::uint32_t Send() override { return s_.errors["send"]; }
   std::uint32_t Receive() override { return s_.errors["receive"]; }
   int StatusCode() override { return s_.status; }
   bool ContentLengthHeader(std::size_t, std::u16string& text) override {
     text = s_.content_length.value_or(u"");
     return s_.content_length.has_value();
+  }
+  bool ContentRangeHeader(std::size_t, std::u16string& text) override {
+    text = s_.content_range.value_or(u"");
+    return s_.content_range.has_value();
   }
   std::uint32_t QueryAvailable(std::uint32_t& available) override {
     if (s_.on_query) s_.on_query();
@@ -193,6 +203,28 @@ TEST_F(HttpSessionRulesTest, GetTextAndAnUnavailableSession) {
   EXPECT_EQ(script_.opened_requests, 1);
 }
 
+TEST(ParseContentRangeTest, AcceptsOnlyTheOneSpelling) {
+  const std::pair<std::u16string, std::string> cases[] = {
+      {u"bytes 0-0/1", "0-0/1"}, {u"bytes 100-199/1000", "100-199/1000"},
+      {u"bytes 5-9/*", "5-9/-1"},
+      {u"bytes 0-9223372036854775806/9223372036854775807",
+       "0-9223372036854775806/9223372036854775807"},
+      {u"bytes 0-9223372036854775807/*", "-"}, {u"bytes 0-1/9223372036854775808", "-"},
+      {u"bytes 18446744073709551617-1/2", "-"}, {u"bytes 1-0/5", "-"}, {u"bytes 0-5/5", "-"},
+      {u"bytes 01-5/9", "-"}, {u"Bytes 0-1/2", "-"}, {u"bytes  0-1/2", "-"}, {u"bytes 0-1/2 ", "-"},
+      {u"bytes -1/2", "-"}, {u"bytes 0-/2", "-"}, {u"bytes 0-1/", "-"}, {u"bytes 0-1", "-"},
+      {u"bytes +0-1/2", "-"}, {u"bytes 0-1/2/3", "-"}, {u"bytes */5", "-"}, {u"", "-"},
+  };
+  for (const auto& [text, expected] : cases) {
+    ContentRange r;
+    EXPECT_EQ(ParseContentRange(text, r) ? std::to_string(r.first) + "-" + std::to_string(r.last) +
+                                               "/" + std::to_string(r.total)
+                                         : "-",
+              expected)
+        << WideToUtf8(text);
+  }
+}
+
 TEST(ParseContentLengthTest, ReadsLeadingDecimalDigits) {
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
   const std::pair<std::u16string, std::int64_t> cases[] = {
@@ -317,6 +349,50 @@ TEST(HttpSessionTimeoutTest, EachTimeOutEndsTheRequestAfterItsOwnTime) {
     EXPECT_LT(elapsed, 3000ms);
     EXPECT_TRUE(session.Get(server.Url("/ok"), body, nullptr, {})) << Error(session);
   }
+}
+
+// Ranges from nginx, as mirrors serve them, and from servers that get them
+// wrong. A whole file sent instead is refused before its body is read; the
+// session stays usable after each failure.
+TEST(HttpSessionRangeTest, Outcomes) {
+  const std::string file = PatternBody(100000);
+  const test::NginxServer nginx({{"f.bin", file}});
+  LoopbackHttpServer plain;
+  const auto range = [&](const char* text) {  // ten bytes announced, four sent
+    return Response{.status = 206, .body = file.substr(5, 10), .headers = {{"Content-Range", text}},
+                    .fault = Fault::kCloseAfter, .fault_after = 4};
+  };
+  plain.Serve("/whole", Response::Trickle(file, 2000, 50ms));  // 2.5 s to its end
+  plain.Serve("/other", range("bytes 0-9/100000"));
+  plain.Serve("/short", range("bytes 5-14/100000"));
+  plain.Serve("/long", {.status = 206, .body = file.substr(5, 11),
+                        .headers = {{"Content-Range", "bytes 5-14/*"}}});
+  HttpSession session{HttpTimeouts{5000, 5000, 5000, 5000}};
+  const std::tuple<std::u16string, std::uint64_t, std::uint64_t, std::string> cases[] = {
+      {nginx.Url("/f.bin"), 0, 10, "ok of 100000"},
+      {nginx.Url("/f.bin"), 12345, 50000, "ok of 100000"},
+      {nginx.Url("/f.bin"), 99999, 1, "ok of 100000"}, {nginx.Url("/f.bin"), 100000, 5, "HTTP 416"},
+      {nginx.Url("/f.bin"), 99990, 20, "range mismatch (bytes 99990-99999/100000)"},
+      {nginx.Url("/f.bin"), 0, 0, "invalid range"},
+      {plain.Url("/whole"), 5, 10, "range not honoured (HTTP 200)"},
+      {plain.Url("/other"), 5, 10, "range mismatch (bytes 0-9/100000)"},
+      {plain.Url("/short"), 5, 10, "truncated body 4/10"},
+      {plain.Url("/long"), 5, 10, "range mismatch (Content-Length 11)"},
+  };
+  std::vector<std::uint8_t> body;
+  for (const auto& [url, offset, length, expected] : cases) {
+    SCOPED_TRACE(WideToUtf8(url) + " " + std::to_string(offset));
+    std::int64_t total = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = session.GetRange(url, offset, length, body, nullptr, &total, {});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    EXPECT_EQ(ok ? "ok of " + std::to_string(total) : Error(session), expected);
+    EXPECT_TRUE(!ok || std::string(body.begin(), body.end()) == file.substr(offset, length));
+    EXPECT_TRUE(session.GetRange(nginx.Url("/f.bin"), 7, 3, body, nullptr, nullptr, {}));
+  }
+  const auto asked = [](const test::RecordedRequest& r) { return r.Header("Range").value_or(""); };
+  EXPECT_EQ(std::ranges::count(plain.Requests(), std::string("bytes=5-14"), asked), 4);
+  EXPECT_THAT(nginx.AccessLog(), testing::HasSubstr("GET /f.bin 416"));
 }
 
 }  // namespace

@@ -91,7 +91,8 @@ void LoopbackHttpServer::Script(const std::string& path, const std::vector<Respo
     script += path + "\t" + id + "\t" + std::to_string(r.status) + "\t" +
               body + "\t" + (r.send_content_length ? "1" : "0") + "\t" + length(r.content_length) +
               "\t" + length(r.head_content_length) + "\t" + kFaults[static_cast<int>(r.fault)] +
-              "\t" + std::to_string(r.fault_after) + "\t" + std::to_string(r.delay.count());
+              "\t" + std::to_string(r.fault_after) + "\t" + std::to_string(r.delay.count()) + "\t" +
+              (r.ranges ? "1" : "0");
     for (const auto& [key, value] : r.headers) script += "\t" + key + "\t" + value;
     script += "\n";
   }

@@ -29,6 +29,9 @@ struct Response {
   Fault fault = Fault::kNone;
   std::size_t fault_after = 0;
   std::chrono::milliseconds delay{0};
+  // A GET's "Range: bytes=<first>-[<last>]" gets a 206 with that part of a
+  // 200's body and its Content-Range (416 past the end), as nginx answers.
+  bool ranges = false;
 
   static Response Ok(std::string body) { return {.body = std::move(body)}; }
   static Response Status(int status, std::string body = {}) {
