@@ -1,0 +1,163 @@
+// Updates through chunks, end to end: a publication with a chunk index and
+// a pack, nginx answering the Range requests (or a server that ignores
+// them), and the engine's fallback to the whole payload whenever the chunks
+// cannot be trusted.
+#include "engine/chunked_update.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "core/chunk_index.h"
+#include "core/chunker.h"
+#include "core/text.h"
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/nginx_server.h"
+#include "tests/support/test_publication.h"
+
+namespace emberfall {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// The index of |files| for |crclist|, every chunk stored raw in one pack.
+std::string ChunkIndexOf(std::string_view crclist, const std::map<std::string, std::string>& files,
+                         std::string& pack) {
+  ChunkIndex index;
+  index.crclist_sha256 = Sha256Of(crclist);
+  std::map<Sha256Digest, std::uint32_t> numbers;
+  for (const auto& [path, bytes] : files) {
+    IndexedFile file{path, bytes.size(), {}};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    size_t at = 0;
+    for (const std::uint32_t length : ChunkLengths({data, bytes.size()}, index.params)) {
+      const std::string piece = bytes.substr(at, length);
+      at += length;
+      const auto [it, added] = numbers.emplace(Sha256Of(piece), index.chunks.size());
+      if (added) {
+        index.chunks.push_back({it->first, length, length, ChunkMethod::kStored, 0, pack.size()});
+        pack += piece;
+      }
+      file.chunks.push_back(it->second);
+    }
+    index.files.push_back(std::move(file));
+  }
+  index.packs = {{Sha256Of(pack), pack.size()}};
+  return FormatChunkIndex(index);
+}
+
+TEST(ChunkedUpdateTest, InsertionUpdatesThroughChunksElseWholeFiles) {
+  const std::string old = RandomBytes(3 << 20, 1);
+  const std::string inserted = old.substr(0, 1500000) + RandomBytes(5000, 2) + old.substr(1500000);
+  const std::map<std::string, std::string> files = {{"big.bin", inserted}, {"small.txt", "new"}};
+  const std::string payload = test::StoredPayload(inserted);
+  test::Served published = test::BuildPublication("http://unused/p", files);
+  std::string pack;
+  const std::string index = ChunkIndexOf(published.at("/p/1/crclist"), files, pack);
+  const std::string packPath = "/p/packs/" + PackFileName(Sha256Of(pack));
+  std::string corrupt = pack;
+  corrupt[1500000 + 2500] ^= 0x01;  // inside the inserted bytes: a fetched chunk
+
+  enum class Server { kNginx, kIgnoresRange };
+  struct Case {
+    const char* name;
+    Server server;
+    std::string index;       // empty: none published
+    std::string pack;
+    bool changeLocal;        // the local file changes between its cut and its rebuild
+    bool chunked;            // no payload fetched
+    int packRequests;
+  };
+  std::string samePack;
+  const std::string otherIndex = ChunkIndexOf("another crclist", files, samePack);
+  const Case cases[] = {
+      {"an insertion comes through chunks", Server::kNginx, index, pack, false, true, 1},
+      {"a server that ignores Range", Server::kIgnoresRange, index, pack, false, false, 1},
+      {"a corrupted pack byte", Server::kNginx, index, corrupt, false, false, 1},
+      {"a local file that changed after its cut", Server::kNginx, index, pack, true, false, 0},
+      {"no index", Server::kNginx, "", pack, false, false, 0},
+      {"an index of another crclist", Server::kNginx, otherIndex, pack, false, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::pair<std::string, std::string>> served;
+    for (const auto& [path, body] : published) {
+      if (path != "/c.xml") served.emplace_back(path.substr(1), body);
+    }
+    if (!c.index.empty()) served.emplace_back("p/1/crclist.chunks", c.index);
+    served.emplace_back(packPath.substr(1), c.pack);
+
+    // The configuration comes from the loopback server and names the data
+    // server, whose port is known only once it runs.
+    test::LoopbackHttpServer config;
+    std::optional<test::NginxServer> nginx;
+    test::LoopbackHttpServer plain;
+    std::string dataUrl;
+    if (c.server == Server::kNginx) {
+      nginx.emplace(served);
+      dataUrl = WideToUtf8(nginx->Url("/p"));
+    } else {
+      std::map<std::string, std::string> all;
+      for (const auto& [path, body] : served) all["/" + path] = body;
+      plain.ServeFiles(all);
+      dataUrl = plain.UrlUtf8("/p");
+    }
+    config.ServeFiles({{"/c.xml", test::BuildPublication(dataUrl, files).at("/c.xml")}});
+
+    test::TempDir game;
+    test::WriteFileBytes(game.path() / "big.bin", old);
+    test::EngineHarness harness(game.path(), {config.Url("/c.xml")});
+    std::atomic<bool> changed{false};
+    harness.hook = [&](const ProgressState* s) {
+      if (c.changeLocal && s != nullptr && s->stage == PatchStage::Download && !changed.exchange(true)) {
+        test::WriteFileBytes(game.path() / "big.bin", "X" + old.substr(1));
+      }
+    };
+    const ProgressState last = harness.RunToEnd();
+    ASSERT_TRUE(last.ready) << WideToUtf8(last.errorText);
+    EXPECT_TRUE(test::ReadFileBytes(game.path() / "big.bin") == inserted);
+    EXPECT_EQ(test::ReadFileBytes(game.path() / "small.txt"), "new");
+    for (const auto& item : fs::recursive_directory_iterator(game.path())) {
+      EXPECT_EQ(item.path().string().find(".emb-"), std::string::npos) << item.path();
+    }
+
+    // What the data server saw: "METHOD URI STATUS" lines, or the requests.
+    int packGets = 0, rangeAnswers = 0, payloadGets = 0;
+    if (nginx) {
+      std::istringstream log(nginx->AccessLog());
+      for (std::string method, uri, status; log >> method >> uri >> status;) {
+        packGets += method == "GET" && uri == packPath;
+        rangeAnswers += method == "GET" && uri == packPath && status == "206";
+        payloadGets += method == "GET" && uri == "/p/1/big.bin.lz";
+      }
+    } else {
+      for (const test::RecordedRequest& r : plain.Requests()) {
+        packGets += r.method == "GET" && r.target == packPath;
+        payloadGets += r.method == "GET" && r.target == "/p/1/big.bin.lz";
+      }
+    }
+    EXPECT_EQ(packGets, c.packRequests);
+    EXPECT_EQ(rangeAnswers, c.server == Server::kNginx ? c.packRequests : 0);
+    EXPECT_EQ(payloadGets, c.chunked ? 0 : 1);
+    // The bytes to download are those really fetched: a few chunks, not
+    // the 3 MiB payload.
+    const std::int64_t smallPayload = std::ssize(test::StoredPayload("new"));
+    if (c.chunked) {
+      EXPECT_LT(last.bytesTotal, std::ssize(payload) / 10);
+      EXPECT_GT(last.bytesTotal, 5000 + smallPayload);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace emberfall
