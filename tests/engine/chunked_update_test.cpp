@@ -159,5 +159,46 @@ TEST(ChunkedUpdateTest, InsertionUpdatesThroughChunksElseWholeFiles) {
   }
 }
 
+// The index is used only when it is the one for this crclist and, in a
+// signed release, the one the release document names by SHA-256 and size.
+TEST(ChunkedUpdateTest, AnIndexCountsOnlyWhereItIsBound) {
+  const std::string crclist = "f 1 2 3\n";
+  std::string pack;
+  const std::string index = ChunkIndexOf(crclist, {{"f", RandomBytes(100000, 3)}}, pack);
+  const auto signedAs = [](const std::string& bytes, std::int64_t size) {
+    ReleaseDocument document;
+    document.files[std::string(kChunkIndexSignedPath)] = {Sha256Of(bytes), size};
+    return std::optional(document);
+  };
+  const std::int64_t n = std::ssize(index);
+  const struct {
+    const char* name;
+    std::optional<std::string> served;  // nullopt: 404
+    std::string_view crclist;
+    std::optional<ReleaseDocument> release;
+    bool used;
+  } cases[] = {
+      {"unsigned", index, crclist, std::nullopt, true},
+      {"none published", std::nullopt, crclist, std::nullopt, false},
+      {"not an index", "EMBCHK1\n", crclist, std::nullopt, false},
+      {"of another crclist", index, "f 1 2 4\n", std::nullopt, false},
+      {"signed", index, crclist, signedAs(index, n), true},
+      {"signed with another hash", index, crclist, signedAs(index + "x", n), false},
+      {"signed with another size", index, crclist, signedAs(index, n + 1), false},
+      {"a signed release without an index", index, crclist, ReleaseDocument{}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::LoopbackHttpServer server;
+    if (c.served) server.Serve("/v/crclist.chunks", test::Response::Ok(*c.served));
+    HttpSession http;
+    const std::optional<ChunkIndex> got = FetchChunkIndex(http, server.Url("/v/"), c.crclist, c.release);
+    EXPECT_EQ(got.has_value(), c.used);
+    if (got) {
+      EXPECT_EQ(FormatChunkIndex(*got), index);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace emberfall
