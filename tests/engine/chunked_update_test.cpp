@@ -74,19 +74,22 @@ TEST(ChunkedUpdateTest, InsertionUpdatesThroughChunksElseWholeFiles) {
     Server server;
     std::string index;       // empty: none published
     std::string pack;
-    bool changeLocal;        // the local file changes between its cut and its rebuild
+    const std::string& local;  // what the player has
+    bool changeLocal;          // the local file changes between its cut and its rebuild
     bool chunked;            // no payload fetched
     int packRequests;
   };
   std::string samePack;
   const std::string otherIndex = ChunkIndexOf("another crclist", files, samePack);
+  const std::string unrelated = RandomBytes(old.size(), 4);
   const Case cases[] = {
-      {"an insertion comes through chunks", Server::kNginx, index, pack, false, true, 1},
-      {"a server that ignores Range", Server::kIgnoresRange, index, pack, false, false, 1},
-      {"a corrupted pack byte", Server::kNginx, index, corrupt, false, false, 1},
-      {"a local file that changed after its cut", Server::kNginx, index, pack, true, false, 0},
-      {"no index", Server::kNginx, "", pack, false, false, 0},
-      {"an index of another crclist", Server::kNginx, otherIndex, pack, false, false, 0},
+      {"an insertion comes through chunks", Server::kNginx, index, pack, old, false, true, 1},
+      {"a server that ignores Range", Server::kIgnoresRange, index, pack, old, false, false, 1},
+      {"a corrupted pack byte", Server::kNginx, index, corrupt, old, false, false, 1},
+      {"a local file that changed after its cut", Server::kNginx, index, pack, old, true, false, 0},
+      {"a local file with no chunk in common", Server::kNginx, index, pack, unrelated, false, false, 0},
+      {"no index", Server::kNginx, "", pack, old, false, false, 0},
+      {"an index of another crclist", Server::kNginx, otherIndex, pack, old, false, false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -115,7 +118,7 @@ TEST(ChunkedUpdateTest, InsertionUpdatesThroughChunksElseWholeFiles) {
     config.ServeFiles({{"/c.xml", test::BuildPublication(dataUrl, files).at("/c.xml")}});
 
     test::TempDir game;
-    test::WriteFileBytes(game.path() / "big.bin", old);
+    test::WriteFileBytes(game.path() / "big.bin", c.local);
     test::EngineHarness harness(game.path(), {config.Url("/c.xml")});
     std::atomic<bool> changed{false};
     harness.hook = [&](const ProgressState* s) {
@@ -125,6 +128,7 @@ TEST(ChunkedUpdateTest, InsertionUpdatesThroughChunksElseWholeFiles) {
     };
     const ProgressState last = harness.RunToEnd();
     ASSERT_TRUE(last.ready) << WideToUtf8(last.errorText);
+    EXPECT_EQ(last.bytesDone, last.bytesTotal);
     EXPECT_TRUE(test::ReadFileBytes(game.path() / "big.bin") == inserted);
     EXPECT_EQ(test::ReadFileBytes(game.path() / "small.txt"), "new");
     for (const auto& item : fs::recursive_directory_iterator(game.path())) {
