@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -201,33 +200,6 @@ TEST(FileApplyTest, Scenarios) {
 
 // Downloads that end together make the folders of their files at once: a job
 // that finds a folder another job has just made goes on into it.
-// Streamed contents reach the target whole, in pieces of any size; a source
-// that gives up leaves the target as it was and no staged file.
-TEST(FileApplyTest, StreamedContents) {
-  struct GaveUp {};
-  const std::string contents = std::string(3 * kStreamPieceBytes / 2, 'n') + "end";
-  for (const size_t failAt : {SIZE_MAX, size_t{0}, contents.size()}) {
-    SCOPED_TRACE(failAt);
-    test::TempDir dir;
-    test::WriteFileBytes(dir / "f", "old");
-    const GameFolder root(WidePath(dir.path()));
-    size_t at = 0;
-    const auto source = [&](std::uint8_t* buffer, size_t capacity) -> size_t {
-      if (at == failAt) throw GaveUp{};
-      const size_t n = std::min({capacity, contents.size() - at, size_t{700000}});
-      std::memcpy(buffer, contents.data() + at, n);
-      at += n;
-      return n;
-    };
-    if (failAt == SIZE_MAX) {
-      ApplyFile(root, u"f", source, u"");
-    } else {
-      EXPECT_THROW(ApplyFile(root, u"f", source, u""), GaveUp);
-    }
-    EXPECT_TRUE(Listing(dir.path()) == (failAt == SIZE_MAX ? "f=" + contents : "f=old"));
-  }
-}
-
 TEST(FileApplyTest, JobsMakingTheSameNewFoldersAtOnceAllSucceed) {
   test::TempDir dir;
   const GameFolder root(dir.Wide());
