@@ -271,10 +271,6 @@ _TABLE = [
     # core/file_apply.cpp: in-use retries and the self-update path.
     ("apply-mapped-in-use", "core/file_apply.cpp", " ||\n         error == kErrorAccessDenied || error == kErrorUserMappedFile;",
      " ||\n         error == kErrorAccessDenied;", CORE, r"^FileApplyTest", "a mapped file is in use"),
-    ("apply-stream-staged-left", "core/file_apply.cpp",
-     "                  platform.RemoveFile(folder, staged);\n                  throw;",
-     "                  throw;", ENGINE, r"^ChunkedUpdateTest\.",
-     "a streamed file whose source gives up leaves no staged file behind"),
     ("apply-attempts", "core/file_apply.cpp", "if (count >= kReplaceAttempts - 1) break;",
      "if (count >= kReplaceAttempts) break;", CORE, r"^FileApplyTest", "nine tries, eight pauses"),
     ("apply-self-rename-check", "core/file_apply.cpp",
