@@ -54,6 +54,9 @@ class LocalReader {
     return ok;
   }
 
+  // Windows refuses to replace a file that is open.
+  void Close() { file_.reset(); }
+
  private:
   static constexpr size_t kSkipPiece = 65536;
 
@@ -98,7 +101,10 @@ class ChunkAssembler {
       cursor_ += n;
       filled += n;
     }
-    if (filled == 0) CheckWhole();
+    if (filled == 0) {
+      local_.Close();
+      CheckWhole();
+    }
     return filled;
   }
 
