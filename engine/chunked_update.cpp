@@ -46,7 +46,8 @@ class LocalReader {
     }
     out.resize(std::max<size_t>(size, kSkipPiece));
     while (position_ < offset) {
-      const size_t want = static_cast<size_t>(std::min<std::uint64_t>(offset - position_, out.size()));
+      const auto want =
+          static_cast<size_t>(std::min<std::uint64_t>(offset - position_, out.size()));
       if (!ReadFull(out.data(), want)) return false;
     }
     const bool ok = ReadFull(out.data(), size);
@@ -131,7 +132,8 @@ class ChunkAssembler {
     const std::uint32_t runNumber = plan_.runOf[position];
     const ChunkRun& run = plan_.runs[runNumber];
     if (runNumber != loadedRun_) {
-      const std::u16string url = JoinUrl(packs_, Utf8ToWide(PackFileName(index_.packs[run.pack].sha256)));
+      const std::u16string url =
+          JoinUrl(packs_, Utf8ToWide(PackFileName(index_.packs[run.pack].sha256)));
       const RequestOptions options{/*refresh=*/false, static_cast<std::int64_t>(run.length)};
       const bool ok = http_.GetRange(
           url, run.offset, run.length, runBytes_,
@@ -148,7 +150,10 @@ class ChunkAssembler {
     const std::span<const std::uint8_t> stored(runBytes_.data() + (chunk.offset - run.offset),
                                                chunk.stored_size);
     std::optional<std::vector<std::uint8_t>> bytes = DecodeChunk(chunk, stored, reason);
-    if (!bytes) throw ChunkFallback{u"chunk " + Utf8ToWide(HexEncode(chunk.sha256)) + u": " + Utf8ToWideLenient(reason)};
+    if (!bytes) {
+      throw ChunkFallback{u"chunk " + Utf8ToWide(HexEncode(chunk.sha256)) + u": " +
+                          Utf8ToWideLenient(reason)};
+    }
     return std::move(*bytes);
   }
 
@@ -244,7 +249,8 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
   if (place.status != FolderLookup::Status::kFound) return std::nullopt;
   const FileHandle local = OpenForSequentialReadAt(place.folder, place.name);
   if (!local) return std::nullopt;
-  const std::optional<std::map<Sha256Digest, CutChunk>> have = CutLocalFile(local, index.params, stopped);
+  const std::optional<std::map<Sha256Digest, CutChunk>> have =
+      CutLocalFile(local, index.params, stopped);
   if (!have) return std::nullopt;
 
   ChunkPlan plan;
@@ -261,7 +267,8 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
     // A chunk right after the previous fetched one in the same pack joins
     // its run, up to the run limit.
     ChunkRun* last = plan.runs.empty() ? nullptr : &plan.runs.back();
-    if (last != nullptr && last->pack == chunk.pack && last->offset + last->length == chunk.offset &&
+    if (last != nullptr && last->pack == chunk.pack &&
+        last->offset + last->length == chunk.offset &&
         last->length + chunk.stored_size <= kMaxChunkRunBytes) {
       last->length += chunk.stored_size;
     } else {

@@ -238,10 +238,11 @@ void PatchEngine::Run::Execute() {
     e_.launchHash_ =
         SignedProgramHash(config.run_path_wide, entries, *release, JoinUrl(base, u"crclist.sig"));
   }
-  chunkIndex_ = FetchChunkIndex(*http_, base, listText, release);
-  packFolderUrl_ = PackFolderUrl(base);
   records_.emplace(e_.paths_.gameFolder, entries, release.has_value(), [this] { return Now(); });
   jobs_ = VerifyFiles(entries, base, release);
+  // Only a run with files to fetch asks for the chunks.
+  if (!jobs_.empty()) chunkIndex_ = FetchChunkIndex(*http_, base, listText, release);
+  packFolderUrl_ = PackFolderUrl(base);
   RefuseUnboundedSizes();
   scheduler_.emplace(*http_, e_.options_.sessionFactory, e_.options_.connections, kMaxConnections,
                      jobs_.size(), e_.cancelRequested_);
@@ -481,7 +482,8 @@ void PatchEngine::Run::InstallJob(size_t index, Connection& connection) {
   const Job& job = jobs_[index];
   ThrowIfStopped(connection);
   const bool chunked = job.chunks && InstallChunked(index, connection);
-  std::vector<std::uint8_t> bytes = chunked ? std::vector<std::uint8_t>() : DownloadAndUnpack(index, connection);
+  std::vector<std::uint8_t> bytes =
+      chunked ? std::vector<std::uint8_t>() : DownloadAndUnpack(index, connection);
   ThrowIfStopped(connection);  // downloaded but not written: dropped
   if (!chunked) ApplyFile(*root_, job.path_wide, bytes, exeRelative_);
   PartOf(job).Remove();
