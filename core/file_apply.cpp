@@ -1,5 +1,6 @@
 #include "core/file_apply.h"
 
+#include <functional>
 #include <optional>
 
 #include "core/fs_path.h"
@@ -7,6 +8,16 @@
 #include "core/text.h"
 
 namespace emberfall {
+namespace {
+
+using StagedWriter = std::function<std::uint32_t(const HeldFolder&, std::u16string_view)>;
+
+// ApplyFile's steps once the staged file's name is known; |writeStaged|
+// creates and fills it.
+void ApplyStaged(const GameFolder& root, std::u16string_view target, std::u16string_view exe,
+                 FileApplyPlatform& platform, const StagedWriter& writeStaged);
+
+}  // namespace
 
 bool IsFileInUseError(std::uint32_t error) {
   return error == kErrorSharingViolation || error == kErrorLockViolation ||
@@ -71,6 +82,30 @@ void ApplyFile(const GameFolder& root, std::u16string_view target,
 void ApplyFile(const GameFolder& root, std::u16string_view target,
                const std::vector<std::uint8_t>& contents, std::u16string_view exe,
                FileApplyPlatform& platform) {
+  ApplyStaged(root, target, exe, platform,
+              [&](const HeldFolder& folder, std::u16string_view staged) {
+                return platform.WriteStagedFile(folder, staged, contents);
+              });
+}
+
+void ApplyFile(const GameFolder& root, std::u16string_view target, const ContentSource& source,
+               std::u16string_view exe) {
+  FileApplyPlatform platform;
+  ApplyStaged(root, target, exe, platform,
+              [&](const HeldFolder& folder, std::u16string_view staged) {
+                try {
+                  return WriteExclusiveFileAt(folder, staged, source);
+                } catch (...) {
+                  platform.RemoveFile(folder, staged);
+                  throw;
+                }
+              });
+}
+
+namespace {
+
+void ApplyStaged(const GameFolder& root, std::u16string_view target, std::u16string_view exe,
+                 FileApplyPlatform& platform, const StagedWriter& writeStaged) {
   const std::u16string shown = root.DisplayPath(target);
   const FolderLookup place = platform.OpenParent(root, target, /*create=*/true);
   if (place.status == FolderLookup::Status::kLink) ThrowLinkInGameFolder(place.at);
@@ -83,7 +118,7 @@ void ApplyFile(const GameFolder& root, std::u16string_view target,
 
   const std::u16string staged = name + std::u16string(kStagedSuffix);
   platform.RemoveFile(folder, staged);
-  if (const std::uint32_t error = platform.WriteStagedFile(folder, staged, contents); error != 0) {
+  if (const std::uint32_t error = writeStaged(folder, staged); error != 0) {
     platform.RemoveFile(folder, staged);
     throw PatchFailure(PatchErrorCode::WriteFailed,
                        shown + u" | write err=" + ToWideDecimalUnsigned(error));
@@ -126,5 +161,7 @@ void ApplyFile(const GameFolder& root, std::u16string_view target,
   throw PatchFailure(IsFileInUseError(error) ? PatchErrorCode::FileInUse : PatchErrorCode::WriteFailed,
                      shown + u" | replace err=" + ToWideDecimalUnsigned(error));
 }
+
+}  // namespace
 
 }  // namespace emberfall

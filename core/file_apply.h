@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -32,6 +33,8 @@ inline constexpr std::u16string_view kStagedSuffix = u".emb-new";
 inline constexpr std::u16string_view kBackupSuffix = u".old";
 // The largest single write of a staged file.
 inline constexpr size_t kLargestWriteBytes = 16777216;
+// The pieces a ContentSource is asked for.
+inline constexpr size_t kStreamPieceBytes = 1048576;
 // MoveFileExW flags, the same numbers on every platform.
 inline constexpr std::uint32_t kMoveReplaceExisting = 1;  // MOVEFILE_REPLACE_EXISTING
 inline constexpr std::uint32_t kMoveWriteThrough = 8;     // MOVEFILE_WRITE_THROUGH
@@ -88,6 +91,15 @@ std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string
 void RemoveFileAt(const HeldFolder& folder, std::u16string_view name);
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
                                    const std::uint8_t* data, size_t size);
+// Fills up to |capacity| bytes at |buffer| with the next bytes of a file
+// being written and returns how many, 0 once the file is complete. It may
+// throw to abandon the file; the exception passes through.
+using ContentSource = std::function<size_t(std::uint8_t* buffer, size_t capacity)>;
+// WriteExclusiveFileAt with the contents drawn from |source| piece by piece,
+// so a large file never has to be whole in memory. A file that was created
+// stays for the caller to remove, also when |source| throws.
+std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
+                                   const ContentSource& source);
 // Both names inside |folder|.
 std::uint32_t MoveFileAt(const HeldFolder& folder, std::u16string_view from,
                          std::u16string_view to, std::uint32_t flags);
@@ -136,6 +148,13 @@ void ApplyFile(const GameFolder& root, std::u16string_view target,
 void ApplyFile(const GameFolder& root, std::u16string_view target,
                const std::vector<std::uint8_t>& contents, std::u16string_view exe,
                FileApplyPlatform& platform);
+// The same with the contents streamed from |source| into the staged file.
+// Whatever |source| throws passes through after the staged file is removed;
+// the target is then untouched. |source| runs on this thread and is asked
+// until it returns 0, before anything replaces the target, so its last call
+// may still refuse the contents.
+void ApplyFile(const GameFolder& root, std::u16string_view target, const ContentSource& source,
+               std::u16string_view exe);
 
 }  // namespace emberfall
 

@@ -128,6 +128,21 @@ std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* da
   return error;
 }
 
+std::uint32_t WriteExclusiveFromAt(int dir, const char* name, const ContentSource& source) {
+  FileHandle file(::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!file) return Win32ErrorFromErrno(errno);
+  const int fd = static_cast<int>(file.get());
+
+  std::vector<std::uint8_t> buffer(kStreamPieceBytes);
+  std::uint32_t error = 0;
+  for (size_t got; error == 0 && (got = source(buffer.data(), buffer.size())) > 0;) {
+    error = WriteAll(fd, buffer.data(), got);
+  }
+  if (error == 0 && ::fsync(fd) != 0) error = Win32ErrorFromErrno(errno);
+  if (!file.CloseChecked() && error == 0) error = Win32ErrorFromErrno(errno);
+  return error;
+}
+
 std::string FolderOf(const std::filesystem::path& path) {
   const std::filesystem::path folder = path.parent_path();
   return folder.empty() ? std::string(".") : folder.native();
@@ -158,6 +173,11 @@ void RemoveFileAt(const HeldFolder& folder, std::u16string_view name) {
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
                                    const std::uint8_t* data, size_t size) {
   return WriteExclusiveAt(FolderFd(folder), Name(name).c_str(), data, size);
+}
+
+std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
+                                   const ContentSource& source) {
+  return WriteExclusiveFromAt(FolderFd(folder), Name(name).c_str(), source);
 }
 
 std::uint32_t MoveFileAt(const HeldFolder& folder, std::u16string_view from,

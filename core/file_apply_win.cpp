@@ -132,6 +132,29 @@ std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view
   return WriteExclusiveFile(folder.PathOf(name), data, size);
 }
 
+std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
+                                   const ContentSource& source) {
+  const std::wstring native = win::ToWinString(folder.PathOf(name));
+  win::ScopedFileHandle file(CreateFileW(native.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
+  if (!file.is_valid()) return LastErrorOr(ERROR_WRITE_FAULT);
+
+  std::vector<std::uint8_t> buffer(kStreamPieceBytes);
+  DWORD error = 0;
+  for (size_t got; error == 0 && (got = source(buffer.data(), buffer.size())) > 0;) {
+    DWORD written = 0;
+    SetLastError(0);
+    if (!WriteFile(file.get(), buffer.data(), static_cast<DWORD>(got), &written, nullptr) ||
+        written != got) {
+      error = LastErrorOr(ERROR_WRITE_FAULT);
+    }
+  }
+  if (error == 0 && !FlushFileBuffers(file.get())) error = LastErrorOr(ERROR_WRITE_FAULT);
+  if (!file.CloseChecked() && error == 0) error = LastErrorOr(ERROR_WRITE_FAULT);
+  return error;
+}
+
 std::uint32_t MoveFileAt(const HeldFolder& folder, std::u16string_view from,
                          std::u16string_view to, std::uint32_t flags) {
   return MoveFileWithFlags(folder.PathOf(from), folder.PathOf(to), flags);

@@ -20,6 +20,7 @@
 #include "core/release_document.h"
 #include "core/release_state.h"
 #include "core/text.h"
+#include "engine/chunked_update.h"
 #include "engine/download_progress.h"
 #include "engine/payload_part.h"
 #include "engine/release_check.h"
@@ -74,6 +75,7 @@ struct PatchEngine::Job {
   std::u16string url;
   std::int64_t downloadSize = 0;       // probed, else estimated
   std::optional<Sha256Digest> sha256;  // of the decoded file, when the release is signed
+  std::optional<ChunkPlan> chunks;     // when it is rebuilt from chunks first
 };
 
 // One run on the worker thread: the stages in their order, and what they
@@ -109,6 +111,7 @@ class PatchEngine::Run {
   void ProbeSizes();
   void DownloadAll();
   void InstallJob(size_t index, Connection& connection);
+  bool InstallChunked(size_t index, Connection& connection);
   std::vector<std::uint8_t> DownloadAndUnpack(size_t index, Connection& connection);
   PayloadPart PartOf(const Job& job) const;
   std::vector<std::uint8_t> DecodeChecked(const Job& job,
@@ -130,6 +133,8 @@ class PatchEngine::Run {
   std::vector<Job> jobs_;
   std::optional<DownloadProgress> downloads_;
   std::optional<TransferScheduler> scheduler_;
+  std::optional<ChunkIndex> chunkIndex_;
+  std::u16string packFolderUrl_;
 };
 
 PatchEngine::PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
@@ -235,6 +240,9 @@ void PatchEngine::Run::Execute() {
   }
   records_.emplace(e_.paths_.gameFolder, entries, release.has_value(), [this] { return Now(); });
   jobs_ = VerifyFiles(entries, base, release);
+  // Only a run with files to fetch asks for the chunks.
+  if (!jobs_.empty()) chunkIndex_ = FetchChunkIndex(*http_, base, listText, release);
+  packFolderUrl_ = PackFolderUrl(base);
   RefuseUnboundedSizes();
   scheduler_.emplace(*http_, e_.options_.sessionFactory, e_.options_.connections, kMaxConnections,
                      jobs_.size(), e_.cancelRequested_);
@@ -441,6 +449,11 @@ void PatchEngine::Run::ProbeSizes() {
       // the estimate also keeps the run's total far from overflowing.
       if (n < 1 || n > PayloadLimit(job.size)) n = EstimateDownloadSize(job.size, job.packed_size);
       job.downloadSize = n;
+      if (chunkIndex_) {
+        job.chunks = PlanChunkedUpdate(*chunkIndex_, *root_, job.path_wide, job.path, job.size, n,
+                                       [&] { return Cancelled() || connection.abort.load(); });
+        if (job.chunks) job.downloadSize = job.chunks->fetchBytes;
+      }
       probed.fetch_add(1);
     }
   });
@@ -468,9 +481,11 @@ void PatchEngine::Run::DownloadAll() {
 void PatchEngine::Run::InstallJob(size_t index, Connection& connection) {
   const Job& job = jobs_[index];
   ThrowIfStopped(connection);
-  std::vector<std::uint8_t> bytes = DownloadAndUnpack(index, connection);
+  const bool chunked = job.chunks && InstallChunked(index, connection);
+  std::vector<std::uint8_t> bytes =
+      chunked ? std::vector<std::uint8_t>() : DownloadAndUnpack(index, connection);
   ThrowIfStopped(connection);  // downloaded but not written: dropped
-  ApplyFile(*root_, job.path_wide, bytes, exeRelative_);
+  if (!chunked) ApplyFile(*root_, job.path_wide, bytes, exeRelative_);
   PartOf(job).Remove();
   bytes = std::vector<std::uint8_t>();
   if (const std::optional<FileState> state = QueryFileStateBelow(*root_, job.path_wide)) {
@@ -478,6 +493,25 @@ void PatchEngine::Run::InstallJob(size_t index, Connection& connection) {
   }
   downloads_->Finished(index, scheduler_->LatestInFlight(index));
   progress_.Publish();
+}
+
+// False when the file is still to be fetched whole; it is untouched then.
+bool PatchEngine::Run::InstallChunked(size_t index, Connection& connection) {
+  const Job& job = jobs_[index];
+  downloads_->AttemptBegins(index);
+  progress_.Publish();
+  std::u16string why;
+  const bool done = InstallFromChunks(
+      *connection.http, *root_, *chunkIndex_, packFolderUrl_, *job.chunks,
+      {job.path_wide, exeRelative_, job.crc, job.size, job.sha256},
+      [&](std::int64_t fetched) {
+        downloads_->Received(index, fetched, job.chunks->fetchBytes);
+        progress_.PublishThrottled();
+      },
+      [&] { return Cancelled() || connection.abort.load(); }, why);
+  downloads_->TransferEnded();
+  if (done) downloads_->Arrived(index, job.chunks->fetchBytes);
+  return done;
 }
 
 PayloadPart PatchEngine::Run::PartOf(const Job& job) const {

@@ -342,7 +342,8 @@ TEST_F(PatchEngineTest, LaterRunsFetchOnlyWhatChanged) {
     EXPECT_EQ(Outcome(harness, last), step.outcome);
     ExpectConsistent(harness, last);
   }
-  EXPECT_EQ(server_->Requests().size(), 4u);  // configuration and list once each, one payload
+  // Configuration, list and (absent) chunk index once each, one payload.
+  EXPECT_EQ(server_->Requests().size(), 5u);
   EXPECT_TRUE(running && !running->Wait(0ms).has_value());  // still running
   const fs::path old = Game("launcher.exe.old");  // the leftover went, the running copy stays
   EXPECT_EQ(fs::exists(old) ? test::ReadFileBytes(old) : "", test::IsWindowsBuild() ? image : "");

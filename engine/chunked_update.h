@@ -1,0 +1,105 @@
+// Updating a file from chunks: a file the player has in an older version is
+// rebuilt from the chunks it already holds and the few it lacks, fetched
+// from the release's packs with Range requests, instead of downloading its
+// whole payload (see core/chunk_index.h and docs/chunked-updates.md).
+//
+// Everything here is a shortcut the run may skip: an index that is missing,
+// unreadable or not the one the release names means no chunks, and a file
+// whose chunked update fails in any way is left untouched for the
+// whole-file path to take over.
+#ifndef EMBERFALL_ENGINE_CHUNKED_UPDATE_H_
+#define EMBERFALL_ENGINE_CHUNKED_UPDATE_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/chunk_index.h"
+#include "core/crypto.h"
+#include "core/game_folder.h"
+#include "core/release_document.h"
+#include "net/http_session.h"
+
+namespace emberfall {
+
+// Files below this size always come whole: a chunked update would save little.
+inline constexpr std::int64_t kMinChunkedFileSize = 1048576;
+// The chunked path is taken when what it fetches is below this share (in
+// percent) of the whole payload.
+inline constexpr std::int64_t kChunkedSharePercent = 70;
+// The longest run of adjacent chunks one Range request asks for, which is
+// also what a file's chunked update holds of the pack in memory at a time.
+inline constexpr std::uint64_t kMaxChunkRunBytes = 4194304;
+
+// The chunk index of the release whose crclist |listText| came from
+// |baseUrl|, fetched once from the same base. Returns it only when it parses,
+// names |listText| by its SHA-256 and, when |release| is given, has the
+// SHA-256 and size of the release's kChunkIndexSignedPath entry (a signed
+// release without that entry has no chunks). nullopt otherwise, including
+// any network failure. Does not throw.
+std::optional<ChunkIndex> FetchChunkIndex(HttpSession& http, const std::u16string& baseUrl,
+                                          std::string_view listText,
+                                          const std::optional<ReleaseDocument>& release);
+
+// "packs/" beside the version folder |baseUrl| ("<crcpatch url><version>/").
+std::u16string PackFolderUrl(const std::u16string& baseUrl);
+
+// One Range request: |length| stored bytes from |offset| of pack |pack|.
+struct ChunkRun {
+  std::uint32_t pack = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
+// How one file is rebuilt: for every chunk of its new version, in order,
+// where its bytes come from.
+struct ChunkPlan {
+  static constexpr std::uint64_t kFetched = UINT64_MAX;
+  const IndexedFile* file = nullptr;      // into the index the plan was made from
+  std::vector<std::uint64_t> localOffset;  // per chunk: in the local file, or kFetched
+  std::vector<std::uint32_t> runOf;        // per chunk: into runs (fetched chunks only)
+  std::vector<ChunkRun> runs;              // in file order
+  std::int64_t fetchBytes = 0;             // the runs' lengths summed
+};
+
+// Cuts the file |pathWide| below |root| (|path| as the crclist spells it)
+// with |index|'s parameters and plans its update to the new version of
+// |size| bytes. nullopt (take the whole payload of |payloadSize| bytes) when
+// the index has no such file or another size, the file is smaller than
+// kMinChunkedFileSize, missing, a link or unreadable, or the runs to fetch
+// reach kChunkedSharePercent of |payloadSize|. Reads the whole local file;
+// throws PatchCancelled as soon as |stopped| says so.
+std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFolder& root,
+                                           std::u16string_view pathWide, std::string_view path,
+                                           std::int64_t size, std::int64_t payloadSize,
+                                           const std::function<bool()>& stopped);
+
+// What the rebuilt file must be.
+struct ChunkedTarget {
+  std::u16string pathWide;
+  std::u16string exe;  // the launcher's own file below the root, for ApplyFile
+  std::uint32_t crc = 0;
+  std::int64_t size = 0;
+  std::optional<Sha256Digest> sha256;  // signed releases
+};
+
+// Rebuilds |target| from |plan| into its staged file, chunk by chunk (local
+// chunks re-read and re-hashed, fetched ones decoded and hashed), checks
+// its size, CRC-32 and signed SHA-256, and puts it in place with ApplyFile.
+// Returns true when installed. Returns false, with the target untouched and
+// the reason in |why|, when a range is refused or fails, a chunk does not
+// decode to its hash, the local file changed, or the result fails a check.
+// Throws PatchCancelled when |stopped| says so, and ApplyFile's failures.
+// |fetched| gets the stored bytes received so far; all on this thread.
+bool InstallFromChunks(HttpSession& http, const GameFolder& root, const ChunkIndex& index,
+                       const std::u16string& packFolderUrl, const ChunkPlan& plan,
+                       const ChunkedTarget& target,
+                       const std::function<void(std::int64_t fetched)>& fetched,
+                       const std::function<bool()>& stopped, std::u16string& why);
+
+}  // namespace emberfall
+
+#endif  // EMBERFALL_ENGINE_CHUNKED_UPDATE_H_
