@@ -168,24 +168,56 @@ demo() {
   trap 'tools/nginx-serve.sh stop "$out/nginx"' EXIT
   local base="http://127.0.0.1:$port"
 
-  log "publishing demo/sample-game to the web root it serves ($base)"
-  "$embpatch" publish --from demo/sample-game --web-root "$out/www" \
-    --crcpatch-url "$base/patch" --version 1.0.0 --run-path emb.bin
-
   if [ $window -eq 1 ]; then
+    log "publishing demo/sample-game to the web root it serves ($base)"
+    "$embpatch" publish --from demo/sample-game --web-root "$out/www" \
+      --crcpatch-url "$base/patch" --version 1.0.0 --run-path emb.bin
     demo_window "$port" "$out"
   else
-    log "bringing an empty folder up to date"
-    "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
-
-    log "running again"
-    "$embpatch" run --game-dir "$out/game" --config-url "$base/new/emb.launcher.config.xml" --lang en
-
-    log "comparing the game folder with the published one"
-    diff -r --exclude=EmbLauncher.cache demo/sample-game "$out/game" && echo "identical"
+    demo_update "$embpatch" "$out" "$base"
   fi
   tools/nginx-serve.sh stop "$out/nginx"
   trap - EXIT
+}
+
+# Version 1.0.0 (demo/sample-game and a 4 MiB data file, large enough to be
+# updated through chunks) into an empty folder, then 2.0.0, the same with
+# 10000 bytes inserted in the middle of the data file, over it: the update
+# fetches the chunks around the insertion, not the file.
+demo_update() {
+  local embpatch="$1" out="$2" base="$3" size=$((4 << 20))
+  local config="$base/new/emb.launcher.config.xml" data="data/maps/world.dat"
+  cp -r demo/sample-game "$out/v1"
+  cp -r demo/sample-game "$out/v2"
+  python3 - "$out/v1/$data" "$out/v2/$data" "$size" <<'PY'
+import random, sys
+old = random.Random(1).randbytes(int(sys.argv[3]))
+middle = len(old) // 2
+open(sys.argv[1], "wb").write(old)
+open(sys.argv[2], "wb").write(old[:middle] + random.Random(2).randbytes(10000) + old[middle:])
+PY
+
+  log "publishing version 1.0.0 (demo/sample-game and $data, $size bytes) to $base"
+  "$embpatch" publish --from "$out/v1" --web-root "$out/www" \
+    --crcpatch-url "$base/patch" --version 1.0.0 --run-path emb.bin
+
+  log "bringing an empty folder up to date"
+  "$embpatch" run --game-dir "$out/game" --config-url "$config" --lang en
+
+  log "publishing version 2.0.0 ($data with 10000 bytes inserted in the middle)"
+  "$embpatch" publish --from "$out/v2" --web-root "$out/www" \
+    --crcpatch-url "$base/patch" --version 2.0.0 --run-path emb.bin
+
+  log "what updating from 1.0.0 to 2.0.0 costs"
+  "$embpatch" update-cost --web-root "$out/www" --from 1.0.0 --to 2.0.0
+
+  log "updating the game folder to 2.0.0"
+  "$embpatch" run --game-dir "$out/game" --config-url "$config" --lang en > "$out/update.log" ||
+    { cat "$out/update.log"; return 1; }
+  tail -n 2 "$out/update.log"
+
+  log "comparing the game folder with version 2.0.0"
+  diff -r --exclude=EmbLauncher.cache "$out/v2" "$out/game" && echo "identical"
 }
 
 # launcher.exe, built for the demo server's port, brings a game folder of its

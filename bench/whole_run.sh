@@ -73,7 +73,7 @@ settle
 /usr/bin/time -f "%e %M" -o "$WORK/time.full" \
   "$BIN/embpatch" run --game-dir "$WORK/game" --config-url "$base/new/emb.launcher.config.xml" --lang en \
   > "$WORK/run.full" 2>&1 || { cat "$WORK/run.full"; exit 1; }
-tail -1 "$WORK/run.full"
+tail -2 "$WORK/run.full"
 read -r full_s full_kb < "$WORK/time.full"
 diff -rq --exclude=EmbLauncher.cache "$WORK/source" "$WORK/game" >/dev/null && echo "game folder identical to the source"
 
@@ -83,7 +83,7 @@ echo "== warm re-run"
   strace -f -qq -e trace=openat -o "$WORK/trace" \
   "$BIN/embpatch" run --game-dir "$WORK/game" --config-url "$base/new/emb.launcher.config.xml" --lang en \
   > "$WORK/run.warm" 2>&1
-tail -1 "$WORK/run.warm"
+tail -2 "$WORK/run.warm"
 read -r warm_s warm_kb < "$WORK/time.warm"
 payload_requests=$(grep -c '\.lz ' "$WORK/nginx/access.log" || true)
 content_opens=$(grep -F "$WORK/game/" "$WORK/trace" | grep -v O_PATH | grep -v -e O_DIRECTORY -e O_WRONLY \

@@ -261,6 +261,7 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
     if (it != have->end() && it->second.size == chunk.size) {
       plan.localOffset.push_back(it->second.offset);
       plan.runOf.push_back(0);
+      plan.reuseBytes += chunk.size;
       continue;
     }
     plan.localOffset.push_back(ChunkPlan::kFetched);

@@ -63,6 +63,7 @@ struct ChunkPlan {
   std::vector<std::uint32_t> runOf;        // per chunk: into runs (fetched chunks only)
   std::vector<ChunkRun> runs;              // in file order
   std::int64_t fetchBytes = 0;             // the runs' lengths summed
+  std::int64_t reuseBytes = 0;             // the local chunks' sizes summed
 };
 
 // Cuts the file |pathWide| below |root| (|path| as the crclist spells it)

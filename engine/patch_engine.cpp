@@ -135,6 +135,11 @@ class PatchEngine::Run {
   std::optional<TransferScheduler> scheduler_;
   std::optional<ChunkIndex> chunkIndex_;
   std::u16string packFolderUrl_;
+  // The run's transfer totals for the Done snapshot; jobs add to them on
+  // every connection's thread.
+  std::atomic<std::int64_t> bytesFetched_{0};
+  std::atomic<std::int64_t> bytesReused_{0};
+  std::atomic<std::int64_t> bytesResumed_{0};
 };
 
 PatchEngine::PatchEngine(LauncherPaths paths, UiStrings strings, ProgressCallback progressCallback,
@@ -501,16 +506,23 @@ bool PatchEngine::Run::InstallChunked(size_t index, Connection& connection) {
   downloads_->AttemptBegins(index);
   progress_.Publish();
   std::u16string why;
+  std::int64_t received = 0;
   const bool done = InstallFromChunks(
       *connection.http, *root_, *chunkIndex_, packFolderUrl_, *job.chunks,
       {job.path_wide, exeRelative_, job.crc, job.size, job.sha256},
       [&](std::int64_t fetched) {
+        received = fetched;
         downloads_->Received(index, fetched, job.chunks->fetchBytes);
         progress_.PublishThrottled();
       },
       [&] { return Cancelled() || connection.abort.load(); }, why);
   downloads_->TransferEnded();
-  if (done) downloads_->Arrived(index, job.chunks->fetchBytes);
+  // Ranges of a rebuild that gave up were fetched all the same.
+  bytesFetched_ += received;
+  if (done) {
+    bytesReused_ += job.chunks->reuseBytes;
+    downloads_->Arrived(index, job.chunks->fetchBytes);
+  }
   return done;
 }
 
@@ -533,14 +545,18 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
     // In a signed release job.size is the signed size (checked against the
     // document before any download), so the bound is the publisher's too.
     const RequestOptions options{/*refresh=*/attempt > 0, /*max_bytes=*/PayloadLimit(job.size)};
+    std::int64_t resumed = 0;
     const bool ok = TransferPayload(
         *connection.http, job.url, part, options,
         [&](std::int64_t received, std::int64_t total) {
           downloads_->Received(index, received, total);
           progress_.PublishThrottled();
         },
-        [&] { return Cancelled() || connection.abort.load(); }, payload);
+        [&] { return Cancelled() || connection.abort.load(); }, payload, resumed);
     downloads_->TransferEnded();
+    // A failed attempt's bytes count as fetched; resumed ones count once
+    // the payload they went into decoded.
+    bytesFetched_ += static_cast<std::int64_t>(payload.size()) - resumed;
     if (!ok) {
       ThrowIfStopped(connection);
       lastCode = PatchErrorCode::DownloadFailed;
@@ -550,7 +566,9 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
     downloads_->Arrived(index, static_cast<std::int64_t>(payload.size()));
     progress_.Publish();
     try {
-      return DecodeChecked(job, payload);
+      std::vector<std::uint8_t> decoded = DecodeChecked(job, payload);
+      bytesResumed_ += resumed;
+      return decoded;
     } catch (const PatchFailure& failure) {
       // Whatever was wrong may sit in the kept part: the next attempt
       // fetches every byte again.
@@ -592,6 +610,9 @@ void PatchEngine::Run::Finish() {
         p.filesDone < 1 ? e_.strings_.UpToDate : FormatFilesUpdated(e_.strings_, p.filesDone);
     p.barText.clear();
     p.noteText.clear();
+    p.bytesFetched = bytesFetched_.load();
+    p.bytesReused = bytesReused_.load();
+    p.bytesResumed = bytesResumed_.load();
   });
   progress_.Publish();
 }

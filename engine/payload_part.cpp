@@ -133,12 +133,14 @@ void RemoveForeignPart(const HeldFolder& folder, std::u16string_view name,
 
 bool TransferPayload(HttpSession& http, const std::u16string& url, const PayloadPart& part,
                      const RequestOptions& options, const ProgressFn& progress,
-                     const std::function<bool()>& stopped, std::vector<std::uint8_t>& payload) {
+                     const std::function<bool()>& stopped, std::vector<std::uint8_t>& payload,
+                     std::int64_t& resumed) {
   const auto keep = [&](std::int64_t total) {
     if (!stopped()) part.Save(payload, total);
   };
   std::int64_t total = -1;
   payload = part.Load(total);
+  resumed = 0;
   if (!payload.empty()) {
     const auto offset = static_cast<std::int64_t>(payload.size());
     std::vector<std::uint8_t> rest;
@@ -153,6 +155,7 @@ bool TransferPayload(HttpSession& http, const std::u16string& url, const Payload
     const bool changed = ok && rangeTotal != -1 && rangeTotal != total;
     if (!changed && (ok || !RangeRefused(http.last_error()))) {
       payload.insert(payload.end(), rest.begin(), rest.end());
+      resumed = offset;
       if (!ok) keep(total);
       return ok;
     }

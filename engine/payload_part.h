@@ -75,11 +75,14 @@ void RemoveForeignPart(const HeldFolder& folder, std::u16string_view name,
 // on, each time it doubled; whole-payload requests only) and when it breaks
 // off, unless |stopped| then says the run is stopping: a stopped run writes
 // nothing more. |progress| gets the payload's bytes so far and its announced
-// length (-1 unknown); it runs on this thread. Returns as HttpSession::Get
-// does, |http|'s last_error() telling why.
+// length (-1 unknown); it runs on this thread. |resumed| gets how many of
+// |payload|'s first bytes came from the part rather than the network (0 when
+// none was kept or it was discarded). Returns as HttpSession::Get does,
+// |http|'s last_error() telling why.
 bool TransferPayload(HttpSession& http, const std::u16string& url, const PayloadPart& part,
                      const RequestOptions& options, const ProgressFn& progress,
-                     const std::function<bool()>& stopped, std::vector<std::uint8_t>& payload);
+                     const std::function<bool()>& stopped, std::vector<std::uint8_t>& payload,
+                     std::int64_t& resumed);
 
 }  // namespace emberfall
 

@@ -28,6 +28,13 @@ struct ProgressState {
   std::int64_t bytesTotal = 0;
   std::int32_t filesDone = 0;
   std::int32_t filesTotal = 0;
+  // What the run's installed and attempted files cost, set in the Done
+  // snapshot: bytes received over the network (payloads and chunk ranges,
+  // failed attempts included), bytes of chunks taken from the player's old
+  // files, and bytes of payloads not fetched again because a kept part held them.
+  std::int64_t bytesFetched = 0;
+  std::int64_t bytesReused = 0;
+  std::int64_t bytesResumed = 0;
   bool ready = false;              // the run succeeded: the game may start
   std::u16string runPath = u"emb.bin";
   std::u16string errorText;        // English failure message after a failure

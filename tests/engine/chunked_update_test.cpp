@@ -131,6 +131,11 @@ TEST(ChunkedUpdateTest, InsertionUpdatesThroughChunksElseWholeFiles) {
     if (c.chunked) {  // the bytes to download are a few chunks, not the 3 MiB payload
       EXPECT_LT(last.bytesTotal, std::ssize(inserted) / 10);
       EXPECT_GT(last.bytesTotal, 5000);
+      // What came over the network and from the old file make up the new one.
+      EXPECT_EQ(last.bytesFetched, last.bytesTotal);
+      EXPECT_EQ(last.bytesFetched + last.bytesReused,
+                std::ssize(inserted) + std::ssize(published.at("/p/1/small.txt.lz")));
+      EXPECT_EQ(last.bytesResumed, 0);
     }
   }
 }

@@ -288,8 +288,13 @@ TEST_F(PatchEngineTest, AnInterruptedPayloadResumes) {
       const ProgressState last = harness.RunToEnd();
       EXPECT_EQ(last.ready, run == 1 || !twice) << WideToUtf8(last.errorText);
       ExpectConsistent(harness, last);
+      std::string range;  // of the run's last request: where the installed payload went on
       for (const test::RecordedRequest& r : server_->Requests()) {
-        if (r.method == "GET" && r.target == target) seen.push_back(r.Header("Range").value_or(""));
+        if (r.method != "GET" || r.target != target) continue;
+        seen.push_back(range = r.Header("Range").value_or(""));
+      }
+      if (last.ready) {
+        EXPECT_EQ(last.bytesResumed, range.empty() ? 0 : std::stoll(range.substr(6)));
       }
     }
     EXPECT_EQ(seen, expected);

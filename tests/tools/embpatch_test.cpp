@@ -221,8 +221,14 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
 // each time: where an exit-time fault of it shows (Windows checks the heap).
 TEST_F(EmbpatchTest, RunUpdatesInEveryLanguageEveryTime) {
   const std::string a(70000, 'a');
-  server_.ServeFiles(test::BuildPublication(server_.UrlUtf8("/p"), {{"bin/game.exe", "entry"},
-                                                                    {"data/a.bin", a}}));
+  const test::Served published =
+      test::BuildPublication(server_.UrlUtf8("/p"), {{"bin/game.exe", "entry"}, {"data/a.bin", a}});
+  server_.ServeFiles(published);
+  const std::string transfer =
+      "downloaded " +
+      std::to_string(published.at("/p/1/bin/game.exe.lz").size() +
+                     published.at("/p/1/data/a.bin.lz").size()) +
+      " bytes, reused 0 bytes from local files, resumed 0 bytes";
   server_.Serve("/broken.xml", Response::Status(500));
   server_.Serve("/bad.xml", Response::Ok("<torrent_config/>"));
   for (const auto& [lang, updated] :
@@ -234,7 +240,8 @@ TEST_F(EmbpatchTest, RunUpdatesInEveryLanguageEveryTime) {
     const ProcessResult r = Embpatch({"run", "--game-dir", "$D/game", "--lang", lang,
                                       "--config-url", "$U/broken.xml", "--config-url", "$U/c.xml"});
     EXPECT_EQ("exit " + std::to_string(r.exit_code) + ": " + test::LastLine(r.out),
-              std::string("exit 0: ") + updated) << r.err;
+              "exit 0: " + transfer) << r.err;
+    EXPECT_EQ(test::LastLine(r.out.substr(0, r.out.rfind(transfer))), updated);
     EXPECT_THAT(r.out, HasSubstr("68.7 kB / 68.7 kB"));  // progress lines
     EXPECT_TRUE(test::ReadFileBytes(dir_ / "game/data/a.bin") == a);
   }
@@ -275,7 +282,8 @@ class EmbpatchPublishTest : public EmbpatchTest {
                                      "--config-url", "$U/new/emb.launcher.config.xml"};
     args.insert(args.end(), trust.begin(), trust.end());
     const ProcessResult r = Embpatch(args);
-    EXPECT_EQ(test::LastLine(r.out), std::to_string(files_.size()) + " files updated") << r.err;
+    EXPECT_THAT(r.out, HasSubstr(std::to_string(files_.size()) + " files updated")) << r.err;
+    EXPECT_THAT(test::LastLine(r.out), StartsWith("downloaded "));
     for (const auto& [path, contents] : files_) {
       EXPECT_TRUE(test::ReadFileBytes(dir_ / ("player/" + path)) == contents) << path;
     }

@@ -99,6 +99,13 @@ std::optional<Language> ParseLanguage(const std::string& text) {
   return std::nullopt;
 }
 
+// Fixed English whatever --lang says: scripts read it.
+std::string TransferLine(const ProgressState& s) {
+  return "downloaded " + std::to_string(s.bytesFetched) + " bytes, reused " +
+         std::to_string(s.bytesReused) + " bytes from local files, resumed " +
+         std::to_string(s.bytesResumed) + " bytes";
+}
+
 template <typename Display>
 int Drive(PatchEngine& engine, SnapshotMailbox& mailbox, Display& display,
           std::atomic<bool>& interrupted, ProgressState& last) {
@@ -214,6 +221,7 @@ int RunEngine(const LauncherPaths& paths, Language language, PatchEngineOptions 
   }
   if (exit_code == kExitOk) {
     OutLine(WideToUtf8(last.detailText));
+    OutLine(TransferLine(last));
   } else if (exit_code == kExitFailure) {
     ErrLine(WideToUtf8(last.statusText));
     ErrLine(WideToUtf8(last.errorText));

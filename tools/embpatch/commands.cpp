@@ -84,8 +84,12 @@ Command Run() {
       21,
       "\n"
       "On a terminal the progress is drawn live; otherwise one line per step.\n"
-      "Exit 0 with the summary as the last line of stdout; 1 with the failure\n"
-      "message as the last line of stderr; 130 when interrupted with Ctrl-C.\n"
+      "Exit 0 with the summary and then, in English whatever --lang says,\n"
+      "  downloaded N bytes, reused M bytes from local files, resumed K bytes\n"
+      "(received over the network; taken from the old local files' chunks;\n"
+      "kept from an interrupted download) as the last two lines of stdout;\n"
+      "1 with the failure message as the last line of stderr; 130 when\n"
+      "interrupted with Ctrl-C.\n"
       "embpatch never sends error reports.\n",
       RunPatchRun};
 }
