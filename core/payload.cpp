@@ -1,5 +1,6 @@
 #include "core/payload.h"
 
+#include "core/crc32.h"
 #include "core/lzo1x.h"
 #include "core/patch_error.h"
 #include "core/text.h"
@@ -70,6 +71,26 @@ std::vector<std::uint8_t> DecompressLz(const std::uint8_t* data, size_t length,
                                                  u" expected=" + ToWideDecimalUnsigned(headerSize));
   }
   return output;
+}
+
+std::vector<std::uint8_t> DecodeCheckedPayload(const std::vector<std::uint8_t>& payload,
+                                               std::int64_t expectedSize, std::uint32_t crc,
+                                               const Sha256Digest* sha256) {
+  std::vector<std::uint8_t> decoded = DecodePayload(payload, expectedSize);
+  const std::uint32_t got = Crc32Buffer(decoded.data(), decoded.size());
+  if (got != crc) {
+    throw PatchFailure(PatchErrorCode::ChecksumMismatch,
+                       Utf8ToWide("expected=" + FormatCrcHex(crc) + " got=" + FormatCrcHex(got)));
+  }
+  if (sha256 != nullptr) {
+    const Sha256Digest hash = Sha256Of(std::string_view(
+        reinterpret_cast<const char*>(decoded.data()), decoded.size()));
+    if (hash != *sha256) {
+      throw PatchFailure(PatchErrorCode::SignedHashMismatch,
+                         Utf8ToWide("expected=" + HexEncode(*sha256) + " got=" + HexEncode(hash)));
+    }
+  }
+  return decoded;
 }
 
 }  // namespace emberfall

@@ -13,6 +13,8 @@
 #include <span>
 #include <vector>
 
+#include "core/crypto.h"
+
 namespace emberfall {
 
 // The largest decoded size a payload can have: both framings hold it in 32
@@ -32,6 +34,13 @@ std::vector<std::uint8_t> DecodePayload(std::span<const std::uint8_t> payload,
                                         std::int64_t expectedSize);
 std::vector<std::uint8_t> DecodePayload(const std::vector<std::uint8_t>& payload,
                                         std::int64_t expectedSize);
+
+// DecodePayload, then the decoded bytes' CRC-32 must be |crc| ("Checksum
+// mismatch") and, when |sha256| is given, their SHA-256 must be it ("Signed
+// hash mismatch"); the detail names what was expected and what came.
+std::vector<std::uint8_t> DecodeCheckedPayload(const std::vector<std::uint8_t>& payload,
+                                               std::int64_t expectedSize, std::uint32_t crc,
+                                               const Sha256Digest* sha256);
 
 // Decodes the LZO1X stream |data|[0, |length|) whose framing announced
 // |headerSize| bytes; throws PatchFailure as DecodePayload does.

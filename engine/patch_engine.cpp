@@ -54,8 +54,6 @@ std::int64_t SystemSeconds() {
       .count();
 }
 
-std::u16string HexWide(const Sha256Digest& digest) { return Utf8ToWide(HexEncode(digest)); }
-
 // What a signed release must be meant for: the run's options, else the build's.
 ReleaseTarget TargetOf(const PatchEngineOptions& options) {
   return {options.product.empty() ? BuildProduct() : options.product,
@@ -114,8 +112,6 @@ class PatchEngine::Run {
   bool InstallChunked(size_t index, Connection& connection);
   std::vector<std::uint8_t> DownloadAndUnpack(size_t index, Connection& connection);
   PayloadPart PartOf(const Job& job) const;
-  std::vector<std::uint8_t> DecodeChecked(const Job& job,
-                                          const std::vector<std::uint8_t>& payload) const;
   void Finish();
 
   std::string FetchText(const std::vector<std::u16string>& urls, std::int64_t limit,
@@ -566,7 +562,8 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
     downloads_->Arrived(index, static_cast<std::int64_t>(payload.size()));
     progress_.Publish();
     try {
-      std::vector<std::uint8_t> decoded = DecodeChecked(job, payload);
+      std::vector<std::uint8_t> decoded =
+          DecodeCheckedPayload(payload, job.size, job.crc, job.sha256 ? &*job.sha256 : nullptr);
       bytesResumed_ += resumed;
       return decoded;
     } catch (const PatchFailure& failure) {
@@ -577,26 +574,6 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
       lastDetail = job.url + u" | " + failure.detail();
     }
   }
-}
-
-std::vector<std::uint8_t> PatchEngine::Run::DecodeChecked(
-    const Job& job, const std::vector<std::uint8_t>& payload) const {
-  std::vector<std::uint8_t> decoded = DecodePayload(payload, job.size);
-  const std::uint32_t crc = Crc32Buffer(decoded.data(), decoded.size());
-  if (crc != job.crc) {
-    throw PatchFailure(PatchErrorCode::ChecksumMismatch,
-                       Utf8ToWide("expected=" + FormatCrcHex(job.crc) + " got=" + FormatCrcHex(crc)));
-  }
-  if (job.sha256) {
-    Sha256 hasher;
-    hasher.Update(decoded.data(), decoded.size());
-    const Sha256Digest got = hasher.Final();
-    if (got != *job.sha256) {
-      throw PatchFailure(PatchErrorCode::SignedHashMismatch,
-                         u"expected=" + HexWide(*job.sha256) + u" got=" + HexWide(got));
-    }
-  }
-  return decoded;
 }
 
 void PatchEngine::Run::Finish() {
