@@ -131,24 +131,27 @@ index_bytes=$(stat -c %s "$WORK/www-a/patch/2/crclist.chunks")
 publish "$WORK/www-b" "$port_b" 2 --no-chunks
 "$BIN/embpatch" update-cost --web-root "$WORK/www-a" --from 1 --to 2 | tee "$WORK/cost.12"
 
-echo "== chunked update v1 -> v2"
-: > "$WORK/nginx-a/bytes.log"
-sync
-t2=$(now)
-run "$port_a" "$WORK/game-a" "$WORK/time.a2"
-t3=$(now)
-grep -E "^(downloaded|[0-9]+ files)" "$WORK/time.a2.out" || tail -2 "$WORK/time.a2.out"
-read -r chunk_body chunk_sent chunk_requests <<< "$(wire "$WORK/nginx-a")"
+# update_to_v2 LABEL PORT ROOT(a|b): one update of game-ROOT, its bytes from
+# nginx-ROOT's log; sets t_start, t_end and wire_line.
+update_to_v2() {
+  echo "== $1 update v1 -> v2"
+  : > "$WORK/nginx-$3/bytes.log"
+  sync
+  t_start=$(now)
+  run "$2" "$WORK/game-$3" "$WORK/time.${3}2"
+  t_end=$(now)
+  grep -E "^(downloaded|[0-9]+ files)" "$WORK/time.${3}2.out" || tail -2 "$WORK/time.${3}2.out"
+  wire_line="$(wire "$WORK/nginx-$3")"
+}
+
+update_to_v2 chunked "$port_a" a
+t2=$t_start t3=$t_end
+read -r chunk_body chunk_sent chunk_requests <<< "$wire_line"
 chunk_same=$(same "$WORK/src/v2" "$WORK/game-a")
 
-echo "== whole-file update v1 -> v2"
-: > "$WORK/nginx-b/bytes.log"
-sync
-t4=$(now)
-run "$port_b" "$WORK/game-b" "$WORK/time.b2"
-t5=$(now)
-grep -E "^(downloaded|[0-9]+ files)" "$WORK/time.b2.out" || tail -2 "$WORK/time.b2.out"
-read -r whole_body whole_sent whole_requests <<< "$(wire "$WORK/nginx-b")"
+update_to_v2 whole-file "$port_b" b
+t4=$t_start t5=$t_end
+read -r whole_body whole_sent whole_requests <<< "$wire_line"
 whole_same=$(same "$WORK/src/v2" "$WORK/game-b")
 
 slow_chunk_s=0 slow_whole_s=0
