@@ -378,11 +378,13 @@ TEST_F(PatchEngineTest, TransfersOverlapAsFarAsTheBudgetAllows) {
 // A later job that fails first in time is not the one reported: the run
 // waits for the jobs before it, and jobs that finished stay applied.
 TEST_F(PatchEngineTest, TheFirstFailingJobInListOrderIsReported) {
-  PublishTrickled(8, 1ms);
+  // Each good payload takes about 200 ms, so the 404 of f5 is in long before
+  // a connection frees up for f6, however busy the machine.
+  PublishTrickled(8, 25ms);
   // Cut, not stalled: the client sends a request that got no answer once more
   // on a fresh connection, an attempt the engine does not count.
   server_->Serve("/p/1/f2.bin.lz", {.body = "cut", .fault = Response::Fault::kCloseAfter,
-                                    .fault_after = 1, .delay = 300ms});
+                                    .fault_after = 1, .delay = 600ms});
   server_->Serve("/p/1/f5.bin.lz", Response::Status(404));
   EngineHarness harness(Game(), urls_, With(128 * 1048576));
   const ProgressState last = harness.RunToEnd();
