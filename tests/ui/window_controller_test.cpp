@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "app/localization.h"
 #include "engine/game_launch.h"
 #include "core/text.h"
 
@@ -181,6 +182,49 @@ TEST(WindowControllerTest, Scenarios) {
               s.outcome);
     EXPECT_FALSE(controller.boxOpen());
     EXPECT_TRUE(!*s.redraws || redraws == s.redraws) << redraws;
+  }
+}
+
+// The face's rows for snapshots as the engine sends them: the note row of a
+// finished run tells where its bytes came from, in the player's language;
+// while files come it names the file and the detail counts fetched bytes.
+TEST(WindowControllerTest, TheFaceOfAFinishedRunSaysWhereItsBytesCameFrom) {
+  const UiStrings en = LoadUiStrings(Language::English);
+  const UiStrings de = LoadUiStrings(Language::German);
+  const UiStrings tr = LoadUiStrings(Language::Turkish);
+  const struct {
+    const UiStrings* strings;
+    PatchStage stage;
+    std::int64_t fetched, reused, resumed;
+    const char16_t* note;  // of the snapshot
+    const char16_t* shown;
+  } cases[] = {
+      {&en, PatchStage::Done, 89967821, 4402341478, 0, u"",
+       u"Downloaded 85.8 MB, 4.1 GB reused from your files"},
+      {&de, PatchStage::Done, 89967821, 0, 1048576, u"",
+       u"85.8 MB heruntergeladen, 1.0 MB fortgesetzt"},
+      {&tr, PatchStage::Done, 1536, 2048, 0, u"",
+       u"1.5 kB indirildi, 2.0 kB mevcut dosyalar\u0131n\u0131zdan kullan\u0131ld\u0131"},
+      {&en, PatchStage::Done, 0, 0, 0, u"", u""},                  // up to date
+      {&en, PatchStage::Done, 5, 0, 0, u"kept", u"kept"},          // a note of its own
+      {&en, PatchStage::Download, 5, 0, 0, u"a.pak", u"a.pak"},    // not done yet
+      {&en, PatchStage::Failed, 5, 0, 0, u"", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.shown));
+    FakeHost host({});
+    WindowController controller(host, {*c.strings, u"", u"", u"", u""});
+    host.controller = &controller;
+    ProgressState s;
+    s.stage = c.stage;
+    s.ready = c.stage == PatchStage::Done;
+    s.noteText = c.note;
+    s.bytesFetched = c.fetched;
+    s.bytesReused = c.reused;
+    s.bytesResumed = c.resumed;
+    controller.OnShown();
+    controller.OnSnapshot(s);
+    EXPECT_EQ(WideToUtf8(controller.state().noteText), WideToUtf8(c.shown));
   }
 }
 
