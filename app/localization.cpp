@@ -53,6 +53,10 @@ constexpr const char16_t* kEnglish[kUiStringCount] = {
     u"A folder in the game folder is a link to another place. Replace it with a real folder.",  // ErrorLinkInGameFolder
     u"The update is meant for another game or channel. Please contact support.",  // ErrorReleaseWrongChannel
     u"The record of installed updates is damaged. Please contact support.",  // ErrorReleaseStateDamaged
+    u"Not enough disk space: %s needed, %s free. Free up space and try again.",  // ErrorDiskSpace
+    u"Downloaded %s",  // DownloadedSummary
+    u"%s reused from your files",  // ReusedSummary
+    u"%s resumed",  // ResumedSummary
 };
 
 constexpr const char16_t* kGerman[kUiStringCount] = {
@@ -93,6 +97,10 @@ constexpr const char16_t* kGerman[kUiStringCount] = {
     u"Ein Ordner im Spielordner verweist an einen anderen Ort. Bitte durch einen echten Ordner ersetzen.",  // ErrorLinkInGameFolder
     u"Die Aktualisierung ist f\u00FCr ein anderes Spiel oder einen anderen Kanal. Bitte Support kontaktieren.",  // ErrorReleaseWrongChannel
     u"Der Eintrag der installierten Aktualisierungen ist besch\u00E4digt. Bitte Support kontaktieren.",  // ErrorReleaseStateDamaged
+    u"Nicht genug Speicherplatz: %s ben\u00F6tigt, %s frei. Bitte Platz schaffen und erneut versuchen.",  // ErrorDiskSpace
+    u"%s heruntergeladen",  // DownloadedSummary
+    u"%s aus deinen Dateien \u00FCbernommen",  // ReusedSummary
+    u"%s fortgesetzt",  // ResumedSummary
 };
 
 constexpr const char16_t* kTurkish[kUiStringCount] = {
@@ -134,6 +142,10 @@ constexpr const char16_t* kTurkish[kUiStringCount] = {
     u"Oyun klas\u00F6r\u00FCndeki bir klas\u00F6r ba\u015Fka bir yere ba\u011Flant\u0131. Ger\u00E7ek bir klas\u00F6rle de\u011Fi\u015Ftirin.",  // ErrorLinkInGameFolder
     u"G\u00FCncelleme ba\u015Fka bir oyun veya kanal i\u00E7in. Destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseWrongChannel
     u"Y\u00FCkl\u00FC g\u00FCncellemelerin kayd\u0131 bozuk. Destek ile ileti\u015Fime ge\u00E7in.",  // ErrorReleaseStateDamaged
+    u"Yetersiz disk alan\u0131: %s gerekli, %s bo\u015F. Yer a\u00E7\u0131p tekrar deneyin.",  // ErrorDiskSpace
+    u"%s indirildi",  // DownloadedSummary
+    u"%s mevcut dosyalar\u0131n\u0131zdan kullan\u0131ld\u0131",  // ReusedSummary
+    u"%s kald\u0131\u011F\u0131 yerden s\u00FCrd\u00FCr\u00FCld\u00FC",  // ResumedSummary
 };
 
 }  // namespace

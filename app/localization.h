@@ -1,5 +1,5 @@
 // The launcher's languages: which one a player gets (locale.cfg, else the
-// user's interface language) and the tables of its 37 texts in each.
+// user's interface language) and the tables of its 41 texts in each.
 #ifndef EMBERFALL_APP_LOCALIZATION_H_
 #define EMBERFALL_APP_LOCALIZATION_H_
 

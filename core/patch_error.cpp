@@ -31,6 +31,7 @@ constexpr const char16_t* kErrorTexts[] = {
     u"Link in game folder",            // 18
     u"Release for another product or channel",  // 19
     u"Release state damaged",          // 20
+    u"Not enough disk space",          // 21
 };
 
 struct Classification {
@@ -65,6 +66,7 @@ constexpr Classification kClassifications[] = {
     {"Link in game folder", PatchErrorCode::LinkInGameFolder},
     {"Release for another product or channel", PatchErrorCode::ReleaseWrongChannel},
     {"Release state damaged", PatchErrorCode::ReleaseStateDamaged},
+    {"Not enough disk space", PatchErrorCode::DiskSpaceInsufficient},
 };
 
 std::string WhatText(PatchErrorCode code, const std::u16string& detail) {

@@ -36,6 +36,7 @@ enum class PatchErrorCode : std::uint32_t {
   LinkInGameFolder = 18,         // a folder below the game folder is a link
   ReleaseWrongChannel = 19,      // signed for another product or channel
   ReleaseStateDamaged = 20,      // the record of accepted releases is unreadable
+  DiskSpaceInsufficient = 21,    // the game folder's volume cannot hold the update
 };
 
 // The number of a code where one leaves the program (a report, a test's

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <initializer_list>
+#include <optional>
+#include <string_view>
 
 #include "core/text.h"
 
@@ -46,6 +48,10 @@ constexpr std::array<std::u16string UiStrings::*, kUiStringCount> kSlots = {
     &UiStrings::ErrorLinkInGameFolder,
     &UiStrings::ErrorReleaseWrongChannel,
     &UiStrings::ErrorReleaseStateDamaged,
+    &UiStrings::ErrorDiskSpace,
+    &UiStrings::DownloadedSummary,
+    &UiStrings::ReusedSummary,
+    &UiStrings::ResumedSummary,
 };
 
 // Prints |format| as printf would with "%d" conversions only, which is all
@@ -64,6 +70,37 @@ std::u16string FormatDecimals(const std::u16string& format,
     }
   }
   return out;
+}
+
+// |format| with its "%s" filled by |values| in order.
+std::u16string FormatTexts(const std::u16string& format,
+                           std::initializer_list<std::u16string> values) {
+  std::u16string out;
+  auto next = values.begin();
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == u'%' && i + 1 < format.size() && format[i + 1] == u's' &&
+        next != values.end()) {
+      out += *next++;
+      ++i;
+    } else {
+      out.push_back(format[i]);
+    }
+  }
+  return out;
+}
+
+constexpr std::u16string_view kNeeded = u" | needed=";
+constexpr std::u16string_view kFree = u" free=";
+
+// The decimal at |at| of |text| up to |end|; nullopt unless it is all digits.
+std::optional<std::int64_t> DecimalAt(const std::u16string& text, size_t at, size_t end) {
+  if (at >= end || end - at > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (size_t i = at; i < end; ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
+    value = value * 10 + (text[i] - u'0');
+  }
+  return value;
 }
 
 }  // namespace
@@ -133,10 +170,45 @@ std::u16string ErrorMessageForCode(const UiStrings& strings, PatchErrorCode code
       return strings.ErrorReleaseWrongChannel;
     case PatchErrorCode::ReleaseStateDamaged:
       return strings.ErrorReleaseStateDamaged;
+    case PatchErrorCode::DiskSpaceInsufficient:
+      return strings.ErrorFileSave;  // without the amounts (FailureStatusText has them)
     case PatchErrorCode::Unknown:
     default:
       return strings.ErrorUnknown;
   }
+}
+
+std::u16string DiskSpaceDetail(const std::u16string& folder, std::int64_t needed,
+                               std::int64_t free) {
+  return folder + std::u16string(kNeeded) + ToWideDecimal(needed) + std::u16string(kFree) +
+         ToWideDecimal(free);
+}
+
+std::u16string FailureStatusText(const UiStrings& strings, PatchErrorCode code,
+                                 const std::u16string& detail) {
+  if (code == PatchErrorCode::DiskSpaceInsufficient) {
+    // The folder may hold anything, " | " included: the amounts are last.
+    const size_t needed = detail.rfind(kNeeded);
+    const size_t free = detail.rfind(kFree);
+    if (needed != std::u16string::npos && free != std::u16string::npos && free > needed) {
+      const auto neededBytes = DecimalAt(detail, needed + kNeeded.size(), free);
+      const auto freeBytes = DecimalAt(detail, free + kFree.size(), detail.size());
+      if (neededBytes && freeBytes) {
+        return FormatTexts(strings.ErrorDiskSpace,
+                           {FormatByteSize(*neededBytes), FormatByteSize(*freeBytes)});
+      }
+    }
+  }
+  return ErrorMessageForCode(strings, code);
+}
+
+std::u16string FormatTransferSummary(const UiStrings& strings, std::int64_t fetched,
+                                     std::int64_t reused, std::int64_t resumed) {
+  if (fetched <= 0 && reused <= 0 && resumed <= 0) return {};
+  std::u16string line = FormatTexts(strings.DownloadedSummary, {FormatByteSize(fetched)});
+  if (reused > 0) line += u", " + FormatTexts(strings.ReusedSummary, {FormatByteSize(reused)});
+  if (resumed > 0) line += u", " + FormatTexts(strings.ResumedSummary, {FormatByteSize(resumed)});
+  return line;
 }
 
 }  // namespace emberfall

@@ -61,9 +61,17 @@ struct UiStrings {
   std::u16string ErrorLinkInGameFolder;
   std::u16string ErrorReleaseWrongChannel;
   std::u16string ErrorReleaseStateDamaged;
+  // The volume is too small: "%s" the bytes needed, then the bytes free.
+  std::u16string ErrorDiskSpace;
+  // The summary of a run that fetched files, each with its "%s" amount:
+  // fetched over the network, taken from the player's old files, and
+  // resumed from parts an interrupted download kept.
+  std::u16string DownloadedSummary;
+  std::u16string ReusedSummary;
+  std::u16string ResumedSummary;
 };
 
-inline constexpr std::size_t kUiStringCount = 37;
+inline constexpr std::size_t kUiStringCount = 41;
 
 // The text in |slot| (0 to kUiStringCount - 1) of |strings|; throws
 // std::out_of_range past the last slot.
@@ -84,6 +92,25 @@ std::u16string FormatPreparingDownloads(const UiStrings& strings, std::int32_t c
 // The localized message for a patch failure code; ErrorUnknown for codes it
 // does not know.
 std::u16string ErrorMessageForCode(const UiStrings& strings, PatchErrorCode code);
+
+// The detail of a DiskSpaceInsufficient failure for |folder|: "<folder> |
+// needed=<bytes> free=<bytes>", decimal.
+std::u16string DiskSpaceDetail(const std::u16string& folder, std::int64_t needed,
+                               std::int64_t free);
+
+// What the player reads about a failure: ErrorMessageForCode, except that
+// DiskSpaceInsufficient with a DiskSpaceDetail gets ErrorDiskSpace with the
+// two amounts as FormatByteSize prints them ("1.5 GB"). ErrorMessageForCode
+// alone, knowing no amounts, gives it ErrorFileSave.
+std::u16string FailureStatusText(const UiStrings& strings, PatchErrorCode code,
+                                 const std::u16string& detail);
+
+// The line that says where a finished run's files came from:
+// DownloadedSummary, then ReusedSummary and ResumedSummary for amounts above
+// zero, joined by ", "; amounts as FormatByteSize prints them. Empty when
+// all three are zero or less (nothing was installed).
+std::u16string FormatTransferSummary(const UiStrings& strings, std::int64_t fetched,
+                                     std::int64_t reused, std::int64_t resumed);
 
 }  // namespace emberfall
 

@@ -21,6 +21,7 @@
 #include "core/release_state.h"
 #include "core/text.h"
 #include "engine/chunked_update.h"
+#include "engine/disk_space_check.h"
 #include "engine/download_progress.h"
 #include "engine/payload_part.h"
 #include "engine/release_check.h"
@@ -38,15 +39,6 @@ constexpr int kAttempts = 3;
 constexpr std::chrono::milliseconds kPauseSlice{100};
 // More checking threads than this only queue for the same disk.
 constexpr unsigned kMaxCheckThreads = 8;
-
-// The most bytes a payload may take on the wire: its decoded size plus the
-// worst-case growth of an LZO1X stream and the container header. Job sizes
-// are checked against kMaxDecodedSize before this is used; the clamp keeps
-// the sum in range whatever the caller did.
-std::int64_t PayloadLimit(std::int64_t size) {
-  const std::int64_t bounded = std::clamp<std::int64_t>(size, 0, kMaxDecodedSize);
-  return bounded + bounded / 16 + 87;
-}
 
 std::int64_t SystemSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -208,7 +200,7 @@ void PatchEngine::FailRun(PatchErrorCode code, const std::u16string& detail) {
   progress_.Update([&](ProgressState& p) {
     p.stage = PatchStage::Failed;
     p.ready = false;
-    p.statusText = ErrorMessageForCode(strings_, code);
+    p.statusText = FailureStatusText(strings_, code, detail);
     p.errorText = message;
     p.barText.clear();
   });
@@ -245,6 +237,10 @@ void PatchEngine::Run::Execute() {
   if (!jobs_.empty()) chunkIndex_ = FetchChunkIndex(*http_, base, listText, release);
   packFolderUrl_ = PackFolderUrl(base);
   RefuseUnboundedSizes();
+  std::vector<SpaceNeed> needs;
+  for (const Job& job : jobs_) needs.push_back(SpaceNeedOf(*root_, job.path_wide, job.size, exeRelative_));
+  CheckDiskSpace(e_.paths_.gameFolder, needs, {e_.options_.connections, e_.options_.transferBudgetBytes},
+                 e_.options_.freeSpace);
   scheduler_.emplace(*http_, e_.options_.sessionFactory, e_.options_.connections, kMaxConnections,
                      jobs_.size(), e_.cancelRequested_);
   ProbeSizes();
@@ -559,7 +555,7 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
       lastDetail = job.url + u" | " + connection.http->last_error();
       continue;
     }
-    downloads_->Arrived(index, static_cast<std::int64_t>(payload.size()));
+    downloads_->Arrived(index, static_cast<std::int64_t>(payload.size()) - resumed);
     progress_.Publish();
     try {
       std::vector<std::uint8_t> decoded =

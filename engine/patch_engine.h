@@ -17,6 +17,7 @@
 #include "core/crypto.h"
 #include "core/manual_reset_event.h"
 #include "core/ui_strings.h"
+#include "engine/disk_space_check.h"
 #include "engine/game_launch.h"
 #include "engine/progress_reporter.h"
 #include "engine/progress_state.h"
@@ -67,6 +68,9 @@ struct PatchEngineOptions {
   // Payload and decoded bytes that transfers in flight may hold together; a
   // job that would pass it waits until it can run alone.
   std::int64_t transferBudgetBytes = 128 * 1048576;
+  // The free bytes of the game folder's volume, asked once before the
+  // downloads; empty: FreeDiskSpace.
+  FreeSpaceQuery freeSpace;
 };
 
 inline constexpr unsigned kDefaultConnections = 6;

@@ -1,10 +1,12 @@
 #include "engine/payload_part.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "core/crc32.h"
 #include "core/file_apply.h"
 #include "core/file_state.h"
+#include "core/payload.h"
 #include "core/text.h"
 
 namespace emberfall {
@@ -69,6 +71,11 @@ void RemoveBoth(const HeldFolder& folder, const std::u16string& name) {
 }
 
 }  // namespace
+
+std::int64_t PayloadLimit(std::int64_t size) {
+  const std::int64_t bounded = std::clamp<std::int64_t>(size, 0, kMaxDecodedSize);
+  return bounded + bounded / 16 + 87;
+}
 
 PayloadPart::PayloadPart(const GameFolder& root, std::u16string target, PayloadIdentity identity,
                          std::int64_t limit)
@@ -148,7 +155,7 @@ bool TransferPayload(HttpSession& http, const std::u16string& url, const Payload
     const bool ok = http.GetRange(
         url, static_cast<std::uint64_t>(offset), static_cast<std::uint64_t>(total - offset), rest,
         [&](std::int64_t received, std::int64_t) {
-          if (progress) progress(offset + received, total);
+          if (progress) progress(received, total - offset);
         },
         &rangeTotal, options);
     // Another length now means another payload under the same name.

@@ -25,6 +25,12 @@
 namespace emberfall {
 
 inline constexpr std::u16string_view kPartSuffix = u".emb-part";
+
+// The most bytes the payload of a file of |size| decoded bytes may take on
+// the wire, and so its part on disk: the size plus the worst-case growth of
+// an LZO1X stream and the container header. Sizes outside 0 ..
+// kMaxDecodedSize count as the nearer bound, which keeps the sum in range.
+std::int64_t PayloadLimit(std::int64_t size);
 inline constexpr std::u16string_view kPartKeySuffix = u".emb-part-key";
 
 // Which payload a part belongs to.
@@ -74,8 +80,10 @@ void RemoveForeignPart(const HeldFolder& folder, std::u16string_view name,
 // call. What arrived is kept in |part| while the transfer runs (from 1 MiB
 // on, each time it doubled; whole-payload requests only) and when it breaks
 // off, unless |stopped| then says the run is stopping: a stopped run writes
-// nothing more. |progress| gets the payload's bytes so far and its announced
-// length (-1 unknown); it runs on this thread. |resumed| gets how many of
+// nothing more. |progress| gets the bytes this transfer received over the
+// network so far and how many it asks for in all (-1 unknown): the rest of
+// the payload when a part is resumed, so a progress line shows what is
+// really fetched. It runs on this thread. |resumed| gets how many of
 // |payload|'s first bytes came from the part rather than the network (0 when
 // none was kept or it was discarded). Returns as HttpSession::Get does,
 // |http|'s last_error() telling why.

@@ -59,6 +59,13 @@ void WindowController::Apply(ProgressState snapshot) {
   const bool wasReady = ready_;
   const bool failed = snapshot.stage == PatchStage::Failed;
   state_ = std::move(snapshot);
+  // The row that named the files while they came says, once the run is
+  // done, where they came from: a player on a slow line sees what the
+  // reused and resumed bytes saved. A run that installed nothing has no line.
+  if (state_.stage == PatchStage::Done && state_.noteText.empty()) {
+    state_.noteText = FormatTransferSummary(texts_.strings, state_.bytesFetched,
+                                            state_.bytesReused, state_.bytesResumed);
+  }
   ready_ = state_.ready;
   Changed(FaceChange::Whole);
   if (!ready_) {

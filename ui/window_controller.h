@@ -82,6 +82,9 @@ class WindowController {
   // ticks change nothing, so no game starts after the user closed.
   void OnClosing();
 
+  // The snapshot the face shows: the newest one, and once a run is done its
+  // note row says how many bytes were downloaded, reused and resumed
+  // (FormatTransferSummary).
   const ProgressState& state() const { return state_; }
   bool ready() const { return ready_; }
   ButtonId hover() const { return hover_; }

@@ -67,13 +67,38 @@ TEST(FormatTest, FillsThePlaceholdersAgreesWithTheCountAndMapsEveryCode) {
       {FormatFilesUpdated(tr, 1), u"1 dosya g\u00FCncellendi"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(WideToUtf8(text), WideToUtf8(expected));
-  // Codes 0 to 20 and everything later, as slots of the table.
+  // Codes 0 to 21 and everything later, as slots of the table.
   const size_t slots[] = {14, 15, 16, 17, 18, 19, 20, 21, 22, 20, 23,
-                          18, 24, 28, 29, 30, 31, 28, 34, 35, 36, 24};
+                          18, 24, 28, 29, 30, 31, 28, 34, 35, 36, 21, 24};
   for (std::uint32_t code : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u,
-                             16u, 17u, 18u, 19u, 20u, 21u, 42u, ~0u}) {
-    EXPECT_EQ(ErrorMessageForCode(en, CodeOfNumber(code)), UiStringSlot(en, slots[std::min(code, 21u)])) << code;
+                             16u, 17u, 18u, 19u, 20u, 21u, 22u, 42u, ~0u}) {
+    EXPECT_EQ(ErrorMessageForCode(en, CodeOfNumber(code)), UiStringSlot(en, slots[std::min(code, 22u)])) << code;
   }
+}
+
+// The amounts of a failure and of a finished run read as the face prints
+// sizes; without amounts to read, the failure falls back to its slot.
+TEST(FormatTest, DiskSpaceFailuresAndTransferSummariesCarryTheirAmounts) {
+  const UiStrings en = LoadUiStrings(Language::English);
+  const UiStrings de = LoadUiStrings(Language::German);
+  const UiStrings tr = LoadUiStrings(Language::Turkish);
+  const auto space = PatchErrorCode::DiskSpaceInsufficient;
+  const std::u16string detail = DiskSpaceDetail(u"G | needed=1 free=2", 1610612736, 315097088);
+  EXPECT_EQ(detail, u"G | needed=1 free=2 | needed=1610612736 free=315097088");
+  const std::pair<std::u16string, const char16_t*> cases[] = {
+      {FailureStatusText(de, space, detail),
+       u"Nicht genug Speicherplatz: 1.5 GB ben\u00F6tigt, 300.5 MB frei. Bitte Platz schaffen und "
+       u"erneut versuchen."},
+      {FailureStatusText(tr, space, detail),
+       u"Yetersiz disk alan\u0131: 1.5 GB gerekli, 300.5 MB bo\u015F. Yer a\u00E7\u0131p tekrar deneyin."},
+      {FailureStatusText(en, space, u"x | needed=12a free=3"), en.ErrorFileSave.c_str()},
+      {FailureStatusText(en, PatchErrorCode::WriteFailed, detail), en.ErrorFileSave.c_str()},
+      {FormatTransferSummary(en, 0, 0, 1536), u"Downloaded 0 B, 1.5 kB resumed"},
+      {FormatTransferSummary(tr, 2048, 1024, 1024),
+       u"2.0 kB indirildi, 1.0 kB mevcut dosyalar\u0131n\u0131zdan kullan\u0131ld\u0131, 1.0 kB "
+       u"kald\u0131\u011F\u0131 yerden s\u00FCrd\u00FCr\u00FCld\u00FC"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(WideToUtf8(text), WideToUtf8(expected));
 }
 
 // Only the primary language (the low ten bits) picks the texts. A copy that

@@ -42,6 +42,11 @@ OVERFLOW = [("failure", (460, 514, 642, 536), STATUS, 20),
             ("count", (652, 514, 760, 536), STATUS, 20), ("below", (28, 536, 892, 556), STATUS, 0),
             ("note", (600, 496, 892, 512), MUTED, 20), ("above", (28, 474, 892, 496), MUTED, 0)]
 
+# The widest line of downloaded, reused and resumed bytes at READY: whole on the note row,
+# ending well before its right edge, where an ellipsis would go.
+SUMMARY = [("summary", (28, 496, 300, 512), MUTED, 20), ("to its end", (300, 496, 600, 512), MUTED, 20),
+           ("short of the edge", (800, 496, 892, 512), MUTED, 0),
+           ("above", (28, 474, 892, 496), MUTED, 0)]
 
 # Opaque parts of the face, which read the same over any picture.
 ON_VIDEO = [("title", (58, 10, 250, 38), TEXT, 40),
@@ -103,6 +108,7 @@ def test_render(c, root):
     for scenario, rows in (
             ("downloading", DOWNLOADING), ("de_verifying", OVERFLOW), ("tr_downloads", OVERFLOW),
             ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]]),
+            ("summary", SUMMARY),
             ("still", ON_VIDEO)):
         status = pathlib.Path(root, scenario)
         probe = subprocess.Popen([ARGS.wine_run, os.path.join(ARGS.bin, "emb_render_probe.exe"),

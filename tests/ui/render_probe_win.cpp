@@ -2,7 +2,7 @@
 // the screen with the real drawing code, over the plain background, or for
 // "still" over the video's first frame, from a video whose every frame
 // route is refused:
-//   emb_render_probe downloading|de_verifying|tr_downloads|hover|still <status file>
+//   emb_render_probe downloading|de_verifying|tr_downloads|summary|hover|still <status file>
 // The status file gets "recovered=0|1 background=clear|still|video" at frame
 // 20 (the render target is dropped at frame 10); the probe ends when
 // "<status>.stop" appears.
@@ -45,8 +45,9 @@ void ShowWidestTexts(Probe& probe, Language language) {
   probe.strings = LoadUiStrings(language);
   ProgressState& s = probe.state;
   s.statusText.clear();
-  for (std::uint32_t code = 0; code <= 20; ++code) {
-    std::u16string failure = ErrorMessageForCode(probe.strings, CodeOfNumber(code));
+  const std::u16string space = DiskSpaceDetail(u"C:\\Games", 1099511627775, 1099511627775);
+  for (std::uint32_t code = 0; code <= 21; ++code) {
+    std::u16string failure = FailureStatusText(probe.strings, CodeOfNumber(code), space);
     if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
   }
   s.detailText = language == Language::German
@@ -57,9 +58,20 @@ void ShowWidestTexts(Probe& probe, Language language) {
   s.noteText += u"terrain.pak";
 }
 
+// The widest line of where a finished run's bytes came from, of the three
+// languages, on the note row of READY.
+void ShowWidestSummary(Probe& probe) {
+  ProgressState& s = probe.state;
+  for (Language language : {Language::English, Language::German, Language::Turkish}) {
+    const std::int64_t most = 1099511627775;  // 1024.0 GB
+    std::u16string line = FormatTransferSummary(LoadUiStrings(language), most, most, most);
+    if (line.size() > s.noteText.size()) s.noteText = std::move(line);
+  }
+}
+
 void SetScenario(Probe& probe, const std::string& scenario) {
   ProgressState& s = probe.state;
-  if (scenario != "hover") {
+  if (scenario != "hover" && scenario != "summary") {
     s.stage = PatchStage::Download;
     s.statusText = probe.strings.Downloading;
     s.detailText = u"1.0 MB / 2.0 MB";
@@ -76,6 +88,10 @@ void SetScenario(Probe& probe, const std::string& scenario) {
   s.detailText = probe.strings.UpToDate;
   s.overallPercent = s.filePercent = 100;
   s.ready = true;
+  if (scenario == "summary") {
+    ShowWidestSummary(probe);
+    return;
+  }
   probe.countdown = 7;
   probe.hover = ButtonId::Start;
 }

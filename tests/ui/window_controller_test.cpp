@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "app/localization.h"
 #include "engine/game_launch.h"
 #include "core/text.h"
 
@@ -181,6 +182,34 @@ TEST(WindowControllerTest, Scenarios) {
               s.outcome);
     EXPECT_FALSE(controller.boxOpen());
     EXPECT_TRUE(!*s.redraws || redraws == s.redraws) << redraws;
+  }
+}
+
+// A finished run's note row tells where its bytes came from, in the
+// player's language; a note of its own, or a run not done, keeps its note.
+TEST(WindowControllerTest, TheNoteOfAFinishedRunSaysWhereItsBytesCameFrom) {
+  const struct {
+    Language language;
+    PatchStage stage;
+    std::int64_t fetched, reused, resumed;
+    const char16_t* note;  // of the snapshot, then shown
+    const char16_t* shown;
+  } cases[] = {
+      {Language::English, PatchStage::Done, 89967821, 4402341478, 0, u"",
+       u"Downloaded 85.8 MB, 4.1 GB reused from your files"},
+      {Language::German, PatchStage::Done, 89967821, 0, 1048576, u"",
+       u"85.8 MB heruntergeladen, 1.0 MB fortgesetzt"},
+      {Language::English, PatchStage::Done, 0, 0, 0, u"", u""},  // up to date
+      {Language::English, PatchStage::Done, 5, 0, 0, u"own", u"own"},
+      {Language::English, PatchStage::Download, 5, 0, 0, u"a.pak", u"a.pak"},
+  };
+  for (const auto& c : cases) {
+    FakeHost host({});
+    WindowController controller(host, {LoadUiStrings(c.language), u"", u"", u"", u""});
+    controller.OnShown();
+    controller.OnSnapshot({.stage = c.stage, .noteText = c.note, .bytesFetched = c.fetched,
+                           .bytesReused = c.reused, .bytesResumed = c.resumed, .ready = true});
+    EXPECT_EQ(WideToUtf8(controller.state().noteText), WideToUtf8(c.shown));
   }
 }
 
