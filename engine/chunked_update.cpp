@@ -82,12 +82,15 @@ class LocalReader {
 // against the target before the last call returns 0.
 class ChunkAssembler {
  public:
-  ChunkAssembler(HttpSession& http, const ChunkIndex& index, const std::u16string& packFolderUrl,
-                 const ChunkPlan& plan, const ChunkedTarget& target, LocalReader& local,
+  ChunkAssembler(HttpSession& http, const ChunkIndex& index, ChunkStore* store,
+                 const std::u16string& packFolderUrl, const ChunkPlan& plan,
+                 const ChunkedTarget& target, LocalReader& local,
                  const std::function<void(std::int64_t)>& fetched,
                  const std::function<bool()>& stopped)
-      : http_(http), index_(index), packs_(packFolderUrl), plan_(plan), target_(target),
-        local_(local), fetched_(fetched), stopped_(stopped) {}
+      : http_(http), index_(index), store_(store), packs_(packFolderUrl), plan_(plan),
+        target_(target), local_(local), fetched_(fetched), stopped_(stopped) {}
+
+  std::int64_t resumed() const { return resumed_; }
 
   size_t Fill(std::uint8_t* buffer, size_t capacity) {
     size_t filled = 0;
@@ -115,7 +118,15 @@ class ChunkAssembler {
     const IndexedChunk& chunk = index_.chunks[plan_.file->chunks[position]];
     const std::uint64_t offset = plan_.localOffset[position];
     if (offset == ChunkPlan::kFetched) {
-      current_ = FetchedChunk(position, chunk);
+      current_ = FetchedChunk(chunk, plan_.runs[plan_.runOf[position]], plan_.runOf[position]);
+    } else if (offset == ChunkPlan::kStored) {
+      std::optional<std::vector<std::uint8_t>> kept = store_ ? store_->Load(chunk) : std::nullopt;
+      if (kept) {
+        current_ = std::move(*kept);
+        resumed_ += static_cast<std::int64_t>(chunk.stored_size);
+      } else {
+        current_ = FetchedChunk(chunk, {chunk.pack, chunk.offset, chunk.stored_size}, kLoneRun);
+      }
     } else {
       // The player's file may have changed since it was cut.
       if (!local_.Read(offset, current_, chunk.size)) throw ChunkFallback{u"local file unreadable"};
@@ -128,10 +139,12 @@ class ChunkAssembler {
     written_ += current_.size();
   }
 
-  std::vector<std::uint8_t> FetchedChunk(size_t position, const IndexedChunk& chunk) {
-    const std::uint32_t runNumber = plan_.runOf[position];
-    const ChunkRun& run = plan_.runs[runNumber];
-    if (runNumber != loadedRun_) {
+  // A run fetched for one chunk the store failed to give; never kept loaded.
+  static constexpr std::uint32_t kLoneRun = UINT32_MAX - 1;
+
+  std::vector<std::uint8_t> FetchedChunk(const IndexedChunk& chunk, const ChunkRun& run,
+                                         std::uint32_t runNumber) {
+    if (runNumber != loadedRun_ || runNumber == kLoneRun) {
       const std::u16string url =
           JoinUrl(packs_, Utf8ToWide(PackFileName(index_.packs[run.pack].sha256)));
       const RequestOptions options{/*refresh=*/false, static_cast<std::int64_t>(run.length)};
@@ -154,6 +167,8 @@ class ChunkAssembler {
       throw ChunkFallback{u"chunk " + Utf8ToWide(HexEncode(chunk.sha256)) + u": " +
                           Utf8ToWideLenient(reason)};
     }
+    // Kept as soon as it proved good: a run that stops later fetches it no more.
+    if (store_) store_->Keep(chunk, stored);
     return std::move(*bytes);
   }
 
@@ -165,6 +180,7 @@ class ChunkAssembler {
 
   HttpSession& http_;
   const ChunkIndex& index_;
+  ChunkStore* store_;
   const std::u16string& packs_;
   const ChunkPlan& plan_;
   const ChunkedTarget& target_;
@@ -180,6 +196,7 @@ class ChunkAssembler {
   std::uint32_t crc_ = 0xFFFFFFFFu;
   Sha256 sha_;
   std::uint64_t written_ = 0;
+  std::int64_t resumed_ = 0;
 };
 
 // The chunks of the local file by hash: offset and size of each.
@@ -237,8 +254,9 @@ std::u16string PackFolderUrl(const std::u16string& baseUrl) {
 }
 
 std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFolder& root,
-                                           std::u16string_view pathWide, std::string_view path,
-                                           std::int64_t size, std::int64_t payloadSize,
+                                           const ChunkStore* store, std::u16string_view pathWide,
+                                           std::string_view path, std::int64_t size,
+                                           std::int64_t payloadSize,
                                            const std::function<bool()>& stopped) {
   const IndexedFile* file = FindIndexedFile(index, path);
   if (file == nullptr || static_cast<std::int64_t>(file->size) != size ||
@@ -264,6 +282,12 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
       plan.reuseBytes += chunk.size;
       continue;
     }
+    if (store != nullptr && store->Has(chunk)) {
+      plan.localOffset.push_back(ChunkPlan::kStored);
+      plan.runOf.push_back(0);
+      plan.storedBytes += chunk.stored_size;
+      continue;
+    }
     plan.localOffset.push_back(ChunkPlan::kFetched);
     // A chunk right after the previous fetched one in the same pack joins
     // its run, up to the run limit.
@@ -282,30 +306,39 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
   return plan;
 }
 
-bool InstallFromChunks(HttpSession& http, const GameFolder& root, const ChunkIndex& index,
-                       const std::u16string& packFolderUrl, const ChunkPlan& plan,
-                       const ChunkedTarget& target,
-                       const std::function<void(std::int64_t fetched)>& fetched,
-                       const std::function<bool()>& stopped, std::u16string& why) {
+ChunkedOutcome InstallFromChunks(HttpSession& http, const GameFolder& root,
+                                 const ChunkIndex& index, ChunkStore* store,
+                                 const std::u16string& packFolderUrl, const ChunkPlan& plan,
+                                 const ChunkedTarget& target,
+                                 const std::function<void(std::int64_t fetched)>& fetched,
+                                 const std::function<bool()>& stopped) {
+  ChunkedOutcome outcome;
   // The local file is read through its folder held from here on, so a
   // folder swapped for a link meanwhile is never read through.
   const FolderLookup place = root.OpenParent(target.pathWide, /*create=*/false);
   if (place.status != FolderLookup::Status::kFound) {
-    why = u"local file gone";
-    return false;
+    outcome.why = u"local file gone";
+    return outcome;
   }
   LocalReader local(place.folder, place.name);
-  ChunkAssembler assembler(http, index, packFolderUrl, plan, target, local, fetched, stopped);
+  const std::function<void(std::int64_t)> received = [&](std::int64_t bytes) {
+    outcome.fetched = bytes;
+    fetched(bytes);
+  };
+  ChunkAssembler assembler(http, index, store, packFolderUrl, plan, target, local, received,
+                           stopped);
   try {
     ApplyFile(
         root, target.pathWide,
         [&](std::uint8_t* buffer, size_t capacity) { return assembler.Fill(buffer, capacity); },
         target.exe);
   } catch (const ChunkFallback& fallback) {
-    why = fallback.why;
-    return false;
+    outcome.why = fallback.why;
+    return outcome;
   }
-  return true;
+  outcome.installed = true;
+  outcome.resumed = assembler.resumed();
+  return outcome;
 }
 
 }  // namespace emberfall
