@@ -129,7 +129,12 @@ void ChunkStore::Keep(const IndexedChunk& chunk, std::span<const std::uint8_t> s
   try {
     const std::optional<HeldFolder> folder = Folder(false);
     const std::u16string name = EntryName(chunk);
-    if (folder && WriteExclusiveFileAt(*folder, name, stored.data(), stored.size()) == 0) return;
+    // Not flushed: every read checks the entry, so one cut short by a crash
+    // is only refetched, and a run keeps its chunks as fast as they come.
+    if (folder && WriteExclusiveFileAt(*folder, name, stored.data(), stored.size(),
+                                       FileFlush::kCached) == 0) {
+      return;
+    }
     // Something else holds the name (a chunk another job kept meanwhile, or
     // whatever was planted); a half-written file of ours goes.
     if (folder && !Has(chunk)) RemoveFileAt(*folder, name);

@@ -148,9 +148,16 @@ class ChunkAssembler {
       const std::u16string url =
           JoinUrl(packs_, Utf8ToWide(PackFileName(index_.packs[run.pack].sha256)));
       const RequestOptions options{/*refresh=*/false, static_cast<std::int64_t>(run.length)};
+      // Each chunk of the run goes into the store as soon as it arrived
+      // whole: a run killed half way fetches that half no more.
+      const std::vector<const IndexedChunk*> arriving = ChunksOf(runNumber, chunk);
+      size_t kept = 0;
       const bool ok = http_.GetRange(
           url, run.offset, run.length, runBytes_,
-          [&](std::int64_t received, std::int64_t) { fetched_(fetchedBefore_ + received); },
+          [&](std::int64_t received, std::int64_t) {
+            fetched_(fetchedBefore_ + received);
+            kept = KeepArrived(run, arriving, kept);
+          },
           nullptr, options);
       if (!ok) {
         if (stopped_()) throw PatchCancelled{};
@@ -167,9 +174,36 @@ class ChunkAssembler {
       throw ChunkFallback{u"chunk " + Utf8ToWide(HexEncode(chunk.sha256)) + u": " +
                           Utf8ToWideLenient(reason)};
     }
-    // Kept as soon as it proved good: a run that stops later fetches it no more.
-    if (store_) store_->Keep(chunk, stored);
     return std::move(*bytes);
+  }
+
+  // The chunks run |runNumber| brings, in pack order: |first| alone for a
+  // lone run, else the fetched chunks of that run from the current one on.
+  std::vector<const IndexedChunk*> ChunksOf(std::uint32_t runNumber, const IndexedChunk& first) {
+    if (store_ == nullptr) return {};
+    if (runNumber == kLoneRun) return {&first};
+    std::vector<const IndexedChunk*> chunks;
+    for (size_t p = next_ - 1; p < plan_.localOffset.size(); ++p) {
+      if (plan_.localOffset[p] != ChunkPlan::kFetched) continue;
+      if (plan_.runOf[p] > runNumber) break;
+      if (plan_.runOf[p] == runNumber) chunks.push_back(&index_.chunks[plan_.file->chunks[p]]);
+    }
+    return chunks;
+  }
+
+  // Keeps the chunks of |arriving| from |kept| on that arrived whole in
+  // the run's buffer and decode to their SHA-256; returns how far it got.
+  size_t KeepArrived(const ChunkRun& run, const std::vector<const IndexedChunk*>& arriving,
+                     size_t kept) {
+    for (; kept < arriving.size(); ++kept) {
+      const IndexedChunk& chunk = *arriving[kept];
+      const std::uint64_t at = chunk.offset - run.offset;
+      if (at + chunk.stored_size > runBytes_.size()) break;
+      const std::span<const std::uint8_t> stored(runBytes_.data() + at, chunk.stored_size);
+      std::string reason;
+      if (DecodeChunk(chunk, stored, reason)) store_->Keep(chunk, stored);
+    }
+    return kept;
   }
 
   void CheckWhole() {

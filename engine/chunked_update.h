@@ -103,9 +103,10 @@ struct ChunkedOutcome {
 // Rebuilds |target| from |plan| into its staged file, chunk by chunk (local
 // chunks re-read and re-hashed, stored and fetched ones decoded and hashed),
 // checks its size, CRC-32 and signed SHA-256, and puts it in place with
-// ApplyFile. Each fetched chunk goes into |store| (may be null) once it
-// passed its check, before the next is fetched; a chunk the plan takes from
-// the store but the store no longer gives good is fetched alone. Not
+// ApplyFile. Each fetched chunk goes into |store| (may be null) as soon as
+// it arrived whole and decoded to its SHA-256, while the rest of its run is
+// still coming; a chunk the plan takes from the store but the store no
+// longer gives good is fetched alone. Not
 // installed, with the target untouched, when a range is refused or fails, a
 // fetched chunk does not decode to its hash, the local file changed, or the
 // result fails a check. Throws PatchCancelled when |stopped| says so, and
