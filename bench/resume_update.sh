@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # A chunked update killed again and again: bench/make_update.cpp's v1 -> v2
 # (PACK_MIB archive, 100 edits, 20 small files changed and 10 added) from
-# nginx on loopback. A game folder at v1 runs `embpatch run` to v2 once
-# without a stop (the baseline); a copy runs it KILLS times, each run
-# killed with SIGKILL once its attempt has fetched a seeded random number of
-# body bytes (nginx's log, up to an eighth of the baseline's bytes), then
-# once more to the end.
+# nginx on loopback, each connection limited to RATE bytes a second as a
+# real link would be (on bare loopback a whole 4 MiB run sits in the socket
+# buffers before the client read a byte of it). A game folder at v1 runs
+# `embpatch run` to v2 once without a stop (the baseline); a copy runs it
+# KILLS times, each run killed with SIGKILL at a seeded random point, then
+# once more to the end. The point is a time after the start, up to 0.9 of
+# the baseline's duration (KILL_BY=time), or the body bytes the attempt has
+# fetched by nginx's log, up to an eighth of the baseline's (KILL_BY=bytes:
+# the kill then lands just as nginx finished sending a response, the worst
+# case for what is in flight).
 #
 # Printed: the body bytes of all attempts against the baseline's (target <=
 # 1.3 x), whether after every kill each file of v1 or v2 was whole in its
@@ -17,12 +22,16 @@
 #   EMB_BENCH_PACK_MIB   the archive's size (default 256)
 #   EMB_BENCH_KILLS      kills (default 10)
 #   EMB_BENCH_SEED       seed of the kill points (default 1)
+#   EMB_BENCH_KILL_BY    time or bytes (default time)
+#   EMB_BENCH_RATE       nginx limit_rate per connection (default 8m; 0: none)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BIN="${1:-build/linux/bin}"
 PACK_MIB="${EMB_BENCH_PACK_MIB:-256}"
 KILLS="${EMB_BENCH_KILLS:-10}"
 SEED="${EMB_BENCH_SEED:-1}"
+KILL_BY="${EMB_BENCH_KILL_BY:-time}"
+RATE="${EMB_BENCH_RATE:-8m}"
 LEVEL=1
 for tool in "$BIN/embpatch" "$BIN/make_update"; do
   [ -x "$tool" ] || { echo "missing $tool (cmake --build --preset linux --target embpatch make_update)" >&2; exit 2; }
@@ -65,6 +74,8 @@ echo "== making the versions (archive $PACK_MIB MiB)"
 (cd "$WORK/src/v1" && find . -type f; cd "$WORK/src/v2" && find . -type f) | sed 's|^\./||' | sort -u > "$WORK/paths"
 mkdir -p "$WORK/www" "$WORK/nginx"
 port="$(serve "$WORK/www" "$WORK/nginx")"
+sed -i "s|^  sendfile on;|&\n  limit_rate $RATE;|" "$WORK/nginx/nginx.conf"
+move "$WORK/nginx" "$port" "$port"
 publish "$WORK/www" "$port" 1
 echo "== installing v1"
 attempt "$WORK/game-base" "$WORK/v1.out"; wait "$pid" || { cat "$WORK/v1.out"; exit 1; }
@@ -80,20 +91,30 @@ t1=$(date +%s.%N)
 grep -E '^downloaded' "$WORK/ref.out" || true
 read -r ref_bytes _ <<< "$(wire "$WORK/nginx")"
 
-echo "== $KILLS kills (seed $SEED)"
+ref_s="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')"
+echo "== $KILLS kills by $KILL_BY (seed $SEED)"
 total=0 torn=0 kills=0
-points="$(awk -v seed="$SEED" -v n="$KILLS" -v max="$ref_bytes" 'BEGIN {
-  srand(seed); for (i = 0; i < n; i++) printf "%d\n", 1 + int(rand() * max / 8) }')"
+points="$(awk -v seed="$SEED" -v n="$KILLS" -v bytes="$ref_bytes" -v secs="$ref_s" -v by="$KILL_BY" 'BEGIN {
+  srand(seed)
+  for (i = 0; i < n; i++) {
+    if (by == "bytes") printf "%d\n", 1 + int(rand() * bytes / 8); else printf "%.3f\n", rand() * secs * 0.9
+  }
+}')"
 for point in $points; do
   : > "$WORK/nginx/bytes.log"
   attempt "$WORK/game" "$WORK/kill.out"
-  while kill -0 "$pid" 2>/dev/null; do
-    read -r got _ <<< "$(wire "$WORK/nginx")"
-    if [ "$got" -ge "$point" ]; then kill -9 "$pid" 2>/dev/null || true; break; fi
-    sleep 0.01
-  done
+  if [ "$KILL_BY" = bytes ]; then
+    while kill -0 "$pid" 2>/dev/null; do
+      read -r got _ <<< "$(wire "$WORK/nginx")"
+      if [ "$got" -ge "$point" ]; then kill -9 "$pid" 2>/dev/null || true; break; fi
+      sleep 0.01
+    done
+  else
+    sleep "$point"
+    kill -9 "$pid" 2>/dev/null || true
+  fi
   if wait "$pid" 2>/dev/null; then
-    echo "attempt ended before $point bytes"; finished=1
+    echo "attempt ended before $point"; finished=1
   else
     kills=$((kills + 1)); finished=0
   fi
@@ -103,7 +124,7 @@ for point in $points; do
   bad=$(whole_versions "$WORK/game")
   torn=$((torn + bad))
   stored=$(du -sb "$WORK/game/EmbLauncher.chunks" 2>/dev/null | cut -f1 || echo 0)
-  echo "kill at >= $point bytes: attempt fetched $got bytes, store ${stored:-0} bytes, files in neither version: $bad"
+  echo "kill at $point ($KILL_BY): attempt fetched $got bytes, store ${stored:-0} bytes, files in neither version: $bad"
   [ "$finished" = 1 ] && break
 done
 echo "== to the end"
@@ -113,12 +134,12 @@ grep -E '^downloaded' "$WORK/last.out" || true
 read -r got _ <<< "$(wire "$WORK/nginx")"
 total=$((total + got))
 final=$(same "$WORK/src/v2" "$WORK/game")
-leftover=$(ls -d "$WORK/game/EmbLauncher.chunks" 2>/dev/null | wc -l)
+leftover=$(find "$WORK/game" -maxdepth 1 -name EmbLauncher.chunks | wc -l)
 
 echo
-echo "== results (archive $PACK_MIB MiB, $kills kills, seed $SEED)"
+echo "== results (archive $PACK_MIB MiB, $kills kills by $KILL_BY, seed $SEED, rate $RATE)"
 awk -v ref="$ref_bytes" -v total="$total" -v torn="$torn" -v final="$final" -v leftover="$leftover" \
-    -v ref_s="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" 'BEGIN {
+    -v ref_s="$ref_s" 'BEGIN {
   printf "baseline (no stop):   %d body bytes in %.2f s\n", ref, ref_s
   printf "killed + resumed:     %d body bytes over all attempts\n", total
   printf "  ratio:              %.3f x (target <= 1.30: %s)\n", total / ref, (total <= 1.3 * ref ? "met" : "MISSED")
