@@ -93,20 +93,24 @@ read -r ref_bytes _ <<< "$(wire "$WORK/nginx")"
 
 ref_s="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')"
 echo "== $KILLS kills by $KILL_BY (seed $SEED)"
-total=0 torn=0 kills=0
+torn=0 kills=0
 points="$(awk -v seed="$SEED" -v n="$KILLS" -v bytes="$ref_bytes" -v secs="$ref_s" -v by="$KILL_BY" 'BEGIN {
   srand(seed)
   for (i = 0; i < n; i++) {
     if (by == "bytes") printf "%d\n", 1 + int(rand() * bytes / 8); else printf "%.3f\n", rand() * secs * 0.9
   }
 }')"
+# One log for all attempts: nginx logs a response broken off by a kill only
+# once it notices, maybe after the next attempt began; each attempt's share
+# is then approximate, the sum exact.
+: > "$WORK/nginx/bytes.log"
+before=0
 for point in $points; do
-  : > "$WORK/nginx/bytes.log"
   attempt "$WORK/game" "$WORK/kill.out"
   if [ "$KILL_BY" = bytes ]; then
     while kill -0 "$pid" 2>/dev/null; do
       read -r got _ <<< "$(wire "$WORK/nginx")"
-      if [ "$got" -ge "$point" ]; then kill -9 "$pid" 2>/dev/null || true; break; fi
+      if [ $((got - before)) -ge "$point" ]; then kill -9 "$pid" 2>/dev/null || true; break; fi
       sleep 0.01
     done
   else
@@ -118,9 +122,9 @@ for point in $points; do
   else
     kills=$((kills + 1)); finished=0
   fi
-  sleep 0.2  # nginx logs a broken-off response once it notices
-  read -r got _ <<< "$(wire "$WORK/nginx")"
-  total=$((total + got))
+  sleep 0.2
+  read -r now_bytes _ <<< "$(wire "$WORK/nginx")"
+  got=$((now_bytes - before)) before=$now_bytes
   bad=$(whole_versions "$WORK/game")
   torn=$((torn + bad))
   stored=$(du -sb "$WORK/game/EmbLauncher.chunks" 2>/dev/null | cut -f1 || echo 0)
@@ -128,11 +132,10 @@ for point in $points; do
   [ "$finished" = 1 ] && break
 done
 echo "== to the end"
-: > "$WORK/nginx/bytes.log"
 attempt "$WORK/game" "$WORK/last.out"; wait "$pid" || { cat "$WORK/last.out"; exit 1; }
 grep -E '^downloaded' "$WORK/last.out" || true
-read -r got _ <<< "$(wire "$WORK/nginx")"
-total=$((total + got))
+read -r total _ <<< "$(wire "$WORK/nginx")"
+echo "last attempt fetched $((total - before)) bytes"
 final=$(same "$WORK/src/v2" "$WORK/game")
 leftover=$(find "$WORK/game" -maxdepth 1 -name EmbLauncher.chunks | wc -l)
 
