@@ -45,6 +45,9 @@ inline constexpr std::string_view kChunkIndexName = "crclist.chunks";
 inline constexpr std::string_view kChunkIndexMagic = "EMBCHK1\n";
 inline constexpr std::string_view kChunkIndexSignedPath = ":chunks";
 inline constexpr std::string_view kPackFolder = "packs";
+// The launcher's store of fetched chunks, a folder at the top of the game
+// folder; no published path may lie in it (IsSafeRelativePath).
+inline constexpr std::u16string_view kChunkStoreFolderName = u"EmbLauncher.chunks";
 // Larger indexes are refused unread: a few million chunks fit.
 inline constexpr size_t kChunkIndexLimit = 256 * 1024 * 1024;
 // Largest pack a publisher writes and a client accepts.

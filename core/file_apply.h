@@ -89,8 +89,12 @@ std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string
 // works relative to the folder's descriptor; Windows by the folder's path,
 // which the held handles keep pointing at the same folders.
 void RemoveFileAt(const HeldFolder& folder, std::u16string_view name);
+// Whether a new file reaches the disk before the write returns. kCached is
+// for files whose every use checks them (a crash may leave them short).
+enum class FileFlush { kToDisk, kCached };
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
-                                   const std::uint8_t* data, size_t size);
+                                   const std::uint8_t* data, size_t size,
+                                   FileFlush flush = FileFlush::kToDisk);
 // Fills up to |capacity| bytes at |buffer| with the next bytes of a file
 // being written and returns how many, 0 once the file is complete. It may
 // throw to abandon the file; the exception passes through.

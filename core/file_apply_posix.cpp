@@ -111,7 +111,8 @@ std::uint32_t MoveAt(int fromDir, const char* from, int toDir, const char* to, c
   return 0;
 }
 
-std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* data, size_t size) {
+std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* data, size_t size,
+                               FileFlush flush = FileFlush::kToDisk) {
   FileHandle file(::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!file) return Win32ErrorFromErrno(errno);
   const int fd = static_cast<int>(file.get());
@@ -123,7 +124,9 @@ std::uint32_t WriteExclusiveAt(int dir, const char* name, const std::uint8_t* da
     error = WriteAll(fd, data + offset, piece);
     offset += piece;
   }
-  if (error == 0 && ::fsync(fd) != 0) error = Win32ErrorFromErrno(errno);
+  if (error == 0 && flush == FileFlush::kToDisk && ::fsync(fd) != 0) {
+    error = Win32ErrorFromErrno(errno);
+  }
   if (!file.CloseChecked() && error == 0) error = Win32ErrorFromErrno(errno);
   return error;
 }
@@ -171,8 +174,8 @@ void RemoveFileAt(const HeldFolder& folder, std::u16string_view name) {
 }
 
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
-                                   const std::uint8_t* data, size_t size) {
-  return WriteExclusiveAt(FolderFd(folder), Name(name).c_str(), data, size);
+                                   const std::uint8_t* data, size_t size, FileFlush flush) {
+  return WriteExclusiveAt(FolderFd(folder), Name(name).c_str(), data, size, flush);
 }
 
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,

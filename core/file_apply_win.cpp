@@ -96,8 +96,10 @@ std::uint32_t MoveFileWithFlags(const std::u16string& from, const std::u16string
   return LastErrorOr(ERROR_GEN_FAILURE);
 }
 
-std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
-                                 size_t size) {
+namespace {
+
+std::uint32_t WriteExclusive(const std::u16string& path, const std::uint8_t* data, size_t size,
+                             FileFlush flush) {
   const std::wstring native = win::ToWinString(path);
   win::ScopedFileHandle file(CreateFileW(native.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -118,9 +120,18 @@ std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t*
     }
     offset += piece;
   }
-  if (error == 0 && !FlushFileBuffers(file.get())) error = LastErrorOr(ERROR_WRITE_FAULT);
+  if (error == 0 && flush == FileFlush::kToDisk && !FlushFileBuffers(file.get())) {
+    error = LastErrorOr(ERROR_WRITE_FAULT);
+  }
   if (!file.CloseChecked() && error == 0) error = LastErrorOr(ERROR_WRITE_FAULT);
   return error;
+}
+
+}  // namespace
+
+std::uint32_t WriteExclusiveFile(const std::u16string& path, const std::uint8_t* data,
+                                 size_t size) {
+  return WriteExclusive(path, data, size, FileFlush::kToDisk);
 }
 
 void RemoveFileAt(const HeldFolder& folder, std::u16string_view name) {
@@ -128,8 +139,8 @@ void RemoveFileAt(const HeldFolder& folder, std::u16string_view name) {
 }
 
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,
-                                   const std::uint8_t* data, size_t size) {
-  return WriteExclusiveFile(folder.PathOf(name), data, size);
+                                   const std::uint8_t* data, size_t size, FileFlush flush) {
+  return WriteExclusive(folder.PathOf(name), data, size, flush);
 }
 
 std::uint32_t WriteExclusiveFileAt(const HeldFolder& folder, std::u16string_view name,

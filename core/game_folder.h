@@ -116,6 +116,16 @@ class FolderCursor {
   bool held_ = false;
 };
 
+// The names in |folder| (neither "." nor ".."), of files, links and folders
+// alike, none of them followed. Empty when it cannot be read; a name that
+// is not valid text on the platform is left out. For sweeping a folder of
+// the launcher's own, whose names it chose.
+std::vector<std::u16string> ListNamesAt(const HeldFolder& folder);
+// Removes the folder |name| in |folder| when it is empty; a link there is
+// never followed (POSIX leaves it, Windows removes the link itself). Best
+// effort, no report.
+void RemoveEmptyFolderAt(const HeldFolder& folder, std::u16string_view name);
+
 namespace game_folder_internal {
 
 // One step of a walk, per platform: opens the folder |name| inside |parent|

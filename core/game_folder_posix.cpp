@@ -1,10 +1,12 @@
 #include "core/game_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include "core/fs_path.h"
@@ -87,3 +89,31 @@ FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16str
 }
 
 }  // namespace emberfall::game_folder_internal
+
+namespace emberfall {
+
+std::vector<std::u16string> ListNamesAt(const HeldFolder& folder) {
+  std::vector<std::u16string> names;
+  // A descriptor of its own: closedir closes what fdopendir was given.
+  const int fd = ::openat(static_cast<int>(folder.native()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(fd), &::closedir);
+  if (!dir) {
+    ::close(fd);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    std::u16string wide = Utf8ToWideLenient(name);
+    if (WideToUtf8(wide) == name) names.push_back(std::move(wide));
+  }
+  return names;
+}
+
+void RemoveEmptyFolderAt(const HeldFolder& folder, std::u16string_view name) {
+  // AT_REMOVEDIR refuses a link (ENOTDIR) rather than following it.
+  ::unlinkat(static_cast<int>(folder.native()), WideToUtf8(name).c_str(), AT_REMOVEDIR);
+}
+
+}  // namespace emberfall

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/win/scoped_handle.h"
 #include "core/win/wide.h"
 #include "core/win/windows_include.h"
 
@@ -126,3 +127,27 @@ FolderLookup::Status OpenChildFolder(const FileHandle& parent, const std::u16str
 }
 
 }  // namespace emberfall::game_folder_internal
+
+namespace emberfall {
+
+std::vector<std::u16string> ListNamesAt(const HeldFolder& folder) {
+  std::vector<std::u16string> names;
+  WIN32_FIND_DATAW found{};
+  // The folder is held without delete sharing, so its path names it throughout.
+  const std::wstring pattern = win::ToWinString(folder.PathOf(u"*"));
+  const win::ScopedFindHandle search(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                                     FindExSearchNameMatch, nullptr, 0));
+  if (!search) return names;
+  do {
+    const std::wstring_view name(found.cFileName);
+    if (name != L"." && name != L"..") names.push_back(win::FromWinString(name));
+  } while (FindNextFileW(search.get(), &found));
+  return names;
+}
+
+void RemoveEmptyFolderAt(const HeldFolder& folder, std::u16string_view name) {
+  // A directory junction or link is removed itself, its target untouched.
+  RemoveDirectoryW(win::ToWinString(folder.PathOf(name)).c_str());
+}
+
+}  // namespace emberfall

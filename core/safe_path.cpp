@@ -1,5 +1,6 @@
 #include "core/safe_path.h"
 
+#include "core/chunk_index.h"
 #include "core/file_apply.h"
 #include "core/file_state_cache.h"
 #include "core/text.h"
@@ -84,11 +85,16 @@ constexpr std::u16string_view kLegacyTrustTempFileName = u"EmbLauncher.trust.tmp
 // Their 8.3 aliases ("EMBLAU~1.CAC") name the same files on volumes that
 // make short names, so those spellings are refused too; any staged file can
 // be the alias of a "*.EMB" short name.
-bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
+bool IsLauncherOwnedName(std::u16string_view component, bool first, bool topLevel) {
   const std::u16string key = PathKey(component);
   std::u16string_view head;
   std::u16string_view extension;
   const bool short_shape = HasShortNameShape(key, head, extension);
+  // The store of fetched chunks is a folder: nothing may lie in it either.
+  const std::u16string store_key = PathKey(kChunkStoreFolderName);
+  if (first && (key == store_key || (short_shape && CanAliasOwnedName(head, extension, store_key)))) {
+    return true;
+  }
   if (topLevel) {
     for (std::u16string_view owned : {kCacheFileName, kCacheTempFileName, kVerifiedHashesFileName,
                                       kVerifiedHashesTempFileName, kLegacyTrustFileName,
@@ -103,14 +109,14 @@ bool IsLauncherOwnedName(std::u16string_view component, bool topLevel) {
   return key.ends_with(staged_key);
 }
 
-bool IsSafeComponent(std::u16string_view component, bool topLevel) {
+bool IsSafeComponent(std::u16string_view component, bool first, bool topLevel) {
   if (component.empty()) return false;
   if (component == u"." || component == u"..") return false;
   if (component.back() == u'.' || component.back() == u' ') return false;
   for (char16_t c : component) {
     if (IsForbiddenPathUnit(c)) return false;
   }
-  return !OpensADevice(component) && !IsLauncherOwnedName(component, topLevel);
+  return !OpensADevice(component) && !IsLauncherOwnedName(component, first, topLevel);
 }
 
 }  // namespace
@@ -129,7 +135,8 @@ bool IsSafeRelativePath(std::u16string_view path, std::u16string& normalised) {
     const size_t sep = copy.find(u'\\', start);
     const size_t stop = sep == std::u16string::npos ? copy.size() : sep;
     const bool topLevel = start == 0 && sep == std::u16string::npos;
-    if (!IsSafeComponent(std::u16string_view(copy).substr(start, stop - start), topLevel)) {
+    if (!IsSafeComponent(std::u16string_view(copy).substr(start, stop - start), start == 0,
+                         topLevel)) {
       return false;
     }
     if (sep == std::u16string::npos) break;

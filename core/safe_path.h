@@ -15,7 +15,8 @@ namespace emberfall {
 // Windows opens as a device (a reserved device name, also with spaces before
 // its extension or a superscript digit 1-3 for the COM/LPT number), and no
 // name of the launcher's own files: the cache, the hash record, an old trust file and their
-// temporary files at the top of the game folder, a staged ".emb-new" file
+// temporary files at the top of the game folder, the store of fetched chunks
+// (kChunkStoreFolderName) as the first folder of a path, a staged ".emb-new" file
 // anywhere (case ignored as in path keys), nor an 8.3 short name ("NAME~N.EXT")
 // that Windows may have given one of those. On success |normalised| holds the
 // path with "\" separators; on failure it is empty.

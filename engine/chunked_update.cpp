@@ -82,12 +82,15 @@ class LocalReader {
 // against the target before the last call returns 0.
 class ChunkAssembler {
  public:
-  ChunkAssembler(HttpSession& http, const ChunkIndex& index, const std::u16string& packFolderUrl,
-                 const ChunkPlan& plan, const ChunkedTarget& target, LocalReader& local,
+  ChunkAssembler(HttpSession& http, const ChunkIndex& index, ChunkStore* store,
+                 const std::u16string& packFolderUrl, const ChunkPlan& plan,
+                 const ChunkedTarget& target, LocalReader& local,
                  const std::function<void(std::int64_t)>& fetched,
                  const std::function<bool()>& stopped)
-      : http_(http), index_(index), packs_(packFolderUrl), plan_(plan), target_(target),
-        local_(local), fetched_(fetched), stopped_(stopped) {}
+      : http_(http), index_(index), store_(store), packs_(packFolderUrl), plan_(plan),
+        target_(target), local_(local), fetched_(fetched), stopped_(stopped) {}
+
+  std::int64_t resumed() const { return resumed_; }
 
   size_t Fill(std::uint8_t* buffer, size_t capacity) {
     size_t filled = 0;
@@ -115,7 +118,15 @@ class ChunkAssembler {
     const IndexedChunk& chunk = index_.chunks[plan_.file->chunks[position]];
     const std::uint64_t offset = plan_.localOffset[position];
     if (offset == ChunkPlan::kFetched) {
-      current_ = FetchedChunk(position, chunk);
+      current_ = FetchedChunk(chunk, plan_.runs[plan_.runOf[position]], plan_.runOf[position]);
+    } else if (offset == ChunkPlan::kStored) {
+      std::optional<std::vector<std::uint8_t>> kept = store_ ? store_->Load(chunk) : std::nullopt;
+      if (kept) {
+        current_ = std::move(*kept);
+        resumed_ += static_cast<std::int64_t>(chunk.stored_size);
+      } else {
+        current_ = FetchedChunk(chunk, {chunk.pack, chunk.offset, chunk.stored_size}, kLoneRun);
+      }
     } else {
       // The player's file may have changed since it was cut.
       if (!local_.Read(offset, current_, chunk.size)) throw ChunkFallback{u"local file unreadable"};
@@ -128,16 +139,25 @@ class ChunkAssembler {
     written_ += current_.size();
   }
 
-  std::vector<std::uint8_t> FetchedChunk(size_t position, const IndexedChunk& chunk) {
-    const std::uint32_t runNumber = plan_.runOf[position];
-    const ChunkRun& run = plan_.runs[runNumber];
-    if (runNumber != loadedRun_) {
+  // A run fetched for one chunk the store failed to give; never kept loaded.
+  static constexpr std::uint32_t kLoneRun = UINT32_MAX - 1;
+
+  std::vector<std::uint8_t> FetchedChunk(const IndexedChunk& chunk, const ChunkRun& run,
+                                         std::uint32_t runNumber) {
+    if (runNumber != loadedRun_ || runNumber == kLoneRun) {
       const std::u16string url =
           JoinUrl(packs_, Utf8ToWide(PackFileName(index_.packs[run.pack].sha256)));
       const RequestOptions options{/*refresh=*/false, static_cast<std::int64_t>(run.length)};
+      // Each chunk of the run goes into the store as soon as it arrived
+      // whole: a run killed half way fetches that half no more.
+      const std::vector<const IndexedChunk*> arriving = ChunksOf(runNumber, chunk);
+      size_t kept = 0;
       const bool ok = http_.GetRange(
           url, run.offset, run.length, runBytes_,
-          [&](std::int64_t received, std::int64_t) { fetched_(fetchedBefore_ + received); },
+          [&](std::int64_t received, std::int64_t) {
+            fetched_(fetchedBefore_ + received);
+            kept = KeepArrived(run, arriving, kept);
+          },
           nullptr, options);
       if (!ok) {
         if (stopped_()) throw PatchCancelled{};
@@ -157,6 +177,35 @@ class ChunkAssembler {
     return std::move(*bytes);
   }
 
+  // The chunks run |runNumber| brings, in pack order: |first| alone for a
+  // lone run, else the fetched chunks of that run from the current one on.
+  std::vector<const IndexedChunk*> ChunksOf(std::uint32_t runNumber, const IndexedChunk& first) {
+    if (store_ == nullptr) return {};
+    if (runNumber == kLoneRun) return {&first};
+    std::vector<const IndexedChunk*> chunks;
+    for (size_t p = next_ - 1; p < plan_.localOffset.size(); ++p) {
+      if (plan_.localOffset[p] != ChunkPlan::kFetched) continue;
+      if (plan_.runOf[p] > runNumber) break;
+      if (plan_.runOf[p] == runNumber) chunks.push_back(&index_.chunks[plan_.file->chunks[p]]);
+    }
+    return chunks;
+  }
+
+  // Keeps the chunks of |arriving| from |kept| on that arrived whole in
+  // the run's buffer and decode to their SHA-256; returns how far it got.
+  size_t KeepArrived(const ChunkRun& run, const std::vector<const IndexedChunk*>& arriving,
+                     size_t kept) {
+    for (; kept < arriving.size(); ++kept) {
+      const IndexedChunk& chunk = *arriving[kept];
+      const std::uint64_t at = chunk.offset - run.offset;
+      if (at + chunk.stored_size > runBytes_.size()) break;
+      const std::span<const std::uint8_t> stored(runBytes_.data() + at, chunk.stored_size);
+      std::string reason;
+      if (DecodeChunk(chunk, stored, reason)) store_->Keep(chunk, stored);
+    }
+    return kept;
+  }
+
   void CheckWhole() {
     if (static_cast<std::int64_t>(written_) != target_.size) throw ChunkFallback{u"size mismatch"};
     if ((crc_ ^ 0xFFFFFFFFu) != target_.crc) throw ChunkFallback{u"CRC-32 mismatch"};
@@ -165,6 +214,7 @@ class ChunkAssembler {
 
   HttpSession& http_;
   const ChunkIndex& index_;
+  ChunkStore* store_;
   const std::u16string& packs_;
   const ChunkPlan& plan_;
   const ChunkedTarget& target_;
@@ -180,6 +230,7 @@ class ChunkAssembler {
   std::uint32_t crc_ = 0xFFFFFFFFu;
   Sha256 sha_;
   std::uint64_t written_ = 0;
+  std::int64_t resumed_ = 0;
 };
 
 // The chunks of the local file by hash: offset and size of each.
@@ -237,8 +288,9 @@ std::u16string PackFolderUrl(const std::u16string& baseUrl) {
 }
 
 std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFolder& root,
-                                           std::u16string_view pathWide, std::string_view path,
-                                           std::int64_t size, std::int64_t payloadSize,
+                                           const ChunkStore* store, std::u16string_view pathWide,
+                                           std::string_view path, std::int64_t size,
+                                           std::int64_t payloadSize,
                                            const std::function<bool()>& stopped) {
   const IndexedFile* file = FindIndexedFile(index, path);
   if (file == nullptr || static_cast<std::int64_t>(file->size) != size ||
@@ -264,6 +316,12 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
       plan.reuseBytes += chunk.size;
       continue;
     }
+    if (store != nullptr && store->Has(chunk)) {
+      plan.localOffset.push_back(ChunkPlan::kStored);
+      plan.runOf.push_back(0);
+      plan.storedBytes += chunk.stored_size;
+      continue;
+    }
     plan.localOffset.push_back(ChunkPlan::kFetched);
     // A chunk right after the previous fetched one in the same pack joins
     // its run, up to the run limit.
@@ -282,30 +340,39 @@ std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFo
   return plan;
 }
 
-bool InstallFromChunks(HttpSession& http, const GameFolder& root, const ChunkIndex& index,
-                       const std::u16string& packFolderUrl, const ChunkPlan& plan,
-                       const ChunkedTarget& target,
-                       const std::function<void(std::int64_t fetched)>& fetched,
-                       const std::function<bool()>& stopped, std::u16string& why) {
+ChunkedOutcome InstallFromChunks(HttpSession& http, const GameFolder& root,
+                                 const ChunkIndex& index, ChunkStore* store,
+                                 const std::u16string& packFolderUrl, const ChunkPlan& plan,
+                                 const ChunkedTarget& target,
+                                 const std::function<void(std::int64_t fetched)>& fetched,
+                                 const std::function<bool()>& stopped) {
+  ChunkedOutcome outcome;
   // The local file is read through its folder held from here on, so a
   // folder swapped for a link meanwhile is never read through.
   const FolderLookup place = root.OpenParent(target.pathWide, /*create=*/false);
   if (place.status != FolderLookup::Status::kFound) {
-    why = u"local file gone";
-    return false;
+    outcome.why = u"local file gone";
+    return outcome;
   }
   LocalReader local(place.folder, place.name);
-  ChunkAssembler assembler(http, index, packFolderUrl, plan, target, local, fetched, stopped);
+  const std::function<void(std::int64_t)> received = [&](std::int64_t bytes) {
+    outcome.fetched = bytes;
+    fetched(bytes);
+  };
+  ChunkAssembler assembler(http, index, store, packFolderUrl, plan, target, local, received,
+                           stopped);
   try {
     ApplyFile(
         root, target.pathWide,
         [&](std::uint8_t* buffer, size_t capacity) { return assembler.Fill(buffer, capacity); },
         target.exe);
   } catch (const ChunkFallback& fallback) {
-    why = fallback.why;
-    return false;
+    outcome.why = fallback.why;
+    return outcome;
   }
-  return true;
+  outcome.installed = true;
+  outcome.resumed = assembler.resumed();
+  return outcome;
 }
 
 }  // namespace emberfall

@@ -21,6 +21,7 @@
 #include "core/crypto.h"
 #include "core/game_folder.h"
 #include "core/release_document.h"
+#include "engine/chunk_store.h"
 #include "net/http_session.h"
 
 namespace emberfall {
@@ -58,12 +59,14 @@ struct ChunkRun {
 // where its bytes come from.
 struct ChunkPlan {
   static constexpr std::uint64_t kFetched = UINT64_MAX;
+  static constexpr std::uint64_t kStored = UINT64_MAX - 1;
   const IndexedFile* file = nullptr;      // into the index the plan was made from
-  std::vector<std::uint64_t> localOffset;  // per chunk: in the local file, or kFetched
+  std::vector<std::uint64_t> localOffset;  // per chunk: in the local file, kFetched or kStored
   std::vector<std::uint32_t> runOf;        // per chunk: into runs (fetched chunks only)
   std::vector<ChunkRun> runs;              // in file order
   std::int64_t fetchBytes = 0;             // the runs' lengths summed
   std::int64_t reuseBytes = 0;             // the local chunks' sizes summed
+  std::int64_t storedBytes = 0;            // the stored sizes of the chunks in the store
 };
 
 // Cuts the file |pathWide| below |root| (|path| as the crclist spells it)
@@ -71,11 +74,13 @@ struct ChunkPlan {
 // |size| bytes. nullopt (take the whole payload of |payloadSize| bytes) when
 // the index has no such file or another size, the file is smaller than
 // kMinChunkedFileSize, missing, a link or unreadable, or the runs to fetch
-// reach kChunkedSharePercent of |payloadSize|. Reads the whole local file;
-// throws PatchCancelled as soon as |stopped| says so.
+// reach kChunkedSharePercent of |payloadSize|. A chunk the local file lacks
+// but |store| (may be null) has is taken from there, not fetched. Reads the
+// whole local file; throws PatchCancelled as soon as |stopped| says so.
 std::optional<ChunkPlan> PlanChunkedUpdate(const ChunkIndex& index, const GameFolder& root,
-                                           std::u16string_view pathWide, std::string_view path,
-                                           std::int64_t size, std::int64_t payloadSize,
+                                           const ChunkStore* store, std::u16string_view pathWide,
+                                           std::string_view path, std::int64_t size,
+                                           std::int64_t payloadSize,
                                            const std::function<bool()>& stopped);
 
 // What the rebuilt file must be.
@@ -87,19 +92,32 @@ struct ChunkedTarget {
   std::optional<Sha256Digest> sha256;  // signed releases
 };
 
+// How InstallFromChunks ended.
+struct ChunkedOutcome {
+  bool installed = false;
+  std::u16string why;         // not installed: the reason
+  std::int64_t fetched = 0;   // stored bytes received, also when not installed
+  std::int64_t resumed = 0;   // installed: stored bytes taken from the store
+};
+
 // Rebuilds |target| from |plan| into its staged file, chunk by chunk (local
-// chunks re-read and re-hashed, fetched ones decoded and hashed), checks
-// its size, CRC-32 and signed SHA-256, and puts it in place with ApplyFile.
-// Returns true when installed. Returns false, with the target untouched and
-// the reason in |why|, when a range is refused or fails, a chunk does not
-// decode to its hash, the local file changed, or the result fails a check.
-// Throws PatchCancelled when |stopped| says so, and ApplyFile's failures.
-// |fetched| gets the stored bytes received so far; all on this thread.
-bool InstallFromChunks(HttpSession& http, const GameFolder& root, const ChunkIndex& index,
-                       const std::u16string& packFolderUrl, const ChunkPlan& plan,
-                       const ChunkedTarget& target,
-                       const std::function<void(std::int64_t fetched)>& fetched,
-                       const std::function<bool()>& stopped, std::u16string& why);
+// chunks re-read and re-hashed, stored and fetched ones decoded and hashed),
+// checks its size, CRC-32 and signed SHA-256, and puts it in place with
+// ApplyFile. Each fetched chunk goes into |store| (may be null) as soon as
+// it arrived whole and decoded to its SHA-256, while the rest of its run is
+// still coming; a chunk the plan takes from the store but the store no
+// longer gives good is fetched alone. Not
+// installed, with the target untouched, when a range is refused or fails, a
+// fetched chunk does not decode to its hash, the local file changed, or the
+// result fails a check. Throws PatchCancelled when |stopped| says so, and
+// ApplyFile's failures. |fetched| gets the stored bytes received so far;
+// all on this thread.
+ChunkedOutcome InstallFromChunks(HttpSession& http, const GameFolder& root,
+                                 const ChunkIndex& index, ChunkStore* store,
+                                 const std::u16string& packFolderUrl, const ChunkPlan& plan,
+                                 const ChunkedTarget& target,
+                                 const std::function<void(std::int64_t fetched)>& fetched,
+                                 const std::function<bool()>& stopped);
 
 }  // namespace emberfall
 

@@ -122,6 +122,7 @@ class PatchEngine::Run {
   std::optional<DownloadProgress> downloads_;
   std::optional<TransferScheduler> scheduler_;
   std::optional<ChunkIndex> chunkIndex_;
+  std::optional<ChunkStore> chunkStore_;  // this release's fetched chunks, kept until success
   std::u16string packFolderUrl_;
   // The run's transfer totals for the Done snapshot; jobs add to them on
   // every connection's thread.
@@ -235,6 +236,7 @@ void PatchEngine::Run::Execute() {
   jobs_ = VerifyFiles(entries, base, release);
   // Only a run with files to fetch asks for the chunks.
   if (!jobs_.empty()) chunkIndex_ = FetchChunkIndex(*http_, base, listText, release);
+  if (chunkIndex_) chunkStore_.emplace(*root_, *chunkIndex_);
   packFolderUrl_ = PackFolderUrl(base);
   RefuseUnboundedSizes();
   std::vector<SpaceNeed> needs;
@@ -447,7 +449,8 @@ void PatchEngine::Run::ProbeSizes() {
       if (n < 1 || n > PayloadLimit(job.size)) n = EstimateDownloadSize(job.size, job.packed_size);
       job.downloadSize = n;
       if (chunkIndex_) {
-        job.chunks = PlanChunkedUpdate(*chunkIndex_, *root_, job.path_wide, job.path, job.size, n,
+        job.chunks = PlanChunkedUpdate(*chunkIndex_, *root_, &*chunkStore_, job.path_wide,
+                                       job.path, job.size, n,
                                        [&] { return Cancelled() || connection.abort.load(); });
         if (job.chunks) job.downloadSize = job.chunks->fetchBytes;
       }
@@ -497,25 +500,23 @@ bool PatchEngine::Run::InstallChunked(size_t index, Connection& connection) {
   const Job& job = jobs_[index];
   downloads_->AttemptBegins(index);
   progress_.Publish();
-  std::u16string why;
-  std::int64_t received = 0;
-  const bool done = InstallFromChunks(
-      *connection.http, *root_, *chunkIndex_, packFolderUrl_, *job.chunks,
+  const ChunkedOutcome outcome = InstallFromChunks(
+      *connection.http, *root_, *chunkIndex_, &*chunkStore_, packFolderUrl_, *job.chunks,
       {job.path_wide, exeRelative_, job.crc, job.size, job.sha256},
       [&](std::int64_t fetched) {
-        received = fetched;
         downloads_->Received(index, fetched, job.chunks->fetchBytes);
         progress_.PublishThrottled();
       },
-      [&] { return Cancelled() || connection.abort.load(); }, why);
+      [&] { return Cancelled() || connection.abort.load(); });
   downloads_->TransferEnded();
   // Ranges of a rebuild that gave up were fetched all the same.
-  bytesFetched_ += received;
-  if (done) {
+  bytesFetched_ += outcome.fetched;
+  if (outcome.installed) {
     bytesReused_ += job.chunks->reuseBytes;
+    bytesResumed_ += outcome.resumed;
     downloads_->Arrived(index, job.chunks->fetchBytes);
   }
-  return done;
+  return outcome.installed;
 }
 
 PayloadPart PatchEngine::Run::PartOf(const Job& job) const {
@@ -573,6 +574,7 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
 }
 
 void PatchEngine::Run::Finish() {
+  RemoveChunkStore(*root_);
   progress_.Update([&](ProgressState& p) {
     p.stage = PatchStage::Done;
     p.ready = true;

@@ -34,6 +34,13 @@ using ScopedRegistryKey = ScopedGeneric<FreeFunctionTraits<HKEY, &RegCloseKey>>;
 using ScopedLibrary = ScopedGeneric<FreeFunctionTraits<HMODULE, &FreeLibrary>>;
 // Memory the system allocated with LocalAlloc for the caller to free
 // (CommandLineToArgvW's array, FormatMessageW's text); |T| is its pointer type.
+// Searches from FindFirstFileExW, which mark failure with INVALID_HANDLE_VALUE.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool Close(HANDLE handle) { return FindClose(handle) != 0; }
+};
+using ScopedFindHandle = ScopedGeneric<FindHandleTraits>;
 template <typename T>
 using ScopedLocalMemory = ScopedGeneric<FreeFunctionTraits<T, &LocalFree>>;
 

@@ -25,7 +25,8 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePathsAndNormalisesSafeOnes) {
            u"EmbLauncher.cache", u"EmbLauncher.cache.tmp", u"EMBLAUNCHER.TRUST",
            u"EmbLauncher.Trust.tmp", u"game.exe.emb-new", u"data\\x.EMB-NEW", u"a.emb-new\\b",
            u"EMBLAU~1.CAC", u"emblau~2.tmp", u"EMBLA~10.TRU", u"E~1.CAC", u"EM1A2B~1.TMP",
-           u"GAMEEX~1.EMB", u"data\\SAVE~3.emb"}) {
+           u"GAMEEX~1.EMB", u"data\\SAVE~3.emb", u"EmbLauncher.chunks", u"emblauncher.CHUNKS\\x",
+           u"EMBLAU~1.CHU/key"}) {
     std::u16string out = u"stale";
     EXPECT_FALSE(IsSafeRelativePath(path, out)) << WideToUtf8(path);
     EXPECT_EQ(out, u"");
@@ -41,7 +42,7 @@ TEST(IsSafeRelativePathTest, RefusesUnsafePathsAndNormalisesSafeOnes) {
            u"CONSOLE\\AUXILIARY", u"CONX .txt", u"COM\u00B9\u00B9", u"data\\EmbLauncher.cache",
            u"EmbLauncher.cache.bak", u"save.emb-news", u"save~1.dat", u"EMBLAU~1.DAT",
            u"data\\EMBLAU~1.CAC", u"EMBLAX~1.CAC", u"EX1A2B~1.TRU", u"EMBLAU~1.CACH",
-           u"EMBLAU~X.CAC"}) {
+           u"EMBLAU~X.CAC", u"data\\EmbLauncher.chunks\\x"}) {
     EXPECT_TRUE(IsSafeRelativePath(path, out)) << WideToUtf8(path);
     EXPECT_EQ(out, path);
   }

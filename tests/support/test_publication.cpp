@@ -4,8 +4,12 @@
 
 #include <cctype>
 #include <cstdio>
+#include <random>
+#include <utility>
 
 #include "app/localization.h"
+#include "core/chunk_index.h"
+#include "core/chunker.h"
 #include "core/crc32.h"
 #include "core/fs_path.h"
 #include "core/release_state.h"
@@ -159,6 +163,36 @@ ProgressState EngineHarness::RunToEnd() {
     return !snapshots.empty() && IsFinal(snapshots.back().stage);
   })) << "no final snapshot";
   return snapshots.empty() ? ProgressState() : snapshots.back();
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+std::string ChunkIndexOf(std::string_view crclist, const std::map<std::string, std::string>& files,
+                         std::string& pack) {
+  ChunkIndex index;
+  index.crclist_sha256 = Sha256Of(crclist);
+  std::map<Sha256Digest, std::uint32_t> numbers;
+  for (const auto& [path, bytes] : files) {
+    IndexedFile file{path, bytes.size(), {}};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    for (size_t at = 0; const std::uint32_t length : ChunkLengths({data, bytes.size()}, index.params)) {
+      const std::string piece = bytes.substr(std::exchange(at, at + length), length);
+      const auto [it, added] = numbers.emplace(Sha256Of(piece), index.chunks.size());
+      if (added) {
+        index.chunks.push_back({it->first, length, length, ChunkMethod::kStored, 0, pack.size()});
+        pack += piece;
+      }
+      file.chunks.push_back(it->second);
+    }
+    index.files.push_back(std::move(file));
+  }
+  index.packs = {{Sha256Of(pack), pack.size()}};
+  return FormatChunkIndex(index);
 }
 
 }  // namespace emberfall::test

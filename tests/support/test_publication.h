@@ -39,6 +39,14 @@ std::string WithCrc32(std::string prefix, std::uint32_t crc);
 // The public key testdata/signing/|name|.pub as hex text.
 std::string TestKeyHex(const std::string& name);
 
+// |size| bytes of a seeded random stream.
+std::string RandomBytes(size_t size, unsigned seed);
+
+// The chunk index of |files| for |crclist|, every chunk stored raw in
+// |pack| (appended to), one chunk per distinct SHA-256, in file order.
+std::string ChunkIndexOf(std::string_view crclist, const std::map<std::string, std::string>& files,
+                         std::string& pack);
+
 // The engine's worker writes the recordings: read them once its run ended.
 struct EngineHarness {
   // An engine for the game folder |game| (the launcher is game/launcher.exe)
