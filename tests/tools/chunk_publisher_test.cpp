@@ -1,6 +1,5 @@
-// ChunkPublisher on real files: its packs and index are the same bytes on
-// any number of threads, a file's new chunks lie in the packs in file order,
-// and every file comes back from them.
+// ChunkPublisher on real files: the same packs and index on any number of
+// threads, new chunks in file order, every file back from its chunks.
 #include "tools/embpatch/chunk_publisher.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -44,58 +42,44 @@ struct Published {
   std::map<std::string, std::string> packs;  // by name
 };
 
-// Publishes |files| as version |version| into |root| on |threads| threads,
-// checking each file's stored size against the index.
+// Publishes |files| as |version| into |root| on |threads| threads and checks
+// it: stored sizes, every file back from its chunks, and the chunks new to
+// the web root in the new packs in the order they were cut.
 Published Publish(const fs::path& root, const std::string& version,
                   const std::map<std::string, std::string>& files, unsigned threads,
                   const Published& earlier = {}) {
-  const fs::path sources = root / ("src" + version);
   ChunkPublisher publisher(root / "patch", Lzo1xLevel::Fast, kSmall, threads);
-  std::vector<std::string> warnings;
-  publisher.LoadStored(version, warnings);
-  EXPECT_TRUE(warnings.empty());
+  std::vector<std::string> ignored;
+  publisher.LoadStored(version, ignored);
   std::vector<std::uint64_t> stored_sizes;
   std::string error;
   for (const auto& [path, bytes] : files) {
-    test::WriteFileBytes(sources / path, bytes);
-    std::uint64_t stored = 0;
-    EXPECT_TRUE(publisher.AddFile(path, sources / path, bytes.size(), Crc32Buffer(bytes.data(), bytes.size()),
-                                  stored, error))
-        << error;
-    stored_sizes.push_back(stored);
+    test::WriteFileBytes(root / version / path, bytes);
+    std::uint64_t& stored = stored_sizes.emplace_back();
+    EXPECT_TRUE(publisher.AddFile(path, root / version / path, bytes.size(),
+                                  Crc32Buffer(bytes.data(), bytes.size()), stored, error)) << error;
   }
   EXPECT_TRUE(publisher.Finish(error)) << error;
   Published out{publisher.IndexBytes(Sha256Digest{}), {}};
-  std::set<std::string> before;
-  for (const auto& [name, bytes] : earlier.packs) before.insert(name);
   test::WriteFileBytes(root / "patch" / version / std::string(kChunkIndexName), out.index);
-  for (const auto& entry : fs::directory_iterator(root / "patch" / std::string(kPackFolder))) {
+  const fs::path packs = root / "patch" / std::string(kPackFolder);
+  for (const auto& entry : fs::directory_iterator(packs)) {
     out.packs[entry.path().filename().string()] = test::ReadFileBytes(entry.path());
   }
-
-  std::string problem;
-  const std::optional<PublishedIndex> read = ReadPublishedIndex(root / "patch" / version, std::nullopt, problem);
-  EXPECT_TRUE(read) << problem;
-  if (!read) return out;
-  EXPECT_EQ(read->index.params, kSmall);
+  const PublishedIndex read{ParseChunkIndex(out.index, error).value_or(ChunkIndex{}), out.index, packs};
+  EXPECT_EQ(read.index.params, kSmall) << error;
   size_t i = 0;
   for (const auto& [path, bytes] : files) {
-    SCOPED_TRACE(path);
-    const IndexedFile* file = FindIndexedFile(read->index, path);
-    EXPECT_NE(file, nullptr);
-    if (file == nullptr) continue;
+    const IndexedFile& file = read.index.files.at(i);
     std::uint64_t sum = 0;
-    for (const std::uint32_t number : file->chunks) sum += read->index.chunks[number].stored_size;
-    EXPECT_EQ(stored_sizes[i++], sum);
-    const auto whole = ReassembleFile(*read, *file, problem);
-    EXPECT_TRUE(whole && std::string(whole->begin(), whole->end()) == bytes) << problem;
+    for (const std::uint32_t number : file.chunks) sum += read.index.chunks[number].stored_size;
+    EXPECT_EQ(stored_sizes[i++], sum) << path;
+    const auto whole = ReassembleFile(read, file, error);
+    EXPECT_TRUE(whole && std::string(whole->begin(), whole->end()) == bytes) << path << error;
   }
-  // New chunks lie in the new packs in the order they were cut: each one
-  // right after the one before, or at the start of the next pack.
   std::optional<std::uint32_t> pack;
-  std::uint64_t end = 0;
-  for (const IndexedChunk& chunk : read->index.chunks) {
-    if (before.count(PackFileName(read->index.packs[chunk.pack].sha256))) continue;
+  for (std::uint64_t end = 0; const IndexedChunk& chunk : read.index.chunks) {
+    if (earlier.packs.count(PackFileName(read.index.packs[chunk.pack].sha256))) continue;
     EXPECT_EQ(chunk.offset, pack == chunk.pack ? end : 0);
     pack = chunk.pack;
     end = chunk.offset + chunk.stored_size;
@@ -117,10 +101,7 @@ TEST(ChunkPublisherTest, PacksAreTheSameBytesOnAnyNumberOfThreads) {
     runs.push_back(Publish(root, "2", v2, threads, v1));
     EXPECT_GT(runs.back().packs.size(), v1.packs.size());
   }
-  for (size_t i = 1; i < runs.size(); ++i) {
-    EXPECT_EQ(runs[i].index, runs[0].index);
-    EXPECT_TRUE(runs[i].packs == runs[0].packs);
-  }
+  for (const Published& run : runs) EXPECT_TRUE(run.index == runs[0].index && run.packs == runs[0].packs);
 }
 
 }  // namespace
