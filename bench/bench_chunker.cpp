@@ -36,8 +36,15 @@ void Memcpy(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
 }
 
+// The candidate chunk sizes, by benchmark argument: min/avg/max KiB.
+constexpr ChunkerParams kCandidates[] = {{4 << 10, 16 << 10, 64 << 10},
+                                         {8 << 10, 32 << 10, 128 << 10},
+                                         {16 << 10, 64 << 10, 256 << 10},
+                                         {32 << 10, 128 << 10, 512 << 10}};
+
 void Cut(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(ChunkLengths(Mixed(), kDefaultChunkerParams));
+  const ChunkerParams params = kCandidates[state.range(0)];
+  for (auto _ : state) benchmark::DoNotOptimize(ChunkLengths(Mixed(), params));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
 }
 
@@ -59,7 +66,7 @@ void Stream(benchmark::State& state) {
           position += n;
           return n;
         },
-        kDefaultChunkerParams, [&](const CutChunk&, std::span<const std::uint8_t>) { ++chunks; });
+        kCandidates[state.range(0)], [&](const CutChunk&, std::span<const std::uint8_t>) { ++chunks; });
     benchmark::DoNotOptimize(chunks);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
@@ -112,9 +119,7 @@ void PrintSizeChoice() {
               " (index: %zu bytes a chunk)\n", kIndexBytesPerChunk);
   std::printf("%-16s %8s %10s %14s %12s %14s %16s\n", "min/avg/max KiB", "chunks", "mean KiB",
               "new chunk MiB", "index KiB", "new+index MiB", "index MiB/GiB");
-  for (const ChunkerParams& params : {ChunkerParams{8 << 10, 32 << 10, 128 << 10},
-                                      ChunkerParams{16 << 10, 64 << 10, 256 << 10},
-                                      ChunkerParams{32 << 10, 128 << 10, 512 << 10}}) {
+  for (const ChunkerParams& params : kCandidates) {
     const auto old_chunks = Chunks(old_pack, params);
     const auto new_chunks = Chunks(new_pack, params);
     size_t fresh_bytes = 0;
@@ -136,21 +141,28 @@ void PrintSizeChoice() {
 }  // namespace
 
 BENCHMARK(Memcpy)->Name("chunker/memcpy/64MiB")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(Cut)->Name("chunker/cut/64MiB")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(Cut)->Name("chunker/cut/64MiB")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(Sha)->Name("chunker/sha256/64MiB")->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(Stream)->Name("chunker/cut_stream/64MiB")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(Stream)->Name("chunker/cut_stream/64MiB")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 int main(int argc, char** argv) {
   Mixed();
   emberfall::bench::CapturingReporter reporter;
   emberfall::bench::RunAll(argc, argv, reporter);
   std::printf("\n");
-  emberfall::bench::PrintComparison("Cut search, 64 MiB mixed (vs memcpy)",
-                                    reporter.PerSecond("chunker/cut/64MiB"),
-                                    reporter.PerSecond("chunker/memcpy/64MiB"), "GB/s", 1e9);
-  emberfall::bench::PrintComparison("CutStream cut+SHA-256 (vs one SHA-256 pass)",
-                                    reporter.PerSecond("chunker/cut_stream/64MiB"),
-                                    reporter.PerSecond("chunker/sha256/64MiB"), "GB/s", 1e9);
+  for (int i = 0; i < 4; ++i) {
+    const ChunkerParams& params = kCandidates[i];
+    const std::string sizes = std::to_string(params.min_size >> 10) + "/" +
+                              std::to_string(params.avg_size >> 10) + "/" +
+                              std::to_string(params.max_size >> 10) + " KiB";
+    const std::string arg = "/" + std::to_string(i);
+    emberfall::bench::PrintComparison(("Cut search " + sizes + ", 64 MiB mixed (vs memcpy)").c_str(),
+                                      reporter.PerSecond("chunker/cut/64MiB" + arg),
+                                      reporter.PerSecond("chunker/memcpy/64MiB"), "GB/s", 1e9);
+    emberfall::bench::PrintComparison(("CutStream " + sizes + " cut+SHA-256 (vs one SHA-256 pass)").c_str(),
+                                      reporter.PerSecond("chunker/cut_stream/64MiB" + arg),
+                                      reporter.PerSecond("chunker/sha256/64MiB"), "GB/s", 1e9);
+  }
   PrintSizeChoice();
   return 0;
 }

@@ -17,14 +17,18 @@ class CapturingReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      // By name, with "/ARGS" when the benchmark takes arguments.
+      std::string name = run.run_name.function_name;
+      if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
       const auto bytes = run.counters.find("bytes_per_second");
-      if (bytes != run.counters.end()) per_second_[run.run_name.function_name] = bytes->second;
+      if (bytes != run.counters.end()) per_second_[name] = bytes->second;
       const auto items = run.counters.find("items_per_second");
-      if (items != run.counters.end()) per_second_[run.run_name.function_name] = items->second;
+      if (items != run.counters.end()) per_second_[name] = items->second;
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  // Throughput (bytes or items per second) of a benchmark by its full name.
+  // Throughput (bytes or items per second) of a benchmark by its full name
+  // ("name/ARGS" for one that takes arguments).
   double PerSecond(const std::string& name) const {
     const auto it = per_second_.find(name);
     return it == per_second_.end() ? 0.0 : it->second;

@@ -21,12 +21,18 @@
 #   EMB_BENCH_LEVEL      compression level, 1 or 999 (default 1)
 #   EMB_BENCH_RTT_MS     also time both updates behind bench/latency_proxy.py
 #                        with this round trip (default 30; 0: not)
+#   EMB_BENCH_RATE_MBIT  and this bandwidth per direction (default 100; 0:
+#                        unlimited)
+#   EMB_BENCH_CHUNK_SIZES  web root A's chunk sizes, "MIN,AVG,MAX" in KiB
+#                        (default: embpatch's)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BIN="${1:-build/linux/bin}"
 PACK_MIB="${EMB_BENCH_PACK_MIB:-1024}"
 LEVEL="${EMB_BENCH_LEVEL:-1}"
 RTT="${EMB_BENCH_RTT_MS:-30}"
+RATE="${EMB_BENCH_RATE_MBIT:-100}"
+CHUNK_SIZES="${EMB_BENCH_CHUNK_SIZES:-}"
 for tool in "$BIN/embpatch" "$BIN/make_update"; do
   [ -x "$tool" ] || { echo "missing $tool (cmake --build --preset linux --target embpatch make_update)" >&2; exit 2; }
 done
@@ -110,12 +116,12 @@ whole_same=$(same "$WORK/src/v2" "$WORK/game-b")
 
 slow_chunk_s=0 slow_whole_s=0
 if [ "$RTT" -gt 0 ]; then
-  echo "== both updates again behind a proxy adding a $RTT ms round trip"
+  echo "== both updates again behind a proxy adding a $RTT ms round trip, $RATE Mbit/s each way"
   for side in a b; do
     port_var="port_$side"
     inner=$(free_port)
     move "$WORK/nginx-$side" "${!port_var}" "$inner"
-    python3 bench/latency_proxy.py "${!port_var}" "$inner" $((RTT / 2)) 900 > "$WORK/proxy.$side" &
+    python3 bench/latency_proxy.py "${!port_var}" "$inner" $((RTT / 2)) 900 --rate-mbit "$RATE" > "$WORK/proxy.$side" &
     proxy_pids+=($!)
     for _ in $(seq 1 100); do grep -q ready "$WORK/proxy.$side" 2>/dev/null && break; sleep 0.05; done
     eval "inner_$side=$inner"
@@ -153,7 +159,7 @@ awk -v changed="$(figure changed_bytes)" -v lzo="$(figure changed_lzo)" -v index
     -v growth="$growth_a" -v packs="$packs_growth" -v publish_s="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" \
     -v chunk_s="$(awk -v a="$t2" -v b="$t3" 'BEGIN { print b - a }')" \
     -v whole_s="$(awk -v a="$t4" -v b="$t5" 'BEGIN { print b - a }')" \
-    -v v2_chunks="$v2_chunks" -v v2_chunk_bytes="$v2_chunk_bytes" -v rtt="$RTT" -v slow_chunk_s="$slow_chunk_s" -v slow_whole_s="$slow_whole_s" \
+    -v v2_chunks="$v2_chunks" -v v2_chunk_bytes="$v2_chunk_bytes" -v rtt="$RTT" -v rate="$RATE" -v slow_chunk_s="$slow_chunk_s" -v slow_whole_s="$slow_whole_s" \
     -v rss="$(rss_kb "$WORK/time.a2")" -v whole_rss="$(rss_kb "$WORK/time.b2")" \
     -v new_chunks="$new_chunks" -v ob="$one_body" -v one_requests="$one_requests" -v index3="$index3_bytes" \
     -v cok="$chunk_same" -v wok="$whole_same" -v ook="$one_same" 'BEGIN {
@@ -170,6 +176,6 @@ awk -v changed="$(figure changed_bytes)" -v lzo="$(figure changed_lzo)" -v index
   printf "one-byte insertion:   %d new chunks (target <= 2: %s); %d body bytes in %d requests (index %d)\n", new_chunks, (new_chunks <= 2 ? "met" : "MISSED"), ob, one_requests, index3
   printf "peak RSS:             chunked %.1f MiB, whole-file %.1f MiB\n", rss / 1024, whole_rss / 1024
   printf "wall time:            chunked %.2f s, whole-file %.2f s (%.2f x)\n", chunk_s, whole_s, whole_s / chunk_s
-  if (rtt > 0) printf "  at %d ms round trip: chunked %.2f s, whole-file %.2f s (%.2f x)\n", rtt, slow_chunk_s, slow_whole_s, slow_whole_s / slow_chunk_s
+  if (rtt > 0) printf "  at %d ms round trip, %s Mbit/s: chunked %.2f s, whole-file %.2f s (%.2f x; target >= 10: %s)\n", rtt, rate, slow_chunk_s, slow_whole_s, slow_whole_s / slow_chunk_s, (slow_whole_s >= 10 * slow_chunk_s ? "met" : "MISSED")
   printf "final folders:        chunked %s, whole-file %s, one-byte %s\n", cok, wok, ook
 }'

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,9 @@ int main(int argc, char** argv) {
   WritePacksV2V3(out / "v1" / pak, out / "v2" / pak, out / "v3" / pak, edits);
 
   size_t edit_bytes = 0, edit_new_bytes = 0, edit_lzo = 0;
+  // The same new bytes compressed in pieces of 16 and 64 KiB, as chunks of
+  // about those sizes are: what cutting costs the compression.
+  size_t edit_lzo_pieces[2] = {0, 0};
   size_t counts[3] = {0, 0, 0};
   for (const Edit& edit : edits) {
     edit_bytes += edit.size;
@@ -162,6 +166,13 @@ int main(int argc, char** argv) {
     const Bytes data = EditBytes(edit);
     edit_new_bytes += data.size();
     edit_lzo += emberfall::Lzo1xCompress(data, level).size();
+    for (int p = 0; p < 2; ++p) {
+      const size_t piece = size_t{16} << (10 + 2 * p);
+      for (size_t at = 0; at < data.size(); at += piece) {
+        const size_t n = std::min(piece, data.size() - at);
+        edit_lzo_pieces[p] += emberfall::Lzo1xCompress(std::span(data).subspan(at, n), level).size();
+      }
+    }
   }
 
   size_t file_bytes = 0, file_lzo = 0;
@@ -186,6 +197,8 @@ int main(int argc, char** argv) {
   std::printf("edit_bytes %zu\n", edit_bytes);
   std::printf("edit_new_bytes %zu\n", edit_new_bytes);
   std::printf("edit_new_lzo %zu\n", edit_lzo);
+  std::printf("edit_new_lzo_in_16k_pieces %zu\n", edit_lzo_pieces[0]);
+  std::printf("edit_new_lzo_in_64k_pieces %zu\n", edit_lzo_pieces[1]);
   std::printf("small_changed_bytes %zu\n", file_bytes);
   std::printf("small_changed_lzo %zu\n", file_lzo);
   std::printf("changed_bytes %zu\n", edit_bytes + file_bytes);

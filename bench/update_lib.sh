@@ -41,9 +41,13 @@ free_port() {
 }
 # Body bytes and requests logged since the log was last emptied.
 wire() { awk '{ body += $2; sent += $3; n++ } END { printf "%d %d %d", body, sent, n }' "$1/bytes.log"; }
+# CHUNK_SIZES ("MIN,AVG,MAX" in KiB, or empty for the default) applies to
+# web roots published with chunks.
 publish() {  # ROOT PORT VERSION [--no-chunks]
+  local sizes=()
+  [ -n "${CHUNK_SIZES:-}" ] && [ -z "${4:-}" ] && sizes=(--chunk-sizes "$CHUNK_SIZES")
   "$BIN/embpatch" publish --from "$WORK/src/v$3" --web-root "$1" --crcpatch-url "http://127.0.0.1:$2/patch" \
-    --version "$3" --level "$LEVEL" ${4:-} > "$WORK/publish.out" 2> "$WORK/publish.err" ||
+    --version "$3" --level "$LEVEL" ${4:-} "${sizes[@]}" > "$WORK/publish.out" 2> "$WORK/publish.err" ||
     { cat "$WORK/publish.err"; exit 1; }
 }
 same() {  # SOURCE GAME

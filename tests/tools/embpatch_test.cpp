@@ -149,6 +149,12 @@ TEST_F(EmbpatchTest, CommandsPrintExactlyWhatScriptsRead) {
         "9007199254740993"}, 2, "", "--serial must be 1 to 2^53"},
       // Usage errors: exit code 2 and nothing done; a row past the argument
       // check fails later with exit code 1 instead.
+      {{"publish", "--from", "$D/pub", "--web-root", "$D/www", "--crcpatch-url", "http://h/p",
+        "--version", "1", "--chunk-sizes", "16,48,256"}, 2, "", "--chunk-sizes must be MIN,AVG,MAX"},
+      {{"publish", "--from", "$D/pub", "--web-root", "$D/www", "--crcpatch-url", "http://h/p",
+        "--version", "1", "--chunk-sizes", "16,64,256,1"}, 2, "", "--chunk-sizes must be MIN,AVG,MAX"},
+      {{"publish", "--from", "$D/pub", "--web-root", "$D/www", "--crcpatch-url", "http://h/p",
+        "--version", "1", "--threads", "9"}, 2, "", "--threads must be 1 to 8"},
       {{}, 2, "", "usage: embpatch"},
       {{"frobnicate"}, 2, "", "usage: embpatch"},
       {{"help", "nothing"}, 2, "", "usage: embpatch"},
@@ -506,6 +512,8 @@ TEST_F(EmbpatchChunkTest, ASmallEditStoresOnlyItsChunksAndCostsThem) {
       {"3.2", {}, true, 1, 2 * max_chunk, true, true},
       {"3.3", {"--chunks-only"}, false, 0, 0, false, true},
       {"3.4", {"--no-chunks"}, false, 0, 0, true, false},
+      // Other sizes cut other chunks: nearly all stored again.
+      {"3.5", {"--chunk-sizes", "4,16,64", "--threads", "2"}, false, 1 << 20, 2 << 20, true, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.version);
@@ -527,6 +535,7 @@ TEST_F(EmbpatchChunkTest, ASmallEditStoresOnlyItsChunksAndCostsThem) {
     EXPECT_EQ(fs::exists(www_ / "patch" / row.version / "crclist.chunks"), row.index);
     if (row.index) ExpectReassembles(row.version);
   }
+  EXPECT_EQ(Index("3.5").params, (ChunkerParams{4 << 10, 16 << 10, 64 << 10}));
   // 3.1 to 3.2: the chunks of the edit, adjacent in one new pack.
   const ChunkIndex old_index = Index("3.1"), new_index = Index("3.2");
   std::set<Sha256Digest> old_chunks;

@@ -1,12 +1,17 @@
 #include "tools/embpatch/chunk_publisher.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <fstream>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "core/chunker.h"
 #include "core/crc32.h"
 #include "core/fs_path.h"
+#include "core/helper_threads.h"
 #include "tools/embpatch/cli.h"
 
 namespace emberfall::cli {
@@ -32,9 +37,14 @@ bool IsFileOfSize(const fs::path& path, std::uint64_t size) {
 
 }  // namespace
 
-ChunkPublisher::ChunkPublisher(fs::path crcpatch_dir, Lzo1xLevel level)
-    : crcpatch_dir_(std::move(crcpatch_dir)), level_(level) {
-  pack_.reserve(kTargetPackSize + Lzo1xCompressBound(kDefaultChunkerParams.max_size));
+ChunkPublisher::ChunkPublisher(fs::path crcpatch_dir, Lzo1xLevel level, ChunkerParams params,
+                               unsigned threads)
+    : crcpatch_dir_(std::move(crcpatch_dir)),
+      level_(level),
+      params_(params),
+      threads_(threads != 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, 8u)) {
+  pack_.reserve(kTargetPackSize + Lzo1xCompressBound(params_.max_size));
+  batch_bytes_.reserve(kCompressBatchSize + params_.max_size);
 }
 
 void ChunkPublisher::LoadStored(const fs::path& preferred, std::vector<std::string>& warnings) {
@@ -96,7 +106,7 @@ bool ChunkPublisher::AddFile(const std::string& path, const fs::path& full, std:
           if (in.bad()) throw ChunkFailure{"cannot read '" + Utf8Path(full) + "': read error"};
           return static_cast<size_t>(in.gcount());
         },
-        kDefaultChunkerParams,
+        params_,
         [&](const CutChunk& chunk, std::span<const std::uint8_t> bytes) {
           running_crc = Crc32Update(running_crc, bytes.data(), bytes.size());
           std::string chunk_error;
@@ -106,6 +116,7 @@ bool ChunkPublisher::AddFile(const std::string& path, const fs::path& full, std:
     error = failure.error;
     return false;
   }
+  if (!FlushBatch(error)) return false;
   if (file_->size != size || ~running_crc != crc) {
     error = path + ": changed while it was published; publish again";
     return false;
@@ -123,29 +134,75 @@ bool ChunkPublisher::AddChunk(const Sha256Digest& sha256, std::span<const std::u
     file_->chunks.push_back(known->second);  // repeated within this release
     return true;
   }
+  const auto number = static_cast<std::uint32_t>(index_.chunks.size());
   IndexedChunk chunk;
   if (const auto stored = stored_.find(sha256); stored != stored_.end()) {
     chunk = stored->second.chunk;
     chunk.pack = PackNumber(stored->second.pack);
   } else {
-    compressed_.resize(Lzo1xCompressBound(bytes.size()));
-    const size_t packed = Lzo1xCompressTo(bytes, level_, compressed_);
-    const bool raw = packed >= bytes.size();
-    const std::span<const std::uint8_t> kept = raw ? bytes : std::span(compressed_).first(packed);
+    // Its stored size, method and place once the batch is compressed.
+    chunk = {sha256, static_cast<std::uint32_t>(bytes.size()), 0, ChunkMethod::kStored, 0, 0};
+    batch_.push_back({number, batch_bytes_.size(), {}});
+    batch_bytes_.insert(batch_bytes_.end(), bytes.begin(), bytes.end());
+  }
+  index_.chunks.push_back(chunk);
+  index_chunks_.emplace(sha256, number);
+  file_->chunks.push_back(number);
+  return batch_bytes_.size() < kCompressBatchSize || FlushBatch(error);
+}
+
+void ChunkPublisher::CompressBatch() {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex failure_mutex;
+  std::exception_ptr failure;
+  // Each thread takes the next chunk and writes only that chunk's output.
+  const auto worker = [&] {
+    try {
+      for (size_t i; !stop.load() && (i = next++) < batch_.size();) {
+        NewChunk& added = batch_[i];
+        const std::span<const std::uint8_t> bytes =
+            std::span(batch_bytes_).subspan(added.from, index_.chunks[added.number].size);
+        added.compressed.resize(Lzo1xCompressBound(bytes.size()));
+        added.compressed.resize(Lzo1xCompressTo(bytes, level_, added.compressed));
+      }
+    } catch (...) {  // out of memory
+      std::lock_guard<std::mutex> lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+      stop.store(true);
+    }
+  };
+  {
+    HelperThreads helpers(stop);
+    for (size_t t = 1; t < std::min<size_t>(threads_, batch_.size()); ++t) {
+      if (!helpers.Start(worker)) break;  // fewer threads share the batch
+    }
+    worker();
+    helpers.JoinAll();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+bool ChunkPublisher::FlushBatch(std::string& error) {
+  CompressBatch();
+  for (const NewChunk& added : batch_) {
+    IndexedChunk& chunk = index_.chunks[added.number];
+    const std::span<const std::uint8_t> bytes = std::span(batch_bytes_).subspan(added.from, chunk.size);
+    const bool raw = added.compressed.size() >= bytes.size();
+    const std::span<const std::uint8_t> kept = raw ? bytes : std::span(added.compressed);
     if (!pack_.empty() && pack_.size() + kept.size() > kTargetPackSize && !WritePack(error)) {
       return false;
     }
-    chunk = {sha256, static_cast<std::uint32_t>(bytes.size()), static_cast<std::uint32_t>(kept.size()),
-             raw ? ChunkMethod::kStored : ChunkMethod::kLzo1x, 0, pack_.size()};
-    pending_.push_back(static_cast<std::uint32_t>(index_.chunks.size()));  // its pack: once named
+    chunk.stored_size = static_cast<std::uint32_t>(kept.size());
+    chunk.method = raw ? ChunkMethod::kStored : ChunkMethod::kLzo1x;
+    chunk.offset = pack_.size();
+    pending_.push_back(added.number);  // its pack: once named
     pack_.insert(pack_.end(), kept.begin(), kept.end());
     ++stats_.new_chunks;
     stats_.new_bytes += kept.size();
   }
-  const auto number = static_cast<std::uint32_t>(index_.chunks.size());
-  index_.chunks.push_back(chunk);
-  index_chunks_.emplace(sha256, number);
-  file_->chunks.push_back(number);
+  batch_.clear();
+  batch_bytes_.clear();
   return true;
 }
 
@@ -175,13 +232,13 @@ bool ChunkPublisher::WritePack(std::string& error) {
 }
 
 bool ChunkPublisher::Finish(std::string& error) {
-  return pack_.empty() || WritePack(error);
+  return pack_.empty() || WritePack(error);  // AddFile left no batch
 }
 
 std::string ChunkPublisher::IndexBytes(const Sha256Digest& crclist_sha256) const {
   ChunkIndex index = index_;
   index.crclist_sha256 = crclist_sha256;
-  index.params = kDefaultChunkerParams;
+  index.params = params_;
   return FormatChunkIndex(index);
 }
 

@@ -20,6 +20,9 @@ namespace emberfall::cli {
 // a fresh install is a few hundred requests per GiB, small enough that a
 // pack is written (and held) at once.
 inline constexpr std::uint64_t kTargetPackSize = 4 * 1024 * 1024;
+// New chunks are compressed together, on every thread, once this many of
+// their bytes have gathered (and at the end of every file).
+inline constexpr size_t kCompressBatchSize = 8 * 1024 * 1024;
 
 struct ChunkPublishStats {
   std::uint64_t chunks = 0;        // chunk occurrences of every file
@@ -28,12 +31,17 @@ struct ChunkPublishStats {
   std::uint64_t packs_written = 0;
 };
 
-// Not thread-safe: one publisher per run, fed the files in order.
+// Not thread-safe: one publisher per run, fed the files in order. It starts
+// helper threads of its own to compress; the packs and the index are the
+// same bytes whatever their number.
 class ChunkPublisher {
  public:
   // |crcpatch_dir|: the web root's folder of version folders; the packs go
-  // into its "packs" folder. Chunks are compressed at |level|.
-  ChunkPublisher(std::filesystem::path crcpatch_dir, Lzo1xLevel level);
+  // into its "packs" folder. Files are cut with |params| (valid: see
+  // IsValidChunkerParams), chunks compressed at |level| on |threads|
+  // threads (0: one per core, at most eight).
+  ChunkPublisher(std::filesystem::path crcpatch_dir, Lzo1xLevel level,
+                 ChunkerParams params = kDefaultChunkerParams, unsigned threads = 0);
 
   // Collects what the indexes of the version folders in |crcpatch_dir|
   // already store, so that no chunk is stored twice. An index that does not
@@ -65,13 +73,26 @@ class ChunkPublisher {
     IndexedChunk chunk;  // its pack field unused
   };
 
+  // A chunk new to the web root, waiting in batch_ to be compressed.
+  struct NewChunk {
+    std::uint32_t number;  // into index_.chunks
+    size_t from;           // its bytes in batch_bytes_
+    std::vector<std::uint8_t> compressed;
+  };
+
   bool AddChunk(const Sha256Digest& sha256, std::span<const std::uint8_t> bytes,
                 std::string& error);
+  // Compresses the batch and puts its chunks into packs in the order they
+  // came, whatever order the threads finish in.
+  bool FlushBatch(std::string& error);
+  void CompressBatch();
   std::uint32_t PackNumber(const PackRef& pack);
   bool WritePack(std::string& error);
 
   std::filesystem::path crcpatch_dir_;
   Lzo1xLevel level_;
+  ChunkerParams params_;
+  unsigned threads_;
   std::map<Sha256Digest, StoredChunk> stored_;  // in other releases' packs
   ChunkIndex index_;
   std::map<Sha256Digest, std::uint32_t> index_chunks_;  // into index_.chunks
@@ -80,7 +101,8 @@ class ChunkPublisher {
   // is named only when it is written.
   std::vector<std::uint8_t> pack_;
   std::vector<std::uint32_t> pending_;
-  std::vector<std::uint8_t> compressed_;  // reused for every chunk
+  std::vector<NewChunk> batch_;
+  std::vector<std::uint8_t> batch_bytes_;
   IndexedFile* file_ = nullptr;           // the file being added
   ChunkPublishStats stats_;
 };

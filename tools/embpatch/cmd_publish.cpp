@@ -124,12 +124,31 @@ struct PublishSettings {
   CompressionLevel level = CompressionLevel::Best;
   Framing framing = Framing::Mcoz;
   Layout layout = Layout::kPayloadsAndChunks;
+  ChunkerParams chunk_params = kDefaultChunkerParams;
+  unsigned threads = 0;  // 0: one per core, at most eight
   std::optional<SignSettings> signing;
 };
 
-// Runs |work| on every file, on up to eight threads. Returns the first
-// error |work| gave (empty: none); work stops after it.
-std::string ForEachFile(std::vector<SourceFile>& files,
+// "MIN,AVG,MAX" in KiB, or nullopt when that is not valid chunker sizes.
+std::optional<ChunkerParams> ParseChunkSizes(std::string_view text) {
+  std::uint32_t kib[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    const size_t comma = i < 2 ? text.find(',') : text.size();
+    if (comma == std::string_view::npos || comma == 0 || comma > 4) return std::nullopt;
+    for (const char c : text.substr(0, comma)) {
+      if (c < '0' || c > '9') return std::nullopt;
+      kib[i] = kib[i] * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    text.remove_prefix(std::min(text.size(), comma + 1));
+  }
+  const ChunkerParams params{kib[0] * 1024, kib[1] * 1024, kib[2] * 1024};
+  if (!IsValidChunkerParams(params)) return std::nullopt;
+  return params;
+}
+
+// Runs |work| on every file, on |threads| threads (0: up to eight). Returns
+// the first error |work| gave (empty: none); work stops after it.
+std::string ForEachFile(std::vector<SourceFile>& files, unsigned threads,
                         const std::function<std::string(SourceFile&)>& work) {
   std::atomic<size_t> next{0};
   std::atomic<bool> stop{false};
@@ -149,7 +168,7 @@ std::string ForEachFile(std::vector<SourceFile>& files,
       fail(failure.what());
     }
   };
-  const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+  if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
   HelperThreads helpers(stop);
   for (unsigned t = 1; t < threads; ++t) {
     if (!helpers.Start(worker)) break;  // fewer threads share the files
@@ -194,7 +213,7 @@ bool DecodesTo(const fs::path& path, std::string_view bytes) {
 std::string ScanSources(std::vector<SourceFile>& files, const fs::path& version_dir,
                         const PublishSettings& settings,
                         const std::map<std::string, CrcListEntry>& published) {
-  return ForEachFile(files, [&](SourceFile& file) {
+  return ForEachFile(files, settings.threads, [&](SourceFile& file) {
     std::string bytes;
     if (std::string error = ReadSource(file, settings.signing.has_value(), bytes); !error.empty()) {
       return error;
@@ -218,7 +237,7 @@ std::string ScanSources(std::vector<SourceFile>& files, const fs::path& version_
 std::string WritePayloads(std::vector<SourceFile>& files, const fs::path& version_dir,
                           const PublishSettings& settings, int& written) {
   std::atomic<int> written_count{0};
-  std::string error = ForEachFile(files, [&](SourceFile& file) {
+  std::string error = ForEachFile(files, settings.threads, [&](SourceFile& file) {
     if (file.reused) return std::string();
     std::string bytes, local_error;
     // Read again: what is compressed is what the crclist and signature describe.
@@ -300,7 +319,8 @@ std::string CrcListText(const std::vector<SourceFile>& files) {
 bool PublishChunks(std::vector<SourceFile>& files, const fs::path& version_dir,
                    const PublishSettings& settings, ChunkPublishStats& stats, bool& index_changed) {
   ChunkPublisher publisher(version_dir.parent_path(),
-                           settings.level == CompressionLevel::Best ? Lzo1xLevel::Best : Lzo1xLevel::Fast);
+                           settings.level == CompressionLevel::Best ? Lzo1xLevel::Best : Lzo1xLevel::Fast,
+                           settings.chunk_params, settings.threads);
   std::vector<std::string> warnings;
   publisher.LoadStored(version_dir.filename(), warnings);
   for (const std::string& warning : warnings) ErrLine("embpatch publish: warning: " + warning);
@@ -455,6 +475,20 @@ int RunPublish(const ParsedArgs& parsed) {
   }
   if (parsed.Has("--chunks-only")) settings.layout = Layout::kChunksOnly;
   if (parsed.Has("--no-chunks")) settings.layout = Layout::kPayloadsOnly;
+  if (auto threads = parsed.Value("--threads")) {
+    if (threads->size() != 1 || (*threads)[0] < '1' || (*threads)[0] > '8') {
+      return UsageError("publish", "--threads must be 1 to 8");
+    }
+    settings.threads = static_cast<unsigned>((*threads)[0] - '0');
+  }
+  if (auto sizes = parsed.Value("--chunk-sizes")) {
+    const std::optional<ChunkerParams> params = ParseChunkSizes(*sizes);
+    if (!params) {
+      return UsageError("publish", "--chunk-sizes must be MIN,AVG,MAX in KiB, AVG a power of two, "
+                                   "1 <= MIN < AVG < MAX <= 4096");
+    }
+    settings.chunk_params = *params;
+  }
   if (!parsed.unmet_need().empty()) return UsageError("publish", parsed.unmet_need());
   if (!parsed.Has("--sign-key")) return Publish(settings);
   std::string error;

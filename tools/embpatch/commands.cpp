@@ -106,6 +106,12 @@ Command Publish() {
        kBare,
        {"--chunks-only", "", "no payloads: the crclist, the chunk index and the packs"},
        {"--no-chunks", "", "payloads only, no chunk index and no packs"},
+       {"--chunk-sizes", "MIN,AVG,MAX",
+        "chunk sizes in KiB (default 16,64,256); AVG a power\n"
+        "of two, 1 <= MIN < AVG < MAX <= 4096; the index\n"
+        "records them, so clients cut as the publisher did"},
+       {"--threads", "N", "compress on N threads, 1 to 8 (default: one per\n"
+                          "core, at most 8); the output is the same"},
        {"--sign-key", "KEY.pem",
         "also write the signed release document crclist.sig\n"
         "beside the crclist, signing the SHA-256 of the files\n"
