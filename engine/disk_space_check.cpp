@@ -8,6 +8,7 @@
 #include "core/patch_error.h"
 #include "core/payload.h"
 #include "core/ui_strings.h"
+#include "engine/chunked_update.h"
 #include "engine/payload_part.h"
 
 namespace emberfall {
@@ -30,13 +31,20 @@ namespace emberfall {
 //   the budget unless one job runs alone.
 // A part kept by an earlier run is already on the volume and only grows to
 // the part bound counted above, so it adds nothing here. A chunked rebuild
-// stages the whole file but keeps no part: the bound holds for it too.
+// stages the whole file but keeps no part: the bound holds for it too. The
+// chunks it fetches stay in the store until the run succeeds, though, so the
+// store's room comes on top, as far as the files that may go chunked can
+// fill it.
 std::int64_t PeakExtraSpace(const std::vector<SpaceNeed>& files, const SpaceLimits& limits) {
   std::int64_t growth = 0;
+  std::int64_t store = 0;
   std::vector<std::int64_t> held;
   for (const SpaceNeed& file : files) {
     growth += std::max<std::int64_t>(0, file.newSize - file.oldSize);
     held.push_back(PayloadLimit(file.newSize) + std::min(file.newSize, file.oldSize));
+    if (file.newSize >= kMinChunkedFileSize && file.oldSize > 0) {
+      store = std::min(limits.storeLimit, store + PayloadLimit(file.newSize));
+    }
   }
   const size_t together = std::min<size_t>(std::max(limits.connections, 1u), held.size());
   std::partial_sort(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(together), held.end(),
@@ -44,7 +52,7 @@ std::int64_t PeakExtraSpace(const std::vector<SpaceNeed>& files, const SpaceLimi
   std::int64_t inFlight = 0;
   for (size_t i = 0; i < together; ++i) inFlight += held[i];
   if (together > 1) inFlight = std::min(inFlight, std::max(limits.budget, held.front()));
-  return growth + inFlight;
+  return growth + inFlight + store;
 }
 
 SpaceNeed SpaceNeedOf(const GameFolder& root, const std::u16string& path, std::int64_t newSize,

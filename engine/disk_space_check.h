@@ -27,9 +27,12 @@ struct SpaceNeed {
 // How the downloads run: at most |connections| jobs at once, and together
 // no more than |budget| bytes of PayloadLimit + size unless a job runs alone
 // (TransferScheduler::RunJobs).
+// |storeLimit|: what a store of fetched chunks may take (0: no store); only
+// files large enough for a chunked update can fill it.
 struct SpaceLimits {
   unsigned connections = 1;
   std::int64_t budget = 0;
+  std::int64_t storeLimit = 0;
 };
 
 // The most bytes the installs can add to the volume at any moment, whatever

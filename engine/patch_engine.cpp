@@ -241,8 +241,8 @@ void PatchEngine::Run::Execute() {
   RefuseUnboundedSizes();
   std::vector<SpaceNeed> needs;
   for (const Job& job : jobs_) needs.push_back(SpaceNeedOf(*root_, job.path_wide, job.size, exeRelative_));
-  CheckDiskSpace(e_.paths_.gameFolder, needs, {e_.options_.connections, e_.options_.transferBudgetBytes},
-                 e_.options_.freeSpace);
+  CheckDiskSpace(e_.paths_.gameFolder, needs, {e_.options_.connections, e_.options_.transferBudgetBytes,
+                 chunkStore_ ? static_cast<std::int64_t>(kChunkStoreLimit) : 0}, e_.options_.freeSpace);
   scheduler_.emplace(*http_, e_.options_.sessionFactory, e_.options_.connections, kMaxConnections,
                      jobs_.size(), e_.cancelRequested_);
   ProbeSizes();

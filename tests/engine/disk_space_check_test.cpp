@@ -28,6 +28,10 @@ TEST(DiskSpaceCheckTest, PeakIsTheGrowthPlusTheLargestJobsInFlight) {
       {"side by side within the budget", {{160, 0}, {1600, 0}}, {2, 2000}, 1760 + 2000},
       {"a job alone beyond the budget", {{160, 0}, {1600, 0}}, {6, 10}, 1760 + 1787},
       {"a shrink may come last", {{1600, 0}, {0, 5000}}, {1, 0}, 1600 + 1787},
+      // 1 MiB and more, replacing a file: chunks it fetches may be kept.
+      {"a store, filled", {{1 << 20, 1 << 20}, {1 << 20, 1}}, {1, 0, 1000}, 1048575 + 1114199 + 1048576 + 1000},
+      {"a store, nothing to fill it", {{1 << 20, 0}, {1600, 1}}, {1, 0, 1000}, 1048576 + 1599 + 1114199},
+
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
