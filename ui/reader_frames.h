@@ -19,7 +19,8 @@
 namespace emberfall {
 
 // The latest published frame, held against the decoding thread's next one
-// while the view lives. Empty (data null) when there is none.
+// while the view lives: keep it short, and make no other call of its
+// ReaderFrames meanwhile. Empty (data null) when there is none.
 class DecodedFrame {
  public:
   DecodedFrame() = default;
@@ -36,8 +37,8 @@ class DecodedFrame {
 };
 
 // Owned by the UI thread; every method is called there. The decoding
-// thread runs from Start to Stop (or the destructor) and takes Media
-// Foundation as the owner started it.
+// thread runs from Start to Stop (or the destructor) and needs Media
+// Foundation started, by its owner, for that long.
 class ReaderFrames {
  public:
   ReaderFrames() = default;
@@ -69,9 +70,6 @@ class ReaderFrames {
   DecodedFrame Latest();
 
   bool running() const { return thread_.joinable(); }
-  // Frames decoded since Start; the clip's starts again (after its first).
-  std::uint64_t framesDecoded() const;
-  std::uint32_t loops() const;
 
  private:
   void Run(std::u16string path);
@@ -80,7 +78,7 @@ class ReaderFrames {
   bool WaitUntilDue(std::chrono::steady_clock::time_point* due);
   void Publish(StillFrame* decoded);
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable published_;
   std::thread thread_;
@@ -90,7 +88,6 @@ class ReaderFrames {
   StillFrame front_;
   std::uint64_t frames_ = 0;
   std::uint64_t seen_ = 0;
-  std::uint32_t loops_ = 0;
 };
 
 }  // namespace emberfall

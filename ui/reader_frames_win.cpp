@@ -50,7 +50,6 @@ void ReaderFrames::Stop() {
   failed_ = false;
   front_ = StillFrame();
   frames_ = seen_ = 0;
-  loops_ = 0;
 }
 
 void ReaderFrames::SetPaused(bool paused) {
@@ -74,16 +73,6 @@ DecodedFrame ReaderFrames::Latest() {
   return DecodedFrame(std::move(lock), &front_);
 }
 
-std::uint64_t ReaderFrames::framesDecoded() const {
-  const std::lock_guard lock(mutex_);
-  return frames_;
-}
-
-std::uint32_t ReaderFrames::loops() const {
-  const std::lock_guard lock(mutex_);
-  return loops_;
-}
-
 void ReaderFrames::Run(std::u16string path) {
   // No exception leaves a thread: a failure ends the frames, not the program.
   try {
@@ -105,8 +94,6 @@ void ReaderFrames::Run(std::u16string path) {
         if (!reader.Rewind()) open = reader.Open(path);
         frameSinceStart = false;
         lastTime = -1;
-        const std::lock_guard lock(mutex_);
-        ++loops_;
         continue;
       }
       if (read != VideoReader::Read::Frame) break;
