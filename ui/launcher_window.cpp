@@ -36,11 +36,6 @@ constexpr DWORD kVideoPreparationWaitMs = 15000;
 // quarter of a second, and progress then moves every few seconds instead of
 // keeping a core busy.
 constexpr int kDrawingShare = 16;
-// Video frames likewise take at most about half the time. With hardware
-// drawing that is every frame; with software drawing (Wine's Direct2D on a
-// software GL) a frame costs some 90 ms of CPU, and all 24 frames a second
-// would keep two cores busy.
-constexpr int kVideoDrawingShare = 2;
 constexpr UINT kReplaceFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
 
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
@@ -333,10 +328,7 @@ void LauncherWindow::OnTimer(UINT_PTR id) {
       // Video frames at the video's pace: a tick without a new frame and
       // without a change draws nothing.
       UpdateFrameTimer();
-      if (!frameTimer_ || std::chrono::steady_clock::now() <
-                              lastRenderEnd_ + lastRenderCost_ * (kVideoDrawingShare - 1)) {
-        return;
-      }
+      if (!frameTimer_) return;
       const bool newFrame = video_.NewFrameReady();
       if (newFrame || controller_.TakeChange() != FaceChange::None) Render();
       return;
