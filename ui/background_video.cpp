@@ -18,6 +18,8 @@ using win::ComPtr;
 
 constexpr DWORD kReadyWaitMs = 30000;
 constexpr DWORD kFirstFrameWaitMs = 3000;
+// The reader opens the file and decodes its first frame meanwhile.
+constexpr DWORD kReaderWaitMs = 10000;
 constexpr DWORD kWaitSliceMs = 16;
 // A replay on the same engine that shows no frame by then has failed.
 constexpr DWORD kReplayWaitMs = 2000;
@@ -66,6 +68,7 @@ BackgroundVideo::~BackgroundVideo() {
 }
 
 void BackgroundVideo::ShutdownVideo() {
+  reader_.Stop();
   engineEx_.reset();
   ShutDownEngine(engine_, notify_);
   ShutDownEngine(refused_, refusedNotify_);
@@ -93,19 +96,30 @@ bool BackgroundVideo::StartVideo(HMODULE module) {
 }
 
 bool BackgroundVideo::StartVideoOnce(HMODULE module) {
-  if (engine_ || notify_) ShutdownVideo();
+  if (engine_ || notify_ || reader_.running()) ShutdownVideo();
   framesRefused_ = false;
   const std::u16string path = GetVideoPath(module);
   if (path.empty()) return false;
-  for (const FrameRoute route : {FrameRoute::Bitmap, FrameRoute::Texture}) {
-    if (!(route == FrameRoute::Bitmap ? routes_.bitmap : routes_.texture)) continue;
-    if (route == FrameRoute::Texture && !textures_.Create()) return false;
+  for (const FrameRoute route : {FrameRoute::Bitmap, FrameRoute::Reader, FrameRoute::Texture}) {
+    if (!(route == FrameRoute::Bitmap   ? routes_.bitmap
+          : route == FrameRoute::Reader ? routes_.reader
+                                        : routes_.texture)) {
+      continue;
+    }
     if (engine_) {
       // The engine that refused the route before, paused, set aside.
       refused_ = std::move(engine_);
       refusedNotify_ = std::move(notify_);
       engineEx_.reset();
     }
+    // Under Wine the engine and its Direct3D device cost the CPU several
+    // times what decoding the file alone does; the texture route is left
+    // for a system whose reader fails.
+    if (route == FrameRoute::Reader) {
+      if (StartReader(path)) return true;
+      continue;
+    }
+    if (route == FrameRoute::Texture && !textures_.Create()) return false;
     framesRefused_ = false;
     bool rejected = false;
     if (StartVideoFromUrl(win::ToWinString(VideoFileUrl(path)), route, &rejected)) return true;
@@ -121,6 +135,26 @@ bool BackgroundVideo::StartVideoOnce(HMODULE module) {
     if (!framesRefused_) return false;
   }
   return false;
+}
+
+bool BackgroundVideo::StartReader(const std::u16string& path) {
+  reader_.Start(path);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const ReaderFrames::Startup startup = reader_.WaitForFirstFrame(kWaitSliceMs);
+    if (startup == ReaderFrames::Startup::Playing) break;
+    PumpMessages();
+    if (startup == ReaderFrames::Startup::Failed || GetTickCount() - start >= kReaderWaitMs ||
+        QuitPending()) {
+      reader_.Stop();
+      return false;
+    }
+  }
+  framesRefused_ = false;
+  playing_ = true;
+  route_ = FrameRoute::Reader;
+  reader_.SetPaused(paused_);
+  return true;
 }
 
 bool BackgroundVideo::CreateEngine(const std::wstring& url, FrameRoute route) {
@@ -237,6 +271,10 @@ void BackgroundVideo::SetPaused(bool paused) {
   if (paused == paused_) return;
   paused_ = paused;
   if (!playing_) return;
+  if (route_ == FrameRoute::Reader) {
+    reader_.SetPaused(paused);
+    return;
+  }
   if (route_ == FrameRoute::Texture) {
     // Wine's engine can fault when it plays again after a pause that came
     // soon after its start: it is shut down instead, and a new one starts
@@ -326,6 +364,7 @@ bool BackgroundVideo::RefusesFrames(FrameRoute route) {
 }
 
 bool BackgroundVideo::NewFrameReady() {
+  if (route_ == FrameRoute::Reader) return playing_ && reader_.NewFrameReady();
   if (!engine_ || !playing_) return false;
   auto* notify = static_cast<MediaEngineNotify*>(notify_.get());
   if (restarting_) {
@@ -384,6 +423,10 @@ MappedFrame BackgroundVideo::ReadFrame(std::uint32_t width, std::uint32_t height
     return MappedFrame();
   }
   return textures_.Read();
+}
+
+DecodedFrame BackgroundVideo::LatestDecodedFrame() {
+  return route_ == FrameRoute::Reader && playing_ ? reader_.Latest() : DecodedFrame();
 }
 
 HRESULT BackgroundVideo::TransferTextureResult(std::uint32_t width, std::uint32_t height) {

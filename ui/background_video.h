@@ -1,7 +1,9 @@
 // The looping background video: the prepared file (video_preparation.h)
 // played muted by the Media Foundation media engine in frame-server mode,
-// and pulled frame by frame by the renderer: into a WIC bitmap, or where the
-// engine refuses those (Wine's), through a Direct3D 11 texture. Its first
+// and pulled frame by frame by the renderer into a WIC bitmap. Where the
+// engine refuses those (Wine's), a source reader decodes the file instead
+// (reader_frames.h), and failing that the engine draws into a Direct3D 11
+// texture. Its first
 // frame (still_frame.h) is the still shown until frames come and when no
 // route gives any. Best-effort throughout: every failure leaves the launcher
 // running on its still or its plain background.
@@ -15,6 +17,7 @@
 #include "core/win/windows_include.h"
 #include "core/win/com_ptr.h"
 #include "ui/scoped_media_foundation.h"
+#include "ui/reader_frames.h"
 #include "ui/still_frame.h"
 #include "ui/texture_frames.h"
 
@@ -32,12 +35,14 @@ struct IMFMediaEngineNotify;
 enum class FrameRoute {
   None,
   Bitmap,   // the engine draws into the renderer's WIC bitmap
+  Reader,   // no engine: a source reader decodes the file on a thread of its own
   Texture,  // the engine draws into a Direct3D 11 texture; the CPU reads a copy
 };
 
 // The routes a start may try, in this order. Tests take some away.
 struct FrameRoutes {
   bool bitmap = true;
+  bool reader = true;
   bool texture = true;
 };
 
@@ -56,8 +61,9 @@ class BackgroundVideo {
   // dispatching the thread's messages meanwhile. A call made from inside
   // that dispatching returns false at once and leaves the outer start alone.
   // An engine that plays but will not hand its frames to a WIC bitmap is
-  // replaced by one that draws into a Direct3D 11 texture; when that one
-  // refuses too, it is paused and the start counts as failed.
+  // paused and set aside for a source reader that decodes the file, or
+  // where that fails, for an engine that draws into a Direct3D 11 texture;
+  // when that one refuses too, it is paused and the start counts as failed.
   bool StartVideo(HMODULE module);
 
   // Decodes the prepared file's first frame once (the still); true when there
@@ -81,6 +87,10 @@ class BackgroundVideo {
   // The current frame at |width| x |height|, cropped to fill it (the texture
   // route); empty when nothing plays or the engine has no frame to give.
   MappedFrame ReadFrame(std::uint32_t width, std::uint32_t height);
+
+  // The latest decoded frame at the video's size (the reader route); empty
+  // when nothing plays or no frame has come yet.
+  DecodedFrame LatestDecodedFrame();
 
   // Whether the engine has a frame not drawn yet. Where the engine cannot
   // tell, every call says yes, so frames follow the caller's pace. Also
@@ -107,6 +117,8 @@ class BackgroundVideo {
 
  private:
   bool StartVideoOnce(HMODULE module);
+  // The reader route on |path|: true once its first frame came.
+  bool StartReader(const std::u16string& path);
   // One attempt on |url| through |route|; |rejected| tells that the engine
   // refused the source.
   bool StartVideoFromUrl(const std::wstring& url, FrameRoute route, bool* rejected);
@@ -134,6 +146,7 @@ class BackgroundVideo {
   win::ComPtr<win::IMFMediaEngine> engine_;
   win::ComPtr<win::IMFMediaEngineEx> engineEx_;
   TextureFrames textures_;
+  ReaderFrames reader_;
   FrameRoute route_ = FrameRoute::None;
   std::wstring url_;
   bool playing_ = false;

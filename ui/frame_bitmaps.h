@@ -48,6 +48,8 @@ class FrameBitmap {
   void Reset();
 
   ID2D1Bitmap* get() const { return bitmap_.get(); }
+  std::uint32_t width() const { return width_; }
+  std::uint32_t height() const { return height_; }
   // A frame was copied in since the bitmap was made.
   bool shown() const { return shown_; }
 

@@ -313,6 +313,10 @@ void RenderResources::FetchVideoFrame(BackgroundVideo* video) {
     if (frameSource_ && video->TransferFrame(frameSource_.get())) {
       frame_.CopyFrom(renderTarget_.get(), frameSource_.get());
     }
+  } else if (video->route() == FrameRoute::Reader) {
+    // At the video's size: cropped to fill as it is drawn.
+    const DecodedFrame frame = video->LatestDecodedFrame();
+    frame_.Copy(renderTarget_.get(), frame.data(), frame.pitch(), frame.width(), frame.height());
   } else if (video->route() == FrameRoute::Texture) {
     const MappedFrame frame = video->ReadFrame(clientWidth_, clientHeight_);
     frame_.Copy(renderTarget_.get(), frame.data(), frame.pitch(), frame.width(), frame.height());
@@ -327,8 +331,14 @@ void RenderResources::DrawBackground(const BackgroundVideo* video, const D2D1_RE
   const D2D1_RECT_F client =
       D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_));
   if (frame) {
-    renderTarget_->DrawBitmap(frame_.get(), client, 1.0f,
-                              D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
+    // Only a frame at the video's own size has anything to cut off.
+    const RectF crop = CropToFill(frame_.width(), frame_.height(), clientWidth_, clientHeight_);
+    const auto w = static_cast<float>(frame_.width());
+    const auto h = static_cast<float>(frame_.height());
+    const D2D1_RECT_F source =
+        D2D1::RectF(crop.left * w, crop.top * h, crop.right * w, crop.bottom * h);
+    renderTarget_->DrawBitmap(frame_.get(), client, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR,
+                              &source);
     lastBackground_ = Background::Video;
   } else if (DrawStill(video)) {
     lastBackground_ = Background::Still;

@@ -76,22 +76,6 @@ bool AskFor(IMFSourceReader* reader, const GUID& subtype) {
       static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM), nullptr, type.get()));
 }
 
-// The first sample that carries a picture; a few empty reads (stream ticks,
-// format changes) are passed over.
-ComPtr<IMFSample> FirstSample(IMFSourceReader* reader) {
-  ComPtr<IMFSample> sample;
-  for (int read = 0; read < 8 && !sample; ++read) {
-    DWORD flags = 0;
-    if (FAILED(reader->ReadSample(static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM), 0,
-                                  nullptr, &flags, nullptr, sample.put())) ||
-        (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
-      return {};
-    }
-  }
-  return sample;
-}
-
-
 // The file's first video stream, asked for RGB32 (*|rgb|) or else NV12.
 ComPtr<IMFSourceReader> OpenVideoReader(const std::u16string& path, bool* rgb) {
   ComPtr<IMFAttributes> attributes;
@@ -150,9 +134,9 @@ std::optional<FrameSize> ReadFrameSize(IMFSourceReader* reader) {
   return size;
 }
 
-// The locked frame's pixels as BGRA; nothing when its layout does not fit
-// |size|.
-std::optional<StillFrame> ConvertFrame(const LockedFrame& frame, const FrameSize& size, bool rgb) {
+// The locked frame's pixels as BGRA into |still|; false when its layout does
+// not fit |size|.
+bool ConvertFrame(const LockedFrame& frame, const FrameSize& size, bool rgb, StillFrame* still) {
   const std::size_t planeRows = rgb ? size.codedHeight : size.codedHeight + size.codedHeight / 2;
   std::int64_t pitch = frame.pitch();
   if (pitch == 0) {
@@ -161,41 +145,89 @@ std::optional<StillFrame> ConvertFrame(const LockedFrame& frame, const FrameSize
   const std::int64_t rowBytes = rgb ? std::int64_t{size.codedWidth} * 4 : size.codedWidth;
   // A negative pitch is a bottom-up picture, whose first row Lock2D still
   // points at; only ever seen for RGB.
-  if (std::abs(pitch) < rowBytes || (!rgb && pitch < 0)) return std::nullopt;
+  if (std::abs(pitch) < rowBytes || (!rgb && pitch < 0)) return false;
   if (frame.pitch() == 0 && static_cast<std::uint64_t>(pitch) * planeRows > frame.length()) {
-    return std::nullopt;
+    return false;
   }
-  StillFrame still{size.width, size.height, {}};
-  still.pixels.resize(std::size_t{still.width} * still.height * 4);
-  const std::uint32_t outStride = still.width * 4;
+  still->width = size.width;
+  still->height = size.height;
+  still->pixels.resize(std::size_t{still->width} * still->height * 4);
+  const std::uint32_t outStride = still->width * 4;
   if (!rgb) {
     Nv12ToBgra(frame.data(), frame.data() + pitch * size.codedHeight,
-               static_cast<std::uint32_t>(pitch), still.width, still.height, still.pixels.data(),
-               outStride);
-    return still;
+               static_cast<std::uint32_t>(pitch), still->width, still->height,
+               still->pixels.data(), outStride);
+    return true;
   }
-  for (std::uint32_t y = 0; y < still.height; ++y) {
-    std::uint8_t* out = still.pixels.data() + std::size_t{y} * outStride;
+  for (std::uint32_t y = 0; y < still->height; ++y) {
+    std::uint8_t* out = still->pixels.data() + std::size_t{y} * outStride;
     std::memcpy(out, frame.data() + pitch * y, outStride);
     // The fourth byte of RGB32 is padding: opaque here.
     for (std::uint32_t x = 3; x < outStride; x += 4) out[x] = 255;
   }
-  return still;
+  return true;
 }
 
 }  // namespace
 
+VideoReader::VideoReader() = default;
+
+VideoReader::~VideoReader() = default;
+
+bool VideoReader::Open(const std::u16string& path) {
+  reader_ = OpenVideoReader(path, &rgb_);
+  const std::optional<FrameSize> size = reader_ ? ReadFrameSize(reader_.get()) : std::nullopt;
+  if (!size) {
+    reader_.reset();
+    return false;
+  }
+  codedWidth_ = size->codedWidth;
+  codedHeight_ = size->codedHeight;
+  width_ = size->width;
+  height_ = size->height;
+  return true;
+}
+
+VideoReader::Read VideoReader::Next(StillFrame* frame, std::int64_t* time) {
+  if (!reader_) return Read::Failed;
+  // A few empty reads (stream ticks, format changes) are passed over.
+  for (int read = 0; read < 8; ++read) {
+    DWORD flags = 0;
+    LONGLONG stamp = 0;
+    ComPtr<IMFSample> sample;
+    if (FAILED(reader_->ReadSample(static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM), 0,
+                                   nullptr, &flags, &stamp, sample.put())) ||
+        (flags & MF_SOURCE_READERF_ERROR)) {
+      return Read::Failed;
+    }
+    if (flags & MF_SOURCE_READERF_ENDOFSTREAM) return Read::End;
+    if (!sample) continue;
+    const LockedFrame locked(sample.get());
+    *time = stamp;
+    const FrameSize size{codedWidth_, codedHeight_, width_, height_};
+    return locked.data() != nullptr && ConvertFrame(locked, size, rgb_, frame) ? Read::Frame
+                                                                               : Read::Failed;
+  }
+  return Read::Failed;
+}
+
+bool VideoReader::Rewind() {
+  if (!reader_) return false;
+  PROPVARIANT start;
+  PropVariantInit(&start);
+  start.vt = VT_I8;
+  start.hVal.QuadPart = 0;
+  return SUCCEEDED(reader_->SetCurrentPosition(GUID_NULL, start));
+}
+
 std::optional<StillFrame> DecodeFirstFrame(const std::u16string& path) {
-  bool rgb = false;
-  const ComPtr<IMFSourceReader> reader = OpenVideoReader(path, &rgb);
-  if (!reader) return std::nullopt;
-  const std::optional<FrameSize> size = ReadFrameSize(reader.get());
-  if (!size) return std::nullopt;
-  const ComPtr<IMFSample> sample = FirstSample(reader.get());
-  if (!sample) return std::nullopt;
-  const LockedFrame frame(sample.get());
-  if (frame.data() == nullptr) return std::nullopt;
-  return ConvertFrame(frame, *size, rgb);
+  VideoReader reader;
+  StillFrame still;
+  std::int64_t time = 0;
+  if (!reader.Open(path) || reader.Next(&still, &time) != VideoReader::Read::Frame) {
+    return std::nullopt;
+  }
+  return still;
 }
 
 }  // namespace emberfall
