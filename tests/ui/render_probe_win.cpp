@@ -128,7 +128,7 @@ int Run(int argc, char** argv) {
   probe->status = argv[2];
   SetScenario(*probe, argv[1]);
   if (std::string(argv[1]) == "still") {
-    probe->video = std::make_unique<BackgroundVideo>(FrameRoutes{.bitmap = false, .texture = false});
+    probe->video = std::make_unique<BackgroundVideo>(FrameRoutes{.bitmap = false, .reader = false, .texture = false});
     WaitForBackgroundVideo(nullptr, 15000);
     if (probe->video->StartVideo(nullptr)) return 1;  // no route may play
     probe->video->DecodeStill(nullptr);
