@@ -3,49 +3,16 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "ui/scoped_gdi.h"
+#include "ui/gdi_canvas.h"
 
 namespace emberfall {
 namespace {
 
 using win::ComPtr;
 
-// A memory DC with a top-down 32-bit DIB section selected into it.
-class DibCanvas {
- public:
-  explicit DibCanvas(std::uint32_t n) {
-    {
-      const win::ScopedScreenDc screen(GetDC(nullptr));
-      dc_.reset(CreateCompatibleDC(screen.get()));
-    }
-    if (!dc_) return;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(n);
-    info.bmiHeader.biHeight = -static_cast<LONG>(n);
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    bitmap_.reset(CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits_, nullptr, 0));
-    if (bitmap_) selection_ = win::SelectInto(dc_.get(), bitmap_.get());
-  }
-
-  bool ok() const { return bits_ != nullptr && selection_.is_valid(); }
-  HDC dc() const { return dc_.get(); }
-  std::uint8_t* bits() const { return static_cast<std::uint8_t*>(bits_); }
-
- private:
-  // In this order, so that the bitmap is deselected before it is deleted,
-  // and deleted before its DC.
-  win::ScopedMemoryDc dc_;
-  win::ScopedBitmap bitmap_;
-  win::ScopedSelection selection_;
-  void* bits_ = nullptr;
-};
-
 ComPtr<ID2D1Bitmap> IconToBitmap(ID2D1RenderTarget* target, HICON icon, std::uint32_t n) {
   ComPtr<ID2D1Bitmap> bitmap;
-  DibCanvas canvas(n);
+  DibCanvas canvas(n, n);
   if (!canvas.ok()) return bitmap;
   std::uint8_t* pixels = canvas.bits();
   const std::size_t bytes = static_cast<std::size_t>(n) * n * 4;

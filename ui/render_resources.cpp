@@ -57,8 +57,17 @@ bool RenderResources::CreateFrameSource(IWICImagingFactory* factory) {
                                          frameSource_.put()));
 }
 
-bool RenderResources::InitRendering(HWND window) {
+Presentation DefaultPresentation() {
+  // Wine's own export: in every Wine and Proton, on no Windows.
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr
+             ? Presentation::Gdi
+             : Presentation::Direct2D;
+}
+
+bool RenderResources::InitRendering(HWND window, Presentation presentation) {
   window_ = window;
+  presentation_ = presentation;
   if (!text_.CreateFactory()) return false;
   ComPtr<IWICImagingFactory> wic = CreateWicFactory();
   if (!wic) return false;
@@ -70,31 +79,40 @@ bool RenderResources::InitRendering(HWND window) {
     EnsureDeviceResources();
     ComputeButtonRects();
   }
-  return static_cast<bool>(renderTarget_);
+  return Device() != nullptr;
 }
 
 void RenderResources::EnsureDeviceResources() {
-  if (renderTarget_ || window_ == nullptr) return;
+  if (Device() != nullptr || window_ == nullptr) return;
   if (!factory_ &&
       FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                                reinterpret_cast<void**>(factory_.put())))) {
     return;
   }
-  const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties();
-  // Kept between frames: a countdown tick draws its button alone.
-  const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties = D2D1::HwndRenderTargetProperties(
-      window_, D2D1::SizeU(clientWidth_, clientHeight_), D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS);
-  if (FAILED(factory_->CreateHwndRenderTarget(properties, hwndProperties, renderTarget_.put()))) {
-    return;
+  if (presentation_ == Presentation::Gdi) {
+    const ComPtr<IWICImagingFactory> wic = CreateWicFactory();
+    if (!canvas_.Create(factory_.get(), wic.get(), clientWidth_, clientHeight_)) return;
+  } else {
+    const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties();
+    // Kept between frames: a countdown tick draws its button alone.
+    const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties = D2D1::HwndRenderTargetProperties(
+        window_, D2D1::SizeU(clientWidth_, clientHeight_), D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS);
+    if (FAILED(factory_->CreateHwndRenderTarget(properties, hwndProperties, hwndTarget_.put()))) {
+      return;
+    }
   }
-  renderTarget_->SetDpi(96.0f, 96.0f);
-  renderTarget_->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
+  ID2D1RenderTarget* device = Device();
+  device->SetDpi(96.0f, 96.0f);
+  // Over a layer that is not opaque, ClearType has nothing to blend with.
+  device->SetTextAntialiasMode(presentation_ == Presentation::Gdi
+                                   ? D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE
+                                   : D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
   for (std::size_t i = 0; i <= kButtonFace; ++i) {
-    renderTarget_->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
+    device->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
   }
-  frame_.Create(renderTarget_.get(), clientWidth_, clientHeight_);
+  if (presentation_ == Presentation::Direct2D) frame_.Create(device, clientWidth_, clientHeight_);
   for (std::size_t i = kStartReady; i < kBrushCount; ++i) {
-    renderTarget_->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
+    device->CreateSolidColorBrush(kBrushColours[i], brushes_[i].put());
   }
   iconBitmap_.reset();
   iconSize_ = 0;
@@ -114,16 +132,19 @@ void RenderResources::DiscardDeviceResources() {
   iconBitmap_.reset();
   iconSize_ = 0;
   target_ = nullptr;
-  renderTarget_.reset();
+  hwndTarget_.reset();
+  canvas_.Reset();
 }
 
 void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t height) {
   if (width == 0 || height == 0) return;
   clientWidth_ = width;
   clientHeight_ = height;
-  if (renderTarget_) {
-    renderTarget_->Resize(D2D1::SizeU(width, height));
-    renderTarget_->SetDpi(96.0f, 96.0f);
+  // The layer and the picture are made at the client's size.
+  if (presentation_ == Presentation::Gdi) DiscardDeviceResources();
+  if (hwndTarget_) {
+    hwndTarget_->Resize(D2D1::SizeU(width, height));
+    hwndTarget_->SetDpi(96.0f, 96.0f);
   }
   text_.DiscardBitmaps();
   text_.ForgetWidths();
@@ -138,16 +159,16 @@ void RenderResources::ResizeRenderTarget(std::uint32_t width, std::uint32_t heig
   ComputeButtonRects();
   iconBitmap_.reset();
   iconSize_ = 0;
-  if (renderTarget_) EnsureIconBitmap();
+  if (Device() != nullptr) EnsureIconBitmap();
 }
 
 void RenderResources::EnsureIconBitmap() {
-  if (!renderTarget_) return;
+  if (Device() == nullptr) return;
   const std::uint32_t n = std::max(static_cast<std::uint32_t>(28.0f * Scale()), 16u);
   if (iconBitmap_ && iconSize_ == n) return;
   iconBitmap_.reset();
   iconSize_ = 0;
-  iconBitmap_ = LoadIconBitmap(renderTarget_.get(), n);
+  iconBitmap_ = LoadIconBitmap(Device(), n);
   if (iconBitmap_) iconSize_ = n;
 }
 
@@ -159,7 +180,7 @@ void RenderResources::FillRounded(const RectF& rect, float radius, ID2D1Brush* b
 void RenderResources::DrawOutlinedText(const std::u16string& text, const RectF& rect,
                                        ID2D1Brush* brush, float size,
                                        DWRITE_TEXT_ALIGNMENT alignment, bool bold) {
-  text_.DrawOutlined(renderTarget_.get(), target_, text, rect, brush, brushes_[kOutline].get(), size,
+  text_.DrawOutlined(Device(), target_, text, rect, brush, brushes_[kOutline].get(), size,
                      alignment, bold);
 }
 
@@ -291,7 +312,7 @@ bool RenderResources::DrawStill(const BackgroundVideo* video) {
   if (video == nullptr || !video->still()) return false;
   const StillFrame& still = *video->still();
   if (!stillBitmap_ &&
-      FAILED(renderTarget_->CreateBitmap(D2D1::SizeU(still.width, still.height),
+      FAILED(Device()->CreateBitmap(D2D1::SizeU(still.width, still.height),
                                          still.pixels.data(), still.width * 4,
                                          FrameBitmapProperties(), stillBitmap_.put()))) {
     return false;
@@ -300,7 +321,7 @@ bool RenderResources::DrawStill(const BackgroundVideo* video) {
   const auto w = static_cast<float>(still.width);
   const auto h = static_cast<float>(still.height);
   const D2D1_RECT_F source = D2D1::RectF(crop.left * w, crop.top * h, crop.right * w, crop.bottom * h);
-  renderTarget_->DrawBitmap(
+  Device()->DrawBitmap(
       stillBitmap_.get(),
       D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)), 1.0f,
       D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &source);
@@ -309,17 +330,30 @@ bool RenderResources::DrawStill(const BackgroundVideo* video) {
 
 void RenderResources::FetchVideoFrame(BackgroundVideo* video) {
   if (video == nullptr || !video->playing()) return;
+  const bool gdi = presentation_ == Presentation::Gdi;
+  const auto keep = [&](const std::uint8_t* data, std::uint32_t pitch, std::uint32_t width,
+                        std::uint32_t height) {
+    if (gdi) {
+      canvas_.KeepFrame(data, pitch, width, height);
+    } else {
+      frame_.Copy(Device(), data, pitch, width, height);
+    }
+  };
   if (video->route() == FrameRoute::Bitmap) {
     if (frameSource_ && video->TransferFrame(frameSource_.get())) {
-      frame_.CopyFrom(renderTarget_.get(), frameSource_.get());
+      if (gdi) {
+        canvas_.KeepFrame(frameSource_.get());
+      } else {
+        frame_.CopyFrom(Device(), frameSource_.get());
+      }
     }
   } else if (video->route() == FrameRoute::Reader) {
     // At the video's size: cropped to fill as it is drawn.
     const DecodedFrame frame = video->LatestDecodedFrame();
-    frame_.Copy(renderTarget_.get(), frame.data(), frame.pitch(), frame.width(), frame.height());
+    keep(frame.data(), frame.pitch(), frame.width(), frame.height());
   } else if (video->route() == FrameRoute::Texture) {
     const MappedFrame frame = video->ReadFrame(clientWidth_, clientHeight_);
-    frame_.Copy(renderTarget_.get(), frame.data(), frame.pitch(), frame.width(), frame.height());
+    keep(frame.data(), frame.pitch(), frame.width(), frame.height());
   }
 }
 
@@ -327,7 +361,7 @@ void RenderResources::DrawBackground(const BackgroundVideo* video, const D2D1_RE
   // A frame that could not be had this time leaves the last one up.
   const bool frame = frame_.shown() && frame_.get() != nullptr && video != nullptr &&
                      video->playing();
-  if (clip != nullptr) renderTarget_->PushAxisAlignedClip(*clip, D2D1_ANTIALIAS_MODE_ALIASED);
+  if (clip != nullptr) Device()->PushAxisAlignedClip(*clip, D2D1_ANTIALIAS_MODE_ALIASED);
   const D2D1_RECT_F client =
       D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_));
   if (frame) {
@@ -337,45 +371,60 @@ void RenderResources::DrawBackground(const BackgroundVideo* video, const D2D1_RE
     const auto h = static_cast<float>(frame_.height());
     const D2D1_RECT_F source =
         D2D1::RectF(crop.left * w, crop.top * h, crop.right * w, crop.bottom * h);
-    renderTarget_->DrawBitmap(frame_.get(), client, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR,
+    Device()->DrawBitmap(frame_.get(), client, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR,
                               &source);
     lastBackground_ = Background::Video;
   } else if (DrawStill(video)) {
     lastBackground_ = Background::Still;
   } else {
-    renderTarget_->Clear(
+    Device()->Clear(
         D2D1::ColorF(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]));
     lastBackground_ = Background::Clear;
   }
-  if (clip != nullptr) renderTarget_->PopAxisAlignedClip();
+  if (clip != nullptr) Device()->PopAxisAlignedClip();
 }
 
 void RenderResources::RenderStartButton(const UiStrings& strings, bool ready,
                                         ButtonId hoverButton, const BackgroundVideo* video,
                                         std::int32_t countdown) {
   EnsureDeviceResources();
-  if (!renderTarget_) return;
+  if (Device() == nullptr) return;
   ComputeButtonRects();
   const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
   const D2D1_RECT_F clip = D2D1::RectF(std::floor(start.left), std::floor(start.top),
                                        std::ceil(start.right), std::ceil(start.bottom));
-  target_ = renderTarget_.get();
+  target_ = Device();
   // The layer no longer matches the screen's button: the next full frame
   // draws it anew.
   faceKey_.reset();
-  renderTarget_->BeginDraw();
+  const bool gdi = presentation_ == Presentation::Gdi;
+  Device()->BeginDraw();
   // No new video frame for the button alone: the one behind the rest stays.
-  DrawBackground(video, &clip);
-  renderTarget_->PushAxisAlignedClip(clip, D2D1_ANTIALIAS_MODE_ALIASED);
+  if (!gdi) DrawBackground(video, &clip);
+  Device()->PushAxisAlignedClip(clip, D2D1_ANTIALIAS_MODE_ALIASED);
+  // The GDI layer holds the face alone: its button goes on nothing.
+  if (gdi) Device()->Clear(D2D1::ColorF(0, 0, 0, 0));
   DrawStartButton(strings, ready, hoverButton, countdown);
-  renderTarget_->PopAxisAlignedClip();
-  if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
+  Device()->PopAxisAlignedClip();
+  const HRESULT drawn = Device()->EndDraw();
+  if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+    DiscardDeviceResources();
+  } else if (gdi && SUCCEEDED(drawn)) {
+    PresentWithGdi(video, RegionOf({clip.left, clip.top, clip.right, clip.bottom}, canvas_.picture()));
+  }
 }
 
 bool RenderResources::FaceKey::operator==(const FaceKey& o) const {
   return strings == o.strings && status == o.status && detail == o.detail && bar == o.bar &&
          note == o.note && overall == o.overall && file == o.file && ready == o.ready &&
          hover == o.hover && countdown == o.countdown;
+}
+
+RenderResources::FaceKey RenderResources::KeyOf(const ProgressState& state,
+                                                const UiStrings& strings, bool ready,
+                                                ButtonId hoverButton, std::int32_t countdown) {
+  return {&strings,       state.statusText,     state.detailText,  state.barText, state.noteText,
+          state.overallPercent, state.filePercent, ready, hoverButton, countdown};
 }
 
 void RenderResources::DrawFace(const ProgressState& state, const UiStrings& strings, bool ready,
@@ -386,16 +435,14 @@ void RenderResources::DrawFace(const ProgressState& state, const UiStrings& stri
 
 bool RenderResources::UpdateFaceLayer(const ProgressState& state, const UiStrings& strings,
                                       bool ready, ButtonId hoverButton, std::int32_t countdown) {
-  const FaceKey key{&strings,         state.statusText, state.detailText, state.barText,
-                    state.noteText,   state.overallPercent, state.filePercent, ready,
-                    hoverButton,      countdown};
+  const FaceKey key = KeyOf(state, strings, ready, hoverButton, countdown);
   if (faceLayer_ && faceKey_ && *faceKey_ == key) return true;
   faceKey_.reset();
   if (!faceLayer_) {
     const D2D1_SIZE_F size{static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)};
     const D2D1_PIXEL_FORMAT format =
         D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
-    if (FAILED(renderTarget_->CreateCompatibleRenderTarget(
+    if (FAILED(Device()->CreateCompatibleRenderTarget(
             &size, nullptr, &format, D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE,
             faceLayer_.put()))) {
       return false;
@@ -405,7 +452,7 @@ bool RenderResources::UpdateFaceLayer(const ProgressState& state, const UiString
   faceLayer_->Clear(D2D1::ColorF(0, 0, 0, 0));
   target_ = faceLayer_.get();
   DrawFace(state, strings, ready, hoverButton, countdown);
-  target_ = renderTarget_.get();
+  target_ = Device();
   if (FAILED(faceLayer_->EndDraw()) || FAILED(faceLayer_->GetBitmap(faceBitmap_.put()))) {
     faceLayer_.reset();
     faceBitmap_.reset();
@@ -418,24 +465,28 @@ bool RenderResources::UpdateFaceLayer(const ProgressState& state, const UiString
 void RenderResources::Render(const ProgressState& state, const UiStrings& strings, bool ready,
                              ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown) {
   EnsureDeviceResources();
-  if (!renderTarget_) return;
-  target_ = renderTarget_.get();
+  if (Device() == nullptr) return;
+  target_ = Device();
+  if (presentation_ == Presentation::Gdi) {
+    RenderWithGdi(state, strings, ready, hoverButton, video, countdown);
+    return;
+  }
   // The face changes rarely and the video often: the face is drawn into a
   // layer of its own when it changes, and each video frame costs two
   // bitmaps, not every text and shape again.
   const bool layered = UpdateFaceLayer(state, strings, ready, hoverButton, countdown);
-  renderTarget_->BeginDraw();
+  Device()->BeginDraw();
   FetchVideoFrame(video);
   DrawBackground(video, nullptr);
   if (layered) {
-    renderTarget_->DrawBitmap(
+    Device()->DrawBitmap(
         faceBitmap_.get(),
         D2D1::RectF(0, 0, static_cast<float>(clientWidth_), static_cast<float>(clientHeight_)),
         1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
   } else {
     DrawFace(state, strings, ready, hoverButton, countdown);
   }
-  if (renderTarget_->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
+  if (Device()->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
 }
 
 }  // namespace emberfall

@@ -19,6 +19,7 @@
 #include "core/win/com_ptr.h"
 #include "ui/face_text.h"
 #include "ui/frame_bitmaps.h"
+#include "ui/gdi_canvas.h"
 #include "ui/layout.h"
 
 // After windows.h, which they need.
@@ -33,6 +34,15 @@ class BackgroundVideo;
 // The clear colour drawn when there is no video frame.
 inline constexpr float kClearColour[4] = {0.04f, 0.03f, 0.07f, 1.0f};
 
+// How a drawn frame reaches the window: Direct2D's own presentation, or
+// the face drawn by Direct2D into a layer, put together with the video
+// frame on the CPU and blitted with GDI.
+enum class Presentation { Direct2D, Gdi };
+
+// GDI under Wine and Proton, whose Direct2D presents through OpenGL (in
+// software on a machine without a GPU driver); Direct2D elsewhere.
+Presentation DefaultPresentation();
+
 class RenderResources {
  public:
   RenderResources();
@@ -43,7 +53,8 @@ class RenderResources {
   // First set-up for |window|: factories, the frame bitmap, the render target
   // and everything bound to it. False when the DirectWrite or WIC factory,
   // the frame bitmap or the render target could not be made.
-  bool InitRendering(HWND window);
+  bool InitRendering(HWND window, Presentation presentation = DefaultPresentation());
+  Presentation presentation() const { return presentation_; }
 
   // Creates the render target and its brushes, bitmaps and text formats when
   // there is no target (first use, or after the device was lost).
@@ -72,7 +83,7 @@ class RenderResources {
 
   std::uint32_t clientWidth() const { return clientWidth_; }
   std::uint32_t clientHeight() const { return clientHeight_; }
-  bool hasRenderTarget() const { return static_cast<bool>(renderTarget_); }
+  bool hasRenderTarget() const { return Device() != nullptr; }
   // Whether the last frame showed a video frame rather than the clear colour.
   bool lastFrameHadVideo() const { return lastBackground_ == Background::Video; }
   // Forgets the render target as a lost device would; for tests.
@@ -96,6 +107,11 @@ class RenderResources {
     kBrushCount,
   };
 
+  // What everything is drawn with and every bitmap belongs to: the
+  // window's target, or the GDI canvas's layer; null when there is none.
+  ID2D1RenderTarget* Device() const {
+    return presentation_ == Presentation::Gdi ? canvas_.target() : hwndTarget_.get();
+  }
   void ComputeButtonRects();
   void EnsureIconBitmap();
   bool CreateFrameSource(IWICImagingFactory* factory);
@@ -109,6 +125,11 @@ class RenderResources {
   void DrawStartLabel(const UiStrings& strings, bool ready, std::int32_t countdown);
   void DrawStartButton(const UiStrings& strings, bool ready, ButtonId hoverButton,
                        std::int32_t countdown);
+  // Through GDI: the layer drawn anew where the face changed, the picture
+  // put together within |region| and blitted.
+  void RenderWithGdi(const ProgressState& state, const UiStrings& strings, bool ready,
+                     ButtonId hoverButton, BackgroundVideo* video, std::int32_t countdown);
+  void PresentWithGdi(const BackgroundVideo* video, const PixelRegion& region);
   void DrawFace(const ProgressState& state, const UiStrings& strings, bool ready,
                 ButtonId hoverButton, std::int32_t countdown);
   // Draws the face into faceLayer when what it shows changed; false when
@@ -126,7 +147,9 @@ class RenderResources {
   HWND window_ = nullptr;
   std::uint32_t clientWidth_ = 1124;
   std::uint32_t clientHeight_ = 618;
-  win::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
+  Presentation presentation_ = Presentation::Direct2D;
+  win::ComPtr<ID2D1HwndRenderTarget> hwndTarget_;
+  GdiCanvas canvas_;
   win::ComPtr<ID2D1Factory> factory_;
   win::ComPtr<IWICBitmap> frameSource_;
   FrameBitmap frame_;
@@ -154,6 +177,8 @@ class RenderResources {
     bool operator==(const FaceKey& other) const;
   };
   std::optional<FaceKey> faceKey_;
+  static FaceKey KeyOf(const ProgressState& state, const UiStrings& strings, bool ready,
+                       ButtonId hoverButton, std::int32_t countdown);
 };
 
 }  // namespace emberfall

@@ -16,6 +16,19 @@ struct ScreenDcTraits {
   static void Close(HDC dc) { ReleaseDC(nullptr, dc); }
 };
 
+// A window's device context from GetDC(window), given back with ReleaseDC.
+struct WindowDc {
+  HWND window = nullptr;
+  HDC dc = nullptr;
+};
+
+struct WindowDcTraits {
+  using Handle = WindowDc;
+  static WindowDc Invalid() { return {}; }
+  static bool IsValid(const WindowDc& dc) { return dc.dc != nullptr; }
+  static void Close(WindowDc dc) { ReleaseDC(dc.window, dc.dc); }
+};
+
 // What SelectObject put aside: the object that was selected into |dc|
 // before, selected back when the owner goes.
 struct GdiSelection {
@@ -33,6 +46,7 @@ struct GdiSelectionTraits {
 // Icons from LoadImageW or CreateIconIndirect (not shared ones).
 using ScopedIcon = ScopedGeneric<FreeFunctionTraits<HICON, &DestroyIcon>>;
 using ScopedScreenDc = ScopedGeneric<ScreenDcTraits>;
+using ScopedWindowDc = ScopedGeneric<WindowDcTraits>;
 // Device contexts from CreateCompatibleDC.
 using ScopedMemoryDc = ScopedGeneric<FreeFunctionTraits<HDC, &DeleteDC>>;
 // Bitmaps from CreateDIBSection or CreateCompatibleBitmap; deselect first.

@@ -104,22 +104,28 @@ def stop(proc, grace=0):
 
 
 def test_render(c, root):
-    # The face at READY is checked on the launcher itself (test_e2e).
-    for scenario, rows in (
-            ("downloading", DOWNLOADING), ("de_verifying", OVERFLOW), ("tr_downloads", OVERFLOW),
-            ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]]),
-            ("summary", SUMMARY),
-            ("still", ON_VIDEO)):
-        status = pathlib.Path(root, scenario)
+    # The face at READY is checked on the launcher itself (test_e2e). Under Wine the face
+    # goes on screen through GDI; Windows' own Direct2D presentation is checked too.
+    for scenario, rows, presentation in (
+            ("downloading", DOWNLOADING, ""), ("de_verifying", OVERFLOW, ""),
+            ("tr_downloads", OVERFLOW, ""),
+            ("hover", [("start hovered", (912, 546, 930, 552), START_HOVER, "fill"), READY[1]], ""),
+            ("summary", SUMMARY, ""), ("still", ON_VIDEO, ""),
+            ("downloading", DOWNLOADING, "direct2d"), ("still", ON_VIDEO, "direct2d")):
+        name = scenario + ("_" + presentation if presentation else "")
+        status = pathlib.Path(root, name)
         probe = subprocess.Popen([ARGS.wine_run, os.path.join(ARGS.bin, "emb_render_probe.exe"),
-                                  scenario, "Z:" + str(status).replace("/", "\\")],
+                                  scenario, "Z:" + str(status).replace("/", "\\")] +
+                                 ([presentation] if presentation else []),
                                  stdin=subprocess.DEVNULL)
         try:
             info = wait_for(lambda: status.exists() and status.read_text().strip(), 90)
             background = "background=" + ("still" if scenario == "still" else "clear")
-            if c(scenario + " drawn, again after a lost device",
-                 "recovered=1" in str(info) and background in str(info), info):
-                look_for(c, scenario, (0, 0, 1), rows, "render_" + scenario, 10)
+            through = "presentation=" + (presentation or "gdi")
+            if c(name + " drawn, again after a lost device",
+                 "recovered=1" in str(info) and background in str(info) and through in str(info),
+                 info):
+                look_for(c, name, (0, 0, 1), rows, "render_" + name, 10)
                 if scenario == "still":
                     c("the still fills the video area", len(set(video_pixels(screenshot(),
                                                                              (0, 0, 1)))) >= 20)

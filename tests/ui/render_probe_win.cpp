@@ -1,11 +1,13 @@
 // Draws the launcher's face for the screen tests at the top-left corner of
 // the screen with the real drawing code, over the plain background, or for
 // "still" over the video's first frame, from a video whose every frame
-// route is refused:
+// route is refused, through the presentation of this system or the one
+// named:
 //   emb_render_probe downloading|de_verifying|tr_downloads|summary|hover|still <status file>
-// The status file gets "recovered=0|1 background=clear|still|video" at frame
-// 20 (the render target is dropped at frame 10); the probe ends when
-// "<status>.stop" appears.
+//                    [gdi|direct2d]
+// The status file gets "recovered=0|1 background=clear|still|video
+// presentation=gdi|direct2d" at frame 20 (the render target is dropped at
+// frame 10); the probe ends when "<status>.stop" appears.
 #include "core/win/windows_include.h"
 
 #include <objbase.h>
@@ -105,7 +107,10 @@ void DrawFrame(Probe& p) {
   if (p.frames == 20) {
     static const char* const kBackgrounds[] = {"clear", "still", "video"};
     std::ofstream(p.status) << "recovered=" << p.recovered << " background="
-                            << kBackgrounds[static_cast<int>(p.render.lastBackground())] << "\n";
+                            << kBackgrounds[static_cast<int>(p.render.lastBackground())]
+                            << " presentation="
+                            << (p.render.presentation() == Presentation::Gdi ? "gdi" : "direct2d")
+                            << "\n";
   }
   std::error_code ec;
   std::filesystem::path stop = p.status;
@@ -122,7 +127,11 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 int Run(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 3 && argc != 4) return 2;
+  const std::string named = argc == 4 ? argv[3] : "";
+  const Presentation presentation = named == "gdi"        ? Presentation::Gdi
+                                    : named == "direct2d" ? Presentation::Direct2D
+                                                          : DefaultPresentation();
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   auto probe = std::make_unique<Probe>();
   probe->status = argv[2];
@@ -140,7 +149,7 @@ int Run(int argc, char** argv) {
   RegisterClassW(&windowClass);
   HWND window = CreateWindowExW(WS_EX_APPWINDOW, L"EmbRenderProbe", L"Emb Render Probe", WS_POPUP,
                                 0, 0, 1124, 618, nullptr, nullptr, windowClass.hInstance, nullptr);
-  if (window == nullptr || !probe->render.InitRendering(window)) {
+  if (window == nullptr || !probe->render.InitRendering(window, presentation)) {
     std::fprintf(stderr, "no window or InitRendering failed\n");
     return 1;
   }
