@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/patch_error.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
@@ -40,16 +41,37 @@ TEST(DiskSpaceCheckTest, PeakIsTheGrowthPlusTheLargestJobsInFlight) {
 }
 
 // Old sizes come from the disk; the launcher's own file is moved aside, not
-// replaced, so its old bytes stay. (The decision against the free bytes is
-// PatchEngineTest.ARunThatWouldNotFitFailsBeforeItDownloads.)
+// replaced, so its old bytes stay, whatever the case its name is spelt in.
+// (The decision in a run is PatchEngineTest.ARunThatWouldNotFitFailsBeforeItDownloads.)
 TEST(DiskSpaceCheckTest, OldSizesComeFromTheFolder) {
   const test::TempDir dir;
   test::WriteFileBytes(dir / "old.bin", std::string(10, 'x'));
   const GameFolder root(dir.Wide());
   for (const auto& [path, keptAside, old] : {std::tuple(u"old.bin", u"", 10), {u"old.bin", u"old.bin", 0},
-                                             {u"new.bin", u"", 0}}) {
+                                             {u"old.bin", u"OLD.Bin", 0}, {u"new.bin", u"", 0}}) {
     const SpaceNeed need = SpaceNeedOf(root, path, 5, keptAside);
     EXPECT_EQ(need.newSize * 100 + need.oldSize, 500 + old) << WideToUtf8(path);
+  }
+}
+
+// A volume short of the peak fails the check with the amounts as numbers
+// beside the English detail; one with room, or of unknown room, passes.
+TEST(DiskSpaceCheckTest, AShortVolumeFailsWithItsAmounts) {
+  const std::vector<SpaceNeed> files = {{1600, 0}};  // needs 1600 + 1787
+  for (const std::optional<std::int64_t> free : {std::optional<std::int64_t>(3386), {3387}, {}}) {
+    const auto check = [&] { CheckDiskSpace(u"G", files, {1, 0}, [&](const std::u16string&) { return free; }); };
+    if (free != 3386) {
+      EXPECT_NO_THROW(check());
+      continue;
+    }
+    try {
+      check();
+      ADD_FAILURE() << "no failure";
+    } catch (const PatchFailure& failure) {
+      EXPECT_EQ(failure.code(), PatchErrorCode::DiskSpaceInsufficient);
+      EXPECT_EQ(failure.detail(), u"G | needed=3387 free=3386");
+      EXPECT_EQ(failure.shortfall(), (SpaceShortfall{3387, 3386}));
+    }
   }
 }
 
