@@ -75,8 +75,16 @@ std::string WhatText(PatchErrorCode code, const std::u16string& detail) {
 
 }  // namespace
 
-PatchFailure::PatchFailure(PatchErrorCode code, std::u16string detail)
-    : std::runtime_error(WhatText(code, detail)), code_(code), detail_(std::move(detail)) {}
+PatchFailure::PatchFailure(PatchErrorCode code, std::u16string detail,
+                           std::optional<SpaceShortfall> shortfall)
+    : std::runtime_error(WhatText(code, detail)),
+      code_(code),
+      detail_(std::move(detail)),
+      shortfall_(shortfall) {}
+
+PatchFailure PatchFailure::Prefixed(std::u16string_view prefix) const {
+  return PatchFailure(code_, std::u16string(prefix) + detail_, shortfall_);
+}
 
 std::u16string PatchErrorText(PatchErrorCode code) {
   const std::uint32_t number = CodeNumber(code);

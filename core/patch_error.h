@@ -1,13 +1,16 @@
 // The failure model of the patch core: every failure of a patch run is a
-// PatchFailure (a code and an English detail); a cancelled run unwinds with
-// PatchCancelled, which is never reported.
+// PatchFailure (a code, an English detail and, for a full volume, the typed
+// amounts); a cancelled run unwinds with PatchCancelled, which is never
+// reported.
 #ifndef EMBERFALL_CORE_PATCH_ERROR_H_
 #define EMBERFALL_CORE_PATCH_ERROR_H_
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace emberfall {
 
@@ -44,18 +47,36 @@ enum class PatchErrorCode : std::uint32_t {
 constexpr std::uint32_t CodeNumber(PatchErrorCode code) { return static_cast<std::uint32_t>(code); }
 constexpr PatchErrorCode CodeOfNumber(std::uint32_t number) { return static_cast<PatchErrorCode>(number); }
 
+// What a volume lacks for a run, in bytes: what the run may add at its peak
+// and what the volume has free. The detail says it in English for logs; the
+// face prints these numbers, never ones read back from a text.
+struct SpaceShortfall {
+  std::int64_t needed = 0;
+  std::int64_t free = 0;
+
+  bool operator==(const SpaceShortfall&) const = default;
+};
+
 // A failed step of a patch run. what() is the UTF-8 detail, or the code's
-// English text when the detail is empty.
+// English text when the detail is empty. |shortfall| belongs to
+// DiskSpaceInsufficient; other codes leave it empty.
 class PatchFailure : public std::runtime_error {
  public:
-  PatchFailure(PatchErrorCode code, std::u16string detail);
+  PatchFailure(PatchErrorCode code, std::u16string detail,
+               std::optional<SpaceShortfall> shortfall = std::nullopt);
 
   PatchErrorCode code() const { return code_; }
   const std::u16string& detail() const { return detail_; }
+  const std::optional<SpaceShortfall>& shortfall() const { return shortfall_; }
+
+  // The same failure told by a step that knows more (the URL of a job):
+  // |prefix| before the detail, the code and the shortfall as they are.
+  PatchFailure Prefixed(std::u16string_view prefix) const;
 
  private:
   PatchErrorCode code_;
   std::u16string detail_;
+  std::optional<SpaceShortfall> shortfall_;
 };
 
 // Unwinds a cancelled run. Deliberately not a std::exception, so that no

@@ -92,17 +92,6 @@ std::u16string FormatTexts(const std::u16string& format,
 constexpr std::u16string_view kNeeded = u" | needed=";
 constexpr std::u16string_view kFree = u" free=";
 
-// The decimal at |at| of |text| up to |end|; nullopt unless it is all digits.
-std::optional<std::int64_t> DecimalAt(const std::u16string& text, size_t at, size_t end) {
-  if (at >= end || end - at > 18) return std::nullopt;
-  std::int64_t value = 0;
-  for (size_t i = at; i < end; ++i) {
-    if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
-    value = value * 10 + (text[i] - u'0');
-  }
-  return value;
-}
-
 }  // namespace
 
 const std::u16string& UiStringSlot(const UiStrings& strings, std::size_t slot) {
@@ -185,19 +174,10 @@ std::u16string DiskSpaceDetail(const std::u16string& folder, std::int64_t needed
 }
 
 std::u16string FailureStatusText(const UiStrings& strings, PatchErrorCode code,
-                                 const std::u16string& detail) {
-  if (code == PatchErrorCode::DiskSpaceInsufficient) {
-    // The folder may hold anything, " | " included: the amounts are last.
-    const size_t needed = detail.rfind(kNeeded);
-    const size_t free = detail.rfind(kFree);
-    if (needed != std::u16string::npos && free != std::u16string::npos && free > needed) {
-      const auto neededBytes = DecimalAt(detail, needed + kNeeded.size(), free);
-      const auto freeBytes = DecimalAt(detail, free + kFree.size(), detail.size());
-      if (neededBytes && freeBytes) {
-        return FormatTexts(strings.ErrorDiskSpace,
-                           {FormatByteSize(*neededBytes), FormatByteSize(*freeBytes)});
-      }
-    }
+                                 const std::optional<SpaceShortfall>& shortfall) {
+  if (code == PatchErrorCode::DiskSpaceInsufficient && shortfall) {
+    return FormatTexts(strings.ErrorDiskSpace,
+                       {FormatByteSize(shortfall->needed), FormatByteSize(shortfall->free)});
   }
   return ErrorMessageForCode(strings, code);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/patch_error.h"
@@ -93,17 +94,18 @@ std::u16string FormatPreparingDownloads(const UiStrings& strings, std::int32_t c
 // does not know.
 std::u16string ErrorMessageForCode(const UiStrings& strings, PatchErrorCode code);
 
-// The detail of a DiskSpaceInsufficient failure for |folder|: "<folder> |
-// needed=<bytes> free=<bytes>", decimal.
+// The English detail of a DiskSpaceInsufficient failure for |folder|, for
+// logs and reports: "<folder> | needed=<bytes> free=<bytes>", decimal. Made
+// to be read by people only: the amounts travel as a SpaceShortfall.
 std::u16string DiskSpaceDetail(const std::u16string& folder, std::int64_t needed,
                                std::int64_t free);
 
 // What the player reads about a failure: ErrorMessageForCode, except that
-// DiskSpaceInsufficient with a DiskSpaceDetail gets ErrorDiskSpace with the
-// two amounts as FormatByteSize prints them ("1.5 GB"). ErrorMessageForCode
+// DiskSpaceInsufficient with a |shortfall| gets ErrorDiskSpace with its two
+// amounts as FormatByteSize prints them ("1.5 GB"). ErrorMessageForCode
 // alone, knowing no amounts, gives it ErrorFileSave.
 std::u16string FailureStatusText(const UiStrings& strings, PatchErrorCode code,
-                                 const std::u16string& detail);
+                                 const std::optional<SpaceShortfall>& shortfall);
 
 // The line that says where a finished run's files came from:
 // DownloadedSummary, then ReusedSummary and ResumedSummary for amounts above

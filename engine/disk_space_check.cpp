@@ -7,6 +7,7 @@
 #include "core/file_state.h"
 #include "core/patch_error.h"
 #include "core/payload.h"
+#include "core/text.h"
 #include "core/ui_strings.h"
 #include "engine/chunked_update.h"
 #include "engine/payload_part.h"
@@ -58,7 +59,9 @@ std::int64_t PeakExtraSpace(const std::vector<SpaceNeed>& files, const SpaceLimi
 SpaceNeed SpaceNeedOf(const GameFolder& root, const std::u16string& path, std::int64_t newSize,
                       const std::u16string& keptAside) {
   SpaceNeed need{newSize, 0};
-  if (path == keptAside) return need;
+  // Names on the volume are case-insensitive: the launcher found as "Launcher.exe"
+  // is the crclist's "launcher.exe".
+  if (PathKey(path) == PathKey(keptAside)) return need;
   if (const std::optional<FileState> state = QueryFileStateBelow(root, path)) {
     need.oldSize = static_cast<std::int64_t>(std::min<std::uint64_t>(state->size, kMaxDecodedSize));
   }
@@ -72,7 +75,8 @@ void CheckDiskSpace(const std::u16string& folder, const std::vector<SpaceNeed>& 
   if (!free) return;
   const std::int64_t needed = PeakExtraSpace(files, limits);
   if (needed > *free) {
-    throw PatchFailure(PatchErrorCode::DiskSpaceInsufficient, DiskSpaceDetail(folder, needed, *free));
+    throw PatchFailure(PatchErrorCode::DiskSpaceInsufficient, DiskSpaceDetail(folder, needed, *free),
+                       SpaceShortfall{needed, *free});
   }
 }
 

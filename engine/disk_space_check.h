@@ -42,12 +42,13 @@ std::int64_t PeakExtraSpace(const std::vector<SpaceNeed>& files, const SpaceLimi
 // The need of the file at |path| below |root| that gets |newSize| bytes,
 // its old size as found on disk (0 when there is no file to read).
 // |keptAside| (the launcher's own file below the root, or empty) is moved
-// aside, not replaced, so its old bytes stay in use: it counts as new.
+// aside, not replaced, so its old bytes stay in use: it counts as new. The
+// paths are compared by PathKey, as the volume compares names.
 SpaceNeed SpaceNeedOf(const GameFolder& root, const std::u16string& path, std::int64_t newSize,
                       const std::u16string& keptAside);
 
 // Throws PatchFailure DiskSpaceInsufficient with DiskSpaceDetail(|folder|,
-// needed, free) when |freeSpace| (empty: FreeDiskSpace) says the volume of
+// needed, free) and the SpaceShortfall {needed, free} when |freeSpace| (empty: FreeDiskSpace) says the volume of
 // |folder| has fewer free bytes than PeakExtraSpace needs. A volume whose
 // free space cannot be read is not checked.
 void CheckDiskSpace(const std::u16string& folder, const std::vector<SpaceNeed>& files,

@@ -180,7 +180,7 @@ void PatchEngine::WorkerBody() {
     } catch (const PatchCancelled&) {
       // A cancelled run reports nothing.
     } catch (const PatchFailure& failure) {
-      FailRun(failure.code(), failure.detail());
+      FailRun(failure.code(), failure.detail(), failure.shortfall());
     } catch (const std::bad_alloc&) {
       FailRun(PatchErrorCode::Unknown, u"out of memory");
     } catch (const std::exception& error) {
@@ -195,13 +195,14 @@ void PatchEngine::WorkerBody() {
   doneEvent_.Set();
 }
 
-void PatchEngine::FailRun(PatchErrorCode code, const std::u16string& detail) {
+void PatchEngine::FailRun(PatchErrorCode code, const std::u16string& detail,
+                          const std::optional<SpaceShortfall>& shortfall) {
   if (cancelRequested_.load()) return;
   const std::u16string message = PatchFailureMessage(code, detail);
   progress_.Update([&](ProgressState& p) {
     p.stage = PatchStage::Failed;
     p.ready = false;
-    p.statusText = FailureStatusText(strings_, code, detail);
+    p.statusText = FailureStatusText(strings_, code, shortfall);
     p.errorText = message;
     p.barText.clear();
   });
@@ -422,7 +423,7 @@ void PatchEngine::Run::RefuseUnboundedSizes() const {
     try {
       CheckDecodedSize(job.size);
     } catch (const PatchFailure& failure) {
-      throw PatchFailure(failure.code(), job.url + u" | " + failure.detail());
+      throw failure.Prefixed(job.url + u" | ");
     }
   }
 }
@@ -526,10 +527,9 @@ PayloadPart PatchEngine::Run::PartOf(const Job& job) const {
 std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Connection& connection) {
   const Job& job = jobs_[index];
   const PayloadPart part = PartOf(job);
-  PatchErrorCode lastCode = PatchErrorCode::DownloadFailed;
-  std::u16string lastDetail;
+  PatchFailure last(PatchErrorCode::DownloadFailed, u"");
   for (int attempt = 0;; ++attempt) {
-    if (attempt >= kAttempts) throw PatchFailure(lastCode, std::move(lastDetail));
+    if (attempt >= kAttempts) throw last;
     if (attempt > 0) BackoffSleep(attempt, &connection.abort);
 
     downloads_->AttemptBegins(index);
@@ -552,8 +552,8 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
     bytesFetched_ += static_cast<std::int64_t>(payload.size()) - resumed;
     if (!ok) {
       ThrowIfStopped(connection);
-      lastCode = PatchErrorCode::DownloadFailed;
-      lastDetail = job.url + u" | " + connection.http->last_error();
+      last = PatchFailure(PatchErrorCode::DownloadFailed,
+                          job.url + u" | " + connection.http->last_error());
       continue;
     }
     downloads_->Arrived(index, static_cast<std::int64_t>(payload.size()) - resumed);
@@ -567,8 +567,7 @@ std::vector<std::uint8_t> PatchEngine::Run::DownloadAndUnpack(size_t index, Conn
       // Whatever was wrong may sit in the kept part: the next attempt
       // fetches every byte again.
       part.Remove();
-      lastCode = failure.code();
-      lastDetail = job.url + u" | " + failure.detail();
+      last = failure.Prefixed(job.url + u" | ");
     }
   }
 }

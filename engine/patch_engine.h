@@ -122,8 +122,9 @@ class PatchEngine {
 
   void WorkerBody();
   // Turns a failure into the final snapshot and a report; nothing after a
-  // cancellation request.
-  void FailRun(PatchErrorCode code, const std::u16string& detail);
+  // cancellation request. |shortfall|: the amounts of a full volume.
+  void FailRun(PatchErrorCode code, const std::u16string& detail,
+               const std::optional<SpaceShortfall>& shortfall = std::nullopt);
   std::int64_t Now() const;
 
   LauncherPaths paths_;

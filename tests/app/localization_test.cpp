@@ -77,22 +77,25 @@ TEST(FormatTest, FillsThePlaceholdersAgreesWithTheCountAndMapsEveryCode) {
 }
 
 // The amounts of a failure and of a finished run read as the face prints
-// sizes; without amounts to read, the failure falls back to its slot.
+// sizes; without amounts, the failure falls back to its slot. The detail
+// for logs says the amounts in its own words.
 TEST(FormatTest, DiskSpaceFailuresAndTransferSummariesCarryTheirAmounts) {
   const UiStrings en = LoadUiStrings(Language::English);
   const UiStrings de = LoadUiStrings(Language::German);
   const UiStrings tr = LoadUiStrings(Language::Turkish);
   const auto space = PatchErrorCode::DiskSpaceInsufficient;
-  const std::u16string detail = DiskSpaceDetail(u"G | needed=1 free=2", 1610612736, 315097088);
-  EXPECT_EQ(detail, u"G | needed=1 free=2 | needed=1610612736 free=315097088");
+  const SpaceShortfall shortfall{1610612736, 315097088};
+  EXPECT_EQ(DiskSpaceDetail(u"G", 1610612736, 315097088), u"G | needed=1610612736 free=315097088");
   const std::pair<std::u16string, const char16_t*> cases[] = {
-      {FailureStatusText(de, space, detail),
+      {FailureStatusText(de, space, shortfall),
        u"Nicht genug Speicherplatz: 1.5 GB ben\u00F6tigt, 300.5 MB frei. Bitte Platz schaffen und "
        u"erneut versuchen."},
-      {FailureStatusText(tr, space, detail),
+      {FailureStatusText(tr, space, shortfall),
        u"Yetersiz disk alan\u0131: 1.5 GB gerekli, 300.5 MB bo\u015F. Yer a\u00E7\u0131p tekrar deneyin."},
-      {FailureStatusText(en, space, u"x | needed=12a free=3"), en.ErrorFileSave.c_str()},
-      {FailureStatusText(en, PatchErrorCode::WriteFailed, detail), en.ErrorFileSave.c_str()},
+      {FailureStatusText(en, space, SpaceShortfall{1023, 0}),
+       u"Not enough disk space: 1023 B needed, 0 B free. Free up space and try again."},
+      {FailureStatusText(en, space, std::nullopt), en.ErrorFileSave.c_str()},
+      {FailureStatusText(en, PatchErrorCode::WriteFailed, shortfall), en.ErrorFileSave.c_str()},
       {FormatTransferSummary(en, 0, 0, 1536), u"Downloaded 0 B, 1.5 kB resumed"},
       {FormatTransferSummary(tr, 2048, 1024, 1024),
        u"2.0 kB indirildi, 1.0 kB mevcut dosyalar\u0131n\u0131zdan kullan\u0131ld\u0131, 1.0 kB "

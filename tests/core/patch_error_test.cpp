@@ -28,5 +28,20 @@ TEST(PatchErrorTest, TextsAndTheClassificationOfForeignTexts) {
   for (const auto& [text, code] : rows) EXPECT_EQ(classify(text), code) << text;
 }
 
+// A failure passed on with more said before its detail keeps its code and,
+// for a full volume, its amounts.
+TEST(PatchErrorTest, APrefixedFailureKeepsItsCodeAndAmounts) {
+  const PatchFailure space(PatchErrorCode::DiskSpaceInsufficient, u"G", SpaceShortfall{5, 3});
+  const PatchFailure write(PatchErrorCode::WriteFailed, u"");
+  for (const PatchFailure& failure : {space, write}) {
+    const PatchFailure passed = failure.Prefixed(u"u | ");
+    EXPECT_EQ(passed.code(), failure.code());
+    EXPECT_EQ(passed.detail(), u"u | " + failure.detail());
+    EXPECT_EQ(passed.what(), "u | " + WideToUtf8(failure.detail()));
+    EXPECT_EQ(passed.shortfall(), failure.shortfall());
+  }
+  EXPECT_EQ(space.Prefixed(u"").shortfall(), (SpaceShortfall{5, 3}));
+}
+
 }  // namespace
 }  // namespace emberfall

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/patch_error.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
@@ -40,16 +41,33 @@ TEST(DiskSpaceCheckTest, PeakIsTheGrowthPlusTheLargestJobsInFlight) {
 }
 
 // Old sizes come from the disk; the launcher's own file is moved aside, not
-// replaced, so its old bytes stay. (The decision against the free bytes is
-// PatchEngineTest.ARunThatWouldNotFitFailsBeforeItDownloads.)
+// replaced, so its old bytes stay, whatever the case its name is spelt in.
+// (The decision in a run is PatchEngineTest.ARunThatWouldNotFitFailsBeforeItDownloads.)
 TEST(DiskSpaceCheckTest, OldSizesComeFromTheFolder) {
   const test::TempDir dir;
   test::WriteFileBytes(dir / "old.bin", std::string(10, 'x'));
   const GameFolder root(dir.Wide());
   for (const auto& [path, keptAside, old] : {std::tuple(u"old.bin", u"", 10), {u"old.bin", u"old.bin", 0},
-                                             {u"new.bin", u"", 0}}) {
+                                             {u"old.bin", u"OLD.Bin", 0}, {u"new.bin", u"", 0}}) {
     const SpaceNeed need = SpaceNeedOf(root, path, 5, keptAside);
     EXPECT_EQ(need.newSize * 100 + need.oldSize, 500 + old) << WideToUtf8(path);
+  }
+}
+
+// A volume short of the peak fails with the amounts as numbers beside the
+// English detail; one with room, or of unknown room, passes.
+TEST(DiskSpaceCheckTest, AShortVolumeFailsWithItsAmounts) {
+  const auto check = [](std::optional<std::int64_t> free) {  // 1600 + 1787 needed
+    CheckDiskSpace(u"G", {{1600, 0}}, {1, 0}, [=](const std::u16string&) { return free; });
+  };
+  EXPECT_NO_THROW(check(3387));
+  EXPECT_NO_THROW(check(std::nullopt));
+  try {
+    check(3386);
+    ADD_FAILURE() << "no failure";
+  } catch (const PatchFailure& failure) {
+    EXPECT_EQ(failure.detail(), u"G | needed=3387 free=3386");
+    EXPECT_EQ(failure.shortfall(), (SpaceShortfall{3387, 3386}));
   }
 }
 

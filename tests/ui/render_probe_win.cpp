@@ -47,7 +47,7 @@ void ShowWidestTexts(Probe& probe, Language language) {
   probe.strings = LoadUiStrings(language);
   ProgressState& s = probe.state;
   s.statusText.clear();
-  const std::u16string space = DiskSpaceDetail(u"C:\\Games", 1099511627775, 1099511627775);
+  const SpaceShortfall space{1099511627775, 1099511627775};
   for (std::uint32_t code = 0; code <= 21; ++code) {
     std::u16string failure = FailureStatusText(probe.strings, CodeOfNumber(code), space);
     if (failure.size() > s.statusText.size()) s.statusText = std::move(failure);
