@@ -698,6 +698,18 @@ _TABLE = [
     ("win-still-none", "ui/background_video.cpp", "    if (!path.empty()) still_ = DecodeFirstFrame(path);\n",
      "", "emb_ui_win_tests emb_render_probe", r"^(emb_ui_video_display_tests|ui_render_screen)$",
      "the video's first frame is the still"),
+    # The face through GDI under Wine.
+    ("ui-compose-no-rows", "ui/frame_compose.cpp",
+     "line[x - lo] = fy == 0 ? Load(a + x * 4) : Lerp(Load(a + x * 4), Load(b + x * 4), fy);",
+     "line[x - lo] = Load(a + x * 4);", UI, r"^FrameComposeTest", "a stretched frame blends its rows too"),
+    ("ui-compose-blend-solid-only", "ui/frame_compose.cpp", "      if (alpha == 0) continue;",
+     "      if (alpha < 255) continue;", UI, r"^FrameComposeTest", "a face's edges blend over the video"),
+    ("win-gdi-never", "ui/render_resources.cpp", "             ? Presentation::Gdi\n",
+     "             ? Presentation::Direct2D\n", "emb_render_probe", r"^ui_render_screen$",
+     "under Wine the face goes on screen through GDI"),
+    ("win-gdi-no-face", "ui/render_resources_gdi.cpp",
+     "    BlendPremultiplied(layer.pixels, picture, region);\n", "", "emb_render_probe",
+     r"^ui_render_screen$", "the face is drawn over the picture it goes on screen with"),
     ("win-launch-named-program", "app/process_launch_win.cpp", "CreateProcessW(program.c_str(),",
      "CreateProcessW(nullptr,", APP, r"^LaunchTest\.Start", "nothing planted at the first space"),
     # core/chunker.cpp and core/chunk_index.cpp: cut bounds, index checks.
