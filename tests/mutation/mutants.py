@@ -700,8 +700,8 @@ _TABLE = [
      "the video's first frame is the still"),
     # The face through GDI under Wine.
     ("ui-compose-no-rows", "ui/frame_compose.cpp",
-     "line[x - lo] = fy == 0 ? Load(a + x * 4) : Lerp(Load(a + x * 4), Load(b + x * 4), fy);",
-     "line[x - lo] = Load(a + x * 4);", UI, r"^FrameComposeTest", "a stretched frame blends its rows too"),
+     "const std::uint32_t r1 = std::min(r0 + 1, source.height - 1);",
+     "const std::uint32_t r1 = r0;", UI, r"^FrameComposeTest", "a stretched frame blends its rows too"),
     ("ui-compose-blend-solid-only", "ui/frame_compose.cpp", "      if (alpha == 0) continue;",
      "      if (alpha < 255) continue;", UI, r"^FrameComposeTest", "a face's edges blend over the video"),
     ("win-gdi-never", "ui/render_resources.cpp", "             ? Presentation::Gdi\n",
