@@ -384,15 +384,19 @@ void RenderResources::DrawBackground(const BackgroundVideo* video, const D2D1_RE
   if (clip != nullptr) Device()->PopAxisAlignedClip();
 }
 
+D2D1_RECT_F RenderResources::StartButtonClip() const {
+  const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
+  return D2D1::RectF(std::floor(start.left), std::floor(start.top), std::ceil(start.right),
+                     std::ceil(start.bottom));
+}
+
 void RenderResources::RenderStartButton(const UiStrings& strings, bool ready,
                                         ButtonId hoverButton, const BackgroundVideo* video,
                                         std::int32_t countdown) {
   EnsureDeviceResources();
   if (Device() == nullptr) return;
   ComputeButtonRects();
-  const RectF& start = buttons_[static_cast<std::size_t>(ButtonId::Start)];
-  const D2D1_RECT_F clip = D2D1::RectF(std::floor(start.left), std::floor(start.top),
-                                       std::ceil(start.right), std::ceil(start.bottom));
+  const D2D1_RECT_F clip = StartButtonClip();
   target_ = Device();
   // The layer no longer matches the screen's button: the next full frame
   // draws it anew.

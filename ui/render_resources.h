@@ -125,6 +125,8 @@ class RenderResources {
   void DrawStartLabel(const UiStrings& strings, bool ready, std::int32_t countdown);
   void DrawStartButton(const UiStrings& strings, bool ready, ButtonId hoverButton,
                        std::int32_t countdown);
+  // The start button's pixels, whole.
+  D2D1_RECT_F StartButtonClip() const;
   // Through GDI: the layer drawn anew where the face changed, the picture
   // put together within |region| and blitted.
   void RenderWithGdi(const ProgressState& state, const UiStrings& strings, bool ready,

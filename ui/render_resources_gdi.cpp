@@ -23,10 +23,22 @@ void RenderResources::RenderWithGdi(const ProgressState& state, const UiStrings&
   // CPU's composing and one blit, nothing of Direct2D.
   const FaceKey key = KeyOf(state, strings, ready, hoverButton, countdown);
   if (!faceKey_ || !(*faceKey_ == key)) {
+    // A second of the countdown over the video: its button alone.
+    std::optional<FaceKey> oneSecondOn = faceKey_;
+    if (oneSecondOn) oneSecondOn->countdown = countdown;
+    const bool buttonOnly = oneSecondOn && *oneSecondOn == key;
     faceKey_.reset();
     Device()->BeginDraw();
+    if (buttonOnly) {
+      Device()->PushAxisAlignedClip(StartButtonClip(), D2D1_ANTIALIAS_MODE_ALIASED);
+    }
     Device()->Clear(D2D1::ColorF(0, 0, 0, 0));
-    DrawFace(state, strings, ready, hoverButton, countdown);
+    if (buttonOnly) {
+      DrawStartButton(strings, ready, hoverButton, countdown);
+      Device()->PopAxisAlignedClip();
+    } else {
+      DrawFace(state, strings, ready, hoverButton, countdown);
+    }
     const HRESULT drawn = Device()->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
       DiscardDeviceResources();

@@ -317,6 +317,11 @@ def test_e2e(c, root):
               "exit %s after %s s" % (code, took))
             c("a start while it closed shows its window", wait_window(60))
             look_for(c, "READY with the countdown", at, READY[:2], "launcher_ready", 60)
+            # A second of the countdown redraws its button alone, over the video.
+            time.sleep(1.5)
+            shot, rows = screenshot(), [ON_VIDEO[0], ON_VIDEO[4], READY[1]]
+            c("the face stays whole as the countdown goes on", not look(shot, at, rows),
+              look(shot, at, rows))
             started = game / "game_started.txt"  # the game's marker ends with its argument count
             c("game started by the countdown, without arguments",
               wait_for(lambda: started.exists() and started.read_text().endswith("\n0\n"), 40))

@@ -710,6 +710,10 @@ _TABLE = [
     ("win-gdi-no-face", "ui/render_resources_gdi.cpp",
      "    BlendPremultiplied(layer.pixels, picture, region);\n", "", "emb_render_probe",
      r"^ui_render_screen$", "the face is drawn over the picture it goes on screen with"),
+    ("win-gdi-countdown-unclipped", "ui/render_resources_gdi.cpp",
+     "      Device()->PushAxisAlignedClip(StartButtonClip(), D2D1_ANTIALIAS_MODE_ALIASED);\n",
+     "      Device()->PushAxisAlignedClip(D2D1::RectF(0, 0, 1e6f, 1e6f), D2D1_ANTIALIAS_MODE_ALIASED);\n",
+     "emb_e2e_launcher", r"^launcher_e2e_screen$", "a second of the countdown leaves the rest of the face"),
     ("win-launch-named-program", "app/process_launch_win.cpp", "CreateProcessW(program.c_str(),",
      "CreateProcessW(nullptr,", APP, r"^LaunchTest\.Start", "nothing planted at the first space"),
     # core/chunker.cpp and core/chunk_index.cpp: cut bounds, index checks.
