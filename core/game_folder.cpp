@@ -1,6 +1,7 @@
 #include "core/game_folder.h"
 
 #include "core/patch_error.h"
+#include "core/text.h"
 
 namespace emberfall {
 namespace {
@@ -134,8 +135,9 @@ std::u16string RelativeBelow(std::u16string_view folder, std::u16string_view pat
   const auto full = normalise(path, pathEscapes);
   const bool sameRoot = !folder.empty() && !path.empty() && IsSeparator(folder[0]) == IsSeparator(path[0]);
   if (folderEscapes || pathEscapes || !sameRoot || full.size() <= base.size()) return {};
+  // Names on the volume are case-insensitive: "C:\Games" holds "c:\games\launcher.exe".
   for (size_t i = 0; i < base.size(); ++i) {
-    if (base[i] != full[i]) return {};
+    if (PathKey(base[i]) != PathKey(full[i])) return {};
   }
   std::u16string relative;
   for (size_t i = base.size(); i < full.size(); ++i) {

@@ -698,6 +698,9 @@ _TABLE = [
     ("win-still-none", "ui/background_video.cpp", "    if (!path.empty()) still_ = DecodeFirstFrame(path);\n",
      "", "emb_ui_win_tests emb_render_probe", r"^(emb_ui_video_display_tests|ui_render_screen)$",
      "the video's first frame is the still"),
+    ("folder-below-case", "core/game_folder.cpp", "if (PathKey(base[i]) != PathKey(full[i])) return {};",
+     "if (base[i] != full[i]) return {};", CORE, r"^RelativeBelowTest",
+     "the launcher is found below its folder whatever the case of the names"),
     # The face through GDI under Wine.
     ("ui-compose-no-rows", "ui/frame_compose.cpp",
      "const std::uint32_t r1 = std::min(r0 + 1, source.height - 1);",
