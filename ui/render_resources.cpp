@@ -77,6 +77,11 @@ bool RenderResources::InitRendering(HWND window, Presentation presentation) {
   clientHeight_ = client.bottom > client.top ? static_cast<std::uint32_t>(client.bottom - client.top) : 618;
   if (CreateFrameSource(wic.get())) {
     EnsureDeviceResources();
+    // A system that draws no WIC layer may still have a window target.
+    if (Device() == nullptr && presentation_ == Presentation::Gdi) {
+      presentation_ = Presentation::Direct2D;
+      EnsureDeviceResources();
+    }
     ComputeButtonRects();
   }
   return Device() != nullptr;
