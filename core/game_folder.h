@@ -155,8 +155,9 @@ char16_t NativeSeparator();
 // |path| relative to |folder| when it lies below it, by the names alone (no
 // file system access; "." and ".." components resolved, "\" and "/" both
 // separators, names compared by PathKey as the volume compares them);
-// empty when it does not. The relative path keeps |path|'s spelling. The launcher's own executable is
-// handled through this, relative to the game folder.
+// empty when it does not. The relative path keeps |path|'s spelling. The
+// launcher's own executable is handled through this, relative to the game
+// folder.
 std::u16string RelativeBelow(std::u16string_view folder, std::u16string_view path);
 
 }  // namespace emberfall

@@ -48,8 +48,9 @@ SpaceNeed SpaceNeedOf(const GameFolder& root, const std::u16string& path, std::i
                       const std::u16string& keptAside);
 
 // Throws PatchFailure DiskSpaceInsufficient with DiskSpaceDetail(|folder|,
-// needed, free) and the SpaceShortfall {needed, free} when |freeSpace| (empty: FreeDiskSpace) says the volume of
-// |folder| has fewer free bytes than PeakExtraSpace needs. A volume whose
+// needed, free) and the SpaceShortfall {needed, free} when |freeSpace|
+// (empty: FreeDiskSpace) says the volume of |folder| has fewer free bytes
+// than PeakExtraSpace needs. A volume whose
 // free space cannot be read is not checked.
 void CheckDiskSpace(const std::u16string& folder, const std::vector<SpaceNeed>& files,
                     const SpaceLimits& limits, const FreeSpaceQuery& freeSpace);
